@@ -58,6 +58,13 @@ std::string Run(const std::vector<std::string>& args, bool* ok) {
   return text;
 }
 
+// iproute2's ip, wherever this system keeps it (root's PATH may lack the sbin directories).
+std::string IpProgram() {
+  for (const char* p : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"})
+    if (access(p, X_OK) == 0) return p;
+  return "ip";
+}
+
 std::string AliasAddress(int n) { return "198.51.100." + std::to_string(n); }
 
 // Builds the namespace's interfaces.  "" on success, else what failed.
@@ -79,7 +86,9 @@ std::string BuildNetworkNamespace() {
     commands.push_back({"ip", "addr", "add", AliasAddress(n) + prefix, "dev", "lo", "label",
                         "lo:" + std::to_string(n)});
   }
-  for (const auto& c : commands) {
+  const std::string ip = IpProgram();
+  for (auto& c : commands) {
+    c[0] = ip;
     bool ok = false;
     Run(c, &ok);
     if (!ok) {
@@ -90,7 +99,7 @@ std::string BuildNetworkNamespace() {
   }
   bool ok = false;
   // "orvveth1@orvveth0   UP   aa:bb:cc:dd:ee:ff <...>"
-  const std::string line = Run({"ip", "-br", "link", "show", "dev", "orvveth1"}, &ok);
+  const std::string line = Run({ip, "-br", "link", "show", "dev", "orvveth1"}, &ok);
   char name[64], state[64], mac[64];
   if (!ok || std::sscanf(line.c_str(), "%63s %63s %63s", name, state, mac) != 3)
     return "cannot read the veth peer's MAC address from ip: " + line;
