@@ -59,11 +59,11 @@ function(orv_add_jvm_test)
   # The command and allow-list go through a generated file: lists and regular expressions
   # survive that unharmed, which a -D argument on the cmake command line would not.
   set(checked ${cmd} "--orv-jvm-option=-Xcheck:jni")
-  set(spec_text "set(ORV_COMMAND [==[${checked}]==])\nset(ORV_ALLOW [==[${allow}]==])\n")
-  set(spec "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.checkjni.cmake")
-  file(GENERATE OUTPUT "${spec}" CONTENT "${spec_text}")
+  set(run_text "set(ORV_COMMAND [==[${checked}]==])\nset(ORV_ALLOW [==[${allow}]==])\n")
+  set(run_file "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.checkjni.cmake")
+  file(GENERATE OUTPUT "${run_file}" CONTENT "${run_text}")
   add_test(NAME ${T_NAME}.checkjni
-           COMMAND ${CMAKE_COMMAND} "-DSPEC=${spec}" -P "${ORV_JNI_CHECK_SCRIPT}")
+           COMMAND ${CMAKE_COMMAND} "-DRUN_FILE=${run_file}" -P "${ORV_JNI_CHECK_SCRIPT}")
 
   set_tests_properties(${T_NAME} ${T_NAME}.checkjni PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)

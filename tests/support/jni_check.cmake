@@ -4,12 +4,12 @@
 # ("WARNING in native method: ...", "WARNING: JNI local refs: ..."), fatal ones as
 # "FATAL ERROR in native method: ..."; both streams are read all the same.
 #
-# Called as: cmake -DSPEC=<file> -P jni_check.cmake, where SPEC sets ORV_COMMAND (the command
+# Called as: cmake -DRUN_FILE=<file> -P jni_check.cmake, where RUN_FILE sets ORV_COMMAND (the command
 # as a list) and ORV_ALLOW (a list of regular expressions, each allowing matching lines).
-if(NOT SPEC)
-  message(FATAL_ERROR "jni_check: SPEC is not set")
+if(NOT RUN_FILE)
+  message(FATAL_ERROR "jni_check: RUN_FILE is not set")
 endif()
-include("${SPEC}")
+include("${RUN_FILE}")
 
 execute_process(COMMAND ${ORV_COMMAND}
                 OUTPUT_VARIABLE out
