@@ -451,6 +451,35 @@ TEST_F(LauncherTest, MainThrowingStillGetsTheRelayAndExitsZero) {
   EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
 }
 
+// The JVM's own JNI checker watches the launcher's calls on the paths that leave Java
+// exceptions behind (failed lookups, a throwing main): it must find nothing to report.
+TEST_F(LauncherTest, JniCheckerFindsNothingOnTheWarningPaths) {
+  const std::string pickedUp = "Picked up JAVA_TOOL_OPTIONS: -Xcheck:jni\n";
+  struct Case {
+    const char* jar;
+    std::string stderrAfterStop;
+  };
+  const Case cases[] = {
+      {ORV_AGENT_NOMANAGER_JAR, pickedUp + kNoManager + kNoManagerAtShutdown},
+      {ORV_AGENT_NULLINSTANCE_JAR, pickedUp + kNoManagerInstance + kNoManagerAtShutdown},
+      {ORV_AGENT_NODISPATCH_JAR, pickedUp + kNoDispatch},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.jar);
+    fs::remove(fs::path(brevinHome_) / "orvmgmt.jar");
+    fs::remove(reportFile_);
+    useAgent(c.jar);
+    auto env = environment(orvHome_, brevinHome_);
+    env.push_back("JAVA_TOOL_OPTIONS=-Xcheck:jni");
+    start(env);
+    ASSERT_TRUE(waitForReport("main.returned"));
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_EQ(c.stderrAfterStop, stderrText());
+    EXPECT_EQ("", stdoutText());
+  }
+}
+
 TEST_F(LauncherTest, MainClassMissingIsFatal) {
   startWithHomes();  // nothing on the class path
   auto status = process_->waitExit();
