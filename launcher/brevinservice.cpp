@@ -121,9 +121,18 @@ static void sighandler(int signo) {
 }
 
 // A failed lookup or a throwing Java call leaves an exception pending; JNI allows no
-// further call until it is cleared.
+// further call until it is cleared. A failed lookup has its own warning already.
 static void clearPendingException(JNIEnv* env) {
   if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+  }
+}
+
+// An exception thrown by the agent's own code is shown (as the java launcher shows an
+// uncaught one) before it is cleared, so the failure is not lost.
+static void reportPendingException(JNIEnv* env) {
+  if (env->ExceptionCheck()) {
+    env->ExceptionDescribe();
     env->ExceptionClear();
   }
 }
@@ -140,7 +149,7 @@ static void passSCMEvent(JNIEnv* env, int event) {
     return;
   }
   env->CallVoidMethod(callback_SCMEVM, dispatch, static_cast<jint>(event));
-  clearPendingException(env);
+  reportPendingException(env);
 }
 
 // Finds the agent's service event manager and keeps it as a global reference.
@@ -161,10 +170,10 @@ static void lookUpEventManager(JNIEnv* env) {
     return;
   }
   jobject manager = env->CallStaticObjectMethod(managerClass, getInstance);
-  clearPendingException(env);
+  reportPendingException(env);
   callback_SCMEVM = env->NewGlobalRef(manager);
   if (callback_SCMEVM == nullptr) {
-    // No line end: this is the message the agent's operators know.
+    // This warning has never had a line end; log watchers match it as it is.
     errmsg("Warning: Cannot find getInstance() method on service event manager class");
   }
 }
@@ -299,12 +308,8 @@ int main(int /*argc*/, char** /*argv*/) {
   armTerminationHandler();
 
   env->CallStaticVoidMethod(mainClass, mainMethod, mainArgs);
-  // The agent's main may end with an exception; show it as the java launcher would,
-  // and clear it so the shutdown relay below may make its JNI calls.
-  if (env->ExceptionCheck()) {
-    env->ExceptionDescribe();
-    env->ExceptionClear();
-  }
+  // main may end with an exception; the relay below still has to run.
+  reportPendingException(env);
 
   waitForTermination();
   if (callback_SCMEVM == nullptr) {

@@ -40,22 +40,22 @@ std::string ExitStatus::describe() const {
 }
 
 std::unique_ptr<LauncherProcess> LauncherProcess::start(const fs::path& program,
-                                                        const LaunchSpec& spec) {
+                                                        const LaunchRequest& request) {
   // Everything the child needs is prepared before fork: between fork and exec it only
   // makes async-signal-safe calls.
   std::vector<std::string> argvStrings;
   argvStrings.push_back(program.string());
-  argvStrings.insert(argvStrings.end(), spec.arguments.begin(), spec.arguments.end());
+  argvStrings.insert(argvStrings.end(), request.arguments.begin(), request.arguments.end());
   std::vector<char*> argv;
   for (auto& s : argvStrings) argv.push_back(s.data());
   argv.push_back(nullptr);
-  std::vector<std::string> envStrings = spec.environment;
+  std::vector<std::string> envStrings = request.environment;
   std::vector<char*> envp;
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  const std::string cwd = spec.workingDirectory.string();
-  const std::string out = spec.stdoutFile.string();
-  const std::string err = spec.stderrFile.string();
+  const std::string cwd = request.workingDirectory.string();
+  const std::string out = request.stdoutFile.string();
+  const std::string err = request.stderrFile.string();
   const std::string path = program.string();
 
   const pid_t pid = fork();

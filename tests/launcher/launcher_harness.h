@@ -40,7 +40,7 @@ struct ExitStatus {
   std::string describe() const;
 };
 
-struct LaunchSpec {
+struct LaunchRequest {
   std::vector<std::string> environment;  // "NAME=value", the child's whole environment
   std::vector<std::string> arguments;    // after argv[0]
   fs::path workingDirectory;
@@ -51,7 +51,7 @@ struct LaunchSpec {
 class LauncherProcess {
  public:
   // Starts the launcher; fails the calling test (and returns null) if it cannot.
-  static std::unique_ptr<LauncherProcess> start(const fs::path& program, const LaunchSpec& spec);
+  static std::unique_ptr<LauncherProcess> start(const fs::path& program, const LaunchRequest& request);
   ~LauncherProcess();  // kills and reaps a child that is still running
   LauncherProcess(const LauncherProcess&) = delete;
   LauncherProcess& operator=(const LauncherProcess&) = delete;

@@ -87,13 +87,13 @@ class LauncherTest : public ::testing::Test {
   }
 
   void start(const std::vector<std::string>& env, const std::vector<std::string>& args = {}) {
-    LaunchSpec spec;
-    spec.environment = env;
-    spec.arguments = args;
-    spec.workingDirectory = runDir_;
-    spec.stdoutFile = scratch_->path() / "stdout.txt";
-    spec.stderrFile = scratch_->path() / "stderr.txt";
-    process_ = LauncherProcess::start(ORV_LAUNCHER_PATH, spec);
+    LaunchRequest request;
+    request.environment = env;
+    request.arguments = args;
+    request.workingDirectory = runDir_;
+    request.stdoutFile = scratch_->path() / "stdout.txt";
+    request.stderrFile = scratch_->path() / "stderr.txt";
+    process_ = LauncherProcess::start(ORV_LAUNCHER_PATH, request);
     ASSERT_TRUE(process_);
   }
 
