@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -57,6 +58,7 @@ std::unique_ptr<LauncherProcess> LauncherProcess::start(const fs::path& program,
   const std::string out = request.stdoutFile.string();
   const std::string err = request.stderrFile.string();
   const std::string path = program.string();
+  const std::string host = request.hostName;
 
   const pid_t pid = fork();
   if (pid < 0) {
@@ -73,6 +75,10 @@ std::unique_ptr<LauncherProcess> LauncherProcess::start(const fs::path& program,
     if (in < 0 || o < 0 || e < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
         chdir(cwd.c_str()) != 0) {
       _exit(126);
+    }
+    if (!host.empty() &&
+        (unshare(CLONE_NEWUTS) != 0 || sethostname(host.data(), host.size()) != 0)) {
+      _exit(kNoUtsNamespace);
     }
     execve(path.c_str(), argv.data(), envp.data());
     _exit(127);

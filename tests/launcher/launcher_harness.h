@@ -46,7 +46,12 @@ struct LaunchRequest {
   fs::path workingDirectory;
   fs::path stdoutFile;
   fs::path stderrFile;
+  // If set, the child runs in a UTS namespace of its own with this host name.
+  std::string hostName;
 };
+
+// Exit status of a child that could not get its own UTS namespace (not privileged).
+constexpr int kNoUtsNamespace = 125;
 
 class LauncherProcess {
  public:

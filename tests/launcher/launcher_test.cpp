@@ -86,8 +86,10 @@ class LauncherTest : public ::testing::Test {
     return env;
   }
 
-  void start(const std::vector<std::string>& env, const std::vector<std::string>& args = {}) {
+  void start(const std::vector<std::string>& env, const std::vector<std::string>& args = {},
+             const std::string& host = "") {
     LaunchRequest request;
+    request.hostName = host;
     request.environment = env;
     request.arguments = args;
     request.workingDirectory = runDir_;
@@ -213,6 +215,24 @@ TEST_F(LauncherTest, TwelveOptionsInOrderWithExtEntriesDescending) {
   EXPECT_EQ(h, r.property("user.dir"));
   EXPECT_EQ(std::to_string(process_->pid()), r.value("pid").value_or(""));
   EXPECT_EQ("", stderrText());
+}
+
+TEST_F(LauncherTest, DeviceIdIsTheWholeHostName) {
+  // The longest name Linux allows (64 bytes), in a UTS namespace of the launcher's own.
+  const std::string host = "orv-device-" + std::string(53, 'x');
+  ASSERT_EQ(64u, host.size());
+  useAgent(ORV_AGENT_SAMPLE_JAR);
+  start(environment(orvHome_, brevinHome_), {}, host);
+  if (waitUntil([&] { return report().has("main.returned") || !process_->running(); }) &&
+      !process_->running()) {
+    auto status = process_->waitExit();
+    if (status && status->exited && status->code == kNoUtsNamespace) {
+      GTEST_SKIP() << "no permission to create a UTS namespace";
+    }
+  }
+  ASSERT_TRUE(report().has("main.returned"));
+  EXPECT_EQ(host, report().property("com.zandor.retail.orv.mgmt.deviceId"));
+  EXPECT_EQ("-Dcom.zandor.retail.orv.mgmt.deviceId=" + host, report().values("input.arg").at(8));
 }
 
 TEST_F(LauncherTest, MissingExtDirectoryWarnsOnceAndClassPathEndsAtApi5821) {
