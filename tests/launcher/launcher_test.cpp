@@ -77,7 +77,11 @@ class LauncherTest : public ::testing::Test {
 
   std::vector<std::string> environment(const std::optional<std::string>& orv,
                                        const std::optional<std::string>& brevin) const {
-    std::vector<std::string> env{"PATH=/usr/bin:/bin"};
+    // In a sanitizer build the launcher hosts a JVM, which handles SIGSEGV itself and
+    // keeps its memory to the end; other builds ignore the variable.
+    std::vector<std::string> env{"PATH=/usr/bin:/bin",
+                                 "ASAN_OPTIONS=detect_leaks=0:handle_segv=0:"
+                                 "allow_user_segv_handler=1"};
     if (*ORV_LAUNCHER_LD_LIBRARY_PATH != '\0') {
       env.push_back(std::string("LD_LIBRARY_PATH=") + ORV_LAUNCHER_LD_LIBRARY_PATH);
     }
