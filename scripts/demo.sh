@@ -1,8 +1,78 @@
 #!/usr/bin/env bash
-# Sets up, builds, installs into a scratch BREVIN_HOME and runs the agent under
-# the launcher, then stops it the way systemd does: SIGTERM.
+# The main job: sets up and builds, installs into a scratch BREVIN_HOME, runs the
+# sample agent under the installed agentlauncher, then stops it the way systemd does
+# (SIGTERM) and shows what the agent was told. Exits 0 only if all of that went right.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
 cd "$top"
-exec "$top/build/demo/run-demo.sh"
+
+readonly start_ceiling=60   # seconds for the JVM and the agent to come up
+readonly stop_ceiling=60    # seconds for the relay, the 5 s grace pause and the exit
+
+brevin_home=$(mktemp -d /tmp/orv-demo-brevin.XXXXXX)
+orv_home=$(mktemp -d /tmp/orv-demo-orv.XXXXXX)
+launcher_pid=
+cleanup() {
+  if [ -n "$launcher_pid" ] && kill -0 "$launcher_pid" 2>/dev/null; then
+    kill -KILL "$launcher_pid" 2>/dev/null || true
+  fi
+  rm -rf "$brevin_home" "$orv_home"
+}
+trap cleanup EXIT
+
+fail() { echo "demo: FAILED: $*" >&2; exit 1; }
+
+echo "demo: installing into BREVIN_HOME=$brevin_home"
+cmake --install build --prefix "$brevin_home" >/dev/null
+mkdir -p "$orv_home/user/brevin/ext"
+report="$brevin_home/agent-report.txt"
+log="$brevin_home/launcher.log"
+
+echo "demo: starting $brevin_home/bin/agentlauncher (ORV_HOME=$orv_home)"
+ORV_HOME="$orv_home" BREVIN_HOME="$brevin_home" "$brevin_home/bin/agentlauncher" >"$log" 2>&1 &
+launcher_pid=$!
+
+for ((i = 0; i < start_ceiling * 10; i++)); do
+  grep -qx 'main.returned' "$report" 2>/dev/null && break
+  kill -0 "$launcher_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -qx 'main.returned' "$report" 2>/dev/null || {
+  cat "$log" >&2
+  fail "the sample agent did not report its start"
+}
+
+echo "demo: the agent runs inside the launcher (pid $launcher_pid) and saw:"
+grep -E '^(pid|main\.args)=|^property\.(java\.vm\.name|java\.version|brevin\.home|com\.zandor\.retail\.orv\.mgmt\.(deviceId|config\.dir)|java\.library\.path)=' "$report" |
+  sed 's/^/    /'
+echo "    JVM options: $(grep -c '^input\.arg=' "$report") given besides the class path"
+
+echo "demo: sending SIGTERM"
+stopped_at=${EPOCHREALTIME/./}
+kill -TERM "$launcher_pid"
+status=0
+for ((i = 0; i < stop_ceiling * 10; i++)); do
+  kill -0 "$launcher_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$launcher_pid" 2>/dev/null; then
+  fail "the launcher did not exit within ${stop_ceiling} s of SIGTERM"
+fi
+wait "$launcher_pid" || status=$?
+launcher_pid=
+elapsed_ms=$(( (${EPOCHREALTIME/./} - stopped_at) / 1000 ))
+took=$(printf '%d.%03d' $((elapsed_ms / 1000)) $((elapsed_ms % 1000)))
+
+echo "demo: the agent recorded:"
+grep -E '^(event=|shutdown\.)' "$report" | sed 's/^/    /' || true
+echo "demo: agentlauncher exited with status $status after ${took} s"
+if [ -s "$log" ]; then
+  echo "demo: launcher messages:"
+  sed 's/^/    /' "$log"
+fi
+
+[ "$status" -eq 0 ] || fail "exit status $status, expected 0"
+[ "$(grep -c '^event=' "$report")" -eq 1 ] || fail "expected exactly one service event"
+grep -qx 'event=1' "$report" || fail "the shutdown event (1) was not relayed"
+echo "demo: OK"

@@ -1,0 +1,16 @@
+package com.zandor.retail.orv.mgmt.svc;
+
+/**
+ * The sample agent's entry point. The launcher calls main on its own main thread and
+ * waits for SIGTERM once main has returned, so main records what it was given and
+ * returns at once; a real agent would start its (daemon) service threads here.
+ */
+public final class GeneralAgentService {
+    private GeneralAgentService() {
+    }
+
+    public static void main(String[] args) {
+        AgentReport.recordStartup(args);
+        AgentReport.append("main.returned");
+    }
+}
