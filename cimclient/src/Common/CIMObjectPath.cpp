@@ -351,7 +351,8 @@ void parsePath(const String& objectName, int depth, String& host, CIMNamespaceNa
     dot = std::strchr(p, '.');
     const String cls = dot ? String(p, Uint32(dot - p)) : String(p);
     if (!CIMName::legal(cls))
-        malformed(objectName, "class name not a legal CIM name: ", cls);
+        throw MalformedObjectNameException(objectName + String(", reason:\"class name ") + cls +
+                                           String(" not a legal CIM name\""));
     className = CIMName(cls);
     if (!dot)
         return;

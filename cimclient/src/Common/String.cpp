@@ -273,6 +273,8 @@ String& String::append(const char* str, Uint32 n)
 
 String& String::append(const Char16* str, Uint32 n)
 {
+    if (n == 0)
+        return *this;
     checkNull(str);
     _rep.pop_back();
     _rep.insert(_rep.end(), str, str + n);
@@ -348,7 +350,9 @@ void String::_appendUtf8(const char* str, std::size_t n)
         }
         i += len;
     }
-    append(decoded.data(), Uint32(decoded.size()));
+    _rep.pop_back();
+    _rep.insert(_rep.end(), decoded.begin(), decoded.end());
+    _rep.push_back(Char16(0));
 }
 
 void String::remove(Uint32 index, Uint32 n)
