@@ -29,7 +29,9 @@ target_link_libraries(orv_httptransport PUBLIC cimxml_internal CURL::libcurl)
 orv_warnings(orv_httptransport)
 
 # CIMClient needs the codec, which pegcommon carries.
-add_library(orv_cimclient OBJECT ${CMAKE_CURRENT_LIST_DIR}/client/CIMClient.cpp)
+add_library(orv_cimclient OBJECT
+  ${CMAKE_CURRENT_LIST_DIR}/client/CIMClient.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/client/CIMClientException.cpp)
 target_link_libraries(orv_cimclient PUBLIC cimxml_internal pegasus_headers)
 orv_warnings(orv_cimclient)
 
