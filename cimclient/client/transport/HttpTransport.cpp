@@ -305,6 +305,19 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     }
 
     CURLcode rc = curl_easy_perform(c);
+    if (rc == CURLE_RECV_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING) {
+        // A kept-alive connection that the server closed meanwhile fails
+        // before any answer arrives; that request was never read, so it is
+        // sent once more on a fresh connection.
+        long newConnections = 0;
+        curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &newConnections);
+        if (newConnections == 0 && d.headerLines == 0 && response.body.empty()) {
+            d.errorBuffer[0] = '\0';
+            curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
+            rc = curl_easy_perform(c);
+            curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 0L);
+        }
+    }
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     d.response = nullptr;
 
