@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <unordered_map>
 
@@ -381,16 +382,26 @@ public:
     void readInstanceNameInto(CIMObjectPath& out) {
         const XmlToken& t = c_.openElement("INSTANCENAME");
         CIMName className = nameAttr(t, "CLASSNAME", true);
-        Array<CIMKeyBinding> keys;
+        // The key bindings are gathered in a scratch array that keeps its
+        // strings' storage from one path to the next; set() copies them.  A
+        // reference key holds a path of its own: one scratch array per level.
+        if (keyDepth_ == scratchKeys_.size()) scratchKeys_.emplace_back();
+        Array<CIMKeyBinding>& keys = scratchKeys_[keyDepth_];
+        struct Level {
+            std::size_t& depth;
+            ~Level() { --depth; }
+        } level{++keyDepth_};
+        Uint32 count = 0;
         while (c_.atAnyStart()) {
             if (!c_.atStart("KEYBINDING")) {
                 c_.fail("expected <KEYBINDING> in <INSTANCENAME>, found <" + std::string(c_.peekName()) + ">");
             }
             const XmlToken& kb = c_.openElement("KEYBINDING");
             CIMName keyName = nameAttr(kb, "NAME", true);
+            String value;
+            CIMKeyBinding::Type type = CIMKeyBinding::STRING;
             if (c_.atStart("KEYVALUE")) {
                 const XmlToken& kv = c_.openElement("KEYVALUE");
-                CIMKeyBinding::Type type = CIMKeyBinding::STRING;
                 if (const XmlAttribute* vt = c_.findAttribute(kv, "VALUETYPE")) {
                     if (vt->value == "string") type = CIMKeyBinding::STRING;
                     else if (vt->value == "boolean") type = CIMKeyBinding::BOOLEAN;
@@ -399,17 +410,27 @@ public:
                 }
                 std::string_view text = c_.readText("KEYVALUE");
                 if (type == CIMKeyBinding::BOOLEAN) scalarAt<Boolean>(kv, text);
-                keys.append(CIMKeyBinding(keyName, toString(text), type));
+                value = toString(text);
                 c_.closeElement("KEYVALUE");
             } else if (c_.atStart("VALUE.REFERENCE")) {
-                CIMObjectPath ref = readValueReference();
-                keys.append(CIMKeyBinding(keyName, ref.toString(), CIMKeyBinding::REFERENCE));
+                type = CIMKeyBinding::REFERENCE;
+                value = readValueReference().toString();
             } else {
                 c_.fail("expected <KEYVALUE> or <VALUE.REFERENCE> in <KEYBINDING>");
             }
             c_.closeElement("KEYBINDING");
+            if (count < keys.size()) {
+                CIMKeyBinding& k = keys[count];
+                k.setName(keyName);
+                k.setValue(value);
+                k.setType(type);
+            } else {
+                keys.append(CIMKeyBinding(keyName, value, type));
+            }
+            ++count;
         }
         c_.closeElement("INSTANCENAME");
+        if (keys.size() > count) keys.remove(count, keys.size() - count);
         out.set(String(), CIMNamespaceName(), className, keys);
     }
 
@@ -511,9 +532,12 @@ public:
         CIMName name = nameAttr(t, "NAME");
         CIMName classOrigin = optionalNameAttr(t, "CLASSORIGIN", true);
         bool propagated = boolAttr(t, "PROPAGATED", false);
+        // Qualifiers come before the value, so a property with qualifiers is
+        // made first and given its value after; one without is made whole.
         CIMProperty p;
+        bool qualified = c_.atStart("QUALIFIER");
         if (element == "PROPERTY.REFERENCE") {
-            CIMName refClass = optionalNameAttr(t, "REFERENCECLASS");
+            CIMName refClass = optionalNameAttr(t, "REFERENCECLASS", true);
             p = CIMProperty(name, CIMValue(CIMTYPE_REFERENCE, false), 0, refClass, classOrigin, propagated);
             readQualifiersInto(p);
             if (c_.atStart("VALUE.REFERENCE")) p.setValue(CIMValue(readValueReference()));
@@ -525,9 +549,13 @@ public:
             if (c_.atStart("VALUE.ARRAY")) p.setValue(readArray(type));
         } else {
             CIMType type = typeAttr(t, "TYPE");
-            p = CIMProperty(name, CIMValue(type, false), 0, CIMName(), classOrigin, propagated);
-            readQualifiersInto(p);
-            if (c_.atStart("VALUE")) p.setValue(readScalar(type));
+            if (!qualified && c_.atStart("VALUE")) {
+                p = CIMProperty(name, readScalar(type), 0, CIMName(), classOrigin, propagated);
+            } else {
+                p = CIMProperty(name, CIMValue(type, false), 0, CIMName(), classOrigin, propagated);
+                readQualifiersInto(p);
+                if (c_.atStart("VALUE")) p.setValue(readScalar(type));
+            }
         }
         c_.closeElement(element);
         return p;
@@ -665,6 +693,8 @@ private:
     static constexpr std::size_t kMaxCachedNames = 4096;
     XmlCursor& c_;
     std::unordered_map<std::string_view, CIMName> names_;
+    std::deque<Array<CIMKeyBinding>> scratchKeys_;  // stable references as it grows
+    std::size_t keyDepth_ = 0;
 };
 
 // Content of an IPARAMVALUE (untyped values are strings).
