@@ -431,7 +431,7 @@ public:
         }
         c_.closeElement("INSTANCENAME");
         if (keys.size() > count) keys.remove(count, keys.size() - count);
-        out.set(String(), CIMNamespaceName(), className, keys);
+        out.set(String::EMPTY, noNamespace_, className, keys);
     }
 
     // The child of VALUE.REFERENCE (and of a few other places).
@@ -695,6 +695,7 @@ private:
     std::unordered_map<std::string_view, CIMName> names_;
     std::deque<Array<CIMKeyBinding>> scratchKeys_;  // stable references as it grows
     std::size_t keyDepth_ = 0;
+    const CIMNamespaceName noNamespace_;
 };
 
 // Content of an IPARAMVALUE (untyped values are strings).

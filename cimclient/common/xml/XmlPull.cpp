@@ -38,7 +38,7 @@ struct XmlBuilder {
     XmlDocument& doc;
     XML_Parser parser;
     std::string pendingText;
-    XmlPosition pendingWhere;
+    std::uint32_t pendingOffset = 0;
     std::vector<bool> hasChild;          // one entry per open element
     std::vector<std::string_view> open;  // names of the open elements, for their end tags
     bool failed = false;
@@ -48,6 +48,11 @@ struct XmlBuilder {
     std::size_t blockLeft = 0;
 
     XmlBuilder(XmlDocument& d, XML_Parser p) : doc(d), parser(p) {}
+
+    // Asking expat for line and column makes it rescan the text since the
+    // last question; tokens keep a byte offset instead, and lines and columns
+    // are counted in one pass once parsing is done.
+    std::uint32_t offset() const { return static_cast<std::uint32_t>(XML_GetCurrentByteIndex(parser)); }
 
     XmlPosition here() const {
         // expat columns count from 0.
@@ -99,7 +104,7 @@ struct XmlBuilder {
         t.kind = TokenKind::Text;
         t.blank = allWhitespace(pendingText);
         t.text = store(pendingText.data(), pendingText.size());
-        t.where = pendingWhere;
+        t.offset = pendingOffset;
         pendingText.clear();
         pushToken(t);
     }
@@ -121,7 +126,7 @@ struct XmlBuilder {
         XmlToken t{};
         t.kind = TokenKind::Start;
         t.name = b->store(name, nameLen);
-        t.where = b->here();
+        t.offset = b->offset();
         t.firstAttr = static_cast<std::uint32_t>(b->doc.attrs_.size());
         std::size_t count = 0;
         for (const XML_Char** a = atts; a[0] != nullptr; a += 2) {
@@ -159,14 +164,14 @@ struct XmlBuilder {
         t.kind = TokenKind::End;
         t.name = b->open.back();  // expat has checked that the tags match
         b->open.pop_back();
-        t.where = b->here();
+        t.offset = b->offset();
         b->pushToken(t);
     }
 
     static void XMLCALL onText(void* ud, const XML_Char* s, int len) {
         auto* b = static_cast<XmlBuilder*>(ud);
         if (b->failed || len <= 0) return;
-        if (b->pendingText.empty()) b->pendingWhere = b->here();
+        if (b->pendingText.empty()) b->pendingOffset = b->offset();
         if (b->pendingText.size() + static_cast<std::size_t>(len) > kMaxTextBytes) {
             b->stop("text longer than " + std::to_string(kMaxTextBytes) + " bytes");
             return;
@@ -236,6 +241,21 @@ XmlDocument XmlDocument::parse(const char* data, std::size_t size) {
         std::string what = XML_ErrorString(code) != nullptr ? XML_ErrorString(code) : "parse error";
         if (code == XML_ERROR_NO_ELEMENTS) what = "document ends before its root element is complete";
         throw XmlError("malformed XML: " + what, where);
+    }
+    // Lines by a fast scan for line feeds; columns count bytes from the line start.
+    unsigned long line = 1;
+    std::size_t lineStart = 0, at = 0;
+    for (XmlToken& t : doc.tokens_) {
+        std::size_t to = t.offset < size ? t.offset : size;
+        while (at < to) {
+            const void* nl = std::memchr(data + at, '\n', to - at);
+            if (nl == nullptr) break;
+            ++line;
+            at = static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1;
+            lineStart = at;
+        }
+        at = to > at ? to : at;
+        t.where = XmlPosition{line, static_cast<unsigned long>(to - lineStart) + 1};
     }
     return doc;
 }

@@ -62,7 +62,8 @@ struct XmlToken {
     std::uint32_t firstAttr = 0;
     std::uint32_t attrCount = 0;
     bool blank = false;  // Text of whitespace only
-    XmlPosition where;
+    std::uint32_t offset = 0;  // byte offset in the document
+    XmlPosition where;         // line and column, worked out from offset after parsing
 };
 
 // The token list of one parsed document.  Views point into storage owned by
