@@ -1,0 +1,335 @@
+#include "orv/http/HttpTransport.h"
+
+#include "orv/http/LocalAuth.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+namespace orv {
+namespace http {
+
+namespace {
+
+void globalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool equalNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+std::string trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+    return s.substr(b, e - b);
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+const std::string* findHeader(const HeaderList& headers, const std::string& name) {
+    for (const auto& h : headers) {
+        if (equalNoCase(h.first, name)) return &h.second;
+    }
+    return nullptr;
+}
+
+const std::string* HttpResponse::field(const std::string& name) const {
+    const std::string* v = findHeader(trailers, name);
+    return v != nullptr ? v : findHeader(headers, name);
+}
+
+std::string uriEscape(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        bool keep = std::isalnum(c) != 0 || std::strchr("-_.~!*'()/:,=", c) != nullptr;
+        if (keep && c != 0) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+std::string uriUnescape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            int hi = hexValue(text[i + 1]);
+            int lo = hexValue(text[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                out.push_back(static_cast<char>(hi * 16 + lo));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+struct HttpConnection::Impl {
+    CURL* easy = nullptr;
+    std::string url;
+    std::string socketPath;  // empty for TCP
+    std::string host;
+    std::string userName;
+    std::string password;
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+    bool localAuth = false;
+    std::string localUser;
+    std::vector<std::string> localAuthDirs;
+
+    // State of the transfer in progress.
+    HttpResponse* response = nullptr;
+    bool headersDone = false;
+    bool tooLarge = false;
+    bool malformedHeader = false;
+    std::size_t headerLines = 0;
+
+    ~Impl() {
+        if (easy != nullptr) curl_easy_cleanup(easy);
+    }
+
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t n, void* ud) {
+        auto* self = static_cast<Impl*>(ud);
+        std::size_t len = size * n;
+        if (len > kMaxHeaderLineBytes || ++self->headerLines > kMaxHeaderLines) {
+            self->tooLarge = true;
+            return 0;
+        }
+        std::string line(data, len);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        HttpResponse& r = *self->response;
+        if (line.compare(0, 5, "HTTP/") == 0) {
+            // A new response begins (after 100 Continue, for instance).
+            r.statusLine = line;
+            r.headers.clear();
+            r.trailers.clear();
+            self->headersDone = false;
+            return len;
+        }
+        if (line.empty()) {
+            self->headersDone = true;
+            return len;
+        }
+        std::size_t colon = line.find(':');
+        if (colon == std::string::npos || colon == 0) {
+            self->malformedHeader = true;
+            return 0;
+        }
+        auto entry = std::make_pair(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+        // libcurl hands the chunked trailer to this callback too, after the body.
+        if (self->headersDone) r.trailers.push_back(std::move(entry));
+        else r.headers.push_back(std::move(entry));
+        return len;
+    }
+
+    static std::size_t onBody(char* data, std::size_t size, std::size_t n, void* ud) {
+        auto* self = static_cast<Impl*>(ud);
+        std::size_t len = size * n;
+        if (self->response->body.size() + len > kMaxResponseBodyBytes) {
+            self->tooLarge = true;
+            return 0;
+        }
+        self->response->body.append(data, len);
+        return len;
+    }
+};
+
+namespace {
+struct SlistGuard {
+    curl_slist* list = nullptr;
+    ~SlistGuard() {
+        if (list != nullptr) curl_slist_free_all(list);
+    }
+    void append(const std::string& line) {
+        curl_slist* next = curl_slist_append(list, line.c_str());
+        if (next == nullptr) throw std::bad_alloc();
+        list = next;
+    }
+};
+}  // namespace
+
+HttpConnection::HttpConnection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+HttpConnection::~HttpConnection() = default;
+
+std::unique_ptr<HttpConnection> HttpConnection::overUnixSocket(const std::string& socketPath) {
+    globalInit();
+    auto impl = std::make_unique<Impl>();
+    impl->socketPath = socketPath;
+    impl->host = "localhost";
+    impl->url = "http://localhost/";
+    impl->easy = curl_easy_init();
+    if (impl->easy == nullptr) throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+    return std::unique_ptr<HttpConnection>(new HttpConnection(std::move(impl)));
+}
+
+std::unique_ptr<HttpConnection> HttpConnection::overTcp(const std::string& host, unsigned port,
+                                                        const std::string& userName,
+                                                        const std::string& password) {
+    globalInit();
+    auto impl = std::make_unique<Impl>();
+    bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
+    std::string hostPart = ipv6 ? "[" + host + "]" : host;
+    impl->host = hostPart + ":" + std::to_string(port);
+    impl->url = "http://" + impl->host + "/";
+    impl->userName = userName;
+    impl->password = password;
+    impl->easy = curl_easy_init();
+    if (impl->easy == nullptr) throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+    return std::unique_ptr<HttpConnection>(new HttpConnection(std::move(impl)));
+}
+
+bool HttpConnection::isLocal() const { return !impl_->socketPath.empty(); }
+const std::string& HttpConnection::hostHeader() const { return impl_->host; }
+
+void HttpConnection::enableLocalAuthentication(const std::string& user,
+                                               const std::vector<std::string>& allowedDirs) {
+    impl_->localAuth = true;
+    impl_->localUser = user;
+    impl_->localAuthDirs = allowedDirs;
+}
+
+HttpResponse HttpConnection::post(const std::string& path, const std::vector<std::string>& headerLines,
+                                  const std::string& body, unsigned long timeoutMilliseconds) {
+    if (!impl_->localAuth) return postOnce(path, headerLines, body, timeoutMilliseconds);
+    std::vector<std::string> lines = headerLines;
+    lines.push_back(localAuthFirstHeader(impl_->localUser));
+    HttpResponse first = postOnce(path, lines, body, timeoutMilliseconds);
+    if (first.status != 401) return first;
+    const std::string* challenge = first.field("WWW-Authenticate");
+    if (challenge == nullptr) return first;
+    std::string answer;
+    try {
+        answer = localAuthAnswerHeader(impl_->localUser, parseLocalChallenge(*challenge), impl_->localAuthDirs);
+    } catch (const LocalAuthError& e) {
+        throw TransportError(TransportError::Kind::AuthRefused, e.what());
+    }
+    lines.back() = answer;
+    // Answered once only: a second 401 goes back to the caller as it is.
+    return postOnce(path, lines, body, timeoutMilliseconds);
+}
+
+HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector<std::string>& headerLines,
+                                      const std::string& body, unsigned long timeoutMilliseconds) {
+    Impl& d = *impl_;
+    CURL* c = d.easy;
+    HttpResponse response;
+    d.response = &response;
+    d.headersDone = false;
+    d.tooLarge = false;
+    d.malformedHeader = false;
+    d.headerLines = 0;
+    d.errorBuffer[0] = '\0';
+
+    SlistGuard headers;
+    for (const auto& h : headerLines) headers.append(h);
+    headers.append("Expect:");  // no 100-continue round trip
+
+    std::string url = d.url + (path.empty() || path[0] != '/' ? path : path.substr(1));
+    // Every option is set on each call: the handle is reused so that libcurl
+    // keeps the connection open, and options persist between transfers.
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    if (!d.socketPath.empty()) curl_easy_setopt(c, CURLOPT_UNIX_SOCKET_PATH, d.socketPath.c_str());
+    curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route through an environment proxy
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_POST, 1L);
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBodyBytes));
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &d);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &d);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, d.errorBuffer);
+    if (!d.userName.empty()) {
+        curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(c, CURLOPT_USERNAME, d.userName.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, d.password.c_str());
+    }
+
+    CURLcode rc = curl_easy_perform(c);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    d.response = nullptr;
+
+    std::string where = d.socketPath.empty() ? d.host : d.socketPath;
+    std::string detail = d.errorBuffer[0] != '\0' ? std::string(d.errorBuffer) : curl_easy_strerror(rc);
+    if (rc != CURLE_OK) {
+        switch (rc) {
+            case CURLE_COULDNT_CONNECT:
+            case CURLE_COULDNT_RESOLVE_HOST:
+                throw TransportError(TransportError::Kind::CannotConnect,
+                                     "cannot connect to " + where + ": " + detail);
+            case CURLE_OPERATION_TIMEDOUT:
+                throw TransportError(TransportError::Kind::Timeout,
+                                     "no answer from " + where + " within " +
+                                         std::to_string(timeoutMilliseconds) + " ms");
+            case CURLE_FILESIZE_EXCEEDED:
+                throw TransportError(TransportError::Kind::TooLarge,
+                                     "the answer from " + where + " exceeds " +
+                                         std::to_string(kMaxResponseBodyBytes) + " bytes");
+            case CURLE_WRITE_ERROR:
+                if (d.tooLarge) {
+                    throw TransportError(TransportError::Kind::TooLarge,
+                                         "the answer from " + where + " exceeds the size limits");
+                }
+                if (d.malformedHeader) {
+                    throw TransportError(TransportError::Kind::Malformed,
+                                         "malformed HTTP header line in the answer from " + where);
+                }
+                break;
+            case CURLE_WEIRD_SERVER_REPLY:
+            case CURLE_UNSUPPORTED_PROTOCOL:
+            case CURLE_GOT_NOTHING:
+            case CURLE_PARTIAL_FILE:
+            case CURLE_RECV_ERROR:
+            case CURLE_BAD_CONTENT_ENCODING:
+            case CURLE_HTTP2:
+                throw TransportError(TransportError::Kind::Malformed,
+                                     "broken HTTP answer from " + where + ": " + detail);
+            default:
+                break;
+        }
+        throw TransportError(TransportError::Kind::Failed, "HTTP request to " + where + " failed: " + detail);
+    }
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
+    if (response.status < 100 || response.status > 599) {
+        throw TransportError(TransportError::Kind::Malformed, "answer from " + where + " has no valid HTTP status");
+    }
+    return response;
+}
+
+}  // namespace http
+}  // namespace orv

@@ -1,0 +1,141 @@
+// A bounded, XXE-safe XML tokenizer with a pull cursor for the CIM-XML codec.
+//
+// The document is parsed with expat in one pass into a flat token list (start
+// tags with attributes, text, end tags); the codec then walks that list with a
+// recursive-descent cursor.  Nothing of a DTD is ever read: a DOCTYPE is
+// refused before its internal subset is looked at, so neither external
+// entities nor entity expansion bombs can come in.  Nesting depth, text and
+// document sizes are bounded by the constants below.
+#ifndef ORV_CIMXML_XMLPULL_H
+#define ORV_CIMXML_XMLPULL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv {
+namespace cimxml {
+
+// Limits on what a peer may send.  A real GetClass of a large DMTF class is
+// around 60 KB and 10,000 instance names around 1.4 MB; these leave room for
+// large enumerations while keeping a hostile answer from exhausting memory.
+constexpr std::size_t kMaxDocumentBytes = 256u * 1024u * 1024u;
+constexpr unsigned kMaxDepth = 64;
+constexpr std::size_t kMaxTextBytes = 16u * 1024u * 1024u;
+constexpr std::size_t kMaxAttributesPerElement = 32;
+constexpr std::size_t kMaxNameBytes = 1024;
+
+// Where something went wrong in a document: 1-based line and column.
+struct XmlPosition {
+    unsigned long line = 0;
+    unsigned long column = 0;
+};
+
+// A malformed, hostile or unexpected document.  what() names the problem and
+// its position ("line 7, column 3: ...").
+class XmlError : public std::runtime_error {
+public:
+    XmlError(const std::string& problem, XmlPosition where);
+    const std::string& problem() const { return problem_; }
+    XmlPosition position() const { return where_; }
+
+private:
+    std::string problem_;
+    XmlPosition where_;
+};
+
+enum class TokenKind : std::uint8_t { Start, Text, End };
+
+struct XmlAttribute {
+    std::string_view name;
+    std::string_view value;
+};
+
+struct XmlToken {
+    TokenKind kind;
+    std::string_view name;  // element name (Start, End)
+    std::string_view text;  // character data (Text)
+    std::uint32_t firstAttr = 0;
+    std::uint32_t attrCount = 0;
+    XmlPosition where;
+};
+
+// The token list of one parsed document.  Views point into storage owned by
+// the document, so it must outlive every cursor over it.
+class XmlDocument {
+public:
+    // Parses `size` bytes.  Throws XmlError on malformed or hostile input.
+    static XmlDocument parse(const char* data, std::size_t size);
+    static XmlDocument parse(std::string_view data) { return parse(data.data(), data.size()); }
+
+    XmlDocument(XmlDocument&&) noexcept;
+    XmlDocument& operator=(XmlDocument&&) noexcept;
+    XmlDocument(const XmlDocument&) = delete;
+    XmlDocument& operator=(const XmlDocument&) = delete;
+    ~XmlDocument();
+
+    const std::vector<XmlToken>& tokens() const { return tokens_; }
+    const std::vector<XmlAttribute>& attributes() const { return attrs_; }
+
+private:
+    XmlDocument();
+    friend struct XmlBuilder;
+    std::vector<XmlToken> tokens_;
+    std::vector<XmlAttribute> attrs_;
+    // Storage behind the views: fixed blocks that never move.
+    std::vector<std::unique_ptr<char[]>> blocks_;
+};
+
+// Recursive-descent access to a document's tokens.  Text tokens that hold only
+// whitespace between elements are dropped at parse time, so an element with
+// children has none, and a leaf has at most one text token.
+class XmlCursor {
+public:
+    explicit XmlCursor(const XmlDocument& doc);
+
+    bool atEnd() const { return pos_ >= tokens_->size(); }
+    // True when the next token opens an element named `name`.
+    bool atStart(std::string_view name) const;
+    // True when the next token opens any element.
+    bool atAnyStart() const;
+    // True when the next token closes the current element.
+    bool atClose() const;
+    // Name of the element the next token opens ("" when it does not open one).
+    std::string_view peekName() const;
+    XmlPosition position() const;
+
+    // Consumes the start tag of `name`, or throws naming what was found.
+    const XmlToken& openElement(std::string_view name);
+    // Consumes any start tag.
+    const XmlToken& openAny();
+    // Consumes the end tag of `name`, or throws.
+    void closeElement(std::string_view name);
+    // Consumes the text of a leaf element, up to but not including its end tag
+    // ("" when it has none).  Throws if a child element follows.
+    std::string_view readText(std::string_view elementName);
+    // Skips one whole element (start tag to its end tag).
+    void skipElement();
+
+    // Attributes of a start token.
+    const XmlAttribute* findAttribute(const XmlToken& start, std::string_view name) const;
+    std::string_view requireAttribute(const XmlToken& start, std::string_view name) const;
+
+    [[noreturn]] void fail(const std::string& problem) const;
+    [[noreturn]] void failAt(const XmlToken& token, const std::string& problem) const;
+
+private:
+    std::string describeNext() const;
+    const std::vector<XmlToken>* tokens_;
+    const std::vector<XmlAttribute>* attrs_;
+    std::size_t pos_ = 0;
+    XmlPosition endPosition_;
+};
+
+}  // namespace cimxml
+}  // namespace orv
+
+#endif

@@ -1,0 +1,2 @@
+// implementation follows
+#include <Pegasus/Common/Config.h>
