@@ -250,15 +250,11 @@ void Repository::loadQualifier(Namespace& n, const mof::QualifierDecl& d) {
 std::vector<Qualifier> Repository::resolveQualifiers(const Namespace& n, const std::vector<mof::QualifierUse>& uses,
                                                      const std::vector<Qualifier>* inherited, uint32_t scope,
                                                      const std::string& where) const {
+    // As OpenPegasus orders them: inherited qualifiers that are not overridden
+    // (marked propagated), then the local ones in source order.
     std::vector<Qualifier> out;
-    if (inherited) {
-        for (const auto& q : *inherited) {
-            if (!q.flavor.toSubclass) continue;
-            Qualifier c = q;
-            c.propagated = true;
-            out.push_back(std::move(c));
-        }
-    }
+    std::vector<Qualifier> locals;
+    std::vector<bool> overridden(inherited ? inherited->size() : 0, false);
     for (const auto& u : uses) {
         auto it = n.qualifierTypes.find(lowerName(u.name));
         if (it == n.qualifierTypes.end())
@@ -267,7 +263,7 @@ std::vector<Qualifier> Repository::resolveQualifiers(const Namespace& n, const s
         if (scope && !(t.scopes & scope))
             throw MofError(u.pos, "qualifier '" + t.name + "' is not allowed on " + where);
         Qualifier q;
-        q.name = t.name;
+        q.name = u.name;  // spelled as used, as OpenPegasus reports it
         q.flavor = t.flavor;
         if (u.flavors.overridable) q.flavor.overridable = *u.flavors.overridable;
         if (u.flavors.toSubclass) q.flavor.toSubclass = *u.flavors.toSubclass;
@@ -289,19 +285,26 @@ std::vector<Qualifier> Repository::resolveQualifiers(const Namespace& n, const s
         } else {
             q.value = t.defaultValue;
         }
-        bool replaced = false;
-        for (auto& prev : out) {
-            if (!nameEq(prev.name, q.name)) continue;
+        for (size_t i = 0; inherited && i < inherited->size(); ++i) {
+            const Qualifier& prev = (*inherited)[i];
+            if (!prev.flavor.toSubclass || !nameEq(prev.name, q.name)) continue;
             if (!prev.flavor.overridable && !(prev.value == q.value))
                 throw MofError(u.pos, "qualifier '" + t.name + "' on " + where +
                                           " cannot be overridden (it is DisableOverride)");
             // An overriding use keeps inherited flavors it does not restate.
             if (!u.flavors.overridable) q.flavor.overridable = prev.flavor.overridable;
-            prev = q;
-            replaced = true;
+            overridden[i] = true;
         }
-        if (!replaced) out.push_back(std::move(q));
+        locals.push_back(std::move(q));
     }
+    for (size_t i = 0; inherited && i < inherited->size(); ++i) {
+        const Qualifier& prev = (*inherited)[i];
+        if (!prev.flavor.toSubclass || overridden[i]) continue;
+        Qualifier c = prev;
+        c.propagated = true;
+        out.push_back(std::move(c));
+    }
+    for (auto& q : locals) out.push_back(std::move(q));
     return out;
 }
 
@@ -331,32 +334,25 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
                                      "class '" + d.name + "'");
     if (super) {
         for (const auto& p : super->properties) {
+            // A feature inherited whole keeps all its qualifiers, Restricted
+            // ones included, as OpenPegasus reports them; Restricted takes
+            // effect where a subclass overrides the feature or for class
+            // qualifiers.
             Property ip = p;
             ip.propagated = true;
-            std::vector<Qualifier> qs;
-            for (const auto& q : p.qualifiers)
-                if (q.flavor.toSubclass) {
-                    Qualifier cq = q;
-                    cq.propagated = true;
-                    qs.push_back(cq);
-                }
-            ip.qualifiers = qs;
             c.properties.push_back(std::move(ip));
         }
         for (const auto& m : super->methods) {
             Method im = m;
             im.propagated = true;
-            std::vector<Qualifier> qs;
-            for (const auto& q : m.qualifiers)
-                if (q.flavor.toSubclass) {
-                    Qualifier cq = q;
-                    cq.propagated = true;
-                    qs.push_back(cq);
-                }
-            im.qualifiers = qs;
             c.methods.push_back(std::move(im));
         }
     }
+    // Like OpenPegasus: inherited features keep their order, an override
+    // moves to where the subclass declares it and keeps the class origin of
+    // the first declaration.
+    std::vector<Property> localProps;
+    std::vector<Method> localMethods;
     for (const auto& pd : d.properties) {
         std::string where = "property '" + d.name + "." + pd.name + "'";
         Property* existing = nullptr;
@@ -390,9 +386,13 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
         } else if (existing) {
             p.value = existing->value;  // an override without a value keeps the inherited default
         }
-        if (existing) *existing = std::move(p);
-        else c.properties.push_back(std::move(p));
+        if (existing) {
+            p.classOrigin = existing->classOrigin;
+            c.properties.erase(c.properties.begin() + (existing - c.properties.data()));
+        }
+        localProps.push_back(std::move(p));
     }
+    for (auto& p : localProps) c.properties.push_back(std::move(p));
     for (const auto& md : d.methods) {
         std::string where = "method '" + d.name + "." + md.name + "'";
         Method* existing = nullptr;
@@ -418,9 +418,13 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
                                              "parameter '" + pd.name + "' of " + where);
             m.parameters.push_back(std::move(p));
         }
-        if (existing) *existing = std::move(m);
-        else c.methods.push_back(std::move(m));
+        if (existing) {
+            m.classOrigin = existing->classOrigin;
+            c.methods.erase(c.methods.begin() + (existing - c.methods.data()));
+        }
+        localMethods.push_back(std::move(m));
     }
+    for (auto& m : localMethods) c.methods.push_back(std::move(m));
     for (const auto& p : c.properties) {
         if (qualifierIsTrue(p.qualifiers, "Key")) {
             if (p.value.isArray) throw MofError(d.pos, "key property '" + p.name + "' of '" + d.name + "' is an array");
@@ -551,20 +555,33 @@ std::string Repository::identityOfPath(const Namespace& n, const Class& cls, con
 
 Instance Repository::buildInstance(const Namespace& n, const Class& cls, const std::vector<RawProperty>& props) const {
     (void)n;
+    // As an OpenPegasus repository does: properties filled from the class come
+    // first and are marked propagated; the ones given follow in given order.
     Instance inst;
     inst.className = cls.name;
-    inst.properties = cls.properties;  // defaults filled from the class
-    for (auto& p : inst.properties) p.qualifiers.clear();
+    std::vector<Property> given;
     std::set<std::string> seen;
     for (const auto& rp : props) {
-        Property* p = inst.findProperty(rp.name);
-        if (!p) throw CimError(kCimNoSuchProperty, "class " + cls.name + " has no property '" + rp.name + "'");
+        const Property* decl = cls.findProperty(rp.name);
+        if (!decl) throw CimError(kCimNoSuchProperty, "class " + cls.name + " has no property '" + rp.name + "'");
         if (!seen.insert(lowerName(rp.name)).second)
             throw CimError(kCimInvalidParameter, "property '" + rp.name + "' given twice");
-        p->value = coerceValue(p->value.type, p->value.isArray, rp.value, "property " + p->name);
-        if (p->arraySize && p->value.items.size() > p->arraySize)
-            throw CimError(kCimInvalidParameter, "property " + p->name + " holds at most " + std::to_string(p->arraySize) + " elements");
+        Property p = *decl;
+        p.qualifiers.clear();
+        p.propagated = false;
+        p.value = coerceValue(p.value.type, p.value.isArray, rp.value, "property " + p.name);
+        if (p.arraySize && p.value.items.size() > p.arraySize)
+            throw CimError(kCimInvalidParameter, "property " + p.name + " holds at most " + std::to_string(p.arraySize) + " elements");
+        given.push_back(std::move(p));
     }
+    for (const auto& decl : cls.properties) {
+        if (seen.count(lowerName(decl.name))) continue;
+        Property p = decl;  // the class default
+        p.qualifiers.clear();
+        p.propagated = true;
+        inst.properties.push_back(std::move(p));
+    }
+    for (auto& p : given) inst.properties.push_back(std::move(p));
     for (const auto& k : cls.keyNames) {
         const Property* p = inst.findProperty(k);
         if (p->value.null) throw CimError(kCimInvalidParameter, "key property '" + k + "' of class " + cls.name + " has no value");

@@ -45,8 +45,11 @@ void CimXmlWriter::escape(std::string& out, const std::string& text) {
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
         case '\'': out += "&apos;"; break;
-        case '\r': out += "&#13;"; break;
-        default: out += c;
+        default:
+            // Line ends and other control characters as character references,
+            // so they survive attribute-value normalisation on the way back.
+            if (static_cast<unsigned char>(c) < 0x20) out += "&#" + std::to_string(static_cast<int>(c)) + ";";
+            else out += c;
         }
     }
 }
@@ -154,22 +157,33 @@ void CimXmlWriter::property(std::string& out, const Property& p, const OutputOpt
     out += " NAME=\"";
     escape(out, p.name);
     out += "\"";
+    // Attribute order as OpenPegasus writes it: a plain property puts its
+    // origin before its type, arrays and references after.
+    auto origin = [&]() {
+        if (o.includeClassOrigin && !p.classOrigin.empty()) {
+            out += " CLASSORIGIN=\"";
+            escape(out, p.classOrigin);
+            out += "\"";
+        }
+        if (p.propagated) out += " PROPAGATED=\"true\"";
+    };
     if (p.value.type == DataType::Reference) {
         out += " REFERENCECLASS=\"";
         escape(out, p.refClass);
         out += "\"";
-    } else {
+        origin();
+    } else if (p.value.isArray) {
         out += " TYPE=\"";
         out += mof::dataTypeName(p.value.type);
         out += "\"";
-        if (p.value.isArray && p.arraySize) out += " ARRAYSIZE=\"" + std::to_string(p.arraySize) + "\"";
-    }
-    if (o.includeClassOrigin && !p.classOrigin.empty()) {
-        out += " CLASSORIGIN=\"";
-        escape(out, p.classOrigin);
+        if (p.arraySize) out += " ARRAYSIZE=\"" + std::to_string(p.arraySize) + "\"";
+        origin();
+    } else {
+        origin();
+        out += " TYPE=\"";
+        out += mof::dataTypeName(p.value.type);
         out += "\"";
     }
-    if (p.propagated) out += " PROPAGATED=\"true\"";
     out += ">\n";
     qualifiers(out, p.qualifiers, o);
     if (p.value.type == DataType::Reference && !p.value.null) {
