@@ -28,6 +28,8 @@ void logLine(const std::string& s) {
 struct RequestState {
     std::string body;
     bool tooBig = false;
+    bool answered = false;
+    size_t discarded = 0;
 };
 
 struct ConnState {
@@ -121,6 +123,12 @@ struct HttpServer::Impl {
         MHD_Result ret = MHD_queue_response(c, static_cast<unsigned>(a.status), r);
         MHD_destroy_response(r);
         return ret;
+    }
+
+    static HttpAnswer tooLarge() {
+        HttpAnswer a = plain(413, "request body larger than " + std::to_string(kMaxRequestBytes) + " bytes");
+        a.headers.push_back({"CIMError", "request-not-valid"});
+        return a;
     }
 
     static HttpAnswer plain(int status, const std::string& text) {
@@ -244,20 +252,32 @@ struct HttpServer::Impl {
             st = new RequestState();
             *reqCls = st;
             std::string len = header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (!len.empty() && (len.size() > 12 || std::stoull("0" + len.substr(0, len.find_first_not_of("0123456789"))) > kMaxRequestBytes))
+            if (!len.empty() && (len.size() > 12 || std::stoull("0" + len.substr(0, len.find_first_not_of("0123456789"))) > kMaxRequestBytes)) {
+                // Answer at once rather than read a body we will not keep;
+                // the connection closes after the answer.
                 st->tooBig = true;
+                st->answered = true;
+                return queue(c, tooLarge());
+            }
             return MHD_YES;
         }
         if (*dataSize) {
-            if (!st->tooBig) {
-                if (st->body.size() + *dataSize > kMaxRequestBytes) {
-                    st->tooBig = true;
-                    st->body.clear();
-                    st->body.shrink_to_fit();
-                } else {
-                    st->body.append(data, *dataSize);
-                }
+            if (st->tooBig) {
+                // Read and drop the rest so the client gets its 413 (closing on
+                // unread data would reset the connection and lose the answer),
+                // but only so much: then the connection is simply dropped.
+                st->discarded += *dataSize;
+                *dataSize = 0;
+                return st->discarded > kMaxDiscardBytes ? MHD_NO : MHD_YES;
             }
+            if (st->body.size() + *dataSize > kMaxRequestBytes) {
+                st->tooBig = true;
+                st->body.clear();
+                st->body.shrink_to_fit();
+                *dataSize = 0;
+                return MHD_YES;
+            }
+            st->body.append(data, *dataSize);
             *dataSize = 0;
             return MHD_YES;
         }
@@ -265,11 +285,7 @@ struct HttpServer::Impl {
         try {
             HttpAnswer a;
             std::string m = method;
-            if (st->tooBig) {
-                a = plain(413, "request body larger than " + std::to_string(kMaxRequestBytes) + " bytes");
-                a.headers.push_back({"CIMError", "request-not-valid"});
-                return queue(c, a);
-            }
+            if (st->tooBig) return st->answered ? MHD_YES : queue(c, tooLarge());
             if (m != "POST") {
                 a = plain(501, "only POST is supported");
                 return queue(c, a);

@@ -28,6 +28,9 @@ class HttpServer {
 public:
     // The largest request body accepted (HTTP 413 beyond).
     static constexpr size_t kMaxRequestBytes = 16u * 1024 * 1024;
+    // How much of an oversized body is read (and dropped) so that the 413
+    // reaches the client; beyond it the connection is closed.
+    static constexpr size_t kMaxDiscardBytes = 64u * 1024 * 1024;
     static constexpr unsigned kMaxConnections = 256;
     static constexpr unsigned kConnectionTimeoutSeconds = 300;
     // Unanswered challenges kept at once, and how long one stays valid.
