@@ -20,3 +20,14 @@ target_link_libraries(cimclient_xmlpull PRIVATE orv_xmlpull)
 
 orv_cimclient_test(cimclient_transport ${_cimclient_tests_dir}/transport_test.cpp)
 target_link_libraries(cimclient_transport PRIVATE orv_httptransport)
+
+if(TARGET pegcommon)
+  orv_cimclient_test(cimclient_codec ${_cimclient_tests_dir}/codec_test.cpp)
+  target_link_libraries(cimclient_codec PRIVATE pegcommon cimxml_internal)
+endif()
+
+if(TARGET pegclient)
+  orv_cimclient_test(cimclient_client ${_cimclient_tests_dir}/client_test.cpp)
+  # The local-auth helpers it calls (currentUserName) come with pegclient.
+  target_link_libraries(cimclient_client PRIVATE pegclient cimxml_internal)
+endif()

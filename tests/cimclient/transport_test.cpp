@@ -377,3 +377,20 @@ TEST(CimClientLocalAuth, SocketPathFromTheEnvironment) {
         EXPECT_NE(std::find(d.begin(), d.end(), found), d.end());
     }
 }
+
+TEST(CimClientTransport, ServerClosingIdleConnectionsIsReconnectedTransparently) {
+    TempDir dir;
+    // The server closes every connection after its answer without saying so,
+    // as servers do with idle kept-alive connections.
+    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) {
+        return Reply{okReply("<ok n=\"" + r.body + "\"/>"), 0, true};
+    });
+    auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_EQ(conn->post("/cimom", {}, std::to_string(i), kTimeout).body, "<ok n=\"" + std::to_string(i) + "\"/>");
+    }
+    // Every request reached the server exactly once.
+    auto reqs = server->requests();
+    ASSERT_EQ(reqs.size(), 30u);
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(reqs[static_cast<std::size_t>(i)].body, std::to_string(i));
+}

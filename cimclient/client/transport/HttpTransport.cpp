@@ -205,6 +205,30 @@ std::unique_ptr<HttpConnection> HttpConnection::overTcp(const std::string& host,
     return std::unique_ptr<HttpConnection>(new HttpConnection(std::move(impl)));
 }
 
+void HttpConnection::checkReachable(unsigned long timeoutMilliseconds) {
+    CURL* probe = curl_easy_init();
+    if (probe == nullptr) throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+    char error[CURL_ERROR_SIZE] = {0};
+    curl_easy_setopt(probe, CURLOPT_URL, impl_->url.c_str());
+    if (!impl_->socketPath.empty()) curl_easy_setopt(probe, CURLOPT_UNIX_SOCKET_PATH, impl_->socketPath.c_str());
+    curl_easy_setopt(probe, CURLOPT_PROXY, "");
+    curl_easy_setopt(probe, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(probe, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(probe, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(probe, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+    curl_easy_setopt(probe, CURLOPT_ERRORBUFFER, error);
+    CURLcode rc = curl_easy_perform(probe);
+    curl_easy_cleanup(probe);
+    if (rc == CURLE_OK) return;
+    std::string where = impl_->socketPath.empty() ? impl_->host : impl_->socketPath;
+    std::string detail = error[0] != '\0' ? std::string(error) : curl_easy_strerror(rc);
+    if (rc == CURLE_OPERATION_TIMEDOUT) {
+        throw TransportError(TransportError::Kind::Timeout, "no connection to " + where + " within " +
+                                                                std::to_string(timeoutMilliseconds) + " ms");
+    }
+    throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + detail);
+}
+
 bool HttpConnection::isLocal() const { return !impl_->socketPath.empty(); }
 const std::string& HttpConnection::hostHeader() const { return impl_->host; }
 
@@ -281,6 +305,19 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     }
 
     CURLcode rc = curl_easy_perform(c);
+    if (rc == CURLE_RECV_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING) {
+        // A kept-alive connection that the server closed meanwhile fails
+        // before any answer arrives; that request was never read, so it is
+        // sent once more on a fresh connection.
+        long newConnections = 0;
+        curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &newConnections);
+        if (newConnections == 0 && d.headerLines == 0 && response.body.empty()) {
+            d.errorBuffer[0] = '\0';
+            curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
+            rc = curl_easy_perform(c);
+            curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 0L);
+        }
+    }
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     d.response = nullptr;
 

@@ -96,6 +96,7 @@ struct XmlBuilder {
         }
         XmlToken t{};
         t.kind = TokenKind::Text;
+        t.blank = allWhitespace(pendingText);
         t.text = store(pendingText.data(), pendingText.size());
         t.where = pendingWhere;
         pendingText.clear();
@@ -241,15 +242,18 @@ XmlCursor::XmlCursor(const XmlDocument& doc) : tokens_(&doc.tokens()), attrs_(&d
 }
 
 bool XmlCursor::atStart(std::string_view name) const {
+    skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::Start &&
            (*tokens_)[pos_].name == name;
 }
 
 bool XmlCursor::atAnyStart() const {
+    skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::Start;
 }
 
 bool XmlCursor::atClose() const {
+    skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::End;
 }
 
@@ -258,10 +262,12 @@ std::string_view XmlCursor::peekName() const {
 }
 
 XmlPosition XmlCursor::position() const {
+    skipBlank();
     return pos_ < tokens_->size() ? (*tokens_)[pos_].where : endPosition_;
 }
 
 std::string XmlCursor::describeNext() const {
+    skipBlank();
     if (pos_ >= tokens_->size()) return "the end of the document";
     const XmlToken& t = (*tokens_)[pos_];
     switch (t.kind) {
@@ -289,11 +295,13 @@ const XmlToken& XmlCursor::openElement(std::string_view name) {
 }
 
 const XmlToken& XmlCursor::openAny() {
+    skipBlank();
     if (!atAnyStart()) fail("expected an element, found " + describeNext());
     return (*tokens_)[pos_++];
 }
 
 void XmlCursor::closeElement(std::string_view name) {
+    skipBlank();
     if (!atClose()) {
         fail("expected </" + std::string(name) + ">, found " + describeNext());
     }

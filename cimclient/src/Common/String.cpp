@@ -1,2 +1,540 @@
-// implementation follows
-#include <Pegasus/Common/Config.h>
+// String: UTF-16 code units; UTF-8 in through the char* constructors, out
+// through getCString.
+#include <Pegasus/Common/String.h>
+#include <Pegasus/Common/Exception.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+PEGASUS_NAMESPACE_BEGIN
+
+namespace
+{
+// Written in place of an unpaired surrogate when converting to UTF-8.
+const Uint32 kReplacementCharacter = 0xFFFD;
+
+inline Uint16 lowerAscii(Uint16 c)
+{
+    return (c >= 'A' && c <= 'Z') ? Uint16(c + ('a' - 'A')) : c;
+}
+
+inline Uint16 upperAscii(Uint16 c)
+{
+    return (c >= 'a' && c <= 'z') ? Uint16(c - ('a' - 'A')) : c;
+}
+
+[[noreturn]] void throwBadUtf8(std::size_t index, const unsigned char* bytes, std::size_t n)
+{
+    char hex[3 * 4 + 1] = "";
+    std::size_t shown = std::min<std::size_t>(n - index, 4);
+    for (std::size_t i = 0; i < shown; i++)
+        std::snprintf(hex + 3 * i, 4, i ? " %02X" : "%02X", bytes[index + i]);
+    char text[128];
+    std::snprintf(text, sizeof text,
+        "The byte sequence starting at index %zu is not valid UTF-8 encoding: %s", index, hex);
+    throw Exception(String(text));
+}
+
+void checkNull(const void* p)
+{
+    if (!p)
+        throw Exception(String("null pointer"));
+}
+
+std::size_t lengthOf(const Char16* s)
+{
+    std::size_t n = 0;
+    while (Uint16(s[n]) != 0)
+        n++;
+    return n;
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CString
+
+CString::CString() : _rep(nullptr) {}
+
+CString::CString(char* owned) : _rep(owned) {}
+
+CString::CString(const CString& cstr) : _rep(nullptr)
+{
+    if (cstr._rep)
+    {
+        std::size_t n = std::strlen(cstr._rep) + 1;
+        _rep = new char[n];
+        std::memcpy(_rep, cstr._rep, n);
+    }
+}
+
+CString::~CString()
+{
+    delete[] _rep;
+}
+
+CString& CString::operator=(const CString& cstr)
+{
+    if (this != &cstr)
+    {
+        CString copy(cstr);
+        std::swap(_rep, copy._rep);
+    }
+    return *this;
+}
+
+CString::operator const char*() const
+{
+    return _rep ? _rep : "";
+}
+
+// ---------------------------------------------------------------------------
+// String
+
+const String String::EMPTY;
+
+String::String() : _rep(1, Char16(0)) {}
+
+String::String(const String& str) : _rep(str._rep) {}
+
+String::String(const String& str, Uint32 n) : _rep(1, Char16(0))
+{
+    if (n > str.size())
+        throw IndexOutOfBoundsException();
+    append(str.getChar16Data(), n);
+}
+
+String::String(const Char16* str) : _rep(1, Char16(0))
+{
+    checkNull(str);
+    append(str, Uint32(lengthOf(str)));
+}
+
+String::String(const Char16* str, Uint32 n) : _rep(1, Char16(0))
+{
+    checkNull(str);
+    append(str, n);
+}
+
+String::String(const char* str) : _rep(1, Char16(0))
+{
+    checkNull(str);
+    _appendUtf8(str, std::strlen(str));
+}
+
+String::String(const char* str, Uint32 n) : _rep(1, Char16(0))
+{
+    checkNull(str);
+    _appendUtf8(str, n);
+}
+
+String::~String() {}
+
+String& String::operator=(const String& str)
+{
+    _rep = str._rep;
+    return *this;
+}
+
+String& String::assign(const String& str)
+{
+    _rep = str._rep;
+    return *this;
+}
+
+String& String::assign(const Char16* str)
+{
+    String tmp(str);
+    swap(tmp);
+    return *this;
+}
+
+String& String::assign(const Char16* str, Uint32 n)
+{
+    String tmp(str, n);
+    swap(tmp);
+    return *this;
+}
+
+String& String::assign(const char* str)
+{
+    String tmp(str);
+    swap(tmp);
+    return *this;
+}
+
+String& String::assign(const char* str, Uint32 n)
+{
+    String tmp(str, n);
+    swap(tmp);
+    return *this;
+}
+
+void String::clear()
+{
+    _rep.assign(1, Char16(0));
+}
+
+void String::reserveCapacity(Uint32 capacity)
+{
+    _rep.reserve(std::size_t(capacity) + 1);
+}
+
+Uint32 String::size() const
+{
+    return Uint32(_rep.size() - 1);
+}
+
+const Char16* String::getChar16Data() const
+{
+    return _rep.data();
+}
+
+CString String::getCString() const
+{
+    std::string out;
+    out.reserve(_rep.size());
+    const std::size_t n = size();
+    for (std::size_t i = 0; i < n; i++)
+    {
+        Uint32 c = Uint16(_rep[i]);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && Uint16(_rep[i + 1]) >= 0xDC00 &&
+            Uint16(_rep[i + 1]) <= 0xDFFF)
+        {
+            c = 0x10000 + ((c - 0xD800) << 10) + (Uint16(_rep[i + 1]) - 0xDC00);
+            i++;
+        }
+        else if (c >= 0xD800 && c <= 0xDFFF)
+        {
+            c = kReplacementCharacter;
+        }
+
+        if (c < 0x80)
+        {
+            out += char(c);
+        }
+        else if (c < 0x800)
+        {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        }
+        else if (c < 0x10000)
+        {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+        else
+        {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    char* buffer = new char[out.size() + 1];
+    std::memcpy(buffer, out.c_str(), out.size() + 1);
+    return CString(buffer);
+}
+
+Char16& String::operator[](Uint32 index)
+{
+    if (index >= size())
+        throw IndexOutOfBoundsException();
+    return _rep[index];
+}
+
+const Char16 String::operator[](Uint32 index) const
+{
+    if (index >= size())
+        throw IndexOutOfBoundsException();
+    return _rep[index];
+}
+
+String& String::append(const char c)
+{
+    // A lone byte is taken as Latin-1 when it is not ASCII, as the reference does.
+    return append(Char16(Uint16(Uint8(c))));
+}
+
+String& String::append(const Char16& c)
+{
+    _rep.back() = c;
+    _rep.push_back(Char16(0));
+    return *this;
+}
+
+String& String::append(const char* str, Uint32 n)
+{
+    checkNull(str);
+    _appendUtf8(str, n);
+    return *this;
+}
+
+String& String::append(const Char16* str, Uint32 n)
+{
+    if (n == 0)
+        return *this;
+    checkNull(str);
+    _rep.pop_back();
+    _rep.insert(_rep.end(), str, str + n);
+    _rep.push_back(Char16(0));
+    return *this;
+}
+
+String& String::append(const String& str)
+{
+    if (&str == this)
+    {
+        String copy(str);
+        return append(copy.getChar16Data(), copy.size());
+    }
+    return append(str.getChar16Data(), str.size());
+}
+
+void String::_appendUtf8(const char* str, std::size_t n)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(str);
+    // Decode into a separate buffer so that a bad sequence leaves the String unchanged.
+    std::vector<Char16> decoded;
+    decoded.reserve(n);
+    std::size_t i = 0;
+    while (i < n)
+    {
+        const unsigned char b = s[i];
+        if (b < 0x80)
+        {
+            decoded.push_back(Char16(b));
+            i++;
+            continue;
+        }
+        std::size_t len;
+        Uint32 c;
+        Uint32 min;
+        if (b >= 0xC2 && b <= 0xDF)
+        {
+            len = 2, c = b & 0x1F, min = 0x80;
+        }
+        else if (b >= 0xE0 && b <= 0xEF)
+        {
+            len = 3, c = b & 0x0F, min = 0x800;
+        }
+        else if (b >= 0xF0 && b <= 0xF4)
+        {
+            len = 4, c = b & 0x07, min = 0x10000;
+        }
+        else
+        {
+            throwBadUtf8(i, s, n);
+        }
+        if (n - i < len)
+            throwBadUtf8(i, s, n);
+        for (std::size_t k = 1; k < len; k++)
+        {
+            if ((s[i + k] & 0xC0) != 0x80)
+                throwBadUtf8(i, s, n);
+            c = (c << 6) | (s[i + k] & 0x3F);
+        }
+        // Overlong forms, encoded surrogates and values past U+10FFFF are not UTF-8.
+        if (c < min || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+            throwBadUtf8(i, s, n);
+        if (c >= 0x10000)
+        {
+            c -= 0x10000;
+            decoded.push_back(Char16(Uint16(0xD800 + (c >> 10))));
+            decoded.push_back(Char16(Uint16(0xDC00 + (c & 0x3FF))));
+        }
+        else
+        {
+            decoded.push_back(Char16(Uint16(c)));
+        }
+        i += len;
+    }
+    _rep.pop_back();
+    _rep.insert(_rep.end(), decoded.begin(), decoded.end());
+    _rep.push_back(Char16(0));
+}
+
+void String::remove(Uint32 index, Uint32 n)
+{
+    if (n == PEG_NOT_FOUND)
+    {
+        if (index > size())
+            throw IndexOutOfBoundsException();
+        n = size() - index;
+    }
+    if (index > size() || n > size() - index)
+        throw IndexOutOfBoundsException();
+    _rep.erase(_rep.begin() + index, _rep.begin() + index + n);
+}
+
+String String::subString(Uint32 index, Uint32 n) const
+{
+    if (index >= size())
+        return String();
+    if (n == PEG_NOT_FOUND || n > size() - index)
+        n = size() - index;
+    return String(_rep.data() + index, n);
+}
+
+Uint32 String::find(Char16 c) const
+{
+    return find(0, c);
+}
+
+Uint32 String::find(Uint32 index, Char16 c) const
+{
+    for (Uint32 i = index; i < size(); i++)
+        if (_rep[i] == c)
+            return i;
+    return PEG_NOT_FOUND;
+}
+
+Uint32 String::find(const String& s) const
+{
+    const Uint32 n = size(), m = s.size();
+    if (m > n)
+        return PEG_NOT_FOUND;
+    for (Uint32 i = 0; i + m <= n; i++)
+    {
+        Uint32 k = 0;
+        while (k < m && _rep[i + k] == s._rep[k])
+            k++;
+        if (k == m)
+            return i;
+    }
+    return PEG_NOT_FOUND;
+}
+
+Uint32 String::find(const char* s) const
+{
+    return find(String(s));
+}
+
+Uint32 String::reverseFind(Char16 c) const
+{
+    for (Uint32 i = size(); i > 0; i--)
+        if (_rep[i - 1] == c)
+            return i - 1;
+    return PEG_NOT_FOUND;
+}
+
+void String::toLower()
+{
+    for (Uint32 i = 0; i < size(); i++)
+        _rep[i] = lowerAscii(_rep[i]);
+}
+
+void String::toUpper()
+{
+    for (Uint32 i = 0; i < size(); i++)
+        _rep[i] = upperAscii(_rep[i]);
+}
+
+void String::swap(String& str)
+{
+    _rep.swap(str._rep);
+}
+
+int String::compare(const String& s1, const String& s2, Uint32 n)
+{
+    const Uint32 n1 = std::min(s1.size(), n), n2 = std::min(s2.size(), n);
+    for (Uint32 i = 0; i < n1 && i < n2; i++)
+    {
+        const int d = int(Uint16(s1._rep[i])) - int(Uint16(s2._rep[i]));
+        if (d)
+            return d;
+    }
+    return n1 == n2 ? 0 : (n1 < n2 ? -1 : 1);
+}
+
+int String::compare(const String& s1, const String& s2)
+{
+    return compare(s1, s2, PEG_NOT_FOUND);
+}
+
+int String::compareNoCase(const String& s1, const String& s2)
+{
+    const Uint32 n1 = s1.size(), n2 = s2.size();
+    for (Uint32 i = 0; i < n1 && i < n2; i++)
+    {
+        const int d = int(lowerAscii(s1._rep[i])) - int(lowerAscii(s2._rep[i]));
+        if (d)
+            return d;
+    }
+    return n1 == n2 ? 0 : (n1 < n2 ? -1 : 1);
+}
+
+Boolean String::equal(const String& s1, const String& s2)
+{
+    return s1._rep.size() == s2._rep.size() && compare(s1, s2) == 0;
+}
+
+Boolean String::equalNoCase(const String& s1, const String& s2)
+{
+    return s1._rep.size() == s2._rep.size() && compareNoCase(s1, s2) == 0;
+}
+
+Boolean operator==(const String& str1, const String& str2)
+{
+    return String::equal(str1, str2);
+}
+
+Boolean operator==(const String& str1, const char* str2)
+{
+    return String::equal(str1, String(str2));
+}
+
+Boolean operator==(const char* str1, const String& str2)
+{
+    return String::equal(String(str1), str2);
+}
+
+Boolean operator!=(const String& str1, const String& str2)
+{
+    return !String::equal(str1, str2);
+}
+
+Boolean operator!=(const String& str1, const char* str2)
+{
+    return !(str1 == str2);
+}
+
+Boolean operator!=(const char* str1, const String& str2)
+{
+    return !(str1 == str2);
+}
+
+Boolean operator<(const String& str1, const String& str2)
+{
+    return String::compare(str1, str2) < 0;
+}
+
+Boolean operator<=(const String& str1, const String& str2)
+{
+    return String::compare(str1, str2) <= 0;
+}
+
+Boolean operator>(const String& str1, const String& str2)
+{
+    return String::compare(str1, str2) > 0;
+}
+
+Boolean operator>=(const String& str1, const String& str2)
+{
+    return String::compare(str1, str2) >= 0;
+}
+
+String operator+(const String& str1, const String& str2)
+{
+    String result(str1);
+    result.append(str2);
+    return result;
+}
+
+PEGASUS_STD(ostream)& operator<<(PEGASUS_STD(ostream)& os, const String& str)
+{
+    return os << static_cast<const char*>(str.getCString());
+}
+
+PEGASUS_NAMESPACE_END

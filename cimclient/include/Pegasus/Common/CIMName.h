@@ -12,6 +12,7 @@ class PEGASUS_COMMON_LINKAGE CIMName
 {
 public:
     CIMName();
+    CIMName(const CIMName& name);
     CIMName(const String& name);   // InvalidNameException unless legal(name)
     CIMName(const char* name);     // likewise
     CIMName& operator=(const CIMName& name);
@@ -44,6 +45,7 @@ class PEGASUS_COMMON_LINKAGE CIMNamespaceName
 {
 public:
     CIMNamespaceName();
+    CIMNamespaceName(const CIMNamespaceName& name);
     CIMNamespaceName(const String& name);   // InvalidNamespaceNameException unless legal
     CIMNamespaceName(const char* name);     // likewise
     CIMNamespaceName& operator=(const CIMNamespaceName& name);

@@ -61,6 +61,7 @@ struct XmlToken {
     std::string_view text;  // character data (Text)
     std::uint32_t firstAttr = 0;
     std::uint32_t attrCount = 0;
+    bool blank = false;  // Text of whitespace only
     XmlPosition where;
 };
 
@@ -92,12 +93,17 @@ private:
 
 // Recursive-descent access to a document's tokens.  Text tokens that hold only
 // whitespace between elements are dropped at parse time, so an element with
-// children has none, and a leaf has at most one text token.
+// children has none, and a leaf has at most one text token.  Whitespace text
+// in an empty element is stepped over wherever an element or an end tag is
+// expected, and read as text by readText.
 class XmlCursor {
 public:
     explicit XmlCursor(const XmlDocument& doc);
 
-    bool atEnd() const { return pos_ >= tokens_->size(); }
+    bool atEnd() const {
+        skipBlank();
+        return pos_ >= tokens_->size();
+    }
     // True when the next token opens an element named `name`.
     bool atStart(std::string_view name) const;
     // True when the next token opens any element.
@@ -129,9 +135,14 @@ public:
 
 private:
     std::string describeNext() const;
+    // Steps over whitespace-only text where elements are expected (the
+    // layout inside an element such as <PROPERTY> that has no value).
+    void skipBlank() const {
+        while (pos_ < tokens_->size() && (*tokens_)[pos_].blank) ++pos_;
+    }
     const std::vector<XmlToken>* tokens_;
     const std::vector<XmlAttribute>* attrs_;
-    std::size_t pos_ = 0;
+    mutable std::size_t pos_ = 0;
     XmlPosition endPosition_;
 };
 

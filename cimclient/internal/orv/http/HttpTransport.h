@@ -79,6 +79,10 @@ public:
     void enableLocalAuthentication(const std::string& user,
                                    const std::vector<std::string>& allowedDirs);
 
+    // Opens and closes a connection to the server, without a request, so that
+    // an unreachable server is reported at once.  Throws TransportError.
+    void checkReachable(unsigned long timeoutMilliseconds);
+
     bool isLocal() const;
     const std::string& hostHeader() const;
 

@@ -1,0 +1,145 @@
+// CIM-XML messages (CIM operations over HTTP) in both directions.
+//
+// The client writes requests and reads responses; our development server reads
+// requests and writes responses with the same code, so every element is both
+// written and read here.  Reading throws XmlError (what and where); writing
+// throws EncodeError for data that XML 1.0 cannot carry.
+#ifndef ORV_CIMXML_CIMXML_H
+#define ORV_CIMXML_CIMXML_H
+
+#include <Pegasus/Common/CIMClass.h>
+#include <Pegasus/Common/CIMInstance.h>
+#include <Pegasus/Common/CIMName.h>
+#include <Pegasus/Common/CIMObjectPath.h>
+#include <Pegasus/Common/CIMParamValue.h>
+#include <Pegasus/Common/CIMStatusCode.h>
+#include <Pegasus/Common/CIMValue.h>
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orv/cimxml/XmlPull.h"
+
+namespace orv {
+namespace cimxml {
+
+// Text that cannot be written as XML 1.0 (a control character other than
+// tab, line feed and carriage return, a lone surrogate, U+FFFE, U+FFFF), or a
+// value kind the codec does not carry.
+class EncodeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One IPARAMVALUE of an intrinsic call.
+struct IParamValue {
+    enum class Kind {
+        Null,            // no content
+        Value,           // VALUE: `value` (string)
+        ValueArray,      // VALUE.ARRAY: `value` (string array)
+        ValueReference,  // VALUE.REFERENCE: `path`
+        ClassName,       // CLASSNAME: `className`
+        InstanceName,    // INSTANCENAME: `path`
+        Class,           // CLASS: `cimClass`
+        Instance,        // INSTANCE: `instance`
+        NamedInstance    // VALUE.NAMEDINSTANCE: `instance` with its path
+    };
+    std::string name;
+    Kind kind = Kind::Null;
+    Pegasus::CIMValue value;
+    Pegasus::CIMObjectPath path;
+    Pegasus::CIMName className;
+    Pegasus::CIMClass cimClass;
+    Pegasus::CIMInstance instance;
+
+    static IParamValue ofBoolean(const std::string& name, bool b);
+    static IParamValue ofString(const std::string& name, const Pegasus::String& s);
+    static IParamValue ofStringArray(const std::string& name, const Pegasus::Array<Pegasus::String>& a);
+    static IParamValue ofClassName(const std::string& name, const Pegasus::CIMName& c);
+    static IParamValue ofInstanceName(const std::string& name, const Pegasus::CIMObjectPath& p);
+    static IParamValue ofInstance(const std::string& name, const Pegasus::CIMInstance& i);
+    static IParamValue ofNamedInstance(const std::string& name, const Pegasus::CIMInstance& i);
+    // A property value: VALUE, VALUE.ARRAY or VALUE.REFERENCE; Null when null.
+    static IParamValue ofValue(const std::string& name, const Pegasus::CIMValue& v);
+};
+
+struct CimRequest {
+    std::string messageId = "1001";
+    bool intrinsic = true;
+    std::string methodName;                 // IMETHODCALL / METHODCALL NAME
+    Pegasus::CIMNamespaceName nameSpace;    // LOCALNAMESPACEPATH
+    std::vector<IParamValue> iparams;       // intrinsic
+    // Extrinsic: the target; key bindings make it a LOCALINSTANCEPATH, none a LOCALCLASSPATH.
+    Pegasus::CIMObjectPath target;
+    Pegasus::Array<Pegasus::CIMParamValue> params;  // extrinsic PARAMVALUEs
+
+    const IParamValue* findIParam(std::string_view name) const;  // case-insensitive
+};
+
+struct CimResponse {
+    enum class ReturnKind {
+        None,            // no IRETURNVALUE, or an empty one
+        ClassNames,      // CLASSNAME*
+        InstanceNames,   // INSTANCENAME*
+        Classes,         // CLASS*
+        Instances,       // INSTANCE*
+        NamedInstances,  // VALUE.NAMEDINSTANCE* (instances carry their paths)
+        ObjectsWithPath, // VALUE.OBJECTWITHPATH* (classes or instances with paths)
+        Value            // VALUE, VALUE.ARRAY or VALUE.REFERENCE: `value`
+    };
+    std::string messageId = "1001";
+    bool intrinsic = true;
+    std::string methodName;
+
+    bool isError = false;
+    Pegasus::CIMStatusCode errorCode = Pegasus::CIM_ERR_SUCCESS;
+    Pegasus::String errorDescription;
+    Pegasus::Array<Pegasus::CIMInstance> errorInstances;
+
+    // Intrinsic results.
+    bool hasReturnValue = false;  // an IRETURNVALUE element was present
+    ReturnKind kind = ReturnKind::None;
+    Pegasus::Array<Pegasus::CIMName> classNames;
+    Pegasus::Array<Pegasus::CIMObjectPath> instanceNames;
+    Pegasus::Array<Pegasus::CIMClass> classes;
+    Pegasus::Array<Pegasus::CIMInstance> instances;
+    Pegasus::CIMValue value;
+
+    // Extrinsic results.
+    Pegasus::CIMValue returnValue;
+    Pegasus::Array<Pegasus::CIMParamValue> outParams;
+};
+
+// Whole messages.
+std::string writeRequest(const CimRequest& request);
+CimRequest readRequest(std::string_view body);
+std::string writeResponse(const CimResponse& response);
+CimResponse readResponse(std::string_view body);
+
+// Pieces, for tests and for the server's own uses.
+void appendEscaped(std::string& out, const Pegasus::String& text);
+void appendEscaped(std::string& out, std::string_view utf8);
+void writeValueElement(std::string& out, const Pegasus::CIMValue& value);  // nothing for null
+void writeInstanceName(std::string& out, const Pegasus::CIMObjectPath& path);
+void writeValueReference(std::string& out, const Pegasus::CIMObjectPath& path);
+void writeInstance(std::string& out, const Pegasus::CIMConstInstance& instance);
+void writeClass(std::string& out, const Pegasus::CIMConstClass& cimClass);
+
+// Text form of one scalar value as a VALUE element holds it (UTF-8).
+std::string valueText(const Pegasus::CIMValue& value, Pegasus::Uint32 index = 0);
+// Parses VALUE text for a type; throws std::invalid_argument with a reason.
+Pegasus::CIMValue parseScalar(Pegasus::CIMType type, std::string_view text);
+
+// Names of CIM types as TYPE attributes spell them, and back (false if unknown).
+const char* typeName(Pegasus::CIMType type);
+bool typeFromName(std::string_view name, Pegasus::CIMType& type);
+
+// The value of a boolean IPARAMVALUE, `fallback` when absent or null.
+bool iparamBoolean(const CimRequest& request, std::string_view name, bool fallback);
+
+}  // namespace cimxml
+}  // namespace orv
+
+#endif

@@ -1,0 +1,145 @@
+// CIM datetimes: the text forms, their limits, wildcards and comparisons.
+#include <Pegasus/Common/CIMDateTime.h>
+#include <Pegasus/Common/Exception.h>
+#include <gtest/gtest.h>
+#include <string>
+
+PEGASUS_USING_PEGASUS;
+
+namespace
+{
+std::string str(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
+
+std::string roundTrip(const char* text)
+{
+    return str(CIMDateTime(String(text)).toString());
+}
+
+const Uint64 kDay = 86400ULL * 1000000ULL;
+// Days between 0000-01-01 and 1970-01-01 in the proleptic Gregorian calendar.
+const Uint64 kEpochDays = 719528;
+}  // namespace
+
+TEST(DateTimeText, TimestampsAndIntervalsRoundTrip)
+{
+    for (const char* text : {"20261207041311.000000+000", "20240229235959.999999-300",
+             "00000101000000.000000+000", "99991231235959.999999+999",
+             "19700101000000.000001-000", "00000001020304.000005:000",
+             "99999999235959.999999:000", "00000000000000.000000:000"})
+    {
+        EXPECT_EQ(roundTrip(text), text) << text;
+    }
+    EXPECT_TRUE(CIMDateTime(String("00000001020304.000005:000")).isInterval());
+    EXPECT_FALSE(CIMDateTime(String("20261207041311.000000+000")).isInterval());
+    EXPECT_EQ(str(CIMDateTime().toString()), "00000000000000.000000:000");
+}
+
+TEST(DateTimeText, WildcardsRoundTrip)
+{
+    for (const char* text : {"20261207041311.123***+000", "20261207041311.******+000",
+             "202612070413**.******+000", "20261207******.******+060",
+             "**************.******-120", "2026**********.******+000", "**************.******:000",
+             "00000012******.******:000"})
+    {
+        EXPECT_EQ(roundTrip(text), text) << text;
+    }
+}
+
+TEST(DateTimeText, BadFormsAreRefused)
+{
+    for (const char* text : {"", "2026120704131.000000+000", "20261207041311.000000+0000",
+             "20261207041311,000000+000", "20261207041311.000000*000",
+             "20261307041311.000000+000", "20260007041311.000000+000",
+             "20260230041311.000000+000", "20230229041311.000000+000",
+             "20261200041311.000000+000", "20261207241311.000000+000",
+             "20261207046011.000000+000", "20261207041360.000000+000",
+             "20261207041311.12*4**+000", "2026120704**11.000000+000",
+             "20261207041311.000000+0a0", "20261207041311.000000+***",
+             "2026120704131x.000000+000", "-0261207041311.000000+000",
+             "00000000240000.000000:000", "00000000006000.000000:000",
+             "00000000000000.000000:001", "0000000000000*.000000:000",
+             "20261207041311.000000:000x", " 20261207041311.00000+000"})
+    {
+        EXPECT_THROW(CIMDateTime{String(text)}, InvalidDateTimeFormatException) << text;
+    }
+    // Non-ASCII digits are not digits.
+    String s("20261207041311.000000+000");
+    s[0] = Char16(0x0662);
+    EXPECT_THROW(CIMDateTime{s}, InvalidDateTimeFormatException);
+}
+
+TEST(DateTimeText, FailedSetLeavesValueUnchanged)
+{
+    CIMDateTime d(String("20261207041311.000000+000"));
+    EXPECT_THROW(d.set(String("garbage")), InvalidDateTimeFormatException);
+    EXPECT_EQ(str(d.toString()), "20261207041311.000000+000");
+}
+
+TEST(DateTimeMicroseconds, CalendarIsRight)
+{
+    EXPECT_EQ(CIMDateTime(String("19700101000000.000000+000")).toMicroSeconds(), kEpochDays * kDay);
+    EXPECT_EQ(CIMDateTime(String("00000101000000.000000+000")).toMicroSeconds(), 0u);
+    // 2000 is a leap year, 1900 is not.
+    EXPECT_EQ(CIMDateTime(String("20000301000000.000000+000")).toMicroSeconds() -
+                  CIMDateTime(String("20000228000000.000000+000")).toMicroSeconds(),
+        2 * kDay);
+    EXPECT_EQ(CIMDateTime(String("19000301000000.000000+000")).toMicroSeconds() -
+                  CIMDateTime(String("19000228000000.000000+000")).toMicroSeconds(),
+        1 * kDay);
+    // The UTC offset is applied: 01:00 at +060 is midnight UTC.
+    EXPECT_EQ(CIMDateTime(String("19700101010000.000000+060")).toMicroSeconds(), kEpochDays * kDay);
+    EXPECT_EQ(CIMDateTime(String("00000002020304.000005:000")).toMicroSeconds(),
+        2 * kDay + 2 * 3600000000ULL + 3 * 60000000ULL + 4000000ULL + 5);
+}
+
+TEST(DateTimeMicroseconds, ConstructedFromMicroseconds)
+{
+    EXPECT_EQ(str(CIMDateTime(0, false).toString()), "00000101000000.000000+000");
+    EXPECT_EQ(str(CIMDateTime(kEpochDays * kDay + 1, false).toString()), "19700101000000.000001+000");
+    EXPECT_EQ(str(CIMDateTime(2 * kDay + 1, true).toString()), "00000002000000.000001:000");
+    EXPECT_THROW(CIMDateTime(100000000ULL * kDay, true), DateTimeOutOfRangeException);
+    EXPECT_NO_THROW(CIMDateTime(100000000ULL * kDay - 1, true));
+    EXPECT_THROW(CIMDateTime(~0ULL, false), DateTimeOutOfRangeException);
+}
+
+TEST(DateTimeFields, ConstructedFromFields)
+{
+    EXPECT_EQ(str(CIMDateTime(2026, 12, 7, 4, 13, 11, 123456, 3, -300).toString()),
+        "20261207041311.123***-300");
+    EXPECT_EQ(str(CIMDateTime(5, 1, 2, 3, 4, 6).toString()), "00000005010203.000004:000");
+    EXPECT_THROW(CIMDateTime(2026, 2, 29, 0, 0, 0, 0, 6, 0), DateTimeOutOfRangeException);
+    EXPECT_THROW(CIMDateTime(2026, 1, 1, 0, 0, 0, 0, 6, 1000), DateTimeOutOfRangeException);
+    EXPECT_THROW(CIMDateTime(1, 24, 0, 0, 0, 6), DateTimeOutOfRangeException);
+}
+
+TEST(DateTimeCompare, OffsetsAndWildcards)
+{
+    EXPECT_EQ(CIMDateTime(String("20261207041311.000000+060")),
+        CIMDateTime(String("20261207031311.000000+000")));
+    EXPECT_EQ(CIMDateTime(String("20261206231311.000000-300")),
+        CIMDateTime(String("20261207041311.000000+000")));
+    EXPECT_NE(CIMDateTime(String("20261207041311.000000+000")),
+        CIMDateTime(String("20261207041311.000001+000")));
+    EXPECT_EQ(CIMDateTime(String("202612070413**.******+000")),
+        CIMDateTime(String("20261207041359.123456+000")));
+    EXPECT_NE(CIMDateTime(String("202612070413**.******+000")),
+        CIMDateTime(String("20261207041459.123456+000")));
+    // A timestamp never equals an interval.
+    EXPECT_NE(CIMDateTime(0, true), CIMDateTime(0, false));
+    EXPECT_EQ(CIMDateTime::getDifference(CIMDateTime(String("20261207041311.000000+000")),
+                  CIMDateTime(String("20261207041312.500000+000"))),
+        1500000);
+    EXPECT_THROW(CIMDateTime::getDifference(CIMDateTime(0, true), CIMDateTime(0, false)),
+        InvalidDateTimeFormatException);
+}
+
+TEST(DateTimeNow, CurrentTimeIsAValidTimestamp)
+{
+    CIMDateTime now = CIMDateTime::getCurrentDateTime();
+    EXPECT_TRUE(now.isTimeStamp());
+    EXPECT_EQ(CIMDateTime(now.toString()), now);
+    EXPECT_GT(now.toMicroSeconds(), CIMDateTime(String("20200101000000.000000+000")).toMicroSeconds());
+}

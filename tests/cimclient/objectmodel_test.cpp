@@ -1,0 +1,451 @@
+// Strings, names, values and the object classes: the places where type
+// dispatch, text conversion and sharing go wrong.
+#include <Pegasus/Common/CIMClass.h>
+#include <Pegasus/Common/CIMInstance.h>
+#include <Pegasus/Common/CIMName.h>
+#include <Pegasus/Common/CIMParamValue.h>
+#include <Pegasus/Common/CIMPropertyList.h>
+#include <Pegasus/Common/CIMValue.h>
+#include <Pegasus/Common/Exception.h>
+#include <Pegasus/Common/OperationContext.h>
+#include <gtest/gtest.h>
+#include <cmath>
+#include <limits>
+#include <string>
+
+PEGASUS_USING_PEGASUS;
+
+namespace
+{
+std::string str(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
+
+template<class T> void expectRoundTrip(const T& x, CIMType type)
+{
+    CIMValue v(x);
+    EXPECT_EQ(v.getType(), type) << cimTypeToString(type);
+    EXPECT_FALSE(v.isArray());
+    EXPECT_FALSE(v.isNull());
+    T out;
+    v.get(out);
+    EXPECT_TRUE(out == x) << cimTypeToString(type);
+
+    Array<T> a;
+    a.append(x);
+    a.append(x);
+    CIMValue va(a);
+    EXPECT_EQ(va.getType(), type);
+    EXPECT_TRUE(va.isArray());
+    EXPECT_EQ(va.getArraySize(), 2u);
+    Array<T> outArray;
+    va.get(outArray);
+    EXPECT_EQ(outArray.size(), 2u);
+    // The scalar getter refuses the array and the array getter the scalar.
+    EXPECT_THROW(va.get(out), TypeMismatchException) << cimTypeToString(type);
+    EXPECT_THROW(v.get(outArray), TypeMismatchException) << cimTypeToString(type);
+}
+
+class Named : public OperationContext::Container
+{
+public:
+    Named(const char* name, int value) : _name(name), value(value) {}
+    String getName() const override { return String(_name); }
+    Container* clone() const override { return new Named(_name, value); }
+    void destroy() override { delete this; }
+
+private:
+    const char* _name;
+
+public:
+    int value;
+};
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// String
+
+TEST(StringText, Utf8RoundTripsThroughUtf16)
+{
+    const char* text = "h\xC3\xA9llo \xE2\x82\xAC \xF0\x9D\x84\x9E";  // e-acute, euro, G clef
+    String s(text);
+    EXPECT_EQ(s.size(), 10u);
+    EXPECT_EQ(Uint16(s[1]), 0x00E9);
+    EXPECT_EQ(Uint16(s[6]), 0x20AC);
+    EXPECT_EQ(Uint16(s[8]), 0xD834);
+    EXPECT_EQ(Uint16(s[9]), 0xDD1E);
+    EXPECT_EQ(str(s), text);
+    EXPECT_EQ(str(String(s.getChar16Data(), s.size())), text);
+}
+
+TEST(StringText, InvalidUtf8IsRefusedWithItsPosition)
+{
+    const char* bad[] = {"ab\xC3", "ab\xC0\xAF", "ab\xED\xA0\x80", "ab\xF4\x90\x80\x80",
+        "ab\xFF", "ab\x80", "ab\xE2\x82", "ab\xE2\x28\xA1", "ab\xF0\x82\x82\xAC"};
+    for (const char* b : bad)
+    {
+        try
+        {
+            String s(b);
+            ADD_FAILURE() << "accepted invalid UTF-8";
+        }
+        catch (const Exception& e)
+        {
+            EXPECT_NE(str(e.getMessage()).find("index 2"), std::string::npos) << str(e.getMessage());
+        }
+    }
+    String kept("keep");
+    EXPECT_THROW(kept.append("x\xFF", 2), Exception);
+    EXPECT_EQ(str(kept), "keep");
+    EXPECT_THROW(String(static_cast<const char*>(nullptr)), Exception);
+}
+
+TEST(StringText, LoneSurrogatesBecomeReplacementCharacters)
+{
+    String s;
+    s.append(Char16(0xD800));
+    s.append(Char16('x'));
+    s.append(Char16(0xDC00));
+    EXPECT_EQ(str(s), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+}
+
+TEST(StringText, EditingAndBounds)
+{
+    String s("Hello World");
+    EXPECT_EQ(s.find(Char16('o')), 4u);
+    EXPECT_EQ(s.find(5, Char16('o')), 7u);
+    EXPECT_EQ(s.find(String("World")), 6u);
+    EXPECT_EQ(s.find(String("world")), PEG_NOT_FOUND);
+    EXPECT_EQ(str(s.subString(6)), "World");
+    EXPECT_EQ(str(s.subString(6, 100)), "World");
+    EXPECT_EQ(str(s.subString(100)), "");
+    EXPECT_TRUE(String::equalNoCase(s, String("hello world")));
+    EXPECT_FALSE(String::equal(s, String("hello world")));
+    EXPECT_LT(String::compareNoCase(String("abc"), String("ABD")), 0);
+    EXPECT_THROW(s[11], IndexOutOfBoundsException);
+    EXPECT_THROW(s.remove(5, 7), IndexOutOfBoundsException);
+    s.remove(5);
+    EXPECT_EQ(str(s), "Hello");
+    s.append(s);
+    EXPECT_EQ(str(s), "HelloHello");
+    EXPECT_TRUE(String("a") < String("b"));
+    EXPECT_TRUE(String("x") == "x");
+    EXPECT_EQ(str(String("ab") + String("cd")), "abcd");
+}
+
+// ---------------------------------------------------------------------------
+// Names
+
+TEST(Names, Legality)
+{
+    for (const char* good : {"A", "_x", "CIM_Foo9", "a_b_c", "Caf\xC3\xA9", "\xC3\xA9t\xC3\xA9"})
+        EXPECT_TRUE(CIMName::legal(String(good))) << good;
+    for (const char* bad : {"", "1a", "a-b", "a b", "a.b", "a:b", "a\"", "\xEF\xBF\xB0x"})
+        EXPECT_FALSE(CIMName::legal(String(bad))) << bad;
+    try
+    {
+        CIMName n("1a");
+        ADD_FAILURE();
+    }
+    catch (const InvalidNameException& e)
+    {
+        EXPECT_EQ(str(e.getMessage()), "The CIM name is not valid: 1a");
+    }
+    EXPECT_THROW(CIMName(String("")), InvalidNameException);
+    CIMName n;
+    EXPECT_TRUE(n.isNull());
+    EXPECT_THROW(n = "a b", InvalidNameException);
+    EXPECT_TRUE(n.isNull());
+}
+
+TEST(Names, CaseInsensitiveEquality)
+{
+    EXPECT_EQ(CIMName("CIM_Foo"), CIMName("cim_foo"));
+    EXPECT_TRUE(CIMName("Name") == "NAME");
+    EXPECT_NE(CIMName("Name"), CIMName("Names"));
+    EXPECT_EQ(str(CIMName("CiM").getString()), "CiM");
+}
+
+TEST(Names, Namespaces)
+{
+    EXPECT_EQ(str(CIMNamespaceName("/root/cimv2").getString()), "root/cimv2");
+    EXPECT_EQ(CIMNamespaceName("root/CIMV2"), CIMNamespaceName("ROOT/cimv2"));
+    for (const char* bad : {"", "/", "root/", "root//x", "1root", "root/a b", "//root"})
+        EXPECT_THROW(CIMNamespaceName{bad}, InvalidNamespaceNameException) << bad;
+    try
+    {
+        CIMNamespaceName ns("root/");
+        ADD_FAILURE();
+    }
+    catch (const InvalidNamespaceNameException& e)
+    {
+        EXPECT_EQ(str(e.getMessage()), "invalid CIM namespace name: root/");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+TEST(Values, EveryTypeDispatchesToItsOwnGetter)
+{
+    expectRoundTrip(Boolean(true), CIMTYPE_BOOLEAN);
+    expectRoundTrip(Uint8(200), CIMTYPE_UINT8);
+    expectRoundTrip(Sint8(-56), CIMTYPE_SINT8);
+    expectRoundTrip(Uint16(65535), CIMTYPE_UINT16);
+    expectRoundTrip(Sint16(-32768), CIMTYPE_SINT16);
+    expectRoundTrip(Uint32(4294967295u), CIMTYPE_UINT32);
+    expectRoundTrip(Sint32(-2147483647 - 1), CIMTYPE_SINT32);
+    expectRoundTrip(Uint64(18446744073709551615ULL), CIMTYPE_UINT64);
+    expectRoundTrip(Sint64(std::numeric_limits<Sint64>::min()), CIMTYPE_SINT64);
+    expectRoundTrip(Real32(1.5f), CIMTYPE_REAL32);
+    expectRoundTrip(Real64(-2.25), CIMTYPE_REAL64);
+    expectRoundTrip(Char16(0x263A), CIMTYPE_CHAR16);
+    expectRoundTrip(String("text"), CIMTYPE_STRING);
+    expectRoundTrip(CIMDateTime(String("20261207041311.000000+000")), CIMTYPE_DATETIME);
+    expectRoundTrip(CIMObjectPath(String("A.k=1")), CIMTYPE_REFERENCE);
+}
+
+TEST(Values, NeighbouringTypesDoNotMix)
+{
+    CIMValue u32(Uint32(5));
+    Sint32 s32 = 7;
+    Uint64 u64 = 7;
+    Uint16 u16 = 7;
+    EXPECT_THROW(u32.get(s32), TypeMismatchException);
+    EXPECT_THROW(u32.get(u64), TypeMismatchException);
+    EXPECT_THROW(u32.get(u16), TypeMismatchException);
+    EXPECT_EQ(s32, 7);
+    CIMValue s(String("5"));
+    Char16 c;
+    EXPECT_THROW(s.get(c), TypeMismatchException);
+    CIMDateTime d;
+    EXPECT_THROW(s.get(d), TypeMismatchException);
+    try
+    {
+        u32.get(s32);
+    }
+    catch (const TypeMismatchException& e)
+    {
+        EXPECT_EQ(str(e.getMessage()), "type mismatch: value of type uint32 read as sint32");
+    }
+}
+
+TEST(Values, CharPointerPicksTheBooleanConstructor)
+{
+    CIMValue v("a");
+    EXPECT_EQ(v.getType(), CIMTYPE_BOOLEAN);
+}
+
+TEST(Values, NullValuesKeepTheirType)
+{
+    CIMValue v(CIMTYPE_STRING, true);
+    EXPECT_TRUE(v.isNull());
+    EXPECT_TRUE(v.isArray());
+    EXPECT_EQ(v.getType(), CIMTYPE_STRING);
+    EXPECT_EQ(v.getArraySize(), 0u);
+    Array<String> untouched;
+    untouched.append(String("keep"));
+    v.get(untouched);
+    ASSERT_EQ(untouched.size(), 1u);
+    EXPECT_EQ(str(untouched[0]), "keep");
+    String scalar;
+    EXPECT_THROW(v.get(scalar), TypeMismatchException);
+    EXPECT_EQ(str(v.toString()), "");
+
+    CIMValue empty(Array<String>{});
+    EXPECT_FALSE(empty.isNull());
+    EXPECT_EQ(empty.getArraySize(), 0u);
+    EXPECT_NE(empty, v);
+
+    CIMValue def;
+    EXPECT_TRUE(def.isNull());
+    EXPECT_EQ(def.getType(), CIMTYPE_BOOLEAN);
+    def.set(Uint8(3));
+    EXPECT_FALSE(def.isNull());
+    def.setNullValue(CIMTYPE_REFERENCE, false);
+    EXPECT_TRUE(def.isNull());
+    EXPECT_EQ(def.getType(), CIMTYPE_REFERENCE);
+}
+
+TEST(Values, TextForms)
+{
+    EXPECT_EQ(str(CIMValue(true).toString()), "TRUE");
+    EXPECT_EQ(str(CIMValue(Sint8(-5)).toString()), "-5");
+    EXPECT_EQ(str(CIMValue(Uint64(18446744073709551615ULL)).toString()), "18446744073709551615");
+    EXPECT_EQ(str(CIMValue(Real64(1.5)).toString()), "1.5000000000000000e+00");
+    EXPECT_EQ(str(CIMValue(Char16(0x20AC)).toString()), "\xE2\x82\xAC");
+    Array<Uint32> a;
+    a.append(1);
+    a.append(2);
+    EXPECT_EQ(str(CIMValue(a).toString()), "1 2 ");
+}
+
+TEST(Values, EqualityAndCopies)
+{
+    EXPECT_EQ(CIMValue(Uint32(1)), CIMValue(Uint32(1)));
+    EXPECT_NE(CIMValue(Uint32(1)), CIMValue(Sint32(1)));
+    EXPECT_EQ(CIMValue(Real64(std::nan(""))), CIMValue(Real64(std::nan(""))));
+    CIMValue a(String("x"));
+    CIMValue b(a);
+    b.set(String("y"));
+    EXPECT_EQ(str(a.toString()), "x");
+}
+
+TEST(Values, EmbeddedInstancesAreCopied)
+{
+    CIMInstance inst(CIMName("Emb"));
+    inst.addProperty(CIMProperty(CIMName("P"), CIMValue(Uint32(1))));
+    CIMValue v(inst);
+    EXPECT_EQ(v.getType(), CIMTYPE_INSTANCE);
+    inst.getProperty(0).setValue(CIMValue(Uint32(2)));
+    CIMInstance out;
+    v.get(out);
+    Uint32 x = 0;
+    out.getProperty(0).getValue().get(x);
+    EXPECT_EQ(x, 1u);
+    EXPECT_THROW(CIMValue{CIMInstance()}, UninitializedObjectException);
+    CIMObject obj;
+    EXPECT_THROW(v.get(obj), TypeMismatchException);
+}
+
+// ---------------------------------------------------------------------------
+// Classes and instances
+
+TEST(Objects, KeyNamesComeFromTrueKeyQualifiers)
+{
+    CIMClass c(CIMName("Test_Base"), CIMName("Parent"));
+    c.addProperty(CIMProperty(CIMName("Label"), CIMValue(CIMTYPE_STRING, false)));
+    c.addProperty(CIMProperty(CIMName("Name"), CIMValue(CIMTYPE_STRING, false))
+                      .addQualifier(CIMQualifier(CIMName("Key"), CIMValue(true))));
+    c.addProperty(CIMProperty(CIMName("NotKey"), CIMValue(Uint32(0)))
+                      .addQualifier(CIMQualifier(CIMName("key"), CIMValue(false))));
+    c.addProperty(CIMProperty(CIMName("Id"), CIMValue(Uint32(0)))
+                      .addQualifier(CIMQualifier(CIMName("KEY"), CIMValue(true))));
+    c.addProperty(CIMProperty(CIMName("Odd"), CIMValue(Uint32(0)))
+                      .addQualifier(CIMQualifier(CIMName("Key"), CIMValue(String("true")))));
+    Array<CIMName> keys;
+    keys.append(CIMName("stale"));
+    c.getKeyNames(keys);
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(str(keys[0].getString()), "Name");
+    EXPECT_EQ(str(keys[1].getString()), "Id");
+    EXPECT_TRUE(c.hasKeys());
+    EXPECT_FALSE(c.isAbstract());
+    c.addQualifier(CIMQualifier(CIMName("Abstract"), CIMValue(true)));
+    EXPECT_TRUE(c.isAbstract());
+    EXPECT_EQ(str(c.getSuperClassName().getString()), "Parent");
+    const CIMClass& cc = c;
+    EXPECT_EQ(cc.findProperty(CIMName("LABEL")), 0u);
+    EXPECT_EQ(cc.findProperty(CIMName("Missing")), PEG_NOT_FOUND);
+}
+
+TEST(Objects, InstancesShareUntilCloned)
+{
+    CIMInstance inst(CIMName("Test_Base"));
+    inst.addProperty(CIMProperty(CIMName("Count"), CIMValue(Uint32(7))));
+    EXPECT_THROW(inst.addProperty(CIMProperty(CIMName("count"), CIMValue(Uint32(1)))),
+        AlreadyExistsException);
+    CIMInstance shared(inst);
+    CIMInstance copy = inst.clone();
+    inst.getProperty(0).setValue(CIMValue(Uint32(8)));
+    Uint32 x = 0;
+    shared.getProperty(0).getValue().get(x);
+    EXPECT_EQ(x, 8u);
+    copy.getProperty(0).getValue().get(x);
+    EXPECT_EQ(x, 7u);
+    // A property's type is fixed.
+    EXPECT_THROW(inst.getProperty(0).setValue(CIMValue(String("x"))), TypeMismatchException);
+    EXPECT_THROW(inst.getProperty(1), IndexOutOfBoundsException);
+    inst.setPath(CIMObjectPath(String("Test_Base.Name=\"a\"")));
+    EXPECT_EQ(str(inst.getPath().toString()), "Test_Base.Name=\"a\"");
+    CIMConstInstance ci(inst);
+    EXPECT_EQ(ci.getPropertyCount(), 1u);
+}
+
+TEST(Objects, UninitializedAndWrongKinds)
+{
+    CIMInstance none;
+    EXPECT_TRUE(none.isUninitialized());
+    EXPECT_THROW(none.getClassName(), UninitializedObjectException);
+    EXPECT_THROW(none.getPropertyCount(), UninitializedObjectException);
+    CIMClass noClass;
+    Array<CIMName> keys;
+    EXPECT_THROW(noClass.getKeyNames(keys), UninitializedObjectException);
+    CIMProperty noProperty;
+    EXPECT_THROW(noProperty.getValue(), UninitializedObjectException);
+    EXPECT_THROW(CIMInstance(CIMName("A")).addProperty(CIMProperty()), UninitializedObjectException);
+
+    CIMObject fromClass(CIMClass(CIMName("C")));
+    EXPECT_TRUE(fromClass.isClass());
+    EXPECT_THROW(CIMInstance{fromClass}, DynamicCastFailedException);
+    EXPECT_NO_THROW(CIMClass{fromClass});
+    EXPECT_THROW(CIMProperty(CIMName("P"), CIMValue(Uint32(1)), 0, CIMName("RefClass")),
+        TypeMismatchException);
+}
+
+TEST(Objects, MethodsAndParameters)
+{
+    CIMMethod m(CIMName("DoIt"), CIMTYPE_UINT32);
+    m.addParameter(CIMParameter(CIMName("Arg"), CIMTYPE_STRING)
+                       .addQualifier(CIMQualifier(CIMName("In"), CIMValue(true))));
+    m.addParameter(CIMParameter(CIMName("Tags"), CIMTYPE_STRING, true));
+    EXPECT_THROW(m.addParameter(CIMParameter(CIMName("arg"), CIMTYPE_STRING)), AlreadyExistsException);
+    CIMClass c(CIMName("Test_Base"));
+    c.addMethod(m);
+    const CIMClass& cc = c;
+    CIMConstMethod cm = cc.getMethod(cc.findMethod(CIMName("doit")));
+    EXPECT_EQ(cm.getType(), CIMTYPE_UINT32);
+    EXPECT_EQ(cm.getParameterCount(), 2u);
+    EXPECT_TRUE(cm.getParameter(1).isArray());
+    EXPECT_EQ(cm.getParameter(0).getQualifierCount(), 1u);
+    CIMClass clone = c.clone();
+    c.getMethod(0).removeParameter(0);
+    EXPECT_EQ(clone.getMethod(0).getParameterCount(), 2u);
+    EXPECT_FALSE(clone.identical(c));
+}
+
+TEST(Objects, ParamValuesPropertyListsAndExceptions)
+{
+    CIMParamValue pv(String("Arg"), CIMValue(String("x")));
+    EXPECT_EQ(str(pv.getParameterName()), "Arg");
+    EXPECT_TRUE(pv.isTyped());
+    EXPECT_THROW(CIMParamValue().getValue(), UninitializedObjectException);
+
+    CIMPropertyList all;
+    EXPECT_TRUE(all.isNull());
+    CIMPropertyList none{Array<CIMName>()};
+    EXPECT_FALSE(none.isNull());
+    EXPECT_EQ(none.size(), 0u);
+    EXPECT_FALSE(none.contains(CIMName("A")));
+    EXPECT_TRUE(all.contains(CIMName("A")));
+
+    try
+    {
+        throw CIMException(CIM_ERR_NOT_FOUND, String("no such instance"));
+    }
+    catch (const Exception& e)
+    {
+        const CIMException* ce = dynamic_cast<const CIMException*>(&e);
+        ASSERT_NE(ce, nullptr);
+        EXPECT_EQ(ce->getCode(), CIM_ERR_NOT_FOUND);
+        EXPECT_EQ(str(e.getMessage()), "no such instance");
+    }
+    EXPECT_EQ(str(MalformedObjectNameException(String("x")).getMessage()), "malformed object name: x");
+    EXPECT_EQ(str(ConnectionTimeoutException().getMessage()), "connection timed out");
+    EXPECT_EQ(str(CannotConnectException(String("refused")).getMessage()), "refused");
+    EXPECT_STREQ(cimTypeToString(CIMTYPE_REFERENCE), "reference");
+    EXPECT_STREQ(cimTypeToString(CIMType(99)), "unknown");
+}
+
+TEST(Objects, OperationContextHoldsCopies)
+{
+    OperationContext ctx;
+    ctx.insert(Named("a", 1));
+    EXPECT_THROW(ctx.insert(Named("a", 2)), Exception);
+    ctx.set(Named("a", 3));
+    OperationContext copy(ctx);
+    ctx.remove(String("a"));
+    EXPECT_THROW(ctx.get(String("a")), Exception);
+    EXPECT_EQ(dynamic_cast<const Named&>(copy.get(String("a"))).value, 3);
+}
