@@ -109,7 +109,7 @@ struct HttpServer::Impl {
         MHD_Response* r;
         if (a.chunked) {
             Streamed* s = new Streamed{a.body, 0};
-            r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, readStreamed, s, freeStreamed);
+            r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 256 * 1024, readStreamed, s, freeStreamed);
             if (!r) {
                 delete s;
                 return MHD_NO;
