@@ -322,3 +322,48 @@ TEST(ServerLifecycle, BadMofStopsStartupWithThePosition) {
     EXPECT_NE(stat((dir + "/s").c_str(), &st), 0);
     std::system(("rm -rf " + dir).c_str());
 }
+
+TEST_F(ServerProtocol, EnumerateClassesAndInstanceOptions) {
+    // EnumerateClasses: deep under Test_Base, local features only.
+    RawResponse r = post(*server_, "EnumerateClasses",
+                         imethodCall("EnumerateClasses",
+                                     "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"
+                                     "<IPARAMVALUE NAME=\"DeepInheritance\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                                     "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                                     "<IPARAMVALUE NAME=\"IncludeQualifiers\"><VALUE>FALSE</VALUE></IPARAMVALUE>"));
+    EXPECT_EQ(r.trailers.count("cimstatuscode"), 0u);
+    EXPECT_NE(r.body.find("<CLASS NAME=\"Test_Child\" SUPERCLASS=\"Test_Base\">\n<PROPERTY NAME=\"Id\" TYPE=\"uint32\">\n</PROPERTY>\n</CLASS>"),
+              std::string::npos) << r.body;
+    EXPECT_NE(r.body.find("<CLASS NAME=\"Test_Special\" SUPERCLASS=\"Test_Child\">\n<PROPERTY NAME=\"Count\" TYPE=\"uint32\">\n"
+                          "<VALUE>9</VALUE>\n</PROPERTY>\n<PROPERTY NAME=\"Extra\" TYPE=\"string\">\n<VALUE>more</VALUE>\n"
+                          "</PROPERTY>\n</CLASS>"),
+              std::string::npos) << r.body;
+    EXPECT_EQ(r.body.find("QUALIFIER"), std::string::npos);
+    // Not deep: direct subclasses only.
+    r = post(*server_, "EnumerateClasses",
+             imethodCall("EnumerateClasses", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"));
+    EXPECT_NE(r.body.find("<CLASS NAME=\"Test_Child\""), std::string::npos);
+    EXPECT_EQ(r.body.find("<CLASS NAME=\"Test_Special\""), std::string::npos);
+
+    // GetInstance with qualifiers, class origin and a property list.
+    r = post(*server_, "GetInstance",
+             imethodCall("GetInstance",
+                         "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING NAME=\"Name\">"
+                         "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"
+                         "<IPARAMVALUE NAME=\"IncludeQualifiers\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                         "<IPARAMVALUE NAME=\"IncludeClassOrigin\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                         "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY><VALUE>Name</VALUE><VALUE>label</VALUE>"
+                         "</VALUE.ARRAY></IPARAMVALUE>"));
+    EXPECT_NE(r.body.find("<INSTANCE CLASSNAME=\"Test_Base\">\n<PROPERTY NAME=\"Name\" CLASSORIGIN=\"Test_Base\" TYPE=\"string\">\n"
+                          "<QUALIFIER NAME=\"Key\" TYPE=\"boolean\" OVERRIDABLE=\"false\">\n<VALUE>TRUE</VALUE>\n</QUALIFIER>\n"
+                          "<VALUE>alpha</VALUE>\n</PROPERTY>\n<PROPERTY NAME=\"Label\" CLASSORIGIN=\"Test_Base\" TYPE=\"string\">"),
+              std::string::npos) << r.body;
+    EXPECT_EQ(r.body.find("NAME=\"Count\""), std::string::npos);
+    // An empty property list means no properties at all.
+    r = post(*server_, "GetInstance",
+             imethodCall("GetInstance",
+                         "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING NAME=\"Name\">"
+                         "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"
+                         "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY></VALUE.ARRAY></IPARAMVALUE>"));
+    EXPECT_NE(r.body.find("<INSTANCE CLASSNAME=\"Test_Base\">\n</INSTANCE>"), std::string::npos) << r.body;
+}
