@@ -245,7 +245,6 @@ struct HttpServer::Impl {
 
     static MHD_Result onRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
                                 const char* version, const char* data, size_t* dataSize, void** reqCls) {
-        (void)version;
         Impl* self = static_cast<Impl*>(cls);
         RequestState* st = static_cast<RequestState*>(*reqCls);
         if (!st) {
@@ -303,7 +302,9 @@ struct HttpServer::Impl {
             req.cimMethod = uriDecode(header(c, "CIMMethod"));
             req.cimObject = uriDecode(header(c, "CIMObject"));
             req.contentType = header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
-            req.wantsTrailers = header(c, "TE").find("trailers") != std::string::npos;
+            // Trailers need chunked encoding, which HTTP/1.0 does not have.
+            req.wantsTrailers = header(c, "TE").find("trailers") != std::string::npos &&
+                                std::string(version) != "HTTP/1.0";
             req.body = std::move(st->body);
             a = self->handler->handle(req);
             if (self->cfg.verbose) logLine(req.cimMethod + " -> " + std::to_string(a.status));

@@ -367,3 +367,15 @@ TEST_F(ServerProtocol, EnumerateClassesAndInstanceOptions) {
                          "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY></VALUE.ARRAY></IPARAMVALUE>"));
     EXPECT_NE(r.body.find("<INSTANCE CLASSNAME=\"Test_Base\">\n</INSTANCE>"), std::string::npos) << r.body;
 }
+
+TEST_F(ServerProtocol, Http10ClientsGetErrorElementsInsteadOfTrailers) {
+    std::string req = readFile(samples() + "GetInstance-missing.request.xml");
+    std::string raw = cimPost("GetInstance", req, true);
+    raw.replace(raw.find("HTTP/1.1"), 8, "HTTP/1.0");
+    RawConnection c = RawConnection::unixSocket(server_->socketPath());
+    c.send(raw);
+    RawResponse r = c.read();
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.header("content-length"), "303");  // the recorded answer's length
+    EXPECT_EQ(normalize(r.body), normalize(readFile(samples() + "GetInstance-missing-without-TE.body.xml")));
+}
