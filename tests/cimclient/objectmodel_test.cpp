@@ -435,7 +435,7 @@ TEST(Objects, ParamValuesPropertyListsAndExceptions)
     EXPECT_EQ(str(ConnectionTimeoutException().getMessage()), "connection timed out");
     EXPECT_EQ(str(CannotConnectException(String("refused")).getMessage()), "refused");
     EXPECT_STREQ(cimTypeToString(CIMTYPE_REFERENCE), "reference");
-    EXPECT_STREQ(cimTypeToString(CIMType(99)), "unknown");
+    EXPECT_STREQ(cimTypeToString(CIMType(20)), "unknown");
 }
 
 TEST(Objects, OperationContextHoldsCopies)

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
 
 #include "orv/cimxml/CimXml.h"
 
@@ -167,20 +168,33 @@ public:
     explicit Reader(XmlCursor& c) : c_(c) {}
 
     // --- attributes -----------------------------------------------------
-    CIMName nameAttr(const XmlToken& t, const char* attrName) {
-        return toName(t, c_.requireAttribute(t, attrName));
+    // `repeats`: names that recur within one answer (class names of paths,
+    // key names, class origins) are worth caching; property names are not.
+    CIMName nameAttr(const XmlToken& t, const char* attrName, bool repeats = false) {
+        return toName(t, c_.requireAttribute(t, attrName), repeats);
     }
 
-    CIMName optionalNameAttr(const XmlToken& t, const char* attrName) {
+    CIMName optionalNameAttr(const XmlToken& t, const char* attrName, bool repeats = false) {
         const XmlAttribute* a = c_.findAttribute(t, attrName);
         if (a == nullptr) return CIMName();
-        return toName(t, a->value);
+        return toName(t, a->value, repeats);
     }
 
-    CIMName toName(const XmlToken& t, std::string_view text) {
-        String s = toString(text);
-        if (!CIMName::legal(s)) c_.failAt(t, "illegal CIM name " + quoted(text) + " in <" + std::string(t.name) + ">");
-        return CIMName(s);
+    // Names repeat (a class name in every path of an enumeration, class
+    // origins, key names): each distinct one is decoded and checked once per
+    // document.  The views point into the document, which outlives the reader.
+    CIMName toName(const XmlToken& t, std::string_view text, bool repeats) {
+        if (repeats) {
+            auto it = names_.find(text);
+            if (it != names_.end()) return it->second;
+        }
+        try {
+            CIMName n(toString(text));
+            if (repeats && names_.size() < kMaxCachedNames) names_.emplace(text, n);
+            return n;
+        } catch (const InvalidNameException&) {
+            c_.failAt(t, "illegal CIM name " + quoted(text) + " in <" + std::string(t.name) + ">");
+        }
     }
 
     bool boolAttr(const XmlToken& t, const char* attrName, bool fallback) {
@@ -357,15 +371,23 @@ public:
     }
 
     CIMObjectPath readInstanceName() {
+        CIMObjectPath p;
+        readInstanceNameInto(p);
+        return p;
+    }
+
+    // Fills `out` in place: instance names come by the thousand, and every
+    // copy of a path copies its strings.
+    void readInstanceNameInto(CIMObjectPath& out) {
         const XmlToken& t = c_.openElement("INSTANCENAME");
-        CIMName className = nameAttr(t, "CLASSNAME");
+        CIMName className = nameAttr(t, "CLASSNAME", true);
         Array<CIMKeyBinding> keys;
         while (c_.atAnyStart()) {
             if (!c_.atStart("KEYBINDING")) {
                 c_.fail("expected <KEYBINDING> in <INSTANCENAME>, found <" + std::string(c_.peekName()) + ">");
             }
             const XmlToken& kb = c_.openElement("KEYBINDING");
-            CIMName keyName = nameAttr(kb, "NAME");
+            CIMName keyName = nameAttr(kb, "NAME", true);
             if (c_.atStart("KEYVALUE")) {
                 const XmlToken& kv = c_.openElement("KEYVALUE");
                 CIMKeyBinding::Type type = CIMKeyBinding::STRING;
@@ -388,7 +410,7 @@ public:
             c_.closeElement("KEYBINDING");
         }
         c_.closeElement("INSTANCENAME");
-        return CIMObjectPath(String(), CIMNamespaceName(), className, keys);
+        out.set(String(), CIMNamespaceName(), className, keys);
     }
 
     // The child of VALUE.REFERENCE (and of a few other places).
@@ -438,9 +460,21 @@ public:
     }
 
     // --- qualifiers and features --------------------------------------------
+    // The object model refuses a second feature of the same name; that
+    // refusal is the duplicate check (one scan, not two).
+    template <class Add>
+    void addOnce(XmlPosition where, const char* what, const CIMName& name, Add add) {
+        try {
+            add();
+        } catch (const AlreadyExistsException&) {
+            throw XmlError(std::string(what) + " " + std::string(name.getString().getCString()) + " given twice",
+                           where);
+        }
+    }
+
     CIMQualifier readQualifier() {
         const XmlToken& t = c_.openElement("QUALIFIER");
-        CIMName name = nameAttr(t, "NAME");
+        CIMName name = nameAttr(t, "NAME", true);
         CIMType type = typeAttr(t, "TYPE");
         bool propagated = boolAttr(t, "PROPAGATED", false);
         CIMFlavor flavor;
@@ -463,11 +497,7 @@ public:
         while (c_.atStart("QUALIFIER")) {
             XmlPosition where = c_.position();
             CIMQualifier q = readQualifier();
-            if (owner.findQualifier(q.getName()) != PEG_NOT_FOUND) {
-                throw XmlError("qualifier " + std::string(q.getName().getString().getCString()) + " given twice",
-                               where);
-            }
-            owner.addQualifier(q);
+            addOnce(where, "qualifier", q.getName(), [&] { owner.addQualifier(q); });
         }
     }
 
@@ -479,7 +509,7 @@ public:
         std::string_view element = c_.peekName();
         const XmlToken& t = c_.openAny();
         CIMName name = nameAttr(t, "NAME");
-        CIMName classOrigin = optionalNameAttr(t, "CLASSORIGIN");
+        CIMName classOrigin = optionalNameAttr(t, "CLASSORIGIN", true);
         bool propagated = boolAttr(t, "PROPAGATED", false);
         CIMProperty p;
         if (element == "PROPERTY.REFERENCE") {
@@ -508,11 +538,7 @@ public:
         while (atProperty()) {
             XmlPosition where = c_.position();
             CIMProperty p = readProperty();
-            if (owner.findProperty(p.getName()) != PEG_NOT_FOUND) {
-                throw XmlError("property " + std::string(p.getName().getString().getCString()) + " given twice",
-                               where);
-            }
-            owner.addProperty(p);
+            addOnce(where, "property", p.getName(), [&] { owner.addProperty(p); });
         }
     }
 
@@ -543,17 +569,13 @@ public:
         CIMName name = nameAttr(t, "NAME");
         CIMType type = CIMTYPE_UINT32;  // a method without TYPE returns nothing useful; keep it numeric
         optionalTypeAttr(t, "TYPE", type);
-        CIMMethod m(name, type, optionalNameAttr(t, "CLASSORIGIN"), boolAttr(t, "PROPAGATED", false));
+        CIMMethod m(name, type, optionalNameAttr(t, "CLASSORIGIN", true), boolAttr(t, "PROPAGATED", false));
         readQualifiersInto(m);
         while (c_.atStart("PARAMETER") || c_.atStart("PARAMETER.ARRAY") || c_.atStart("PARAMETER.REFERENCE") ||
                c_.atStart("PARAMETER.REFARRAY")) {
             XmlPosition where = c_.position();
             CIMParameter p = readParameter();
-            if (m.findParameter(p.getName()) != PEG_NOT_FOUND) {
-                throw XmlError("parameter " + std::string(p.getName().getString().getCString()) + " given twice",
-                               where);
-            }
-            m.addParameter(p);
+            addOnce(where, "parameter", p.getName(), [&] { m.addParameter(p); });
         }
         c_.closeElement("METHOD");
         return m;
@@ -567,10 +589,7 @@ public:
         while (c_.atStart("METHOD")) {
             XmlPosition where = c_.position();
             CIMMethod m = readMethod();
-            if (cls.findMethod(m.getName()) != PEG_NOT_FOUND) {
-                throw XmlError("method " + std::string(m.getName().getString().getCString()) + " given twice", where);
-            }
-            cls.addMethod(m);
+            addOnce(where, "method", m.getName(), [&] { cls.addMethod(m); });
         }
         c_.closeElement("CLASS");
         return cls;
@@ -578,7 +597,7 @@ public:
 
     CIMInstance readInstance() {
         const XmlToken& t = c_.openElement("INSTANCE");
-        CIMInstance inst(nameAttr(t, "CLASSNAME"));
+        CIMInstance inst(nameAttr(t, "CLASSNAME", true));
         readQualifiersInto(inst);
         readPropertiesInto(inst);
         c_.closeElement("INSTANCE");
@@ -643,7 +662,9 @@ public:
     XmlCursor& cursor() { return c_; }
 
 private:
+    static constexpr std::size_t kMaxCachedNames = 4096;
     XmlCursor& c_;
+    std::unordered_map<std::string_view, CIMName> names_;
 };
 
 // Content of an IPARAMVALUE (untyped values are strings).
@@ -726,10 +747,13 @@ void readIReturnValue(Reader& rd, CimResponse& r) {
         r.kind = K::None;
     } else if (first == "CLASSNAME") {
         r.kind = K::ClassNames;
+        r.classNames.reserveCapacity(static_cast<Uint32>(c.countChildren("CLASSNAME")));
         while (c.atStart("CLASSNAME")) r.classNames.append(rd.readClassName());
     } else if (first == "INSTANCENAME") {
         r.kind = K::InstanceNames;
-        while (c.atStart("INSTANCENAME")) r.instanceNames.append(rd.readInstanceName());
+        Uint32 n = static_cast<Uint32>(c.countChildren("INSTANCENAME"));
+        r.instanceNames = Array<CIMObjectPath>(n);
+        for (Uint32 i = 0; i < n; ++i) rd.readInstanceNameInto(r.instanceNames[i]);
     } else if (first == "CLASS") {
         r.kind = K::Classes;
         while (c.atStart("CLASS")) r.classes.append(rd.readClass());
@@ -738,6 +762,7 @@ void readIReturnValue(Reader& rd, CimResponse& r) {
         while (c.atStart("INSTANCE")) r.instances.append(rd.readInstance());
     } else if (first == "VALUE.NAMEDINSTANCE") {
         r.kind = K::NamedInstances;
+        r.instances.reserveCapacity(static_cast<Uint32>(c.countChildren("VALUE.NAMEDINSTANCE")));
         while (c.atStart("VALUE.NAMEDINSTANCE")) r.instances.append(rd.readNamedInstance());
     } else if (first == "VALUE.OBJECTWITHPATH") {
         r.kind = K::ObjectsWithPath;

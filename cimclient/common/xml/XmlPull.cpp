@@ -39,7 +39,8 @@ struct XmlBuilder {
     XML_Parser parser;
     std::string pendingText;
     XmlPosition pendingWhere;
-    std::vector<bool> hasChild;  // one entry per open element
+    std::vector<bool> hasChild;          // one entry per open element
+    std::vector<std::string_view> open;  // names of the open elements, for their end tags
     bool failed = false;
     std::string problem;
     XmlPosition problemWhere;
@@ -142,18 +143,22 @@ struct XmlBuilder {
             b->doc.attrs_.push_back(XmlAttribute{b->store(a[0], an), b->store(a[1], av)});
         }
         t.attrCount = static_cast<std::uint32_t>(count);
-        if (b->pushToken(t)) b->hasChild.push_back(false);
+        if (b->pushToken(t)) {
+            b->hasChild.push_back(false);
+            b->open.push_back(t.name);
+        }
     }
 
-    static void XMLCALL onEnd(void* ud, const XML_Char* name) {
+    static void XMLCALL onEnd(void* ud, const XML_Char*) {
         auto* b = static_cast<XmlBuilder*>(ud);
-        if (b->failed) return;
-        bool leaf = !b->hasChild.empty() && !b->hasChild.back();
+        if (b->failed || b->open.empty()) return;
+        bool leaf = !b->hasChild.back();
         b->flushText(leaf);
-        if (!b->hasChild.empty()) b->hasChild.pop_back();
+        b->hasChild.pop_back();
         XmlToken t{};
         t.kind = TokenKind::End;
-        t.name = b->store(name, std::strlen(name));
+        t.name = b->open.back();  // expat has checked that the tags match
+        b->open.pop_back();
         t.where = b->here();
         b->pushToken(t);
     }
@@ -212,7 +217,7 @@ XmlDocument XmlDocument::parse(const char* data, std::size_t size) {
     ParserGuard guard{XML_ParserCreate(nullptr)};
     if (guard.p == nullptr) throw std::bad_alloc();
     XmlBuilder b(doc, guard.p);
-    doc.tokens_.reserve(size / 24 + 16);
+    doc.tokens_.reserve(size / 12 + 16);
     XML_SetUserData(guard.p, &b);
     XML_SetElementHandler(guard.p, &XmlBuilder::onStart, &XmlBuilder::onEnd);
     XML_SetCharacterDataHandler(guard.p, &XmlBuilder::onText);
@@ -332,6 +337,21 @@ void XmlCursor::skipElement() {
         if (t.kind == TokenKind::Start) ++depth;
         else if (t.kind == TokenKind::End) --depth;
     }
+}
+
+std::size_t XmlCursor::countChildren(std::string_view name) const {
+    std::size_t count = 0;
+    long depth = 0;
+    for (std::size_t i = pos_; i < tokens_->size(); ++i) {
+        const XmlToken& t = (*tokens_)[i];
+        if (t.kind == TokenKind::Start) {
+            if (depth == 0 && t.name == name) ++count;
+            ++depth;
+        } else if (t.kind == TokenKind::End) {
+            if (--depth < 0) break;
+        }
+    }
+    return count;
 }
 
 const XmlAttribute* XmlCursor::findAttribute(const XmlToken& start, std::string_view name) const {

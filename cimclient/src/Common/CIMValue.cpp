@@ -5,6 +5,7 @@
 #include <Pegasus/Common/CIMClass.h>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <variant>
 
 PEGASUS_NAMESPACE_BEGIN
@@ -211,6 +212,12 @@ CIMValue::CIMValue() : _rep(new CIMValueRep) {}
 
 CIMValue::CIMValue(CIMType type, Boolean isArray, Uint32 arraySize) : _rep(new CIMValueRep)
 {
+    // Checked before the representation is kept, so a bad type leaks nothing.
+    if (Uint32(type) > Uint32(CIMTYPE_INSTANCE))
+    {
+        delete _rep;
+        throw TypeMismatchException("unknown CIM type");
+    }
     setNullValue(type, isArray, arraySize);
 }
 
@@ -264,10 +271,20 @@ void CIMValue::setNullValue(CIMType type, Boolean isArray, Uint32)
 }
 
 #define PEGASUS_VALUE_SCALAR(T, ARG) \
-    CIMValue::CIMValue(ARG x) : _rep(new CIMValueRep) { setScalar<T>(*_rep, x); } \
+    CIMValue::CIMValue(ARG x) : _rep(nullptr) \
+    { \
+        std::unique_ptr<CIMValueRep> rep(new CIMValueRep); \
+        setScalar<T>(*rep, x); \
+        _rep = rep.release(); \
+    } \
     void CIMValue::set(ARG x) { setScalar<T>(*_rep, x); } \
     void CIMValue::get(T& x) const { getScalar<T>(*_rep, x); } \
-    CIMValue::CIMValue(const Array<T>& x) : _rep(new CIMValueRep) { setArray<T>(*_rep, x); } \
+    CIMValue::CIMValue(const Array<T>& x) : _rep(nullptr) \
+    { \
+        std::unique_ptr<CIMValueRep> rep(new CIMValueRep); \
+        setArray<T>(*rep, x); \
+        _rep = rep.release(); \
+    } \
     void CIMValue::set(const Array<T>& x) { setArray<T>(*_rep, x); } \
     void CIMValue::get(Array<T>& x) const { getArray<T>(*_rep, x); }
 

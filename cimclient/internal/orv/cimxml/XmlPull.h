@@ -125,6 +125,9 @@ public:
     std::string_view readText(std::string_view elementName);
     // Skips one whole element (start tag to its end tag).
     void skipElement();
+    // How many child elements named `name` the current element has from
+    // here on (to size result arrays before they are filled).
+    std::size_t countChildren(std::string_view name) const;
 
     // Attributes of a start token.
     const XmlAttribute* findAttribute(const XmlToken& start, std::string_view name) const;
