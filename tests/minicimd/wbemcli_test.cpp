@@ -97,6 +97,11 @@ TEST(Wbemcli, ReadsAndChangesWhatTheRepositoryHolds) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("Echo: hello"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Number (sint32): -5"), std::string::npos) << r.out;
+    r = wbemcli({"cm", base + ":Test_Methods.Name=\"m\"",
+                 "Echo.Text=t,When=20200101000000.000000+000,Target=Test_Base.Name=\"alpha\""});
+    EXPECT_NE(r.out.find("When (datetime): 20200101000000.000000+000"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Target (reference): "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Test_Base.Name=\"alpha\""), std::string::npos) << r.out;
     r = wbemcli({"cm", base + ":Test_Methods.Name=\"m\"", "Fail.Code=12,Message=as asked"});
     EXPECT_NE(r.out.find("(12) CIM_ERR_NO_SUCH_PROPERTY: as asked"), std::string::npos) << r.out;
     r = wbemcli({"cm", base + ":Test_Methods.Name=\"m\"", "Unserved"});
