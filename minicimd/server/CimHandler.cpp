@@ -406,7 +406,20 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
         return badRequest(b.cimError, b.detail);
     }
 
-    std::string ret;          // content of IRETURNVALUE (intrinsic) or the METHODRESPONSE body
+    // The answer is written straight into its body (answers run to megabytes);
+    // an error cuts the body back to the element head.
+    HttpAnswer a;
+    std::string& ret = a.body;
+    ret.reserve(4096);
+    ret += "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n<MESSAGE ID=\"";
+    CimXmlWriter::escape(ret, messageId);
+    ret += "\" PROTOCOLVERSION=\"1.0\">\n<SIMPLERSP>\n";
+    const char* tag = intrinsic ? "IMETHODRESPONSE" : "METHODRESPONSE";
+    ret += std::string("<") + tag + " NAME=\"";
+    CimXmlWriter::escape(ret, method);
+    ret += "\">\n";
+    const size_t head = ret.size();
+    if (intrinsic) ret += "<IRETURNVALUE>\n";
     bool hasReturn = false;
     int code = 0;
     std::string description;
@@ -605,28 +618,19 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
         return badRequest(b.cimError, b.detail);
     }
 
-    HttpAnswer a;
     a.headers.push_back({"Content-Type", "application/xml; charset=utf-8"});
     a.headers.push_back({"CIMOperation", "MethodResponse"});
     std::string& b = a.body;
-    b.reserve(ret.size() + 512);
-    b += "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n<MESSAGE ID=\"";
-    CimXmlWriter::escape(b, messageId);
-    b += "\" PROTOCOLVERSION=\"1.0\">\n<SIMPLERSP>\n";
-    const char* tag = intrinsic ? "IMETHODRESPONSE" : "METHODRESPONSE";
-    b += std::string("<") + tag + " NAME=\"";
-    CimXmlWriter::escape(b, method);
-    b += "\">\n";
     if (code != 0) {
+        b.resize(head);
         if (!req.wantsTrailers) {
             b += "<ERROR CODE=\"" + std::to_string(code) + "\" DESCRIPTION=\"";
             CimXmlWriter::escape(b, description);
             b += "\"/>";
         }
     } else if (intrinsic) {
-        if (hasReturn) b += "<IRETURNVALUE>\n" + ret + "</IRETURNVALUE>\n";
-    } else {
-        b += ret;
+        if (hasReturn) b += "</IRETURNVALUE>\n";
+        else b.resize(head);
     }
     b += std::string("</") + tag + ">\n</SIMPLERSP>\n</MESSAGE>\n</CIM>\n";
     if (req.wantsTrailers) {

@@ -38,20 +38,32 @@ void qualifiers(std::string& out, const std::vector<Qualifier>& qs, const Output
 }  // namespace
 
 void CimXmlWriter::escape(std::string& out, const std::string& text) {
-    for (char c : text) {
+    // Copies runs of plain characters at once; most text has nothing to escape.
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        const char* rep;
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
+        case '&': rep = "&amp;"; break;
+        case '<': rep = "&lt;"; break;
+        case '>': rep = "&gt;"; break;
+        case '"': rep = "&quot;"; break;
+        case '\'': rep = "&apos;"; break;
         default:
+            if (c >= 0x20) continue;
+            rep = nullptr;
+        }
+        out.append(text, start, i - start);
+        if (rep) {
+            out += rep;
+        } else {
             // Line ends and other control characters as character references,
             // so they survive attribute-value normalisation on the way back.
-            if (static_cast<unsigned char>(c) < 0x20) out += "&#" + std::to_string(static_cast<int>(c)) + ";";
-            else out += c;
+            out += "&#" + std::to_string(static_cast<int>(c)) + ";";
         }
+        start = i + 1;
     }
+    out.append(text, start, std::string::npos);
 }
 
 std::string CimXmlWriter::paramType(DataType t) { return mof::dataTypeName(t); }

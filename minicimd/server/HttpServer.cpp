@@ -105,18 +105,18 @@ struct HttpServer::Impl {
         for (const auto& kv : challenges) unlink(kv.first.c_str());
     }
 
-    static MHD_Result queue(MHD_Connection* c, const HttpAnswer& a) {
+    // Takes the body over (answers run to megabytes; copies cost real time).
+    static MHD_Result queue(MHD_Connection* c, HttpAnswer&& a) {
         MHD_Response* r;
+        Streamed* s = new Streamed{std::move(a.body), 0};
         if (a.chunked) {
-            Streamed* s = new Streamed{a.body, 0};
             r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 256 * 1024, readStreamed, s, freeStreamed);
-            if (!r) {
-                delete s;
-                return MHD_NO;
-            }
         } else {
-            r = MHD_create_response_from_buffer(a.body.size(), const_cast<char*>(a.body.data()), MHD_RESPMEM_MUST_COPY);
-            if (!r) return MHD_NO;
+            r = MHD_create_response_from_buffer_with_free_callback_cls(s->body.size(), s->body.data(), freeStreamed, s);
+        }
+        if (!r) {
+            delete s;
+            return MHD_NO;
         }
         for (const auto& h : a.headers) MHD_add_response_header(r, h.first.c_str(), h.second.c_str());
         for (const auto& t : a.trailers) MHD_add_response_footer(r, t.first.c_str(), t.second.c_str());
@@ -287,15 +287,15 @@ struct HttpServer::Impl {
             if (st->tooBig) return st->answered ? MHD_YES : queue(c, tooLarge());
             if (m != "POST") {
                 a = plain(501, "only POST is supported");
-                return queue(c, a);
+                return queue(c, std::move(a));
             }
             if (std::string(url) != "/cimom") {
                 a = plain(404, "no CIM service at " + std::string(url) + " (use /cimom)");
-                return queue(c, a);
+                return queue(c, std::move(a));
             }
             const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
             ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
-            if (!self->authenticate(c, conn, a)) return queue(c, a);
+            if (!self->authenticate(c, conn, a)) return queue(c, std::move(a));
             HttpRequestInfo req;
             req.hasCimOperation = headerPresent(c, "CIMOperation");
             req.cimOperation = header(c, "CIMOperation");
@@ -308,7 +308,7 @@ struct HttpServer::Impl {
             req.body = std::move(st->body);
             a = self->handler->handle(req);
             if (self->cfg.verbose) logLine(req.cimMethod + " -> " + std::to_string(a.status));
-            return queue(c, a);
+            return queue(c, std::move(a));
         } catch (const std::exception& e) {
             logLine(std::string("internal error: ") + e.what());
             return queue(c, plain(500, "internal error"));
