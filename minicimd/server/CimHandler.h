@@ -1,0 +1,71 @@
+// One CIM-XML request in, one HTTP answer out: reads the request (libxml2),
+// runs the operation against the repository or a built-in provider and writes
+// the answer the way an OpenPegasus server does (errors in trailers when the
+// client accepts them, else an ERROR element).
+#ifndef MINICIMD_SERVER_CIMHANDLER_H
+#define MINICIMD_SERVER_CIMHANDLER_H
+
+#include "repo/Repository.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace minicimd {
+
+struct HttpRequestInfo {
+    std::string cimOperation;   // header values; empty when absent
+    std::string cimMethod;
+    std::string cimObject;
+    std::string contentType;
+    bool hasCimOperation = false;
+    bool wantsTrailers = false; // TE names "trailers"
+    std::string body;
+};
+
+struct HttpAnswer {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    bool chunked = false;
+    std::vector<std::pair<std::string, std::string>> trailers;
+};
+
+struct ParamValue {
+    std::string name;
+    Value value;
+};
+
+// A built-in method: gets the target and typed input parameters, fills the
+// output parameters and returns the return value; throws CimError to fail.
+using MethodProvider = std::function<Value(const Repository& repo, const std::string& ns, const ObjectPath& target,
+                                           const Method& decl, const std::vector<ParamValue>& in,
+                                           std::vector<ParamValue>& out)>;
+
+class CimHandler {
+public:
+    // CIM-XML nests at most about 12 levels plus references inside keys.
+    static constexpr int kMaxXmlDepth = 64;
+
+    static CimHandler create(Repository& repo);
+    // `className.methodName` (any case) is served by `provider`.
+    void addProvider(const std::string& className, const std::string& methodName, MethodProvider provider);
+    // The providers for the classes of minicimd's test schema.
+    void addTestProviders();
+
+    HttpAnswer handle(const HttpRequestInfo& req) const;
+
+    static std::string uriEncode(const std::string& s);
+    static HttpAnswer badRequest(const std::string& cimError, const std::string& detail);
+
+private:
+    explicit CimHandler(Repository& repo) : repo_(&repo) {}
+    Repository* repo_;
+    std::map<std::string, MethodProvider> providers_;
+};
+
+}  // namespace minicimd
+
+#endif
