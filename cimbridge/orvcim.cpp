@@ -8,6 +8,9 @@
 #include "IndirectJObj.h"
 #include "debugmsg.h"
 
+// The library is built with hidden visibility; OpenPegasus's own classes live
+// in its shared libraries and must keep default visibility here.
+#pragma GCC visibility push(default)
 #include <Pegasus/Common/Config.h>
 #include <Pegasus/Client/CIMClient.h>
 #include <Pegasus/Common/CIMName.h>
@@ -15,6 +18,7 @@
 #include <Pegasus/Common/Exception.h>
 #include <Pegasus/Consumer/CIMIndicationConsumer.h>
 #include <Pegasus/Listener/CIMListener.h>
+#pragma GCC visibility pop
 
 #include <jni.h>
 #include <pthread.h>
