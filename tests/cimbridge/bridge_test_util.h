@@ -69,6 +69,16 @@ protected:
     env->PopLocalFrame(nullptr);
   }
 
+  // Every test-side JNI call that can raise is followed by this, so that
+  // -Xcheck:jni sees the tests checking; nothing is expected to be pending.
+  void noException()
+  {
+    if (env->ExceptionCheck()) {
+      auto e = orvtest::TakeException(env);
+      ADD_FAILURE() << "unexpected Java exception: " << e.className << ": " << e.message;
+    }
+  }
+
   jstring jstr(const char* modifiedUtf8)
   {
     jstring s = env->NewStringUTF(modifiedUtf8);

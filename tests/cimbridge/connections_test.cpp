@@ -28,7 +28,11 @@ protected:
   {
     jclass c = env->FindClass("javax/wbem/cim/CIMNameSpace");
     jmethodID ctor = env->GetMethodID(c, "<init>", "(Ljava/lang/String;Ljava/lang/String;)V");
-    return env->NewObject(c, ctor, jstr(""), text == nullptr ? nullptr : jstr(text));
+    jstring host = jstr("");
+    jstring ns = text == nullptr ? nullptr : jstr(text);
+    jobject o = env->NewObject(c, ctor, host, ns);
+    noException();
+    return o;
   }
 
   static std::size_t registered()

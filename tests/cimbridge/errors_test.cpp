@@ -66,6 +66,7 @@ TEST_F(Errors, GetLastErrorNativeGivesTheThreadsTextOrEmpty)
     jstring s = Java_javax_wbem_client_CIMImpl_getLastError(tenv, nullptr);
     if (s != nullptr) {
       const char* chars = tenv->GetStringUTFChars(s, nullptr);
+      (void)tenv->ExceptionCheck();
       fresh = chars;
       tenv->ReleaseStringUTFChars(s, chars);
     } else {
@@ -88,9 +89,11 @@ TEST_F(Errors, VersionAndImplementationName)
   EXPECT_EQ(str(Java_javax_wbem_client_CIMImpl_getImplName(env, impl)), expected);
 
   // The field is read on the class the native is called on, whatever it holds.
-  env->SetStaticObjectField(impl, field, jstr("changed"));
+  jstring changed = jstr("changed");
+  env->SetStaticObjectField(impl, field, changed);
   EXPECT_EQ(str(Java_javax_wbem_client_CIMImpl_getImplName(env, impl)), "changed");
-  env->SetStaticObjectField(impl, field, jstr(expected.c_str()));
+  jstring original = jstr(expected.c_str());
+  env->SetStaticObjectField(impl, field, original);
 
   EXPECT_EQ(Java_javax_wbem_client_CIMImpl_getImplName(env, nullptr), nullptr);
   EXPECT_EQ(Java_javax_wbem_client_CIMImpl_getImplName(env, env->FindClass("java/lang/Object")), nullptr);

@@ -16,34 +16,45 @@ protected:
   {
     jclass c = env->FindClass("javax/wbem/cim/CIMObjectPath");
     jobject p = env->NewObject(c, env->GetMethodID(c, "<init>", "()V"));
-    env->CallVoidMethod(p, env->GetMethodID(c, "setObjectName", "(Ljava/lang/String;)V"),
-                        className == nullptr ? nullptr : jstr(className));
+    noException();
+    jstring name = className == nullptr ? nullptr : jstr(className);
+    env->CallVoidMethod(p, env->GetMethodID(c, "setObjectName", "(Ljava/lang/String;)V"), name);
+    noException();
     return p;
   }
 
   jobject value(jobject object, const char* typeField)
   {
     jclass tc = env->FindClass("javax/wbem/cim/CIMDataType");
-    jobject t = env->NewObject(tc, env->GetMethodID(tc, "<init>", "(I)V"), type(typeField));
+    const jint number = type(typeField);
+    jobject t = env->NewObject(tc, env->GetMethodID(tc, "<init>", "(I)V"), number);
+    noException();
     jclass vc = env->FindClass("javax/wbem/cim/CIMValue");
-    return env->NewObject(vc, env->GetMethodID(vc, "<init>", "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V"),
-                          object, t);
+    jobject v = env->NewObject(vc, env->GetMethodID(vc, "<init>", "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V"),
+                               object, t);
+    noException();
+    return v;
   }
 
   void addKey(jobject path, const char* name, jobject cimValue)
   {
     jclass c = env->FindClass("javax/wbem/cim/CIMObjectPath");
+    jstring jname = jstr(name);
     env->CallVoidMethod(path, env->GetMethodID(c, "addKey", "(Ljava/lang/String;Ljavax/wbem/cim/CIMValue;)V"),
-                        jstr(name), cimValue);
+                        jname, cimValue);
+    noException();
   }
 
   jobject boxed(const char* cls, const char* sig, jlong v)
   {
     jclass c = env->FindClass(cls);
     jmethodID ctor = env->GetMethodID(c, "<init>", sig);
-    if (std::string(sig) == "(J)V") return env->NewObject(c, ctor, v);
-    if (std::string(sig) == "(Z)V") return env->NewObject(c, ctor, static_cast<jint>(v != 0));
-    return env->NewObject(c, ctor, static_cast<jint>(v));
+    jobject o = nullptr;
+    if (std::string(sig) == "(J)V") o = env->NewObject(c, ctor, v);
+    else if (std::string(sig) == "(Z)V") o = env->NewObject(c, ctor, static_cast<jint>(v != 0));
+    else o = env->NewObject(c, ctor, static_cast<jint>(v));
+    noException();
+    return o;
   }
 
   // The text, parsed by the client library.
@@ -158,21 +169,31 @@ TEST_F(ObjectPath, EmptyNamesAreSkippedAndOneLeadingCommaGoes)
 TEST_F(ObjectPath, NullValuesGiveEmptyText)
 {
   jclass pc = env->FindClass("javax/wbem/cim/CIMProperty");
-  jobject noValue = env->NewObject(pc, env->GetMethodID(pc, "<init>", "(Ljava/lang/String;)V"), jstr("S"));
+  jstring sName = jstr("S");
+  jobject noValue = env->NewObject(pc, env->GetMethodID(pc, "<init>", "(Ljava/lang/String;)V"), sName);
+  noException();
   jclass tc = env->FindClass("javax/wbem/cim/CIMDataType");
-  env->CallVoidMethod(noValue, env->GetMethodID(pc, "setType", "(Ljavax/wbem/cim/CIMDataType;)V"),
-                      env->NewObject(tc, env->GetMethodID(tc, "<init>", "(I)V"), type("STRING")));
+  const jint stringType = type("STRING");
+  jobject t = env->NewObject(tc, env->GetMethodID(tc, "<init>", "(I)V"), stringType);
+  noException();
+  env->CallVoidMethod(noValue, env->GetMethodID(pc, "setType", "(Ljavax/wbem/cim/CIMDataType;)V"), t);
+  noException();
   jobject p = newPath("CIM_Foo");
   jclass opc = env->FindClass("javax/wbem/cim/CIMObjectPath");
   jobject keys = env->CallObjectMethod(p, env->GetMethodID(opc, "getKeys", "()Ljava/util/Vector;"));
+  noException();
   jclass vc = env->FindClass("java/util/Vector");
-  env->CallBooleanMethod(keys, env->GetMethodID(vc, "add", "(Ljava/lang/Object;)Z"), noValue);
+  jmethodID add = env->GetMethodID(vc, "add", "(Ljava/lang/Object;)Z");
+  env->CallBooleanMethod(keys, add, noValue);
+  noException();
   addKey(p, "N", value(nullptr, "SINT32"));
-  env->CallBooleanMethod(keys, env->GetMethodID(vc, "add", "(Ljava/lang/Object;)Z"), nullptr);  // a null key
+  env->CallBooleanMethod(keys, add, nullptr);  // a null key
+  noException();
   EXPECT_EQ(ObjectPathAsString(env, p), "CIM_Foo.S=\"\",N=");
 
-  // No key vector at all.
+  // An empty key vector.
   env->CallVoidMethod(p, env->GetMethodID(opc, "setKeys", "(Ljava/util/Vector;)V"), nullptr);
+  noException();
   EXPECT_EQ(ObjectPathAsString(env, p), "CIM_Foo");
 }
 

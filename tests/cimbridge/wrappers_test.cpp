@@ -70,6 +70,7 @@ TEST_F(Wrappers, ObjectWrapperMadeFromClassWrapperKeepsItsIdentifiers)
   IndirectJClass cls(env, env->FindClass("java/util/Vector"));
   ASSERT_NE(cls.findMethodID("size", "()I"), nullptr);
   jobject vector = env->NewObject(cls.m_class, cls.findMethodID("<init>", "()V"));
+  noException();
   LookupCounter counter(env);
   IndirectJObj o(cls, vector);
   EXPECT_EQ(o.CallIntMethod("size", "()I"), 0);
@@ -191,17 +192,23 @@ TEST_F(Proxies, StringConstructDecodesWithTheDefaultCharset)
   jbyteArray array = env->NewByteArray(5);
   env->SetByteArrayRegion(array, 0, 5, reinterpret_cast<const jbyte*>(bytes));
   jclass stringClass = env->FindClass("java/lang/String");
+  noException();
   jobject expected = env->NewObject(stringClass, env->GetMethodID(stringClass, "<init>", "([B)V"), array);
+  noException();
   jobject made = java::String::construct(env, bytes).m_object;
   jmethodID equals = env->GetMethodID(stringClass, "equals", "(Ljava/lang/Object;)Z");
-  EXPECT_TRUE(env->CallBooleanMethod(made, equals, expected));
+  const jboolean same = env->CallBooleanMethod(made, equals, expected);
+  noException();
+  EXPECT_TRUE(same);
 }
 
 TEST_F(Proxies, GetStringAGivesModifiedUtf8)
 {
   // e-acute, euro sign, U+1D11E (a surrogate pair) and U+0000.
   const jchar units[] = {0x00E9, 0x20AC, 0xD834, 0xDD1E, 0x0000, 0x41};
-  java::String s(env, env->NewString(units, 6));
+  jstring text = env->NewString(units, 6);
+  noException();
+  java::String s(env, text);
   const std::string expected = "\xC3\xA9" "\xE2\x82\xAC" "\xED\xA0\xB4\xED\xB4\x9E" "\xC0\x80" "A";
   EXPECT_EQ(s.getStringA(), expected);
   const std::wstring wide = s.getStringW();
