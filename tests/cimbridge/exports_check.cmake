@@ -1,8 +1,9 @@
 # Fails when libcimbridge.so exports anything but the JNI entry points of
-# CIMImpl and CIM_DEBUG_ENABLED (symbols of OpenPegasus's own classes that its
-# headers define inline may appear too; they belong to that library's API).
+# CIMImpl and CIM_DEBUG_ENABLED.  Weak symbols of OpenPegasus's classes and of
+# standard library templates that the headers define inline may appear too;
+# they belong to those libraries, not to the bridge.
 # Called as: cmake -DNM=<nm> -DLIBRARY=<path> -P exports_check.cmake
-execute_process(COMMAND ${NM} -D -C --defined-only "${LIBRARY}"
+execute_process(COMMAND ${NM} -D -C --defined-only --format=posix "${LIBRARY}"
                 OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "exports_check: ${NM} failed on ${LIBRARY}")
@@ -15,12 +16,13 @@ foreach(line IN LISTS lines)
   if(line STREQUAL "")
     continue()
   endif()
-  string(REGEX REPLACE "^[0-9a-fA-F]+ [A-Za-z] " "" symbol "${line}")
+  # POSIX format: name, type letter, value, size; names may contain blanks.
+  string(REGEX REPLACE " [A-Za-z] [0-9a-fA-F]+( [0-9a-fA-F]+)?$" "" symbol "${line}")
   if(symbol MATCHES "^Java_javax_wbem_client_CIMImpl_")
     set(found_native TRUE)
   elseif(symbol STREQUAL "CIM_DEBUG_ENABLED")
     set(found_switch TRUE)
-  elseif(symbol MATCHES "^(_init|_fini)$" OR symbol MATCHES "Pegasus::")
+  elseif(symbol MATCHES "^(_init|_fini)$" OR symbol MATCHES "Pegasus::" OR symbol MATCHES "^std::")
   else()
     string(APPEND unexpected "  ${line}\n")
   endif()

@@ -96,7 +96,6 @@ public final class BridgeJavaTest {
 
         same(0, impl.tearDown(1), "tearDown of an unknown handle");
         same(0, impl.tearDown(1), "tearDown again");
-        same(0, impl.addLifecycleIndicationClass(1, "CIM_InstCreation"), "indication class");
 
         // Last errors belong to their thread.
         String[] seen = new String[1];
