@@ -1,0 +1,470 @@
+#include "IndirectJObj.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Every JNI call that can raise is followed by an exception query, so the JVM
+// knows the bridge looked.  The answer is deliberately not acted upon: a Java
+// exception stays pending for the Java caller, as the bridge's callers expect.
+inline void queryException(JNIEnv* env)
+{
+    (void)env->ExceptionCheck();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- IndirectJClass
+
+IndirectJClass::IndirectJClass(JNIEnv* env, jclass cls) : m_class(cls), m_env(env) {}
+
+IndirectJClass::~IndirectJClass()
+{
+    m_class = nullptr;
+    m_methodIDs.clear();
+    m_staticFieldIDs.clear();
+}
+
+jmethodID IndirectJClass::findMethodID(const char* name, const char* signature)
+{
+    return findMethodID(std::string(name), std::string(signature));
+}
+
+jmethodID IndirectJClass::findMethodID(const std::string& name, const std::string& signature)
+{
+    Key key(name, signature);
+    auto found = m_methodIDs.find(key);
+    if (found != m_methodIDs.end()) {
+        return found->second;
+    }
+    jmethodID id = nullptr;
+    if (m_class != nullptr) {
+        id = m_env->GetMethodID(m_class, name.c_str(), signature.c_str());
+        queryException(m_env);
+    }
+    // A failed lookup is remembered too: asking again raises nothing new.
+    m_methodIDs.emplace(std::move(key), id);
+    return id;
+}
+
+jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signature)
+{
+    Key key(std::move(name), std::move(signature));
+    auto found = m_staticFieldIDs.find(key);
+    if (found != m_staticFieldIDs.end()) {
+        return found->second;
+    }
+    jfieldID id = nullptr;
+    if (m_class != nullptr) {
+        id = m_env->GetStaticFieldID(m_class, key.first.c_str(), key.second.c_str());
+        queryException(m_env);
+    }
+    m_staticFieldIDs.emplace(std::move(key), id);
+    return id;
+}
+
+jint IndirectJClass::GetStaticIntField(const char* name, const char* signature)
+{
+    jfieldID id = findStaticFieldID(name, signature);
+    if (id == nullptr) {
+        return kNoTypeNumber;
+    }
+    return m_env->GetStaticIntField(m_class, id);
+}
+
+// ---------------------------------------------------------------- IndirectJObj
+
+IndirectJObj::IndirectJObj(JNIEnv* env, jobject object)
+    : IndirectJClass(env, object != nullptr ? env->GetObjectClass(object) : nullptr),
+      m_object(object)
+{
+}
+
+IndirectJObj::IndirectJObj(const IndirectJClass& cls, jobject object)
+    : IndirectJClass(cls), m_object(object)
+{
+}
+
+IndirectJObj::~IndirectJObj()
+{
+    m_object = nullptr;
+}
+
+jmethodID IndirectJObj::callable(const char* name, const char* signature)
+{
+    jmethodID id = findMethodID(name, signature);
+    return m_object != nullptr ? id : nullptr;
+}
+
+#define ORV_CALL_METHOD(Type, JniName, ZeroResult)                         \
+    Type IndirectJObj::JniName(const char* name, const char* signature, ...) \
+    {                                                                        \
+        jmethodID id = callable(name, signature);                            \
+        if (id == nullptr) {                                                 \
+            return ZeroResult;                                               \
+        }                                                                    \
+        va_list args;                                                        \
+        va_start(args, signature);                                           \
+        Type result = m_env->JniName##V(m_object, id, args);                 \
+        va_end(args);                                                        \
+        queryException(m_env);                                               \
+        return result;                                                       \
+    }
+
+ORV_CALL_METHOD(jobject, CallObjectMethod, nullptr)
+ORV_CALL_METHOD(jboolean, CallBooleanMethod, JNI_FALSE)
+ORV_CALL_METHOD(jbyte, CallByteMethod, 0)
+ORV_CALL_METHOD(jchar, CallCharMethod, 0)
+ORV_CALL_METHOD(jshort, CallShortMethod, 0)
+ORV_CALL_METHOD(jint, CallIntMethod, 0)
+ORV_CALL_METHOD(jlong, CallLongMethod, 0)
+ORV_CALL_METHOD(jfloat, CallFloatMethod, 0.0f)
+ORV_CALL_METHOD(jdouble, CallDoubleMethod, 0.0)
+
+#undef ORV_CALL_METHOD
+
+void IndirectJObj::CallVoidMethod(const char* name, const char* signature, ...)
+{
+    jmethodID id = callable(name, signature);
+    if (id == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, signature);
+    m_env->CallVoidMethodV(m_object, id, args);
+    va_end(args);
+    queryException(m_env);
+}
+
+// ---------------------------------------------------------------- factories
+
+namespace {
+
+// FindClass, with the exception query; null (and the Java error pending) when
+// the class is missing.
+jclass findClass(JNIEnv* env, const char* name)
+{
+    jclass cls = env->FindClass(name);
+    queryException(env);
+    return cls;
+}
+
+// Creates an object with the constructor of the given signature and returns a
+// proxy that carries the class wrapper's caches.  A missing class or
+// constructor gives a proxy over null; nothing null reaches JNI.
+template <class Proxy, class... Args>
+Proxy newObject(JNIEnv* env, const char* className, const char* signature, Args... args)
+{
+    IndirectJClass cls(env, findClass(env, className));
+    jmethodID ctor = cls.findMethodID("<init>", signature);
+    jobject object = nullptr;
+    if (ctor != nullptr) {
+        object = env->NewObject(cls.m_class, ctor, args...);
+        queryException(env);
+    }
+    return Proxy(cls, object);
+}
+
+// A new byte[] holding the bytes; null (with the Java error pending) when it
+// cannot be made.
+jbyteArray newByteArray(JNIEnv* env, const jbyte* bytes, jsize length)
+{
+    jbyteArray array = env->NewByteArray(length);
+    queryException(env);
+    if (array != nullptr && length > 0) {
+        env->SetByteArrayRegion(array, 0, length, bytes);
+        queryException(env);
+    }
+    return array;
+}
+
+// Releases the characters pinned by GetStringUTFChars on every way out.
+class StringUTFCharsPin {
+public:
+    StringUTFCharsPin(JNIEnv* env, jstring string)
+        : m_env(env), m_string(string), m_chars(env->GetStringUTFChars(string, nullptr))
+    {
+    }
+    ~StringUTFCharsPin()
+    {
+        if (m_chars != nullptr) {
+            m_env->ReleaseStringUTFChars(m_string, m_chars);
+        }
+    }
+    StringUTFCharsPin(const StringUTFCharsPin&) = delete;
+    StringUTFCharsPin& operator=(const StringUTFCharsPin&) = delete;
+    const char* get() const { return m_chars; }
+
+private:
+    JNIEnv* m_env;
+    jstring m_string;
+    const char* m_chars;
+};
+
+// Releases the characters pinned by GetStringChars on every way out.
+class StringCharsPin {
+public:
+    StringCharsPin(JNIEnv* env, jstring string)
+        : m_env(env), m_string(string), m_chars(env->GetStringChars(string, nullptr))
+    {
+    }
+    ~StringCharsPin()
+    {
+        if (m_chars != nullptr) {
+            m_env->ReleaseStringChars(m_string, m_chars);
+        }
+    }
+    StringCharsPin(const StringCharsPin&) = delete;
+    StringCharsPin& operator=(const StringCharsPin&) = delete;
+    const jchar* get() const { return m_chars; }
+
+private:
+    JNIEnv* m_env;
+    jstring m_string;
+    const jchar* m_chars;
+};
+
+}  // namespace
+
+namespace java {
+
+String String::construct(JNIEnv* env, const char* text)
+{
+    if (text == nullptr) {
+        text = "";
+    }
+    IndirectJClass cls(env, findClass(env, "java/lang/String"));
+    jmethodID ctor = cls.findMethodID("<init>", "([B)V");
+    jobject object = nullptr;
+    if (ctor != nullptr) {
+        jsize length = static_cast<jsize>(std::strlen(text));
+        jbyteArray bytes = newByteArray(env, reinterpret_cast<const jbyte*>(text), length);
+        if (bytes != nullptr) {
+            object = env->NewObject(cls.m_class, ctor, bytes);
+            queryException(env);
+            env->DeleteLocalRef(bytes);
+        }
+    }
+    return String(cls, object);
+}
+
+std::string String::getStringA()
+{
+    // With an exception pending the text cannot be had; asking JNI for it then
+    // would be a call made with an exception pending.
+    if (m_object == nullptr || m_env->ExceptionCheck()) {
+        return std::string();
+    }
+    StringUTFCharsPin chars(m_env, static_cast<jstring>(m_object));
+    if (m_env->ExceptionCheck() || chars.get() == nullptr) {
+        return std::string();
+    }
+    return std::string(chars.get());
+}
+
+std::wstring String::getStringW()
+{
+    if (m_object == nullptr || m_env->ExceptionCheck()) {
+        return std::wstring();
+    }
+    jstring string = static_cast<jstring>(m_object);
+    jsize length = m_env->GetStringLength(string);
+    StringCharsPin chars(m_env, string);
+    if (m_env->ExceptionCheck() || chars.get() == nullptr) {
+        return std::wstring();
+    }
+    std::wstring result;
+    result.reserve(static_cast<std::size_t>(length));
+    for (jsize i = 0; i < length; ++i) {
+        result.push_back(static_cast<wchar_t>(chars.get()[i]));  // jchar is unsigned
+    }
+    return result;
+}
+
+Vector Vector::construct(JNIEnv* env)
+{
+    return newObject<Vector>(env, "java/util/Vector", "()V");
+}
+
+Iterator Collection::iterator()
+{
+    return Iterator(m_env, CallObjectMethod("iterator", "()Ljava/util/Iterator;"));
+}
+
+Boolean Boolean::construct(JNIEnv* env, std::uint8_t value)
+{
+    return newObject<Boolean>(env, "java/lang/Boolean", "(Z)V", static_cast<jint>(value != 0));
+}
+
+Character Character::construct(JNIEnv* env, std::uint16_t value)
+{
+    return newObject<Character>(env, "java/lang/Character", "(C)V", static_cast<jint>(value));
+}
+
+Byte Byte::construct(JNIEnv* env, std::int8_t value)
+{
+    return newObject<Byte>(env, "java/lang/Byte", "(B)V", static_cast<jint>(value));
+}
+
+Short Short::construct(JNIEnv* env, std::int16_t value)
+{
+    return newObject<Short>(env, "java/lang/Short", "(S)V", static_cast<jint>(value));
+}
+
+Integer Integer::construct(JNIEnv* env, std::int32_t value)
+{
+    return newObject<Integer>(env, "java/lang/Integer", "(I)V", static_cast<jint>(value));
+}
+
+Long Long::construct(JNIEnv* env, std::int64_t value)
+{
+    return newObject<Long>(env, "java/lang/Long", "(J)V", static_cast<jlong>(value));
+}
+
+Float Float::construct(JNIEnv* env, float value)
+{
+    return newObject<Float>(env, "java/lang/Float", "(F)V", static_cast<jdouble>(value));
+}
+
+Double Double::construct(JNIEnv* env, double value)
+{
+    return newObject<Double>(env, "java/lang/Double", "(D)V", static_cast<jdouble>(value));
+}
+
+}  // namespace java
+
+namespace cim {
+
+UnsignedInt8 UnsignedInt8::construct(JNIEnv* env, std::uint8_t value)
+{
+    // Widened without sign: 255 stays 255 in the Java short.
+    return newObject<UnsignedInt8>(env, "javax/wbem/cim/UnsignedInt8", "(S)V", static_cast<jint>(value));
+}
+
+UnsignedInt16 UnsignedInt16::construct(JNIEnv* env, std::uint16_t value)
+{
+    return newObject<UnsignedInt16>(env, "javax/wbem/cim/UnsignedInt16", "(I)V", static_cast<jint>(value));
+}
+
+UnsignedInt32 UnsignedInt32::construct(JNIEnv* env, std::uint32_t value)
+{
+    return newObject<UnsignedInt32>(env, "javax/wbem/cim/UnsignedInt32", "(J)V", static_cast<jlong>(value));
+}
+
+UnsignedInt64 UnsignedInt64::construct(JNIEnv* env, std::uint64_t value)
+{
+    constexpr int kBytes = 8;
+    jbyte bigEndian[kBytes];
+    for (int i = 0; i < kBytes; ++i) {
+        bigEndian[i] = static_cast<jbyte>(static_cast<std::uint8_t>(value >> (8 * (kBytes - 1 - i))));
+    }
+    IndirectJClass cls(env, findClass(env, "javax/wbem/cim/UnsignedInt64"));
+    jmethodID ctor = cls.findMethodID("<init>", "([B)V");
+    jobject object = nullptr;
+    if (ctor != nullptr) {
+        jbyteArray bytes = newByteArray(env, bigEndian, kBytes);
+        if (bytes != nullptr) {
+            object = env->NewObject(cls.m_class, ctor, bytes);
+            queryException(env);
+        }
+    }
+    return UnsignedInt64(cls, object);
+}
+
+CIMDataTypeClass CIMDataTypeClass::construct(JNIEnv* env)
+{
+    IndirectJClass cls(env, findClass(env, "javax/wbem/cim/CIMDataType"));
+    return CIMDataTypeClass(cls, nullptr);
+}
+
+CIMDataType CIMDataType::construct(JNIEnv* env, jint typeNumber)
+{
+    return newObject<CIMDataType>(env, "javax/wbem/cim/CIMDataType", "(I)V", typeNumber);
+}
+
+namespace {
+
+// The CIMValue factories wrap the new object over its own class, with empty caches.
+CIMValue wrapNewValue(JNIEnv* env, const IndirectJObj& made)
+{
+    return CIMValue(env, made.m_object);
+}
+
+}  // namespace
+
+CIMValue CIMValue::construct(JNIEnv* env)
+{
+    jobject none = nullptr;
+    return wrapNewValue(env, newObject<IndirectJObj>(env, "javax/wbem/cim/CIMValue", "(Ljava/lang/Object;)V", none));
+}
+
+CIMValue CIMValue::construct(JNIEnv* env, jobject value, const CIMDataType& type)
+{
+    return wrapNewValue(env, newObject<IndirectJObj>(env, "javax/wbem/cim/CIMValue",
+                                                     "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V",
+                                                     value, type.m_object));
+}
+
+CIMValue CIMValue::construct(JNIEnv* env, const java::Vector& values, const CIMDataType& type)
+{
+    return wrapNewValue(env, newObject<IndirectJObj>(env, "javax/wbem/cim/CIMValue",
+                                                     "(Ljava/util/Vector;Ljavax/wbem/cim/CIMDataType;)V",
+                                                     values.m_object, type.m_object));
+}
+
+java::String CIMValue::getValueAsString()
+{
+    IndirectJObj value(m_env, CallObjectMethod("getValue", "()Ljava/lang/Object;"));
+    return java::String(m_env, value.CallObjectMethod("toString", "()Ljava/lang/String;"));
+}
+
+CIMObjectPath CIMObjectPath::construct(JNIEnv* env, const java::String& path)
+{
+    return newObject<CIMObjectPath>(env, "javax/wbem/cim/CIMObjectPath", "(Ljava/lang/String;)V", path.m_object);
+}
+
+CIMObjectPath CIMObjectPath::construct(JNIEnv* env, const char* path)
+{
+    return construct(env, java::String::construct(env, path));
+}
+
+CIMProperty CIMProperty::construct(JNIEnv* env, const java::String& name)
+{
+    return newObject<CIMProperty>(env, "javax/wbem/cim/CIMProperty", "(Ljava/lang/String;)V", name.m_object);
+}
+
+CIMInstance CIMInstance::construct(JNIEnv* env)
+{
+    return newObject<CIMInstance>(env, "javax/wbem/cim/CIMInstance", "()V");
+}
+
+CIMMethod CIMMethod::construct(JNIEnv* env, const java::String& name)
+{
+    return newObject<CIMMethod>(env, "javax/wbem/cim/CIMMethod", "(Ljava/lang/String;)V", name.m_object);
+}
+
+CIMParameter CIMParameter::construct(JNIEnv* env, const java::String& name)
+{
+    return newObject<CIMParameter>(env, "javax/wbem/cim/CIMParameter", "(Ljava/lang/String;)V", name.m_object);
+}
+
+CIMArgument CIMArgument::construct(JNIEnv* env)
+{
+    return newObject<CIMArgument>(env, "javax/wbem/cim/CIMArgument", "()V");
+}
+
+CIMArgument CIMArgument::construct(JNIEnv* env, const java::String& name, const CIMValue& value)
+{
+    return newObject<CIMArgument>(env, "javax/wbem/cim/CIMArgument",
+                                  "(Ljava/lang/String;Ljavax/wbem/cim/CIMValue;)V", name.m_object,
+                                  value.m_object);
+}
+
+CIMDateTime CIMDateTime::construct(JNIEnv* env, const java::String& text)
+{
+    return newObject<CIMDateTime>(env, "javax/wbem/cim/CIMDateTime", "(Ljava/lang/String;)V", text.m_object);
+}
+
+}  // namespace cim
