@@ -11,6 +11,18 @@ public final class GeneralAgentService {
 
     public static void main(String[] args) {
         AgentReport.recordStartup(args);
+        if (System.getenv("ORV_AGENT_TOUR") != null) {
+            runTour();
+        }
         AgentReport.append("main.returned");
+    }
+
+    /** Found by name, so builds of the agent without the tour (test variants) still run. */
+    private static void runTour() {
+        try {
+            Class.forName("com.zandor.retail.orv.mgmt.svc.AgentTour").getMethod("run").invoke(null);
+        } catch (ReflectiveOperationException | LinkageError e) {
+            AgentReport.append("tour.unavailable=" + e);
+        }
     }
 }
