@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# The main job: sets up and builds, installs into a scratch BREVIN_HOME, runs the
-# sample agent under the installed agentlauncher, then stops it the way systemd does
-# (SIGTERM) and shows what the agent was told. Exits 0 only if all of that went right.
+# The main job: sets up and builds, installs into a scratch BREVIN_HOME, starts the
+# development CIM server on a local socket (with OpenPegasus-style local
+# authentication), runs the sample agent under the installed agentlauncher, shows
+# what the agent saw and what the native libraries told it (network facts of the
+# loopback interface, a CIM connection through the bridge), then stops it the way
+# systemd does (SIGTERM) and shows what the agent was told. Exits 0 only if all of
+# that went right.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -13,9 +17,14 @@ readonly stop_ceiling=60    # seconds for the relay, the 5 s grace pause and the
 brevin_home=$(mktemp -d /tmp/orv-demo-brevin.XXXXXX)
 orv_home=$(mktemp -d /tmp/orv-demo-orv.XXXXXX)
 launcher_pid=
+server_pid=
 cleanup() {
   if [ -n "$launcher_pid" ] && kill -0 "$launcher_pid" 2>/dev/null; then
     kill -KILL "$launcher_pid" 2>/dev/null || true
+  fi
+  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+    kill -TERM "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
   fi
   rm -rf "$brevin_home" "$orv_home"
 }
@@ -29,8 +38,22 @@ mkdir -p "$orv_home/user/brevin/ext"
 report="$brevin_home/agent-report.txt"
 log="$brevin_home/launcher.log"
 
+socket="$orv_home/cimxml.socket"
+server_log="$orv_home/minicimd.log"
+echo "demo: starting minicimd on $socket (local authentication on)"
+"$brevin_home/bin/minicimd" --socket "$socket" --local-auth \
+  --namespace root/cimv2 --mof "$brevin_home/share/minicimd/minicimd-test.mof" >"$server_log" 2>&1 &
+server_pid=$!
+for ((i = 0; i < start_ceiling * 10; i++)); do
+  [ -S "$socket" ] && break
+  kill -0 "$server_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[ -S "$socket" ] || { cat "$server_log" >&2; fail "minicimd did not open its socket"; }
+
 echo "demo: starting $brevin_home/bin/agentlauncher (ORV_HOME=$orv_home)"
-ORV_HOME="$orv_home" BREVIN_HOME="$brevin_home" "$brevin_home/bin/agentlauncher" >"$log" 2>&1 &
+ORV_HOME="$orv_home" BREVIN_HOME="$brevin_home" CIM_LOCAL_SOCKET="$socket" ORV_AGENT_TOUR=1 \
+  "$brevin_home/bin/agentlauncher" >"$log" 2>&1 &
 launcher_pid=$!
 
 for ((i = 0; i < start_ceiling * 10; i++)); do
@@ -47,6 +70,8 @@ echo "demo: the agent runs inside the launcher (pid $launcher_pid) and saw:"
 grep -E '^(pid|main\.args)=|^property\.(java\.vm\.name|java\.version|brevin\.home|com\.zandor\.retail\.orv\.mgmt\.(deviceId|config\.dir)|java\.library\.path)=' "$report" |
   sed 's/^/    /'
 echo "    JVM options: $(grep -c '^input\.arg=' "$report") given besides the class path"
+echo "demo: the native libraries told the agent:"
+grep -E '^tour\.' "$report" | sed 's/^tour\./    /'
 
 echo "demo: sending SIGTERM"
 stopped_at=${EPOCHREALTIME/./}
@@ -72,6 +97,13 @@ if [ -s "$log" ]; then
   sed 's/^/    /' "$log"
 fi
 
+kill -TERM "$server_pid"
+wait "$server_pid" || fail "minicimd did not stop cleanly"
+server_pid=
+
+grep -qx 'tour.netmask.127.0.0.1=255.0.0.0' "$report" || fail "netinfo gave no loopback mask"
+grep -q '^tour.cim.connected=' "$report" || fail "the CIM bridge did not connect"
+grep -qx 'tour.cim.teardown=0' "$report" || fail "the CIM connection was not torn down"
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ "$(grep -c '^event=' "$report")" -eq 1 ] || fail "expected exactly one service event"
 grep -qx 'event=1' "$report" || fail "the shutdown event (1) was not relayed"
