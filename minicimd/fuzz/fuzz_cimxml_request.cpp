@@ -4,8 +4,6 @@
 #include "repo/Repository.h"
 #include "server/CimHandler.h"
 
-#include <libxml/parser.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -15,7 +13,6 @@ struct Server {
     std::unique_ptr<minicimd::Repository> repo = minicimd::Repository::create();
     minicimd::CimHandler handler = minicimd::CimHandler::create(*repo);
     Server() {
-        xmlInitParser();
         // The test schema, found from this file's own (absolute) path.
         std::string here = __FILE__;
         repo->loadMof("root/test", here.substr(0, here.rfind('/')) + "/../schema/minicimd-test.mof");

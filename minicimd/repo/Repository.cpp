@@ -3,11 +3,17 @@
 #include "mof/MofLexer.h"
 #include "mof/MofParser.h"
 
+#include <Pegasus/Common/CIMFlavor.h>
+#include <Pegasus/Common/CIMMethod.h>
+#include <Pegasus/Common/CIMParameter.h>
+
 #include <algorithm>
 #include <dirent.h>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
+
+using namespace Pegasus;
 
 namespace minicimd {
 
@@ -18,68 +24,59 @@ namespace {
 bool isIntegerType(DataType t) { return t >= DataType::Uint8 && t <= DataType::Sint64; }
 bool isRealType(DataType t) { return t == DataType::Real32 || t == DataType::Real64; }
 
-KeyBinding::Kind keyKindOf(DataType t) {
-    if (t == DataType::Boolean) return KeyBinding::Boolean;
-    if (isIntegerType(t) || isRealType(t)) return KeyBinding::Numeric;
-    if (t == DataType::Reference) return KeyBinding::Reference;
-    return KeyBinding::String;
-}
-
 std::string normalizeNs(std::string ns) {
     while (!ns.empty() && ns.front() == '/') ns.erase(0, 1);
     while (!ns.empty() && ns.back() == '/') ns.pop_back();
     return ns;
 }
 
-// Identity text of a reference: class and keys, case-folded where CIM ignores case.
-std::string refIdentity(const ObjectPath& p) {
-    ObjectPath q = p;
-    q.host.clear();
-    q.nameSpace.clear();
-    q.className = lowerName(q.className);
-    for (auto& k : q.keys) k.name = lowerName(k.name);
-    return q.toString();
+// Identity text of a reference: class and keys, names case-folded.
+std::string refIdentity(const CIMObjectPath& p) {
+    Array<CIMKeyBinding> keys = p.getKeyBindings();
+    for (Uint32 i = 0; i < keys.size(); ++i)
+        keys[i].setName(CIMName(String(lowerName(str(keys[i].getName())).c_str())));
+    CIMObjectPath q(String(), CIMNamespaceName(), CIMName(String(lowerName(str(p.getClassName())).c_str())), keys);
+    return str(q.toString());
 }
+
+CIMFlavor flavorOf(bool overridable, bool toSubclass, bool translatable) {
+    CIMFlavor f;
+    f.addFlavor(overridable ? CIMFlavor::OVERRIDABLE : CIMFlavor::DISABLEOVERRIDE);
+    f.addFlavor(toSubclass ? CIMFlavor::TOSUBCLASS : CIMFlavor::RESTRICTED);
+    if (translatable) f.addFlavor(CIMFlavor::TRANSLATABLE);
+    return f;
+}
+
+template <class T>
+std::vector<CIMQualifier> qualifiersOf(const T& owner) {
+    std::vector<CIMQualifier> r;
+    for (Uint32 i = 0; i < owner.getQualifierCount(); ++i) r.push_back(owner.getQualifier(i).clone());
+    return r;
+}
+
 
 }  // namespace
 
-Value coerceValue(DataType type, bool isArray, const RawValue& raw, const std::string& what) {
-    Value v = Value::nullOf(type, isArray);
-    if (raw.null) return v;
-    if (raw.isArray != isArray)
-        throw CimError(kCimTypeMismatch, what + (isArray ? " is an array" : " is not an array"));
-    if (raw.typed && raw.type != type)
-        throw CimError(kCimTypeMismatch, what + " is " + mof::dataTypeName(type) + ", not " +
-                                             mof::dataTypeName(raw.type));
-    v.null = false;
-    if (type == DataType::Reference) {
-        if (!raw.isRef) {
-            for (const auto& t : raw.texts) {
-                Element e;
-                e.ref = std::make_shared<ObjectPath>(ObjectPath::parse(t));
-                v.items.push_back(std::move(e));
-            }
-        } else {
-            for (const auto& r : raw.refs) {
-                Element e;
-                e.ref = std::make_shared<ObjectPath>(r);
-                v.items.push_back(std::move(e));
-            }
-        }
-        return v;
+// MOF names are identifiers, which CIMName accepts; anything else is the
+// loader's error, reported where it was written.
+static CIMName nameAt(const std::string& s, const mof::SourcePos& pos) {
+    try {
+        return CIMName(String(s.c_str()));
+    } catch (const Exception& e) {
+        throw MofError(pos, "'" + s + "' is not a valid CIM name");
     }
-    if (raw.isRef) throw CimError(kCimTypeMismatch, what + " is " + mof::dataTypeName(type) + ", not a reference");
-    for (const auto& t : raw.texts) {
-        try {
-            v.items.push_back(Element{canonicalScalar(type, t), nullptr});
-        } catch (const CimError& e) {
-            throw CimError(kCimTypeMismatch, what + ": " + e.what());
-        }
-    }
-    return v;
 }
 
 std::unique_ptr<Repository> Repository::create() { return std::unique_ptr<Repository>(new Repository()); }
+
+std::vector<std::string> Repository::keyNamesOf(const CIMConstClass& cls) {
+    std::vector<std::string> r;
+    for (Uint32 i = 0; i < cls.getPropertyCount(); ++i) {
+        CIMConstProperty p = cls.getProperty(i);
+        if (qualifierIsTrue(p, "Key")) r.push_back(str(p.getName()));
+    }
+    return r;
+}
 
 void Repository::addNamespace(const std::string& ns) {
     std::unique_lock<std::shared_mutex> lock(mu_);
@@ -157,46 +154,6 @@ void Repository::loadCompilation(const std::string& ns, const mof::Compilation& 
     for (auto& kv : namespaces_) kv.second.aliases.clear();  // aliases live for one compilation
 }
 
-RawValue Repository::rawFromMof(const Namespace& n, const mof::Value& v) const {
-    RawValue r;
-    if (v.isNullScalar()) return r;
-    r.null = false;
-    r.isArray = v.isArray;
-    for (const auto& l : v.items) {
-        switch (l.kind) {
-        case mof::LiteralKind::Null:
-            throw MofError(l.pos, "null cannot be an array element");
-        case mof::LiteralKind::Boolean:
-            r.texts.push_back(l.boolValue ? "TRUE" : "FALSE");
-            break;
-        case mof::LiteralKind::Integer:
-            r.texts.push_back((l.negative ? "-" : "") + std::to_string(l.magnitude));
-            break;
-        case mof::LiteralKind::Real:
-            r.texts.push_back(formatReal(DataType::Real64, l.realValue));
-            break;
-        case mof::LiteralKind::String:
-            r.texts.push_back(l.text);
-            break;
-        case mof::LiteralKind::Char16: {
-            std::string s;
-            mof::appendUtf8(s, l.char16);
-            r.texts.push_back(s);
-            break;
-        }
-        case mof::LiteralKind::AliasRef: {
-            auto it = n.aliases.find(lowerName(l.text));
-            if (it == n.aliases.end()) throw MofError(l.pos, "alias '$" + l.text + "' is not defined before its use");
-            r.isRef = true;
-            r.refs.push_back(it->second);
-            break;
-        }
-        }
-    }
-    if (r.isRef && r.refs.size() != v.items.size()) throw MofError(v.pos, "an array mixes aliases and other values");
-    return r;
-}
-
 // Literal kinds must suit the declared type; canonicalScalar then checks ranges.
 static void checkLiteralKinds(const mof::Value& v, DataType t, const std::string& what) {
     for (const auto& l : v.items) {
@@ -216,21 +173,78 @@ static void checkLiteralKinds(const mof::Value& v, DataType t, const std::string
     }
 }
 
+// A MOF value of the declared type; throws CimError(TYPE_MISMATCH) or MofError.
+CIMValue Repository::valueFromMof(const Namespace& n, const mof::Value& v, DataType t, bool isArray,
+                                  const std::string& what) const {
+    checkLiteralKinds(v, t, what);
+    CIMType type = cimTypeOf(t);
+    if (v.isNullScalar()) return CIMValue(type, isArray);
+    if (v.isArray != isArray) throw CimError(kCimTypeMismatch, what + (isArray ? " is an array" : " is not an array"));
+    std::vector<std::string> texts;
+    Array<CIMObjectPath> refs;
+    for (const auto& l : v.items) {
+        switch (l.kind) {
+        case mof::LiteralKind::Null:
+            throw MofError(l.pos, "null cannot be an array element");
+        case mof::LiteralKind::Boolean:
+            texts.push_back(l.boolValue ? "TRUE" : "FALSE");
+            break;
+        case mof::LiteralKind::Integer:
+            texts.push_back((l.negative ? "-" : "") + std::to_string(l.magnitude));
+            break;
+        case mof::LiteralKind::Real:
+            texts.push_back(formatReal(DataType::Real64, l.realValue));
+            break;
+        case mof::LiteralKind::String:
+            texts.push_back(l.text);
+            break;
+        case mof::LiteralKind::Char16: {
+            std::string s;
+            mof::appendUtf8(s, l.char16);
+            texts.push_back(s);
+            break;
+        }
+        case mof::LiteralKind::AliasRef: {
+            auto it = n.aliases.find(lowerName(l.text));
+            if (it == n.aliases.end()) throw MofError(l.pos, "alias '$" + l.text + "' is not defined before its use");
+            refs.append(it->second);
+            break;
+        }
+        }
+    }
+    if (refs.size() != 0) {
+        if (refs.size() != v.items.size()) throw MofError(v.pos, "an array mixes aliases and other values");
+        return isArray ? CIMValue(refs) : CIMValue(refs[0]);
+    }
+    if (t != DataType::Reference) {
+        for (auto& s : texts) {
+            try {
+                s = canonicalScalar(t, s);
+            } catch (const CimError& e) {
+                throw CimError(kCimTypeMismatch, what + ": " + e.what());
+            }
+        }
+    }
+    if (texts.empty()) {
+        return CIMValue(type, true);  // "{}": an empty array
+    }
+    return valueFromTexts(type, isArray, texts, what);
+}
+
 void Repository::loadQualifier(Namespace& n, const mof::QualifierDecl& d) {
     QualifierType q;
     q.name = d.name;
-    q.type = d.type;
+    q.type = cimTypeOf(d.type);
     q.isArray = d.isArray;
     q.arraySize = d.arraySize;
     q.scopes = d.scopes;
-    if (d.flavors.overridable) q.flavor.overridable = *d.flavors.overridable;
-    if (d.flavors.toSubclass) q.flavor.toSubclass = *d.flavors.toSubclass;
-    q.flavor.translatable = d.flavors.translatable;
-    q.defaultValue = Value::nullOf(d.type, d.isArray);
+    if (d.flavors.overridable) q.overridable = *d.flavors.overridable;
+    if (d.flavors.toSubclass) q.toSubclass = *d.flavors.toSubclass;
+    q.translatable = d.flavors.translatable;
+    q.defaultValue = CIMValue(q.type, d.isArray);
     if (d.defaultValue) {
-        checkLiteralKinds(*d.defaultValue, d.type, "qualifier '" + d.name + "'");
         try {
-            q.defaultValue = coerceValue(d.type, d.isArray, rawFromMof(n, *d.defaultValue), "qualifier '" + d.name + "'");
+            q.defaultValue = valueFromMof(n, *d.defaultValue, d.type, d.isArray, "qualifier '" + d.name + "'");
         } catch (const CimError& e) {
             throw MofError(d.defaultValue->pos, e.what());
         }
@@ -240,20 +254,20 @@ void Repository::loadQualifier(Namespace& n, const mof::QualifierDecl& d) {
     if (it != n.qualifierTypes.end()) {
         const QualifierType& o = it->second;
         // Loading the same declarations twice (several schemas) is harmless.
-        if (o.type != q.type || o.isArray != q.isArray || !(o.defaultValue == q.defaultValue))
+        if (o.type != q.type || o.isArray != q.isArray || !sameValue(o.defaultValue, q.defaultValue))
             throw MofError(d.pos, "qualifier '" + d.name + "' is already declared differently");
         return;
     }
     n.qualifierTypes.emplace(key, std::move(q));
 }
 
-std::vector<Qualifier> Repository::resolveQualifiers(const Namespace& n, const std::vector<mof::QualifierUse>& uses,
-                                                     const std::vector<Qualifier>* inherited, uint32_t scope,
-                                                     const std::string& where) const {
+std::vector<CIMQualifier> Repository::resolveQualifiers(const Namespace& n, const std::vector<mof::QualifierUse>& uses,
+                                                        const std::vector<CIMQualifier>* inherited, uint32_t scope,
+                                                        const std::string& where) const {
     // As OpenPegasus orders them: inherited qualifiers that are not overridden
     // (marked propagated), then the local ones in source order.
-    std::vector<Qualifier> out;
-    std::vector<Qualifier> locals;
+    std::vector<CIMQualifier> out;
+    std::vector<CIMQualifier> locals;
     std::vector<bool> overridden(inherited ? inherited->size() : 0, false);
     for (const auto& u : uses) {
         auto it = n.qualifierTypes.find(lowerName(u.name));
@@ -262,199 +276,232 @@ std::vector<Qualifier> Repository::resolveQualifiers(const Namespace& n, const s
         const QualifierType& t = it->second;
         if (scope && !(t.scopes & scope))
             throw MofError(u.pos, "qualifier '" + t.name + "' is not allowed on " + where);
-        Qualifier q;
-        q.name = u.name;  // spelled as used, as OpenPegasus reports it
-        q.flavor = t.flavor;
-        if (u.flavors.overridable) q.flavor.overridable = *u.flavors.overridable;
-        if (u.flavors.toSubclass) q.flavor.toSubclass = *u.flavors.toSubclass;
-        if (u.flavors.translatable) q.flavor.translatable = true;
+        bool overridable = t.overridable, toSubclass = t.toSubclass, translatable = t.translatable;
+        if (u.flavors.overridable) overridable = *u.flavors.overridable;
+        if (u.flavors.toSubclass) toSubclass = *u.flavors.toSubclass;
+        if (u.flavors.translatable) translatable = true;
+        CIMValue value;
         if (u.value) {
             mof::Value val = *u.value;
             // A scalar given to an array qualifier is the one-element array ("Values("x")").
             if (t.isArray && !val.isArray && !val.isNullScalar()) val.isArray = true;
-            checkLiteralKinds(val, t.type, "qualifier '" + t.name + "'");
             try {
-                q.value = coerceValue(t.type, t.isArray, rawFromMof(n, val), "qualifier '" + t.name + "'");
+                value = valueFromMof(n, val, [&] {
+                    for (int k = 0; k <= static_cast<int>(DataType::Instance); ++k)
+                        if (cimTypeOf(static_cast<DataType>(k)) == t.type) return static_cast<DataType>(k);
+                    return DataType::String;
+                }(), t.isArray, "qualifier '" + t.name + "'");
             } catch (const CimError& e) {
                 throw MofError(u.pos, e.what());
             }
-        } else if (t.type == DataType::Boolean && !t.isArray) {
-            q.value = Value::nullOf(DataType::Boolean, false);
-            q.value.null = false;
-            q.value.items.push_back(Element{"TRUE", nullptr});
+        } else if (t.type == CIMTYPE_BOOLEAN && !t.isArray) {
+            value = CIMValue(Boolean(true));
         } else {
-            q.value = t.defaultValue;
+            value = t.defaultValue;
         }
         for (size_t i = 0; inherited && i < inherited->size(); ++i) {
-            const Qualifier& prev = (*inherited)[i];
-            if (!prev.flavor.toSubclass || !nameEq(prev.name, q.name)) continue;
-            if (!prev.flavor.overridable && !(prev.value == q.value))
+            const CIMQualifier& prev = (*inherited)[i];
+            if (!prev.getFlavor().hasFlavor(CIMFlavor::TOSUBCLASS) || !nameEq(str(prev.getName()), u.name)) continue;
+            bool prevOverridable = prev.getFlavor().hasFlavor(CIMFlavor::OVERRIDABLE);
+            if (!prevOverridable && !sameValue(prev.getValue(), value))
                 throw MofError(u.pos, "qualifier '" + t.name + "' on " + where +
                                           " cannot be overridden (it is DisableOverride)");
             // An overriding use keeps inherited flavors it does not restate.
-            if (!u.flavors.overridable) q.flavor.overridable = prev.flavor.overridable;
+            if (!u.flavors.overridable) overridable = prevOverridable;
             overridden[i] = true;
         }
-        locals.push_back(std::move(q));
+        // Spelled as used, as OpenPegasus reports it.
+        locals.push_back(CIMQualifier(nameAt(u.name, u.pos), value, flavorOf(overridable, toSubclass, translatable)));
     }
     for (size_t i = 0; inherited && i < inherited->size(); ++i) {
-        const Qualifier& prev = (*inherited)[i];
-        if (!prev.flavor.toSubclass || overridden[i]) continue;
-        Qualifier c = prev;
-        c.propagated = true;
-        out.push_back(std::move(c));
+        const CIMQualifier& prev = (*inherited)[i];
+        if (!prev.getFlavor().hasFlavor(CIMFlavor::TOSUBCLASS) || overridden[i]) continue;
+        CIMQualifier c = prev.clone();
+        c.setPropagated(true);
+        out.push_back(c);
     }
-    for (auto& q : locals) out.push_back(std::move(q));
+    for (auto& q : locals) out.push_back(q);
     return out;
+}
+
+template <class T>
+static void addQualifiers(T& owner, const std::vector<CIMQualifier>& qs, const mof::SourcePos& pos) {
+    for (const auto& q : qs) {
+        try {
+            owner.addQualifier(q);
+        } catch (const Exception&) {
+            throw MofError(pos, "qualifier '" + str(q.getName()) + "' is given twice");
+        }
+    }
 }
 
 void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     std::string key = lowerName(d.name);
     if (n.classes.count(key)) throw MofError(d.pos, "class '" + d.name + "' is already defined in namespace '" + n.name + "'");
-    const Class* super = nullptr;
+    const ClassEntry* super = nullptr;
     if (!d.superClass.empty()) {
         auto it = n.classes.find(lowerName(d.superClass));
         if (it == n.classes.end())
             throw MofError(d.pos, "superclass '" + d.superClass + "' of class '" + d.name + "' is not defined");
         super = &it->second;
     }
-    Class c;
-    c.name = d.name;
-    c.superClass = super ? super->name : "";
+    ClassEntry e;
+    e.name = d.name;
+    e.superClass = super ? super->name : "";
+    CIMName className = nameAt(d.name, d.pos);
+    CIMClass c(className, super ? super->cls.getClassName() : CIMName());
     bool isAssoc = false;
     bool isIndication = false;
     for (const auto& u : d.qualifiers) {
         if (nameEq(u.name, "Association")) isAssoc = true;
         if (nameEq(u.name, "Indication")) isIndication = true;
     }
-    if (super && qualifierIsTrue(super->qualifiers, "Association")) isAssoc = true;
-    if (super && qualifierIsTrue(super->qualifiers, "Indication")) isIndication = true;
+    if (super && qualifierIsTrue(super->cls, "Association")) isAssoc = true;
+    if (super && qualifierIsTrue(super->cls, "Indication")) isIndication = true;
     uint32_t classScope = isAssoc ? mof::ScopeAssociation : isIndication ? mof::ScopeIndication : mof::ScopeClass;
-    c.qualifiers = resolveQualifiers(n, d.qualifiers, super ? &super->qualifiers : nullptr, classScope,
-                                     "class '" + d.name + "'");
+    std::vector<CIMQualifier> superQuals;
+    if (super) superQuals = qualifiersOf(super->cls);
+    addQualifiers(c, resolveQualifiers(n, d.qualifiers, super ? &superQuals : nullptr, classScope, "class '" + d.name + "'"),
+                  d.pos);
+    // A feature inherited whole keeps all its qualifiers, Restricted ones
+    // included, as OpenPegasus reports them; Restricted takes effect where a
+    // subclass overrides the feature or for class qualifiers.
+    std::vector<CIMProperty> props;
+    std::vector<CIMMethod> methods;
     if (super) {
-        for (const auto& p : super->properties) {
-            // A feature inherited whole keeps all its qualifiers, Restricted
-            // ones included, as OpenPegasus reports them; Restricted takes
-            // effect where a subclass overrides the feature or for class
-            // qualifiers.
-            Property ip = p;
-            ip.propagated = true;
-            c.properties.push_back(std::move(ip));
+        for (Uint32 i = 0; i < super->cls.getPropertyCount(); ++i) {
+            CIMProperty p = super->cls.getProperty(i).clone();
+            p.setPropagated(true);
+            props.push_back(p);
         }
-        for (const auto& m : super->methods) {
-            Method im = m;
-            im.propagated = true;
-            c.methods.push_back(std::move(im));
+        for (Uint32 i = 0; i < super->cls.getMethodCount(); ++i) {
+            CIMMethod m = super->cls.getMethod(i).clone();
+            m.setPropagated(true);
+            methods.push_back(m);
         }
     }
     // Like OpenPegasus: inherited features keep their order, an override
     // moves to where the subclass declares it and keeps the class origin of
     // the first declaration.
-    std::vector<Property> localProps;
-    std::vector<Method> localMethods;
+    std::vector<CIMProperty> localProps;
+    std::vector<CIMMethod> localMethods;
     for (const auto& pd : d.properties) {
         std::string where = "property '" + d.name + "." + pd.name + "'";
-        Property* existing = nullptr;
-        for (auto& p : c.properties)
-            if (nameEq(p.name, pd.name)) existing = &p;
-        if (existing && (existing->value.type != pd.type || existing->value.isArray != pd.isArray))
+        int existing = -1;
+        for (size_t i = 0; i < props.size(); ++i)
+            if (nameEq(str(props[i].getName()), pd.name)) existing = static_cast<int>(i);
+        CIMType type = cimTypeOf(pd.type);
+        if (existing >= 0 && (props[existing].getType() != type || props[existing].isArray() != pd.isArray))
             throw MofError(pd.pos, where + " overrides an inherited property of another type");
         if (pd.type == DataType::Reference) {
             if (!n.classes.count(lowerName(pd.refClass)) && !nameEq(pd.refClass, d.name))
                 throw MofError(pd.pos, "class '" + pd.refClass + "' of reference " + where + " is not defined");
         }
-        Property p;
-        p.name = pd.name;
-        p.arraySize = pd.arraySize;
-        p.refClass = pd.refClass;
-        p.classOrigin = d.name;
-        p.propagated = false;
-        p.value = Value::nullOf(pd.type, pd.isArray);
-        p.qualifiers = resolveQualifiers(n, pd.qualifiers, existing ? &existing->qualifiers : nullptr,
-                                         pd.type == DataType::Reference ? mof::ScopeReference : mof::ScopeProperty,
-                                         where);
+        std::vector<CIMQualifier> inheritedQuals;
+        if (existing >= 0) inheritedQuals = qualifiersOf(props[existing]);
+        std::vector<CIMQualifier> quals =
+            resolveQualifiers(n, pd.qualifiers, existing >= 0 ? &inheritedQuals : nullptr,
+                              pd.type == DataType::Reference ? mof::ScopeReference : mof::ScopeProperty, where);
+        CIMValue value(type, pd.isArray, pd.arraySize);
         if (pd.defaultValue) {
-            checkLiteralKinds(*pd.defaultValue, pd.type, where);
             try {
-                p.value = coerceValue(pd.type, pd.isArray, rawFromMof(n, *pd.defaultValue), where);
+                value = valueFromMof(n, *pd.defaultValue, pd.type, pd.isArray, where);
             } catch (const CimError& e) {
                 throw MofError(pd.defaultValue->pos, e.what());
             }
-            if (pd.arraySize && p.value.items.size() > pd.arraySize)
+            if (pd.arraySize && !value.isNull() && value.getArraySize() > pd.arraySize)
                 throw MofError(pd.defaultValue->pos, where + " holds at most " + std::to_string(pd.arraySize) + " elements");
-        } else if (existing) {
-            p.value = existing->value;  // an override without a value keeps the inherited default
+        } else if (existing >= 0) {
+            value = props[existing].getValue();  // an override without a value keeps the inherited default
         }
-        if (existing) {
-            p.classOrigin = existing->classOrigin;
-            c.properties.erase(c.properties.begin() + (existing - c.properties.data()));
-        }
-        localProps.push_back(std::move(p));
+        CIMName origin = existing >= 0 ? props[existing].getClassOrigin() : className;
+        CIMProperty p(nameAt(pd.name, pd.pos), value, pd.arraySize,
+                      pd.type == DataType::Reference ? nameAt(pd.refClass, pd.pos) : CIMName(), origin, false);
+        addQualifiers(p, quals, pd.pos);
+        if (existing >= 0) props.erase(props.begin() + existing);
+        for (const auto& lp : localProps)
+            if (nameEq(str(lp.getName()), pd.name)) throw MofError(pd.pos, where + " is declared twice");
+        localProps.push_back(p);
     }
-    for (auto& p : localProps) c.properties.push_back(std::move(p));
+    for (auto& p : localProps) props.push_back(p);
     for (const auto& md : d.methods) {
         std::string where = "method '" + d.name + "." + md.name + "'";
-        Method* existing = nullptr;
-        for (auto& m : c.methods)
-            if (nameEq(m.name, md.name)) existing = &m;
-        Method m;
-        m.name = md.name;
-        m.returnType = md.returnType;
-        m.classOrigin = d.name;
-        m.qualifiers = resolveQualifiers(n, md.qualifiers, existing ? &existing->qualifiers : nullptr,
-                                         mof::ScopeMethod, where);
+        int existing = -1;
+        for (size_t i = 0; i < methods.size(); ++i)
+            if (nameEq(str(methods[i].getName()), md.name)) existing = static_cast<int>(i);
+        std::vector<CIMQualifier> inheritedQuals;
+        if (existing >= 0) inheritedQuals = qualifiersOf(methods[existing]);
+        CIMName origin = existing >= 0 ? methods[existing].getClassOrigin() : className;
+        CIMMethod m(nameAt(md.name, md.pos), cimTypeOf(md.returnType), origin, false);
+        addQualifiers(m, resolveQualifiers(n, md.qualifiers, existing >= 0 ? &inheritedQuals : nullptr,
+                                           mof::ScopeMethod, where), md.pos);
         for (const auto& pd : md.parameters) {
-            Parameter p;
-            p.name = pd.name;
-            p.type = pd.type;
-            p.isArray = pd.isArray;
-            p.arraySize = pd.arraySize;
-            p.refClass = pd.refClass;
             if (pd.type == DataType::Reference && !n.classes.count(lowerName(pd.refClass)) &&
                 !nameEq(pd.refClass, d.name))
                 throw MofError(pd.pos, "class '" + pd.refClass + "' of parameter '" + pd.name + "' is not defined");
-            p.qualifiers = resolveQualifiers(n, pd.qualifiers, nullptr, mof::ScopeParameter,
-                                             "parameter '" + pd.name + "' of " + where);
-            m.parameters.push_back(std::move(p));
+            CIMParameter p(nameAt(pd.name, pd.pos), cimTypeOf(pd.type), pd.isArray, pd.arraySize,
+                           pd.type == DataType::Reference ? nameAt(pd.refClass, pd.pos) : CIMName());
+            addQualifiers(p, resolveQualifiers(n, pd.qualifiers, nullptr, mof::ScopeParameter,
+                                               "parameter '" + pd.name + "' of " + where), pd.pos);
+            try {
+                m.addParameter(p);
+            } catch (const Exception&) {
+                throw MofError(pd.pos, "parameter '" + pd.name + "' of " + where + " is declared twice");
+            }
         }
-        if (existing) {
-            m.classOrigin = existing->classOrigin;
-            c.methods.erase(c.methods.begin() + (existing - c.methods.data()));
-        }
-        localMethods.push_back(std::move(m));
+        if (existing >= 0) methods.erase(methods.begin() + existing);
+        for (const auto& lm : localMethods)
+            if (nameEq(str(lm.getName()), md.name)) throw MofError(md.pos, where + " is declared twice");
+        localMethods.push_back(m);
     }
-    for (auto& m : localMethods) c.methods.push_back(std::move(m));
-    for (const auto& p : c.properties) {
-        if (qualifierIsTrue(p.qualifiers, "Key")) {
-            if (p.value.isArray) throw MofError(d.pos, "key property '" + p.name + "' of '" + d.name + "' is an array");
-            c.keyNames.push_back(p.name);
+    for (auto& m : localMethods) methods.push_back(m);
+    for (auto& p : props) c.addProperty(p);
+    for (auto& m : methods) c.addMethod(m);
+    for (Uint32 i = 0; i < c.getPropertyCount(); ++i) {
+        CIMConstProperty p = c.getProperty(i);
+        if (qualifierIsTrue(p, "Key")) {
+            if (p.isArray())
+                throw MofError(d.pos, "key property '" + str(p.getName()) + "' of '" + d.name + "' is an array");
+            e.keyNames.push_back(str(p.getName()));
         }
     }
+    e.abstract = qualifierIsTrue(c, "Abstract");
+    e.cls = c;
     n.classOrder.push_back(key);
-    n.classes.emplace(key, std::move(c));
+    n.classes.emplace(key, std::move(e));
 }
 
 void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d) {
     auto it = n.classes.find(lowerName(d.className));
     if (it == n.classes.end()) throw MofError(d.pos, "class '" + d.className + "' of the instance is not defined");
-    const Class& cls = it->second;
-    std::vector<RawProperty> props;
+    const ClassEntry& ce = it->second;
+    std::vector<GivenProperty> props;
     for (const auto& pi : d.properties) {
-        const Property* decl = cls.findProperty(pi.name);
-        if (!decl) throw MofError(pi.pos, "class '" + cls.name + "' has no property '" + pi.name + "'");
-        mof::Value v = pi.value;
-        checkLiteralKinds(v, decl->value.type, "property '" + decl->name + "'");
-        props.push_back(RawProperty{pi.name, rawFromMof(n, v)});
+        Uint32 idx = ce.cls.findProperty(CIMName(String(pi.name.c_str())));
+        if (idx == PEG_NOT_FOUND) throw MofError(pi.pos, "class '" + ce.name + "' has no property '" + pi.name + "'");
+        CIMConstProperty decl = ce.cls.getProperty(idx);
+        DataType dt = DataType::String;
+        for (int k = 0; k <= static_cast<int>(DataType::Instance); ++k)
+            if (cimTypeOf(static_cast<DataType>(k)) == decl.getType()) dt = static_cast<DataType>(k);
+        GivenProperty g;
+        g.name = pi.name;
+        g.typed = true;
+        try {
+            g.value = valueFromMof(n, pi.value, dt, decl.isArray(), "property " + str(decl.getName()));
+        } catch (const CimError& e) {
+            throw MofError(pi.pos, e.what());
+        }
+        props.push_back(std::move(g));
     }
     try {
-        if (cls.isAbstract()) throw CimError(kCimFailed, "class '" + cls.name + "' is abstract");
-        Instance inst = buildInstance(n, cls, props);
-        std::string id = identityOf(cls, inst);
-        auto& bucket = n.instances[lowerName(cls.name)];
-        if (bucket.count(id)) throw CimError(kCimAlreadyExists, "instance " + pathOf(cls, inst).toString() + " already exists");
-        ObjectPath path = pathOf(cls, inst);
-        bucket.emplace(id, std::move(inst));
+        if (ce.abstract) throw CimError(kCimFailed, "class '" + ce.name + "' is abstract");
+        CIMInstance inst = buildInstance(ce, props);
+        std::string id = identityOf(ce, inst);
+        auto& bucket = n.instances[lowerName(ce.name)];
+        CIMObjectPath path = pathOf(ce, inst);
+        if (bucket.count(id)) throw CimError(kCimAlreadyExists, "instance " + str(path.toString()) + " already exists");
+        inst.setPath(path);
+        bucket.emplace(id, inst);
         ++n.instanceTotal;
         if (!d.alias.empty()) n.aliases[lowerName(d.alias)] = path;
     } catch (const CimError& e) {
@@ -476,7 +523,7 @@ Repository::Namespace& Repository::nsOrThrow(const std::string& ns) {
     return it->second;
 }
 
-const Class& Repository::classOrThrow(const Namespace& n, const std::string& name, int status) const {
+const Repository::ClassEntry& Repository::classOrThrow(const Namespace& n, const std::string& name, int status) const {
     auto it = n.classes.find(lowerName(name));
     if (it == n.classes.end()) throw CimError(status, name);
     return it->second;
@@ -494,29 +541,25 @@ bool Repository::isSubclassOf(const Namespace& n, const std::string& cls, const 
     return false;
 }
 
-ObjectPath Repository::pathOf(const Class& cls, const Instance& inst) const {
-    ObjectPath p;
-    p.className = cls.name;
-    for (const auto& k : cls.keyNames) {
-        const Property* prop = inst.findProperty(k);
-        KeyBinding b;
-        b.name = k;
-        b.kind = keyKindOf(prop->value.type);
-        if (!prop->value.null && !prop->value.items.empty()) {
-            if (b.kind == KeyBinding::Reference) b.ref = prop->value.items[0].ref;
-            else b.value = prop->value.items[0].text;
-        }
-        p.keys.push_back(std::move(b));
+CIMObjectPath Repository::pathOf(const ClassEntry& c, const CIMConstInstance& inst) const {
+    Array<CIMKeyBinding> keys;
+    for (const auto& k : c.keyNames) {
+        CIMConstProperty p = inst.getProperty(inst.findProperty(CIMName(String(k.c_str()))));
+        keys.append(CIMKeyBinding(p.getName(), p.getValue()));
     }
-    return p;
+    return CIMObjectPath(String(), CIMNamespaceName(), c.cls.getClassName(), keys);
 }
 
-std::string Repository::identityOf(const Class& cls, const Instance& inst) const {
+std::string Repository::identityOf(const ClassEntry& c, const CIMConstInstance& inst) const {
     std::vector<std::string> parts;
-    for (const auto& k : cls.keyNames) {
-        const Property* p = inst.findProperty(k);
-        std::string v = p->value.type == DataType::Reference ? refIdentity(*p->value.items[0].ref) : p->value.items[0].text;
-        parts.push_back(lowerName(k) + "=" + v);
+    for (const auto& k : c.keyNames) {
+        const CIMValue& v = inst.getProperty(inst.findProperty(CIMName(String(k.c_str())))).getValue();
+        std::string t = v.getType() == CIMTYPE_REFERENCE ? [&] {
+            CIMObjectPath p;
+            v.get(p);
+            return refIdentity(p);
+        }() : elementText(v, 0);
+        parts.push_back(lowerName(k) + "=" + t);
     }
     std::sort(parts.begin(), parts.end());
     std::string id;
@@ -524,28 +567,39 @@ std::string Repository::identityOf(const Class& cls, const Instance& inst) const
     return id;
 }
 
-std::string Repository::identityOfPath(const Namespace& n, const Class& cls, const ObjectPath& path) const {
-    (void)n;
-    if (path.keys.size() != cls.keyNames.size())
-        throw CimError(kCimInvalidParameter, "object path " + path.toString() + " does not give the " +
-                                                 std::to_string(cls.keyNames.size()) + " key(s) of class " + cls.name);
+std::string Repository::identityOfPath(const ClassEntry& c, const CIMObjectPath& path) const {
+    const Array<CIMKeyBinding>& keys = path.getKeyBindings();
+    if (keys.size() != c.keyNames.size())
+        throw CimError(kCimInvalidParameter, "object path " + str(path.toString()) + " does not give the " +
+                                                 std::to_string(c.keyNames.size()) + " key(s) of class " + c.name);
     std::vector<std::string> parts;
-    for (const auto& kb : path.keys) {
-        const Property* p = cls.findProperty(kb.name);
-        if (!p || !qualifierIsTrue(p->qualifiers, "Key"))
-            throw CimError(kCimInvalidParameter, "'" + kb.name + "' is not a key of class " + cls.name);
+    for (Uint32 i = 0; i < keys.size(); ++i) {
+        std::string kname = str(keys[i].getName());
+        Uint32 idx = c.cls.findProperty(keys[i].getName());
+        if (idx == PEG_NOT_FOUND || !qualifierIsTrue(c.cls.getProperty(idx), "Key"))
+            throw CimError(kCimInvalidParameter, "'" + kname + "' is not a key of class " + c.name);
+        CIMConstProperty p = c.cls.getProperty(idx);
+        std::string value = str(keys[i].getValue());
         std::string v;
-        if (p->value.type == DataType::Reference) {
-            v = refIdentity(kb.ref ? *kb.ref : ObjectPath::parse(kb.value));
-        } else {
+        if (p.getType() == CIMTYPE_REFERENCE) {
             try {
-                v = canonicalScalar(p->value.type, kb.value);
+                v = refIdentity(CIMObjectPath(keys[i].getValue()));
+            } catch (const Exception&) {
+                throw CimError(kCimInvalidParameter, "key " + kname + " of " + str(path.toString()) +
+                                                         " is not an object path");
+            }
+        } else {
+            DataType dt = DataType::String;
+            for (int k = 0; k <= static_cast<int>(DataType::Instance); ++k)
+                if (cimTypeOf(static_cast<DataType>(k)) == p.getType()) dt = static_cast<DataType>(k);
+            try {
+                v = canonicalScalar(dt, value);
             } catch (const CimError&) {
-                throw CimError(kCimInvalidParameter, "key " + kb.name + " of " + path.toString() + " is not a valid " +
-                                                         mof::dataTypeName(p->value.type));
+                throw CimError(kCimInvalidParameter, "key " + kname + " of " + str(path.toString()) +
+                                                         " is not a valid " + mof::dataTypeName(dt));
             }
         }
-        parts.push_back(lowerName(kb.name) + "=" + v);
+        parts.push_back(lowerName(kname) + "=" + v);
     }
     std::sort(parts.begin(), parts.end());
     std::string id;
@@ -553,160 +607,174 @@ std::string Repository::identityOfPath(const Namespace& n, const Class& cls, con
     return id;
 }
 
-Instance Repository::buildInstance(const Namespace& n, const Class& cls, const std::vector<RawProperty>& props) const {
-    (void)n;
+// A property of an instance: the class's declaration without its qualifiers.
+static CIMProperty instanceProperty(const CIMConstProperty& decl, const CIMValue& value, bool propagated) {
+    return CIMProperty(decl.getName(), value, decl.getArraySize(), decl.getReferenceClassName(), decl.getClassOrigin(),
+                       propagated);
+}
+
+CIMInstance Repository::buildInstance(const ClassEntry& c, const std::vector<GivenProperty>& props) const {
     // As an OpenPegasus repository does: properties filled from the class come
     // first and are marked propagated; the ones given follow in given order.
-    Instance inst;
-    inst.className = cls.name;
-    std::vector<Property> given;
+    CIMInstance inst(c.cls.getClassName());
+    std::vector<CIMProperty> given;
     std::set<std::string> seen;
-    for (const auto& rp : props) {
-        const Property* decl = cls.findProperty(rp.name);
-        if (!decl) throw CimError(kCimNoSuchProperty, "class " + cls.name + " has no property '" + rp.name + "'");
-        if (!seen.insert(lowerName(rp.name)).second)
-            throw CimError(kCimInvalidParameter, "property '" + rp.name + "' given twice");
-        Property p = *decl;
-        p.qualifiers.clear();
-        p.propagated = false;
-        p.value = coerceValue(p.value.type, p.value.isArray, rp.value, "property " + p.name);
-        if (p.arraySize && p.value.items.size() > p.arraySize)
-            throw CimError(kCimInvalidParameter, "property " + p.name + " holds at most " + std::to_string(p.arraySize) + " elements");
-        given.push_back(std::move(p));
+    for (const auto& gp : props) {
+        Uint32 idx = PEG_NOT_FOUND;
+        try {
+            idx = c.cls.findProperty(CIMName(String(gp.name.c_str())));
+        } catch (const Exception&) {
+        }
+        if (idx == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, "class " + c.name + " has no property '" + gp.name + "'");
+        if (!seen.insert(lowerName(gp.name)).second)
+            throw CimError(kCimInvalidParameter, "property '" + gp.name + "' given twice");
+        CIMConstProperty decl = c.cls.getProperty(idx);
+        std::string pname = str(decl.getName());
+        CIMValue v = coerceValue(decl.getType(), decl.isArray(), gp.value, gp.typed, "property " + pname);
+        if (decl.getArraySize() && !v.isNull() && v.getArraySize() > decl.getArraySize())
+            throw CimError(kCimInvalidParameter, "property " + pname + " holds at most " +
+                                                     std::to_string(decl.getArraySize()) + " elements");
+        given.push_back(instanceProperty(decl, v, false));
     }
-    for (const auto& decl : cls.properties) {
-        if (seen.count(lowerName(decl.name))) continue;
-        Property p = decl;  // the class default
-        p.qualifiers.clear();
-        p.propagated = true;
-        inst.properties.push_back(std::move(p));
+    for (Uint32 i = 0; i < c.cls.getPropertyCount(); ++i) {
+        CIMConstProperty decl = c.cls.getProperty(i);
+        if (seen.count(lowerName(str(decl.getName())))) continue;
+        inst.addProperty(instanceProperty(decl, decl.getValue(), true));  // the class default
     }
-    for (auto& p : given) inst.properties.push_back(std::move(p));
-    for (const auto& k : cls.keyNames) {
-        const Property* p = inst.findProperty(k);
-        if (p->value.null) throw CimError(kCimInvalidParameter, "key property '" + k + "' of class " + cls.name + " has no value");
+    for (auto& p : given) inst.addProperty(p);
+    for (const auto& k : c.keyNames) {
+        if (inst.getProperty(inst.findProperty(CIMName(String(k.c_str())))).getValue().isNull())
+            throw CimError(kCimInvalidParameter, "key property '" + k + "' of class " + c.name + " has no value");
     }
-    if (cls.keyNames.empty()) throw CimError(kCimFailed, "class " + cls.name + " has no key properties");
+    if (c.keyNames.empty()) throw CimError(kCimFailed, "class " + c.name + " has no key properties");
     return inst;
 }
 
-const Instance* Repository::findInstance(const Namespace& n, const ObjectPath& path, std::string* identity) const {
-    const Class& cls = classOrThrow(n, path.className, kCimInvalidClass);
-    std::string id = identityOfPath(n, cls, path);
+const CIMInstance* Repository::findInstance(const Namespace& n, const CIMObjectPath& path, std::string* identity) const {
+    const ClassEntry& c = classOrThrow(n, str(path.getClassName()), kCimInvalidClass);
+    std::string id = identityOfPath(c, path);
     if (identity) *identity = id;
-    auto b = n.instances.find(lowerName(cls.name));
+    auto b = n.instances.find(lowerName(c.name));
     if (b == n.instances.end()) return nullptr;
     auto it = b->second.find(id);
     return it == b->second.end() ? nullptr : &it->second;
 }
 
-Class Repository::getClass(const std::string& ns, const std::string& className) const {
+CIMClass Repository::getClass(const std::string& ns, const std::string& className) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
-    return classOrThrow(n, className, kCimNotFound);
+    return classOrThrow(n, className, kCimNotFound).cls.clone();
 }
 
 std::vector<std::string> Repository::enumerateClassNames(const std::string& ns, const std::string& className,
                                                          bool deep) const {
     std::vector<std::string> r;
-    for (const auto& c : enumerateClasses(ns, className, deep)) r.push_back(c.name);
+    for (const auto& c : enumerateClasses(ns, className, deep)) r.push_back(str(c.getClassName()));
     return r;
 }
 
-std::vector<Class> Repository::enumerateClasses(const std::string& ns, const std::string& className, bool deep) const {
+std::vector<CIMClass> Repository::enumerateClasses(const std::string& ns, const std::string& className, bool deep) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
     if (!className.empty()) classOrThrow(n, className, kCimInvalidClass);
-    std::vector<Class> r;
+    std::vector<CIMClass> r;
     for (const auto& key : n.classOrder) {
-        const Class& c = n.classes.at(key);
+        const ClassEntry& c = n.classes.at(key);
         bool take;
         if (className.empty()) take = deep || c.superClass.empty();
         else if (deep) take = !nameEq(c.name, className) && isSubclassOf(n, c.name, className);
         else take = nameEq(c.superClass, className);
-        if (take) r.push_back(c);
+        if (take) r.push_back(c.cls.clone());
     }
     return r;
 }
 
-Instance Repository::getInstance(const std::string& ns, const ObjectPath& path) const {
+CIMInstance Repository::getInstance(const std::string& ns, const CIMObjectPath& path) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
-    const Instance* i = findInstance(n, path, nullptr);
-    if (!i) throw CimError(kCimNotFound, path.toString());
-    return *i;
+    const CIMInstance* i = findInstance(n, path, nullptr);
+    if (!i) throw CimError(kCimNotFound, str(path.toString()));
+    return i->clone();
 }
 
-std::vector<Instance> Repository::enumerateInstances(const std::string& ns, const std::string& className) const {
-    std::shared_lock<std::shared_mutex> lock(mu_);
-    const Namespace& n = nsOrThrow(ns);
-    classOrThrow(n, className, kCimInvalidClass);
-    std::vector<Instance> r;
-    for (const auto& key : n.classOrder) {
-        const Class& c = n.classes.at(key);
-        if (!isSubclassOf(n, c.name, className)) continue;
-        auto b = n.instances.find(key);
-        if (b == n.instances.end()) continue;
-        for (const auto& kv : b->second) r.push_back(kv.second);
-    }
-    return r;
-}
-
-std::vector<ObjectPath> Repository::enumerateInstanceNames(const std::string& ns, const std::string& className) const {
+std::vector<CIMInstance> Repository::enumerateInstances(const std::string& ns, const std::string& className) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
     classOrThrow(n, className, kCimInvalidClass);
-    std::vector<ObjectPath> r;
+    std::vector<CIMInstance> r;
     for (const auto& key : n.classOrder) {
-        const Class& c = n.classes.at(key);
+        const ClassEntry& c = n.classes.at(key);
         if (!isSubclassOf(n, c.name, className)) continue;
         auto b = n.instances.find(key);
         if (b == n.instances.end()) continue;
-        for (const auto& kv : b->second) r.push_back(pathOf(c, kv.second));
+        for (const auto& kv : b->second) r.push_back(kv.second.clone());
     }
     return r;
 }
 
-ObjectPath Repository::createInstance(const std::string& ns, const std::string& className,
-                                      const std::vector<RawProperty>& props) {
+std::vector<CIMObjectPath> Repository::enumerateInstanceNames(const std::string& ns, const std::string& className) const {
+    std::shared_lock<std::shared_mutex> lock(mu_);
+    const Namespace& n = nsOrThrow(ns);
+    classOrThrow(n, className, kCimInvalidClass);
+    std::vector<CIMObjectPath> r;
+    for (const auto& key : n.classOrder) {
+        const ClassEntry& c = n.classes.at(key);
+        if (!isSubclassOf(n, c.name, className)) continue;
+        auto b = n.instances.find(key);
+        if (b == n.instances.end()) continue;
+        for (const auto& kv : b->second) r.push_back(kv.second.getPath());
+    }
+    return r;
+}
+
+CIMObjectPath Repository::createInstance(const std::string& ns, const std::string& className,
+                                         const std::vector<GivenProperty>& props) {
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
-    const Class& cls = classOrThrow(n, className, kCimInvalidClass);
-    if (cls.isAbstract()) throw CimError(kCimFailed, "class " + cls.name + " is abstract and cannot have instances");
-    Instance inst = buildInstance(n, cls, props);
-    ObjectPath path = pathOf(cls, inst);
-    std::string id = identityOf(cls, inst);
-    auto& bucket = n.instances[lowerName(cls.name)];
-    if (bucket.count(id)) throw CimError(kCimAlreadyExists, path.toString());
+    const ClassEntry& c = classOrThrow(n, className, kCimInvalidClass);
+    if (c.abstract) throw CimError(kCimFailed, "class " + c.name + " is abstract and cannot have instances");
+    CIMInstance inst = buildInstance(c, props);
+    CIMObjectPath path = pathOf(c, inst);
+    std::string id = identityOf(c, inst);
+    auto& bucket = n.instances[lowerName(c.name)];
+    if (bucket.count(id)) throw CimError(kCimAlreadyExists, str(path.toString()));
     if (n.instanceTotal >= kMaxInstancesPerNamespace)
         throw CimError(kCimServerLimitsExceeded, "namespace " + n.name + " holds the most instances allowed");
-    bucket.emplace(id, std::move(inst));
+    inst.setPath(path);
+    bucket.emplace(id, inst);
     ++n.instanceTotal;
     return path;
 }
 
-void Repository::deleteInstance(const std::string& ns, const ObjectPath& path) {
+void Repository::deleteInstance(const std::string& ns, const CIMObjectPath& path) {
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
     std::string id;
-    if (!findInstance(n, path, &id)) throw CimError(kCimNotFound, path.toString());
-    const Class& cls = classOrThrow(n, path.className, kCimInvalidClass);
-    n.instances[lowerName(cls.name)].erase(id);
+    if (!findInstance(n, path, &id)) throw CimError(kCimNotFound, str(path.toString()));
+    const ClassEntry& c = classOrThrow(n, str(path.getClassName()), kCimInvalidClass);
+    n.instances[lowerName(c.name)].erase(id);
     --n.instanceTotal;
 }
 
-void Repository::modifyInstance(const std::string& ns, const ObjectPath& path, const std::vector<RawProperty>& props,
+void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path, const std::vector<GivenProperty>& props,
                                 const std::vector<std::string>* propertyList) {
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
     std::string id;
-    const Instance* found = findInstance(n, path, &id);
-    if (!found) throw CimError(kCimNotFound, path.toString());
-    const Class& cls = classOrThrow(n, path.className, kCimInvalidClass);
-    Instance updated = *found;
+    const CIMInstance* found = findInstance(n, path, &id);
+    if (!found) throw CimError(kCimNotFound, str(path.toString()));
+    const ClassEntry& c = classOrThrow(n, str(path.getClassName()), kCimInvalidClass);
+    CIMInstance updated = found->clone();
+    auto propIndex = [](const CIMInstance& i, const std::string& name) {
+        try {
+            return i.findProperty(CIMName(String(name.c_str())));
+        } catch (const Exception&) {
+            return PEG_NOT_FOUND;
+        }
+    };
     if (propertyList) {
         for (const auto& name : *propertyList)
-            if (!cls.findProperty(name)) throw CimError(kCimNoSuchProperty, name);
+            if (propIndex(updated, name) == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, name);
     }
     auto listed = [&](const std::string& name) {
         if (!propertyList) return true;
@@ -714,58 +782,56 @@ void Repository::modifyInstance(const std::string& ns, const ObjectPath& path, c
             if (nameEq(l, name)) return true;
         return false;
     };
+    auto isKey = [&](const std::string& name) {
+        for (const auto& k : c.keyNames)
+            if (nameEq(k, name)) return true;
+        return false;
+    };
     // Every change is checked first, then applied, so a bad value changes nothing.
-    for (const auto& rp : props) {
-        Property* p = updated.findProperty(rp.name);
-        if (!p) throw CimError(kCimNoSuchProperty, rp.name);
-        if (!listed(rp.name)) continue;
-        Value v = coerceValue(p->value.type, p->value.isArray, rp.value, "property " + p->name);
-        if (qualifierIsTrue(cls.findProperty(p->name)->qualifiers, "Key")) {
-            if (!(v == p->value)) throw CimError(kCimInvalidParameter, "key property " + p->name + " cannot be changed");
+    for (const auto& gp : props) {
+        Uint32 idx = propIndex(updated, gp.name);
+        if (idx == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, gp.name);
+        if (!listed(gp.name)) continue;
+        CIMProperty p = updated.getProperty(idx);
+        std::string pname = str(p.getName());
+        CIMValue v = coerceValue(p.getType(), p.isArray(), gp.value, gp.typed, "property " + pname);
+        if (isKey(pname)) {
+            if (!sameValue(v, p.getValue())) throw CimError(kCimInvalidParameter, "key property " + pname + " cannot be changed");
             continue;
         }
-        p->value = std::move(v);
+        p.setValue(v);
     }
     if (propertyList) {
         // Listed properties the client left out become null.
         for (const auto& name : *propertyList) {
             bool given = false;
-            for (const auto& rp : props)
-                if (nameEq(rp.name, name)) given = true;
-            Property* p = updated.findProperty(name);
-            if (!given && !qualifierIsTrue(cls.findProperty(name)->qualifiers, "Key"))
-                p->value = Value::nullOf(p->value.type, p->value.isArray);
+            for (const auto& gp : props)
+                if (nameEq(gp.name, name)) given = true;
+            CIMProperty p = updated.getProperty(propIndex(updated, name));
+            if (!given && !isKey(str(p.getName()))) p.setValue(CIMValue(p.getType(), p.isArray()));
         }
     }
-    n.instances[lowerName(cls.name)][id] = std::move(updated);
+    n.instances[lowerName(c.name)][id] = updated;
 }
 
-Value Repository::getProperty(const std::string& ns, const ObjectPath& path, const std::string& name) const {
+CIMValue Repository::getProperty(const std::string& ns, const CIMObjectPath& path, const std::string& name) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
-    const Instance* i = findInstance(n, path, nullptr);
-    if (!i) throw CimError(kCimNotFound, path.toString());
-    const Property* p = i->findProperty(name);
-    if (!p) throw CimError(kCimNoSuchProperty, name);
-    return p->value;
+    const CIMInstance* i = findInstance(n, path, nullptr);
+    if (!i) throw CimError(kCimNotFound, str(path.toString()));
+    Uint32 idx = PEG_NOT_FOUND;
+    try {
+        idx = i->findProperty(CIMName(String(name.c_str())));
+    } catch (const Exception&) {
+    }
+    if (idx == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, name);
+    return i->getProperty(idx).getValue();
 }
 
-void Repository::setProperty(const std::string& ns, const ObjectPath& path, const std::string& name,
-                             const RawValue& v) {
-    std::unique_lock<std::shared_mutex> lock(mu_);
-    Namespace& n = nsOrThrow(ns);
-    std::string id;
-    const Instance* found = findInstance(n, path, &id);
-    if (!found) throw CimError(kCimNotFound, path.toString());
-    const Class& cls = classOrThrow(n, path.className, kCimInvalidClass);
-    const Property* decl = cls.findProperty(name);
-    if (!decl) throw CimError(kCimNoSuchProperty, name);
-    Value nv = coerceValue(decl->value.type, decl->value.isArray, v, "property " + decl->name);
-    Instance& inst = n.instances[lowerName(cls.name)][id];
-    Property* p = inst.findProperty(name);
-    if (qualifierIsTrue(decl->qualifiers, "Key") && !(nv == p->value))
-        throw CimError(kCimInvalidParameter, "key property " + decl->name + " cannot be changed");
-    p->value = std::move(nv);
+void Repository::setProperty(const std::string& ns, const CIMObjectPath& path, const std::string& name,
+                             const CIMValue& v, bool typed) {
+    std::vector<GivenProperty> one{GivenProperty{name, v, typed}};
+    modifyInstance(ns, path, one, nullptr);
 }
 
 size_t Repository::instanceCount(const std::string& ns) const {

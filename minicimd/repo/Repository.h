@@ -1,11 +1,16 @@
 // The in-memory repository: per namespace, qualifier types, resolved classes
-// (inherited features included) and instances.  Safe for concurrent use: reads
-// share a lock, changes take it alone, and every answer is a copy.
+// (inherited features included) and instances, all as pegcommon objects.
+// Safe for concurrent use: reads share a lock, changes take it alone, and
+// every answer is a copy of its own (a clone), free to change.
 #ifndef MINICIMD_REPO_REPOSITORY_H
 #define MINICIMD_REPO_REPOSITORY_H
 
 #include "mof/MofAst.h"
-#include "repo/Model.h"
+#include "repo/CimValues.h"
+
+#include <Pegasus/Common/CIMClass.h>
+#include <Pegasus/Common/CIMInstance.h>
+#include <Pegasus/Common/CIMObjectPath.h>
 
 #include <map>
 #include <memory>
@@ -15,24 +20,25 @@
 
 namespace minicimd {
 
-// A value as a client or a MOF file gives it, before it meets its declaration.
-struct RawValue {
-    bool null = true;
-    bool isArray = false;
-    bool typed = false;          // the sender named a type (PROPERTY TYPE=, PARAMTYPE=)
-    DataType type = DataType::String;
-    bool isRef = false;          // given as VALUE.REFERENCE
-    std::vector<std::string> texts;
-    std::vector<ObjectPath> refs;
-};
-
-struct RawProperty {
+// A property value as a client gives it, before it meets its declaration.
+struct GivenProperty {
     std::string name;
-    RawValue value;
+    Pegasus::CIMValue value;  // null: set to null
+    bool typed = false;       // the sender named its type
 };
 
-// Converts `raw` to a value of the declared type; throws CimError(TYPE_MISMATCH).
-Value coerceValue(DataType type, bool isArray, const RawValue& raw, const std::string& what);
+// A qualifier declaration (pegcommon has no type for one).
+struct QualifierType {
+    std::string name;
+    Pegasus::CIMType type = Pegasus::CIMTYPE_BOOLEAN;
+    bool isArray = false;
+    uint32_t arraySize = 0;
+    Pegasus::CIMValue defaultValue;
+    uint32_t scopes = 0;
+    bool overridable = true;
+    bool toSubclass = true;
+    bool translatable = false;
+};
 
 class Repository {
 public:
@@ -53,57 +59,77 @@ public:
     std::vector<std::string> namespaces() const;
 
     // All of these throw CimError with the status a client should see.
-    Class getClass(const std::string& ns, const std::string& className) const;
-    std::vector<Class> enumerateClasses(const std::string& ns, const std::string& className, bool deep) const;
-    std::vector<std::string> enumerateClassNames(const std::string& ns, const std::string& className, bool deep) const;
+    Pegasus::CIMClass getClass(const std::string& ns, const std::string& className) const;
+    std::vector<Pegasus::CIMClass> enumerateClasses(const std::string& ns, const std::string& className,
+                                                    bool deep) const;
+    std::vector<std::string> enumerateClassNames(const std::string& ns, const std::string& className,
+                                                 bool deep) const;
 
-    Instance getInstance(const std::string& ns, const ObjectPath& path) const;
+    // Instances carry their paths (keys only, no namespace).
+    Pegasus::CIMInstance getInstance(const std::string& ns, const Pegasus::CIMObjectPath& path) const;
     // Instances of the class and of all its subclasses.
-    std::vector<Instance> enumerateInstances(const std::string& ns, const std::string& className) const;
-    std::vector<ObjectPath> enumerateInstanceNames(const std::string& ns, const std::string& className) const;
-    ObjectPath createInstance(const std::string& ns, const std::string& className,
-                              const std::vector<RawProperty>& props);
-    void deleteInstance(const std::string& ns, const ObjectPath& path);
+    std::vector<Pegasus::CIMInstance> enumerateInstances(const std::string& ns, const std::string& className) const;
+    std::vector<Pegasus::CIMObjectPath> enumerateInstanceNames(const std::string& ns,
+                                                               const std::string& className) const;
+    Pegasus::CIMObjectPath createInstance(const std::string& ns, const std::string& className,
+                                          const std::vector<GivenProperty>& props);
+    void deleteInstance(const std::string& ns, const Pegasus::CIMObjectPath& path);
     // Sets the given properties (all of them when `propertyList` is null, else
     // only those named); key values cannot change.
-    void modifyInstance(const std::string& ns, const ObjectPath& path, const std::vector<RawProperty>& props,
-                        const std::vector<std::string>* propertyList);
-    Value getProperty(const std::string& ns, const ObjectPath& path, const std::string& name) const;
-    void setProperty(const std::string& ns, const ObjectPath& path, const std::string& name, const RawValue& v);
+    void modifyInstance(const std::string& ns, const Pegasus::CIMObjectPath& path,
+                        const std::vector<GivenProperty>& props, const std::vector<std::string>* propertyList);
+    Pegasus::CIMValue getProperty(const std::string& ns, const Pegasus::CIMObjectPath& path,
+                                  const std::string& name) const;
+    void setProperty(const std::string& ns, const Pegasus::CIMObjectPath& path, const std::string& name,
+                     const Pegasus::CIMValue& v, bool typed);
 
-    // The path of `inst` (keys in class order, no namespace).
-    ObjectPath pathOf(const Class& cls, const Instance& inst) const;
     size_t instanceCount(const std::string& ns) const;
 
+    // Names of the key properties of a resolved class, in property order.
+    static std::vector<std::string> keyNamesOf(const Pegasus::CIMConstClass& cls);
+
 private:
+    struct ClassEntry {
+        Pegasus::CIMClass cls;
+        std::string name;
+        std::string superClass;
+        std::vector<std::string> keyNames;
+        bool abstract = false;
+    };
     struct Namespace {
         std::string name;
-        std::map<std::string, QualifierType> qualifierTypes;   // by lower-case name
-        std::map<std::string, Class> classes;                  // by lower-case name
-        std::vector<std::string> classOrder;                   // lower-case, definition order
-        std::map<std::string, std::map<std::string, Instance>> instances;  // class -> identity -> instance
-        std::map<std::string, ObjectPath> aliases;             // MOF aliases of this load
+        std::map<std::string, QualifierType> qualifierTypes;  // by lower-case name
+        std::map<std::string, ClassEntry> classes;            // by lower-case name
+        std::vector<std::string> classOrder;                  // lower-case, definition order
+        std::map<std::string, std::map<std::string, Pegasus::CIMInstance>> instances;  // class -> identity -> instance
+        std::map<std::string, Pegasus::CIMObjectPath> aliases;  // MOF aliases of this load
         size_t instanceTotal = 0;
     };
+    struct MofValue;
 
     Repository() = default;
     Namespace& nsForLoad(const std::string& ns);
     const Namespace& nsOrThrow(const std::string& ns) const;
     Namespace& nsOrThrow(const std::string& ns);
-    const Class& classOrThrow(const Namespace& n, const std::string& name, int status) const;
+    const ClassEntry& classOrThrow(const Namespace& n, const std::string& name, int status) const;
     bool isSubclassOf(const Namespace& n, const std::string& cls, const std::string& base) const;
-    std::string identityOf(const Class& cls, const Instance& inst) const;
-    std::string identityOfPath(const Namespace& n, const Class& cls, const ObjectPath& path) const;
-    Instance buildInstance(const Namespace& n, const Class& cls, const std::vector<RawProperty>& props) const;
-    const Instance* findInstance(const Namespace& n, const ObjectPath& path, std::string* identity) const;
+    Pegasus::CIMObjectPath pathOf(const ClassEntry& c, const Pegasus::CIMConstInstance& inst) const;
+    std::string identityOf(const ClassEntry& c, const Pegasus::CIMConstInstance& inst) const;
+    std::string identityOfPath(const ClassEntry& c, const Pegasus::CIMObjectPath& path) const;
+    Pegasus::CIMInstance buildInstance(const ClassEntry& c, const std::vector<GivenProperty>& props) const;
+    const Pegasus::CIMInstance* findInstance(const Namespace& n, const Pegasus::CIMObjectPath& path,
+                                             std::string* identity) const;
+    Pegasus::CIMInstance storeNew(Namespace& n, const ClassEntry& c, Pegasus::CIMInstance inst);
 
     void loadQualifier(Namespace& n, const mof::QualifierDecl& d);
     void loadClass(Namespace& n, const mof::ClassDecl& d);
     void loadInstance(Namespace& n, const mof::InstanceDecl& d);
-    std::vector<Qualifier> resolveQualifiers(const Namespace& n, const std::vector<mof::QualifierUse>& uses,
-                                             const std::vector<Qualifier>* inherited, uint32_t scope,
-                                             const std::string& where) const;
-    RawValue rawFromMof(const Namespace& n, const mof::Value& v) const;
+    std::vector<Pegasus::CIMQualifier> resolveQualifiers(const Namespace& n,
+                                                         const std::vector<mof::QualifierUse>& uses,
+                                                         const std::vector<Pegasus::CIMQualifier>* inherited,
+                                                         uint32_t scope, const std::string& where) const;
+    Pegasus::CIMValue valueFromMof(const Namespace& n, const mof::Value& v, DataType t, bool isArray,
+                                   const std::string& what) const;
 
     mutable std::shared_mutex mu_;
     std::map<std::string, Namespace> namespaces_;  // by lower-case name

@@ -1,11 +1,14 @@
-// One CIM-XML request in, one HTTP answer out: reads the request (libxml2),
-// runs the operation against the repository or a built-in provider and writes
-// the answer the way an OpenPegasus server does (errors in trailers when the
-// client accepts them, else an ERROR element).
+// One CIM-XML request in, one HTTP answer out: reads the request with the
+// shared CIM-XML codec, runs the operation against the repository or a
+// built-in provider and writes the answer with the codec, laid out the way an
+// OpenPegasus server does (errors in trailers when the client accepts them,
+// else an ERROR element).
 #ifndef MINICIMD_SERVER_CIMHANDLER_H
 #define MINICIMD_SERVER_CIMHANDLER_H
 
 #include "repo/Repository.h"
+
+#include <Pegasus/Common/CIMMethod.h>
 
 #include <functional>
 #include <map>
@@ -35,20 +38,17 @@ struct HttpAnswer {
 
 struct ParamValue {
     std::string name;
-    Value value;
+    Pegasus::CIMValue value;
 };
 
 // A built-in method: gets the target and typed input parameters, fills the
 // output parameters and returns the return value; throws CimError to fail.
-using MethodProvider = std::function<Value(const Repository& repo, const std::string& ns, const ObjectPath& target,
-                                           const Method& decl, const std::vector<ParamValue>& in,
-                                           std::vector<ParamValue>& out)>;
+using MethodProvider = std::function<Pegasus::CIMValue(
+    const Repository& repo, const std::string& ns, const Pegasus::CIMObjectPath& target,
+    const Pegasus::CIMConstMethod& decl, const std::vector<ParamValue>& in, std::vector<ParamValue>& out)>;
 
 class CimHandler {
 public:
-    // CIM-XML nests at most about 12 levels plus references inside keys.
-    static constexpr int kMaxXmlDepth = 64;
-
     static CimHandler create(Repository& repo);
     // `className.methodName` (any case) is served by `provider`.
     void addProvider(const std::string& className, const std::string& methodName, MethodProvider provider);

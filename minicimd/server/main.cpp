@@ -4,7 +4,6 @@
 #include "server/CimHandler.h"
 #include "server/HttpServer.h"
 
-#include <libxml/parser.h>
 
 #include <cerrno>
 #include <csignal>
@@ -100,7 +99,6 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    xmlInitParser();
     auto repo = Repository::create();
     try {
         for (const auto& l : loads) {
@@ -149,7 +147,6 @@ int main(int argc, char** argv) {
     }
     fprintf(stderr, "minicimd: stopping\n");
     server.reset();
-    xmlCleanupParser();
     fprintf(stderr, "minicimd: stopped\n");
     return 0;
 }

@@ -583,3 +583,71 @@ TEST(CimClientCodec, HostileAnswersAreRefusedQuickly) {
                   .find("undefined entity"),
               std::string::npos);
 }
+
+// What the development server relies on: a value of the wrong type is told
+// apart from a malformed document, and the message head survives the failure.
+TEST(CodecServerSide, ValueErrorsKeepTheMessageHead) {
+    std::string body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
+        "<MESSAGE ID=\"77\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL NAME=\"CreateInstance\">"
+        "<LOCALNAMESPACEPATH><NAMESPACE NAME=\"root\"/></LOCALNAMESPACEPATH>"
+        "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"A\">"
+        "<PROPERTY NAME=\"Small\" TYPE=\"sint8\"><VALUE>200</VALUE></PROPERTY>"
+        "</INSTANCE></IPARAMVALUE></IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>";
+    CimRequest r;
+    try {
+        orv::cimxml::readRequest(body, r);
+        FAIL() << "an out-of-range sint8 was read";
+    } catch (const orv::cimxml::XmlValueError& e) {
+        EXPECT_NE(e.problem().find("<VALUE>"), std::string::npos);
+    }
+    EXPECT_EQ(r.messageId, "77");
+    EXPECT_EQ(r.methodName, "CreateInstance");
+    // A structural fault is an XmlError but not a value error.
+    std::string broken = body;
+    broken.replace(broken.find("<INSTANCE "), 10, "<INSTANC ");
+    try {
+        orv::cimxml::readRequest(broken, r);
+        FAIL() << "a broken document was read";
+    } catch (const orv::cimxml::XmlValueError&) {
+        FAIL() << "a structural fault was reported as a value error";
+    } catch (const XmlError&) {
+    }
+}
+
+TEST(CodecServerSide, OneElementPerLineLayoutReadsBackTheSame) {
+    CIMClass cls("Test_Child", "Test_Base");
+    cls.addQualifier(CIMQualifier("Description", CIMValue(String("a & b")), CIMFlavor::DEFAULTS));
+    cls.addProperty(CIMProperty("Id", CIMValue(Uint32(7)), 0, CIMName(), "Test_Child", false));
+    cls.addProperty(CIMProperty("Name", CIMValue(String("")), 0, CIMName(), "Test_Base", true));
+    cls.addProperty(CIMProperty("Tags", CIMValue(CIMTYPE_STRING, true)));
+    CimResponse gc;
+    gc.methodName = "GetClass";
+    gc.hasReturnValue = true;
+    gc.kind = CimResponse::ReturnKind::Classes;
+    gc.classes.append(cls);
+    std::string lines = orv::cimxml::writeResponse(gc, orv::cimxml::Layout::OneElementPerLine);
+    // Each element on its own line; text (even empty) stays inside its VALUE.
+    EXPECT_NE(lines.find("<CLASS NAME=\"Test_Child\" SUPERCLASS=\"Test_Base\">\n<QUALIFIER"), std::string::npos);
+    EXPECT_NE(lines.find("<VALUE></VALUE>\n"), std::string::npos);
+    EXPECT_NE(lines.find("<VALUE>a &amp; b</VALUE>\n"), std::string::npos);
+    // A plain property names its origin before its type, as OpenPegasus does.
+    EXPECT_NE(lines.find("<PROPERTY NAME=\"Name\" CLASSORIGIN=\"Test_Base\" PROPAGATED=\"true\" TYPE=\"string\">"),
+              std::string::npos);
+    CimResponse back = orv::cimxml::readResponse(lines);
+    ASSERT_EQ(back.classes.size(), 1u);
+    EXPECT_TRUE(back.classes[0].identical(cls));
+    EXPECT_EQ(orv::cimxml::writeResponse(back), orv::cimxml::writeResponse(gc));
+
+    // An error closes its response on the same line, as the recorded server does.
+    CimResponse err;
+    err.methodName = "GetInstance";
+    err.isError = true;
+    err.errorCode = CIM_ERR_NOT_FOUND;
+    err.errorDescription = "CIM_ERR_NOT_FOUND: x";
+    std::string e = orv::cimxml::writeResponse(err, orv::cimxml::Layout::OneElementPerLine);
+    EXPECT_NE(e.find("<IMETHODRESPONSE NAME=\"GetInstance\">\n<ERROR CODE=\"6\" DESCRIPTION=\"CIM_ERR_NOT_FOUND: x\"/>"
+                     "</IMETHODRESPONSE>\n"),
+              std::string::npos);
+    EXPECT_EQ(orv::cimxml::readResponse(e).errorCode, CIM_ERR_NOT_FOUND);
+}

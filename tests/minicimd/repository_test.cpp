@@ -7,19 +7,33 @@
 #include <gtest/gtest.h>
 
 using namespace minicimd;
+using namespace Pegasus;
 
 namespace {
 
-const Property& prop(const Class& c, const std::string& n) {
-    const Property* p = c.findProperty(n);
-    if (!p) throw std::runtime_error("no property " + n + " in " + c.name);
-    return *p;
+CIMConstProperty prop(const CIMClass& c, const std::string& n) {
+    Uint32 i = c.findProperty(CIMName(n.c_str()));
+    if (i == PEG_NOT_FOUND) throw std::runtime_error("no property " + n + " in " + str(c.getClassName()));
+    return c.getProperty(i);
 }
 
-std::string qualText(const std::vector<Qualifier>& qs, const std::string& n) {
-    const Qualifier* q = findQualifier(qs, n);
-    if (!q || q->value.null || q->value.items.empty()) return "<none>";
-    return q->value.items[0].text;
+CIMConstProperty prop(const CIMInstance& c, const std::string& n) {
+    Uint32 i = c.findProperty(CIMName(n.c_str()));
+    if (i == PEG_NOT_FOUND) throw std::runtime_error("no property " + n);
+    return c.getProperty(i);
+}
+
+template <class T>
+std::string qualText(const T& owner, const std::string& n) {
+    return qualifierText(owner, n.c_str());
+}
+
+std::string firstText(const CIMConstProperty& p) { return elementText(p.getValue(), 0); }
+
+CIMConstMethod method(const CIMClass& c, const std::string& n) {
+    Uint32 i = c.findMethod(CIMName(n.c_str()));
+    if (i == PEG_NOT_FOUND) throw std::runtime_error("no method " + n);
+    return c.getMethod(i);
 }
 
 std::unique_ptr<Repository> dmtf() {
@@ -46,12 +60,7 @@ std::string loadError(const std::string& mof) {
     return "";
 }
 
-RawValue text(const std::string& t) {
-    RawValue v;
-    v.null = false;
-    v.texts.push_back(t);
-    return v;
-}
+CIMValue text(const std::string& t) { return CIMValue(String(t.c_str())); }
 
 int statusOf(const std::function<void()>& f) {
     try {
@@ -69,51 +78,51 @@ TEST(DmtfSubset, ClassesMatchTheirFiles) {
     EXPECT_EQ(r->enumerateClassNames("root/cimv2", "", true).size(), 29u);
 
     // CIM_ComputerSystem: keys inherited from CIM_System, where Name is overridden.
-    Class cs = r->getClass("root/cimv2", "cim_computersystem");
-    EXPECT_EQ(cs.name, "CIM_ComputerSystem");
-    EXPECT_EQ(cs.superClass, "CIM_System");
-    EXPECT_EQ(cs.keyNames, (std::vector<std::string>{"CreationClassName", "Name"}));
-    EXPECT_FALSE(cs.isAbstract());  // Abstract is Restricted: CIM_ManagedElement's does not propagate
-    EXPECT_TRUE(r->getClass("root/cimv2", "CIM_ManagedElement").isAbstract());
-    const Property& name = prop(cs, "Name");
-    EXPECT_TRUE(qualifierIsTrue(name.qualifiers, "Key"));
-    EXPECT_EQ(qualText(name.qualifiers, "MaxLen"), "256");     // CIM_System's override, not MSE's 1024
-    EXPECT_EQ(name.classOrigin, "CIM_ManagedSystemElement");  // first declared there
-    EXPECT_TRUE(name.propagated);
+    CIMClass cs = r->getClass("root/cimv2", "cim_computersystem");
+    EXPECT_EQ(str(cs.getClassName()), "CIM_ComputerSystem");
+    EXPECT_EQ(str(cs.getSuperClassName()), "CIM_System");
+    EXPECT_EQ(Repository::keyNamesOf(cs), (std::vector<std::string>{"CreationClassName", "Name"}));
+    EXPECT_FALSE(qualifierIsTrue(cs, "Abstract"));  // Abstract is Restricted: CIM_ManagedElement's does not propagate
+    EXPECT_TRUE(qualifierIsTrue(r->getClass("root/cimv2", "CIM_ManagedElement"), "Abstract"));
+    CIMConstProperty name = prop(cs, "Name");
+    EXPECT_TRUE(qualifierIsTrue(name, "Key"));
+    EXPECT_EQ(qualText(name, "MaxLen"), "256");     // CIM_System's override, not MSE's 1024
+    EXPECT_EQ(str(name.getClassOrigin()), "CIM_ManagedSystemElement");  // first declared there
+    EXPECT_TRUE(name.getPropagated());
     // Inherited from the top of the tree, with qualifiers.
-    const Property& caption = prop(cs, "Caption");
-    EXPECT_EQ(caption.classOrigin, "CIM_ManagedElement");
-    EXPECT_EQ(qualText(caption.qualifiers, "MaxLen"), "64");
+    CIMConstProperty caption = prop(cs, "Caption");
+    EXPECT_EQ(str(caption.getClassOrigin()), "CIM_ManagedElement");
+    EXPECT_EQ(qualText(caption, "MaxLen"), "64");
     // Defaults travel down: CIM_EnabledLogicalElement.EnabledState = 5.
-    EXPECT_EQ(prop(cs, "EnabledState").value.items.at(0).text, "5");
-    EXPECT_EQ(prop(cs, "RequestedState").value.items.at(0).text, "12");
+    EXPECT_EQ(firstText(prop(cs, "EnabledState")), "5");
+    EXPECT_EQ(firstText(prop(cs, "RequestedState")), "12");
     // Its own overridden NameFormat keeps the inherited MaxLen and adds its own text.
-    const Property& nf = prop(cs, "NameFormat");
-    EXPECT_FALSE(nf.propagated);
-    EXPECT_EQ(nf.classOrigin, "CIM_System");
-    EXPECT_EQ(qualText(nf.qualifiers, "MaxLen"), "64");
-    EXPECT_EQ(qualText(nf.qualifiers, "Override"), "NameFormat");
+    CIMConstProperty nf = prop(cs, "NameFormat");
+    EXPECT_FALSE(nf.getPropagated());
+    EXPECT_EQ(str(nf.getClassOrigin()), "CIM_System");
+    EXPECT_EQ(qualText(nf, "MaxLen"), "64");
+    EXPECT_EQ(qualText(nf, "Override"), "NameFormat");
     // Methods are inherited as well.
-    ASSERT_NE(cs.findMethod("RequestStateChange"), nullptr);
-    EXPECT_TRUE(cs.findMethod("RequestStateChange")->propagated);
-    EXPECT_EQ(cs.findMethod("SetPowerState")->parameters.size(), 2u);
+    ASSERT_NE(cs.findMethod(CIMName("RequestStateChange")), PEG_NOT_FOUND);
+    EXPECT_TRUE(method(cs, "RequestStateChange").getPropagated());
+    EXPECT_EQ(method(cs, "SetPowerState").getParameterCount(), 2u);
 
     // CIM_ConcreteJob: InstanceID made a key by override; inherited default; interval datetime default.
-    Class cj = r->getClass("root/cimv2", "CIM_ConcreteJob");
-    EXPECT_EQ(cj.keyNames, (std::vector<std::string>{"InstanceID"}));
-    EXPECT_EQ(prop(cj, "JobRunTimes").value.items.at(0).text, "1");
-    EXPECT_EQ(prop(cj, "TimeBeforeRemoval").value.items.at(0).text, "00000000000500.000000:000");
+    CIMClass cj = r->getClass("root/cimv2", "CIM_ConcreteJob");
+    EXPECT_EQ(Repository::keyNamesOf(cj), (std::vector<std::string>{"InstanceID"}));
+    EXPECT_EQ(firstText(prop(cj, "JobRunTimes")), "1");
+    EXPECT_EQ(firstText(prop(cj, "TimeBeforeRemoval")), "00000000000500.000000:000");
 
     // Associations: the qualifier propagates (ToSubclass), references keep their class.
-    Class sc = r->getClass("root/cimv2", "CIM_SystemComponent");
-    EXPECT_TRUE(qualifierIsTrue(sc.qualifiers, "Association"));
-    EXPECT_TRUE(qualifierIsTrue(sc.qualifiers, "Aggregation"));
-    const Property& gc = prop(sc, "GroupComponent");
-    EXPECT_EQ(gc.value.type, DataType::Reference);
-    EXPECT_EQ(gc.refClass, "CIM_System");
-    EXPECT_TRUE(qualifierIsTrue(gc.qualifiers, "Aggregate"));
-    EXPECT_TRUE(qualifierIsTrue(gc.qualifiers, "Key"));
-    EXPECT_EQ(sc.keyNames.size(), 2u);
+    CIMClass sc = r->getClass("root/cimv2", "CIM_SystemComponent");
+    EXPECT_TRUE(qualifierIsTrue(sc, "Association"));
+    EXPECT_TRUE(qualifierIsTrue(sc, "Aggregation"));
+    CIMConstProperty gc = prop(sc, "GroupComponent");
+    EXPECT_EQ(gc.getType(), CIMTYPE_REFERENCE);
+    EXPECT_EQ(str(gc.getReferenceClassName()), "CIM_System");
+    EXPECT_TRUE(qualifierIsTrue(gc, "Aggregate"));
+    EXPECT_TRUE(qualifierIsTrue(gc, "Key"));
+    EXPECT_EQ(Repository::keyNamesOf(sc).size(), 2u);
 
     // Enumerations by inheritance.
     auto direct = r->enumerateClassNames("root/cimv2", "CIM_System", false);
@@ -127,12 +136,12 @@ TEST(TestSchema, InstanceCreationChecksTheClass) {
     auto r = testRepo();
     const std::string ns = "root/test";
     // Defaults filled, values canonical.
-    ObjectPath p = r->createInstance(ns, "Test_Base", {{"Name", text("new")}, {"Ratio", text("2")}});
-    EXPECT_EQ(p.toString(), "Test_Base.Name=\"new\"");
-    Instance i = r->getInstance(ns, p);
-    EXPECT_EQ(i.findProperty("Count")->value.items.at(0).text, "7");
-    EXPECT_EQ(i.findProperty("Ratio")->value.items.at(0).text, "2.0000000000000000e+00");
-    EXPECT_TRUE(i.findProperty("Label")->value.null);
+    CIMObjectPath p = r->createInstance(ns, "Test_Base", {{"Name", text("new")}, {"Ratio", text("2")}});
+    EXPECT_EQ(str(p.toString()), "Test_Base.Name=\"new\"");
+    CIMInstance i = r->getInstance(ns, p);
+    EXPECT_EQ(firstText(prop(i, "Count")), "7");
+    EXPECT_EQ(firstText(prop(i, "Ratio")), "2.0000000000000000e+00");
+    EXPECT_TRUE(prop(i, "Label").getValue().isNull());
     // Duplicates, missing keys, unknown properties, wrong types, abstract or unknown classes.
     EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"name", text("new")}}); }), kCimAlreadyExists);
     EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"Count", text("1")}}); }), kCimInvalidParameter);
@@ -148,8 +157,8 @@ TEST(TestSchema, InstanceCreationChecksTheClass) {
     EXPECT_EQ(statusOf([&] { r->createInstance("root/none", "Test_Base", {{"Name", text("x")}}); }), kCimInvalidNamespace);
     // Keys compare by value: numeric keys in any spelling, names in any case.
     r->createInstance(ns, "Test_Child", {{"Name", text("c")}, {"Id", text("7")}});
-    ObjectPath byText = ObjectPath::parse("Test_Child.Name=\"c\",ID=0x7");
-    EXPECT_EQ(r->getInstance(ns, byText).findProperty("Id")->value.items.at(0).text, "7");
+    CIMObjectPath byText(String("Test_Child.Name=\"c\",ID=0x7"));
+    EXPECT_EQ(firstText(prop(r->getInstance(ns, byText), "Id")), "7");
     EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Child", {{"Name", text("c")}, {"Id", text("+7")}}); }),
               kCimAlreadyExists);
     // Subclass instances enumerate under the base.
@@ -158,24 +167,24 @@ TEST(TestSchema, InstanceCreationChecksTheClass) {
     // The association built from aliases points at real instances.
     auto links = r->enumerateInstances(ns, "Test_Link");
     ASSERT_EQ(links.size(), 1u);
-    EXPECT_EQ(links[0].findProperty("Left")->value.items.at(0).ref->toString(), "Test_Base.Name=\"alpha\"");
-    EXPECT_EQ(links[0].findProperty("Right")->value.items.at(0).ref->toString(), "Test_Child.Id=2,Name=\"beta\"");
+    EXPECT_EQ(firstText(prop(links[0], "Left")), "Test_Base.Name=\"alpha\"");
+    EXPECT_EQ(firstText(prop(links[0], "Right")), "Test_Child.Id=2,Name=\"beta\"");
     // Test_Special overrides Count with a new default and qualifier.
-    Class special = r->getClass(ns, "Test_Special");
-    EXPECT_EQ(prop(special, "Count").value.items.at(0).text, "9");
-    EXPECT_EQ(qualText(prop(special, "Count").qualifiers, "Description"), "overridden here");
-    EXPECT_EQ(qualText(special.qualifiers, "Description"), "a grandchild");
+    CIMClass special = r->getClass(ns, "Test_Special");
+    EXPECT_EQ(firstText(prop(special, "Count")), "9");
+    EXPECT_EQ(qualText(prop(special, "Count"), "Description"), "overridden here");
+    EXPECT_EQ(qualText(special, "Description"), "a grandchild");
 
     // Modify and set keep keys and types; a bad value changes nothing.
     std::vector<std::string> list = {"Label"};
     r->modifyInstance(ns, p, {{"Label", text("L")}, {"Count", text("99")}}, &list);
     i = r->getInstance(ns, p);
-    EXPECT_EQ(i.findProperty("Label")->value.items.at(0).text, "L");
-    EXPECT_EQ(i.findProperty("Count")->value.items.at(0).text, "7");  // not in the list
+    EXPECT_EQ(firstText(prop(i, "Label")), "L");
+    EXPECT_EQ(firstText(prop(i, "Count")), "7");  // not in the list
     EXPECT_EQ(statusOf([&] { r->modifyInstance(ns, p, {{"Label", text("M")}, {"Small", text("999")}}, nullptr); }),
               kCimTypeMismatch);
-    EXPECT_EQ(r->getInstance(ns, p).findProperty("Label")->value.items.at(0).text, "L");
-    EXPECT_EQ(statusOf([&] { r->setProperty(ns, p, "Name", text("other")); }), kCimInvalidParameter);
+    EXPECT_EQ(firstText(prop(r->getInstance(ns, p), "Label")), "L");
+    EXPECT_EQ(statusOf([&] { r->setProperty(ns, p, "Name", text("other"), false); }), kCimInvalidParameter);
     r->deleteInstance(ns, p);
     EXPECT_EQ(statusOf([&] { r->getInstance(ns, p); }), kCimNotFound);
     EXPECT_EQ(statusOf([&] { r->deleteInstance(ns, p); }), kCimNotFound);

@@ -241,7 +241,7 @@ public:
         try {
             return Scalar<T>::parse(text);
         } catch (const std::invalid_argument& e) {
-            c_.failAt(t, std::string(e.what()) + " in <" + std::string(t.name) + ">");
+            throw XmlValueError(std::string(e.what()) + " in <" + std::string(t.name) + ">", t.where);
         }
     }
 
@@ -930,10 +930,15 @@ CimResponse readResponse(std::string_view body) {
 }
 
 CimRequest readRequest(std::string_view body) {
+    CimRequest r;
+    readRequest(body, r);
+    return r;
+}
+
+void readRequest(std::string_view body, CimRequest& r) {
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
     Reader rd(c);
-    CimRequest r;
     withPositions(c, [&] {
         rd.openMessage("SIMPLEREQ", r.messageId);
         if (c.atStart("IMETHODCALL")) {
@@ -974,7 +979,6 @@ CimRequest readRequest(std::string_view body) {
         }
         rd.closeMessage("SIMPLEREQ");
     });
-    return r;
 }
 
 }  // namespace cimxml

@@ -209,18 +209,27 @@ void writeProperty(std::string& out, const CIMConstProperty& p) {
     out += '<';
     out += element;
     attr(out, "NAME", p.getName().getString());
+    // Attribute order as OpenPegasus writes it: a plain property puts its
+    // origin before its type, arrays and references after.
+    auto origin = [&] {
+        if (!p.getClassOrigin().isNull()) attr(out, "CLASSORIGIN", p.getClassOrigin().getString());
+        if (p.getPropagated()) out += " PROPAGATED=\"true\"";
+    };
     if (p.getType() == CIMTYPE_REFERENCE) {
         if (!p.getReferenceClassName().isNull()) attr(out, "REFERENCECLASS", p.getReferenceClassName().getString());
-    } else {
+        origin();
+    } else if (p.isArray()) {
         attr(out, "TYPE", std::string_view(typeName(p.getType())));
-        if (p.isArray() && p.getArraySize() != 0) {
+        if (p.getArraySize() != 0) {
             out += " ARRAYSIZE=\"";
             appendInteger(out, p.getArraySize());
             out += '"';
         }
+        origin();
+    } else {
+        origin();
+        attr(out, "TYPE", std::string_view(typeName(p.getType())));
     }
-    if (!p.getClassOrigin().isNull()) attr(out, "CLASSORIGIN", p.getClassOrigin().getString());
-    if (p.getPropagated()) out += " PROPAGATED=\"true\"";
     out += '>';
     writeQualifiers(out, p);
     writeValueElement(out, v);
@@ -627,6 +636,55 @@ std::string writeRequest(const CimRequest& r) {
     }
     out += "</SIMPLEREQ></MESSAGE></CIM>\n";
     return out;
+}
+
+namespace {
+
+// Elements whose content is text: their start tag is not followed by a line end.
+bool holdsText(std::string_view startTag) {
+    for (const char* n : {"VALUE", "KEYVALUE", "HOST"}) {
+        std::string_view name(n);
+        if (startTag.size() > name.size() && startTag.compare(1, name.size(), name) == 0 &&
+            (startTag[name.size() + 1] == '>' || startTag[name.size() + 1] == ' '))
+            return true;
+    }
+    return false;
+}
+
+// Puts each element of a compact message on its own line.  Every '>' in
+// the writer's output ends a tag ('>' in text and attributes is escaped), so
+// the tags can be found without parsing.
+std::string oneElementPerLine(const std::string& compact) {
+    std::string out;
+    out.reserve(compact.size() + compact.size() / 8);
+    std::size_t tagStart = 0;
+    for (std::size_t i = 0; i < compact.size(); ++i) {
+        char ch = compact[i];
+        out.push_back(ch);
+        if (ch == '<') {
+            tagStart = i;
+            continue;
+        }
+        if (ch != '>') continue;
+        std::string_view tag(compact.data() + tagStart, i + 1 - tagStart);
+        bool lineEndFollows = i + 1 < compact.size() && compact[i + 1] == '\n';
+        // An OpenPegasus server writes the closing tag right after an ERROR element.
+        if (tag.compare(0, 6, "<ERROR") == 0 && tag[tag.size() - 2] == '/') {
+            if (lineEndFollows) ++i;
+            continue;
+        }
+        if (lineEndFollows) continue;
+        if (tag[1] != '/' && tag[tag.size() - 2] != '/' && holdsText(tag)) continue;
+        out.push_back('\n');
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string writeResponse(const CimResponse& r, Layout layout) {
+    if (layout == Layout::Compact) return writeResponse(r);
+    return oneElementPerLine(writeResponse(r));
 }
 
 std::string writeResponse(const CimResponse& r) {

@@ -112,10 +112,20 @@ struct CimResponse {
     Pegasus::Array<Pegasus::CIMParamValue> outParams;
 };
 
+// How a written message is laid out.  Compact has no white space between
+// elements; OneElementPerLine puts each element on its own line (text stays
+// inside its VALUE, KEYVALUE or HOST), the layout an OpenPegasus server
+// answers with, so a server can be compared with recordings of one.
+enum class Layout { Compact, OneElementPerLine };
+
 // Whole messages.
 std::string writeRequest(const CimRequest& request);
 CimRequest readRequest(std::string_view body);
+// The same, filling `request` as it reads: when reading fails, what came
+// before the failure (message ID, method name) is there for the error answer.
+void readRequest(std::string_view body, CimRequest& request);
 std::string writeResponse(const CimResponse& response);
+std::string writeResponse(const CimResponse& response, Layout layout);
 CimResponse readResponse(std::string_view body);
 
 // Pieces, for tests and for the server's own uses.

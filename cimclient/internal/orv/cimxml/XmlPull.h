@@ -48,6 +48,14 @@ private:
     XmlPosition where_;
 };
 
+// A value whose text does not read as its declared type ("300" as a uint8):
+// the document is well-formed CIM-XML, the value is wrong, so a server can
+// answer CIM_ERR_TYPE_MISMATCH rather than refuse the request.
+class XmlValueError : public XmlError {
+public:
+    using XmlError::XmlError;
+};
+
 enum class TokenKind : std::uint8_t { Start, Text, End };
 
 struct XmlAttribute {
