@@ -135,6 +135,50 @@ TEST(StringText, EditingAndBounds)
     EXPECT_EQ(str(String("ab") + String("cd")), "abcd");
 }
 
+// An empty String holds no storage until text comes; one emptied by editing
+// keeps its storage.  Both must behave as the same "".
+TEST(StringText, EmptyStringsAgreeHoweverMade)
+{
+    String fresh;
+    String emptied("abc");
+    emptied.remove(0);
+    String cleared("xyz");
+    cleared.clear();
+    const String* all[] = {&fresh, &emptied, &cleared, &String::EMPTY};
+    for (const String* a : all)
+    {
+        EXPECT_EQ(a->size(), 0u);
+        ASSERT_NE(a->getChar16Data(), nullptr);
+        EXPECT_EQ(Uint16(a->getChar16Data()[0]), 0);
+        EXPECT_EQ(str(*a), "");
+        EXPECT_THROW((*a)[0], IndexOutOfBoundsException);
+        for (const String* b : all)
+        {
+            EXPECT_TRUE(*a == *b);
+            EXPECT_TRUE(String::equalNoCase(*a, *b));
+            EXPECT_EQ(String::compare(*a, *b), 0);
+        }
+        EXPECT_FALSE(*a == String("a"));
+        EXPECT_TRUE(*a == "");
+    }
+    // Bad UTF-8 leaves an empty String empty and usable.
+    EXPECT_THROW(fresh.append("\xC3", 1), Exception);
+    EXPECT_EQ(fresh.size(), 0u);
+    fresh.append(Char16('q'));
+    EXPECT_EQ(str(fresh), "q");
+    cleared.append("\xC3\xA9t\xC3\xA9", 5);
+    EXPECT_EQ(cleared.size(), 3u);
+    EXPECT_EQ(str(cleared), "\xC3\xA9t\xC3\xA9");
+    String copy(emptied);
+    copy.append(String("de"));
+    EXPECT_EQ(str(copy), "de");
+    EXPECT_EQ(emptied.size(), 0u);
+    EXPECT_EQ(str(String(fresh, 0)), "");
+    EXPECT_EQ(str(String().subString(0)), "");
+    EXPECT_EQ(String().find(Char16('a')), PEG_NOT_FOUND);
+    EXPECT_EQ(String("abc").find(String()), 0u);
+}
+
 // ---------------------------------------------------------------------------
 // Names
 
