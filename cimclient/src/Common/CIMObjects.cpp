@@ -210,6 +210,11 @@ struct CIMQualifierRep
 
 struct CIMPropertyRep
 {
+    CIMPropertyRep() = default;
+    // Members made as copies at once rather than made empty and assigned:
+    // an empty CIMValue costs an allocation of its own.
+    CIMPropertyRep(const CIMName& n, const CIMValue& v) : name(n), value(v) {}
+
     CIMName name;
     CIMValue value;
     Uint32 arraySize = 0;
@@ -399,9 +404,7 @@ std::shared_ptr<CIMPropertyRep> makeProperty(const CIMName& name, const CIMValue
         throw TypeMismatchException("array size does not fit the value");
     if (!referenceClassName.isNull() && value.getType() != CIMTYPE_REFERENCE)
         throw TypeMismatchException("reference class given for a value that is not a reference");
-    auto rep = std::make_shared<CIMPropertyRep>();
-    rep->name = name;
-    rep->value = value;
+    auto rep = std::make_shared<CIMPropertyRep>(name, value);
     rep->arraySize = arraySize;
     rep->referenceClassName = referenceClassName;
     rep->classOrigin = classOrigin;
