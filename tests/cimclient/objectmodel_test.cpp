@@ -9,6 +9,7 @@
 #include <Pegasus/Common/Exception.h>
 #include <Pegasus/Common/OperationContext.h>
 #include <gtest/gtest.h>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -132,6 +133,50 @@ TEST(StringText, EditingAndBounds)
     EXPECT_TRUE(String("a") < String("b"));
     EXPECT_TRUE(String("x") == "x");
     EXPECT_EQ(str(String("ab") + String("cd")), "abcd");
+}
+
+// An empty String holds no storage until text comes; one emptied by editing
+// keeps its storage.  Both must behave as the same "".
+TEST(StringText, EmptyStringsAgreeHoweverMade)
+{
+    String fresh;
+    String emptied("abc");
+    emptied.remove(0);
+    String cleared("xyz");
+    cleared.clear();
+    const String* all[] = {&fresh, &emptied, &cleared, &String::EMPTY};
+    for (const String* a : all)
+    {
+        EXPECT_EQ(a->size(), 0u);
+        ASSERT_NE(a->getChar16Data(), nullptr);
+        EXPECT_EQ(Uint16(a->getChar16Data()[0]), 0);
+        EXPECT_EQ(str(*a), "");
+        EXPECT_THROW((*a)[0], IndexOutOfBoundsException);
+        for (const String* b : all)
+        {
+            EXPECT_TRUE(*a == *b);
+            EXPECT_TRUE(String::equalNoCase(*a, *b));
+            EXPECT_EQ(String::compare(*a, *b), 0);
+        }
+        EXPECT_FALSE(*a == String("a"));
+        EXPECT_TRUE(*a == "");
+    }
+    // Bad UTF-8 leaves an empty String empty and usable.
+    EXPECT_THROW(fresh.append("\xC3", 1), Exception);
+    EXPECT_EQ(fresh.size(), 0u);
+    fresh.append(Char16('q'));
+    EXPECT_EQ(str(fresh), "q");
+    cleared.append("\xC3\xA9t\xC3\xA9", 5);
+    EXPECT_EQ(cleared.size(), 3u);
+    EXPECT_EQ(str(cleared), "\xC3\xA9t\xC3\xA9");
+    String copy(emptied);
+    copy.append(String("de"));
+    EXPECT_EQ(str(copy), "de");
+    EXPECT_EQ(emptied.size(), 0u);
+    EXPECT_EQ(str(String(fresh, 0)), "");
+    EXPECT_EQ(str(String().subString(0)), "");
+    EXPECT_EQ(String().find(Char16('a')), PEG_NOT_FOUND);
+    EXPECT_EQ(String("abc").find(String()), 0u);
 }
 
 // ---------------------------------------------------------------------------
@@ -361,6 +406,78 @@ TEST(Objects, InstancesShareUntilCloned)
     EXPECT_EQ(str(inst.getPath().toString()), "Test_Base.Name=\"a\"");
     CIMConstInstance ci(inst);
     EXPECT_EQ(ci.getPropertyCount(), 1u);
+}
+
+// Large objects look members up through a hash index; small ones in order.
+// Both must find names without regard to case, refuse duplicates that differ
+// only in case, keep insertion order, and stay right across removals,
+// clones and renames through shared member handles.
+TEST(Objects, ManyPropertiesFoundByNameInAnyCase)
+{
+    const Uint32 kCount = 300;
+    CIMInstance inst(CIMName("Perf_Item"));
+    auto nameOf = [](Uint32 i) { return "Prop_" + std::to_string(i); };
+    for (Uint32 i = 0; i < kCount; i++)
+    {
+        inst.addProperty(CIMProperty(CIMName(nameOf(i).c_str()), CIMValue(Uint32(i))));
+        // The duplicate check works at every size, below and above the index threshold.
+        std::string upper = nameOf(i);
+        for (char& c : upper)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        ASSERT_THROW(inst.addProperty(CIMProperty(CIMName(upper.c_str()), CIMValue(Uint32(0)))),
+            AlreadyExistsException)
+            << upper;
+    }
+    ASSERT_EQ(inst.getPropertyCount(), kCount);
+    for (Uint32 i = 0; i < kCount; i++)
+    {
+        EXPECT_EQ(str(inst.getProperty(i).getName().getString()), nameOf(i));
+        std::string lower = nameOf(i);
+        for (char& c : lower)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(inst.findProperty(CIMName(lower.c_str())), i);
+    }
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_300")), PEG_NOT_FOUND);
+    EXPECT_EQ(inst.findProperty(CIMName("Prop")), PEG_NOT_FOUND);
+
+    // Removing shifts later members down; lookups follow.
+    inst.removeProperty(inst.findProperty(CIMName("PROP_0")));
+    inst.removeProperty(inst.findProperty(CIMName("prop_150")));
+    EXPECT_EQ(inst.getPropertyCount(), kCount - 2);
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_0")), PEG_NOT_FOUND);
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_150")), PEG_NOT_FOUND);
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_1")), 0u);
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_151")), 149u);
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_299")), kCount - 3);
+    inst.addProperty(CIMProperty(CIMName("prop_0"), CIMValue(Uint32(0))));
+    EXPECT_EQ(inst.findProperty(CIMName("PROP_0")), kCount - 2);
+
+    // A clone looks up alike and is indexed on its own.
+    CIMInstance copy = inst.clone();
+    copy.removeProperty(copy.findProperty(CIMName("Prop_1")));
+    EXPECT_EQ(copy.findProperty(CIMName("Prop_2")), 0u);
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_2")), 1u);
+
+    // Renaming a member through its shared handle renames it in the object.
+    CIMProperty p = inst.getProperty(inst.findProperty(CIMName("Prop_42")));
+    p.setName(CIMName("Renamed"));
+    EXPECT_EQ(inst.findProperty(CIMName("Prop_42")), PEG_NOT_FOUND);
+    const Uint32 at = inst.findProperty(CIMName("RENAMED"));
+    ASSERT_NE(at, PEG_NOT_FOUND);
+    EXPECT_EQ(str(inst.getProperty(at).getName().getString()), "Renamed");
+    EXPECT_THROW(inst.addProperty(CIMProperty(CIMName("renamed"), CIMValue(Uint32(0)))),
+        AlreadyExistsException);
+    inst.addProperty(CIMProperty(CIMName("Prop_42"), CIMValue(Uint32(42))));
+    EXPECT_EQ(inst.findProperty(CIMName("prop_42")), inst.getPropertyCount() - 1);
+    EXPECT_EQ(inst.findProperty(CIMName("Renamed")), at);
+
+    // Qualifier lists of a class use the same lookup.
+    CIMClass cls(CIMName("Perf_Item"));
+    for (Uint32 i = 0; i < 20; i++)
+        cls.addQualifier(CIMQualifier(CIMName(("Q" + std::to_string(i)).c_str()), CIMValue(Boolean(true))));
+    EXPECT_EQ(cls.findQualifier(CIMName("q19")), 19u);
+    EXPECT_THROW(cls.addQualifier(CIMQualifier(CIMName("q7"), CIMValue(Boolean(false)))),
+        AlreadyExistsException);
 }
 
 TEST(Objects, UninitializedAndWrongKinds)

@@ -185,17 +185,22 @@ public:
     // origins, key names): each distinct one is decoded and checked once per
     // document.  The views point into the document, which outlives the reader.
     CIMName toName(const XmlToken& t, std::string_view text, bool repeats) {
-        if (repeats) {
-            auto it = names_.find(text);
-            if (it != names_.end()) return it->second;
-        }
-        try {
-            CIMName n(toString(text));
-            if (repeats && names_.size() < kMaxCachedNames) names_.emplace(text, n);
-            return n;
-        } catch (const InvalidNameException&) {
+        if (!repeats) return makeName(t, text);
+        auto it = names_.find(text);
+        if (it != names_.end()) return it->second;
+        CIMName n = makeName(t, text);
+        if (names_.size() < kMaxCachedNames) names_.emplace(text, n);
+        return n;
+    }
+
+    // Made where it is returned, so that no copy of the name (and of its
+    // storage) is made on the way out.
+    CIMName makeName(const XmlToken& t, std::string_view text) {
+        String s = toString(text);
+        if (!CIMName::legal(s)) {
             c_.failAt(t, "illegal CIM name " + quoted(text) + " in <" + std::string(t.name) + ">");
         }
+        return CIMName(s);
     }
 
     bool boolAttr(const XmlToken& t, const char* attrName, bool fallback) {
@@ -835,16 +840,19 @@ auto withPositions(XmlCursor& c, F&& f) -> decltype(f()) {
 // ---------------------------------------------------------------------------
 
 bool typeFromName(std::string_view name, CIMType& type) {
-    static const struct {
-        const char* name;
+    // Lengths known at compile time: a mismatch costs a length and a first
+    // letter compare, not a strlen per candidate (this runs once per property).
+    static constexpr struct {
+        std::string_view name;
         CIMType type;
-    } kTypes[] = {{"boolean", CIMTYPE_BOOLEAN}, {"uint8", CIMTYPE_UINT8},       {"sint8", CIMTYPE_SINT8},
-                  {"uint16", CIMTYPE_UINT16},   {"sint16", CIMTYPE_SINT16},     {"uint32", CIMTYPE_UINT32},
-                  {"sint32", CIMTYPE_SINT32},   {"uint64", CIMTYPE_UINT64},     {"sint64", CIMTYPE_SINT64},
-                  {"real32", CIMTYPE_REAL32},   {"real64", CIMTYPE_REAL64},     {"char16", CIMTYPE_CHAR16},
-                  {"string", CIMTYPE_STRING},   {"datetime", CIMTYPE_DATETIME}, {"reference", CIMTYPE_REFERENCE}};
+    } kTypes[] = {{"string", CIMTYPE_STRING},     {"uint32", CIMTYPE_UINT32},   {"boolean", CIMTYPE_BOOLEAN},
+                  {"uint8", CIMTYPE_UINT8},       {"sint8", CIMTYPE_SINT8},     {"uint16", CIMTYPE_UINT16},
+                  {"sint16", CIMTYPE_SINT16},     {"sint32", CIMTYPE_SINT32},   {"uint64", CIMTYPE_UINT64},
+                  {"sint64", CIMTYPE_SINT64},     {"real32", CIMTYPE_REAL32},   {"real64", CIMTYPE_REAL64},
+                  {"char16", CIMTYPE_CHAR16},     {"datetime", CIMTYPE_DATETIME}, {"reference", CIMTYPE_REFERENCE}};
+    if (name.empty()) return false;
     for (const auto& t : kTypes) {
-        if (name == t.name) {
+        if (t.name.size() == name.size() && t.name[0] == name[0] && t.name == name) {
             type = t.type;
             return true;
         }

@@ -376,6 +376,12 @@ void sortKeyBindings(Array<CIMKeyBinding>& x, int depth)
             x[k].setValue(CIMObjectPath(host, ns, cls, keys).toString());
         }
     }
+    // Paths usually come with one key, or with their keys in order already.
+    bool sorted = true;
+    for (Uint32 k = 1; k < x.size() && sorted; k++)
+        sorted = String::compareNoCase(x[k - 1].getName().getString(), x[k].getName().getString()) <= 0;
+    if (sorted)
+        return;
     std::vector<CIMKeyBinding> v;
     v.reserve(x.size());
     for (Uint32 k = 0; k < x.size(); k++)

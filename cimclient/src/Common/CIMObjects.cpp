@@ -10,6 +10,7 @@
 #include <Pegasus/Common/CIMInstance.h>
 #include <Pegasus/Common/CIMClass.h>
 #include <Pegasus/Common/Exception.h>
+#include <atomic>
 #include <vector>
 
 PEGASUS_NAMESPACE_BEGIN
@@ -23,31 +24,71 @@ template<class T> T& checked(const std::shared_ptr<T>& rep)
     return *rep;
 }
 
+// Bumped by every rename of a qualifier, property, parameter or method.  A
+// member handle shares its representation with the copy held in a list, so a
+// rename through it changes the name behind that list's back; a list whose
+// hashes predate the last rename does not trust them.
+std::atomic<Uint64> renameEpoch{0};
+
+void noteRename()
+{
+    renameEpoch.fetch_add(1, std::memory_order_relaxed);
+}
+
+// FNV-1a over the code units with ASCII letters folded, so that names equal
+// without regard to case hash alike.
+Uint32 foldedHash(const CIMName& name)
+{
+    const String& s = name.getString();
+    const Char16* p = s.getChar16Data();
+    Uint32 h = 2166136261u;
+    for (Uint32 i = 0, n = s.size(); i < n; i++)
+    {
+        Uint16 c = Uint16(p[i]);
+        if (c >= 'A' && c <= 'Z')
+            c = Uint16(c + ('a' - 'A'));
+        h = (h ^ c) * 16777619u;
+    }
+    return h;
+}
+
 // Named members (qualifiers, properties, parameters, methods) in insertion
-// order, found by name without regard to case.
+// order, found by name without regard to case.  A list of a few members is
+// searched in order; from kIndexFrom members on, a hash table of positions
+// next to the members keeps adding and finding linear overall (an instance of
+// hundreds of properties is read one addProperty at a time, and each add
+// checks for a duplicate).
 template<class T> class NamedList
 {
 public:
     Uint32 find(const CIMName& name) const
     {
-        for (std::size_t i = 0; i < _items.size(); i++)
-            if (_items[i].getName().equal(name))
-                return Uint32(i);
-        return PEG_NOT_FOUND;
+        if (_slots.empty() || _epoch != renameEpoch.load(std::memory_order_relaxed))
+            return findInOrder(name);
+        return findHashed(name, foldedHash(name));
     }
     void add(const T& x)
     {
         if (x.isUninitialized())
             throw UninitializedObjectException();
-        if (find(x.getName()) != PEG_NOT_FOUND)
-            throw AlreadyExistsException(x.getName().getString());
+        const CIMName& name = x.getName();
+        if (_items.size() + 1 < kIndexFrom)
+        {
+            if (findInOrder(name) != PEG_NOT_FOUND)
+                throw AlreadyExistsException(name.getString());
+            _items.push_back(x);
+            return;
+        }
+        if (_slots.empty() || _epoch != renameEpoch.load(std::memory_order_relaxed))
+            rebuild(_items.size() + 1);
+        const Uint32 h = foldedHash(name);
+        if (findHashed(name, h) != PEG_NOT_FOUND)
+            throw AlreadyExistsException(name.getString());
+        if (2 * (_items.size() + 1) > _slots.size())
+            rebuild(_items.size() + 1);
         _items.push_back(x);
-    }
-    T& at(Uint32 index)
-    {
-        if (index >= _items.size())
-            throw IndexOutOfBoundsException();
-        return _items[index];
+        _hashes.push_back(h);
+        place(h, Uint32(_items.size()));
     }
     const T& at(Uint32 index) const
     {
@@ -60,18 +101,78 @@ public:
         if (index >= _items.size())
             throw IndexOutOfBoundsException();
         _items.erase(_items.begin() + long(index));
+        // Positions after the removed member shift down: index afresh.
+        _slots.clear();
+        _hashes.clear();
+        if (_items.size() >= kIndexFrom)
+            rebuild(_items.size());
     }
     Uint32 size() const { return Uint32(_items.size()); }
     NamedList cloned() const
     {
         NamedList copy;
+        copy._items.reserve(_items.size());
         for (const T& x : _items)
             copy._items.push_back(x.clone());
+        // The clones carry the same names, so the same hashes.
+        copy._hashes = _hashes;
+        copy._slots = _slots;
+        copy._epoch = _epoch;
         return copy;
     }
 
 private:
+    static constexpr std::size_t kIndexFrom = 8;
+
+    Uint32 findInOrder(const CIMName& name) const
+    {
+        for (std::size_t i = 0; i < _items.size(); i++)
+            if (_items[i].getName().equal(name))
+                return Uint32(i);
+        return PEG_NOT_FOUND;
+    }
+    // Linear probing; slots hold position + 1, 0 when empty.  Members go in
+    // in order, so among equal names the earliest is met first.
+    Uint32 findHashed(const CIMName& name, Uint32 h) const
+    {
+        const std::size_t mask = _slots.size() - 1;
+        for (std::size_t s = h & mask; _slots[s] != 0; s = (s + 1) & mask)
+        {
+            const Uint32 i = _slots[s] - 1;
+            if (_hashes[i] == h && _items[i].getName().equal(name))
+                return i;
+        }
+        return PEG_NOT_FOUND;
+    }
+    void place(Uint32 h, Uint32 slotValue)
+    {
+        const std::size_t mask = _slots.size() - 1;
+        std::size_t s = h & mask;
+        while (_slots[s] != 0)
+            s = (s + 1) & mask;
+        _slots[s] = slotValue;
+    }
+    // Hashes every member afresh (names may have changed) into a table with
+    // room for `members` at most half full.
+    void rebuild(std::size_t members)
+    {
+        _epoch = renameEpoch.load(std::memory_order_relaxed);
+        std::size_t slots = 16;
+        while (slots < 2 * members)
+            slots *= 2;
+        _slots.assign(slots, 0);
+        _hashes.resize(_items.size());
+        for (std::size_t i = 0; i < _items.size(); i++)
+        {
+            _hashes[i] = foldedHash(_items[i].getName());
+            place(_hashes[i], Uint32(i + 1));
+        }
+    }
+
     std::vector<T> _items;
+    std::vector<Uint32> _hashes;  // per member, once indexed
+    std::vector<Uint32> _slots;   // empty until indexed; a power of two
+    Uint64 _epoch = 0;            // renameEpoch when _hashes were taken
 };
 
 template<class A, class B> bool identicalLists(const NamedList<A>& a, const NamedList<B>& b)
@@ -109,6 +210,11 @@ struct CIMQualifierRep
 
 struct CIMPropertyRep
 {
+    CIMPropertyRep() = default;
+    // Members made as copies at once rather than made empty and assigned:
+    // an empty CIMValue costs an allocation of its own.
+    CIMPropertyRep(const CIMName& n, const CIMValue& v) : name(n), value(v) {}
+
     CIMName name;
     CIMValue value;
     Uint32 arraySize = 0;
@@ -224,6 +330,7 @@ void CIMQualifier::setName(const CIMName& name)
     if (name.isNull())
         throw UninitializedObjectException();
     checked(_rep).name = name;
+    noteRename();
 }
 CIMType CIMQualifier::getType() const { return checked(_rep).value.getType(); }
 Boolean CIMQualifier::isArray() const { return checked(_rep).value.isArray(); }
@@ -297,9 +404,7 @@ std::shared_ptr<CIMPropertyRep> makeProperty(const CIMName& name, const CIMValue
         throw TypeMismatchException("array size does not fit the value");
     if (!referenceClassName.isNull() && value.getType() != CIMTYPE_REFERENCE)
         throw TypeMismatchException("reference class given for a value that is not a reference");
-    auto rep = std::make_shared<CIMPropertyRep>();
-    rep->name = name;
-    rep->value = value;
+    auto rep = std::make_shared<CIMPropertyRep>(name, value);
     rep->arraySize = arraySize;
     rep->referenceClassName = referenceClassName;
     rep->classOrigin = classOrigin;
@@ -342,6 +447,7 @@ void CIMProperty::setName(const CIMName& name)
     if (name.isNull())
         throw UninitializedObjectException();
     checked(_rep).name = name;
+    noteRename();
 }
 const CIMValue& CIMProperty::getValue() const { return checked(_rep).value; }
 CIMType CIMProperty::getType() const { return checked(_rep).value.getType(); }
@@ -463,6 +569,7 @@ void CIMParameter::setName(const CIMName& name)
     if (name.isNull())
         throw UninitializedObjectException();
     checked(_rep).name = name;
+    noteRename();
 }
 CIMType CIMParameter::getType() const { return checked(_rep).type; }
 Boolean CIMParameter::isArray() const { return checked(_rep).isArray; }
@@ -564,6 +671,7 @@ void CIMMethod::setName(const CIMName& name)
     if (name.isNull())
         throw UninitializedObjectException();
     checked(_rep).name = name;
+    noteRename();
 }
 CIMType CIMMethod::getType() const { return checked(_rep).type; }
 void CIMMethod::setType(CIMType type) { checked(_rep).type = type; }

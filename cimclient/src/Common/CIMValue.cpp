@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <type_traits>
 #include <variant>
 
 PEGASUS_NAMESPACE_BEGIN
@@ -81,6 +82,30 @@ template<class T> void setScalar(CIMValueRep& rep, const T& x)
     rep.data.swap(data);
     rep.type = TypeOf<T>::code;
     rep.isArray = false;
+}
+
+// A representation being made (its owner deletes it if this throws) gets its
+// content constructed in place.  String and Array have no move constructors,
+// so the construct-and-swap of setScalar and setArray copies the content
+// again on the way in; only an object in use needs that guarantee.
+template<class T> void initScalar(CIMValueRep& rep, const T& x)
+{
+    if constexpr (std::is_same_v<T, CIMObject> || std::is_same_v<T, CIMInstance>)
+        rep.data.template emplace<T>(ownCopy(x));
+    else
+        rep.data.template emplace<T>(x);
+    rep.type = TypeOf<T>::code;
+    rep.isArray = false;
+}
+
+template<class T> void initArray(CIMValueRep& rep, const Array<T>& x)
+{
+    if constexpr (std::is_same_v<T, CIMObject> || std::is_same_v<T, CIMInstance>)
+        rep.data.template emplace<Array<T>>(ownCopy(x));
+    else
+        rep.data.template emplace<Array<T>>(x);
+    rep.type = TypeOf<T>::code;
+    rep.isArray = true;
 }
 
 template<class T> void setArray(CIMValueRep& rep, const Array<T>& x)
@@ -274,7 +299,7 @@ void CIMValue::setNullValue(CIMType type, Boolean isArray, Uint32)
     CIMValue::CIMValue(ARG x) : _rep(nullptr) \
     { \
         std::unique_ptr<CIMValueRep> rep(new CIMValueRep); \
-        setScalar<T>(*rep, x); \
+        initScalar<T>(*rep, x); \
         _rep = rep.release(); \
     } \
     void CIMValue::set(ARG x) { setScalar<T>(*_rep, x); } \
@@ -282,7 +307,7 @@ void CIMValue::setNullValue(CIMType type, Boolean isArray, Uint32)
     CIMValue::CIMValue(const Array<T>& x) : _rep(nullptr) \
     { \
         std::unique_ptr<CIMValueRep> rep(new CIMValueRep); \
-        setArray<T>(*rep, x); \
+        initArray<T>(*rep, x); \
         _rep = rep.release(); \
     } \
     void CIMValue::set(const Array<T>& x) { setArray<T>(*_rep, x); } \

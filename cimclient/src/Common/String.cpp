@@ -93,36 +93,42 @@ CString::operator const char*() const
 
 const String String::EMPTY;
 
-String::String() : _rep(1, Char16(0)) {}
+namespace
+{
+// What getChar16Data gives for a String that holds no storage.
+const Char16 kNoUnits[1] = {Char16(0)};
+}  // namespace
+
+String::String() {}
 
 String::String(const String& str) : _rep(str._rep) {}
 
-String::String(const String& str, Uint32 n) : _rep(1, Char16(0))
+String::String(const String& str, Uint32 n) 
 {
     if (n > str.size())
         throw IndexOutOfBoundsException();
     append(str.getChar16Data(), n);
 }
 
-String::String(const Char16* str) : _rep(1, Char16(0))
+String::String(const Char16* str) 
 {
     checkNull(str);
     append(str, Uint32(lengthOf(str)));
 }
 
-String::String(const Char16* str, Uint32 n) : _rep(1, Char16(0))
+String::String(const Char16* str, Uint32 n) 
 {
     checkNull(str);
     append(str, n);
 }
 
-String::String(const char* str) : _rep(1, Char16(0))
+String::String(const char* str) 
 {
     checkNull(str);
     _appendUtf8(str, std::strlen(str));
 }
 
-String::String(const char* str, Uint32 n) : _rep(1, Char16(0))
+String::String(const char* str, Uint32 n) 
 {
     checkNull(str);
     _appendUtf8(str, n);
@@ -172,7 +178,8 @@ String& String::assign(const char* str, Uint32 n)
 
 void String::clear()
 {
-    _rep.assign(1, Char16(0));
+    // An empty vector is the empty String; the capacity stays for reuse.
+    _rep.clear();
 }
 
 void String::reserveCapacity(Uint32 capacity)
@@ -180,14 +187,9 @@ void String::reserveCapacity(Uint32 capacity)
     _rep.reserve(std::size_t(capacity) + 1);
 }
 
-Uint32 String::size() const
-{
-    return Uint32(_rep.size() - 1);
-}
-
 const Char16* String::getChar16Data() const
 {
-    return _rep.data();
+    return _rep.empty() ? kNoUnits : _rep.data();
 }
 
 CString String::getCString() const
@@ -259,7 +261,10 @@ String& String::append(const char c)
 
 String& String::append(const Char16& c)
 {
-    _rep.back() = c;
+    if (_rep.empty())
+        _rep.push_back(c);
+    else
+        _rep.back() = c;
     _rep.push_back(Char16(0));
     return *this;
 }
@@ -276,7 +281,10 @@ String& String::append(const Char16* str, Uint32 n)
     if (n == 0)
         return *this;
     checkNull(str);
-    _rep.pop_back();
+    // Room first: nothing changes unless the whole text fits.
+    _rep.reserve(std::size_t(size()) + n + 1);
+    if (!_rep.empty())
+        _rep.pop_back();
     _rep.insert(_rep.end(), str, str + n);
     _rep.push_back(Char16(0));
     return *this;
@@ -294,17 +302,29 @@ String& String::append(const String& str)
 
 void String::_appendUtf8(const char* str, std::size_t n)
 {
+    if (n == 0)
+        return;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(str);
-    // Decode into a separate buffer so that a bad sequence leaves the String unchanged.
-    std::vector<Char16> decoded;
-    decoded.reserve(n);
+    // Decoded in place past the current text: a byte gives at most one code
+    // unit (four bytes give two), so n units are room enough.  A bad sequence
+    // cuts the text back to what it was.
+    const std::size_t old = size();
+    const bool hadStorage = !_rep.empty();
+    _rep.resize(old + n + 1);
+    Char16* out = _rep.data() + old;
+    auto fail = [&](std::size_t at) {
+        _rep.resize(old);
+        if (hadStorage)
+            _rep.push_back(Char16(0));
+        throwBadUtf8(at, s, n);
+    };
     std::size_t i = 0;
     while (i < n)
     {
         const unsigned char b = s[i];
         if (b < 0x80)
         {
-            decoded.push_back(Char16(b));
+            *out++ = Char16(b);
             i++;
             continue;
         }
@@ -325,34 +345,41 @@ void String::_appendUtf8(const char* str, std::size_t n)
         }
         else
         {
-            throwBadUtf8(i, s, n);
+            fail(i);
+            return;
         }
         if (n - i < len)
-            throwBadUtf8(i, s, n);
+        {
+            fail(i);
+            return;
+        }
+        bool continuation = true;
         for (std::size_t k = 1; k < len; k++)
         {
             if ((s[i + k] & 0xC0) != 0x80)
-                throwBadUtf8(i, s, n);
+                continuation = false;
             c = (c << 6) | (s[i + k] & 0x3F);
         }
         // Overlong forms, encoded surrogates and values past U+10FFFF are not UTF-8.
-        if (c < min || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
-            throwBadUtf8(i, s, n);
+        if (!continuation || c < min || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        {
+            fail(i);
+            return;
+        }
         if (c >= 0x10000)
         {
             c -= 0x10000;
-            decoded.push_back(Char16(Uint16(0xD800 + (c >> 10))));
-            decoded.push_back(Char16(Uint16(0xDC00 + (c & 0x3FF))));
+            *out++ = Char16(Uint16(0xD800 + (c >> 10)));
+            *out++ = Char16(Uint16(0xDC00 + (c & 0x3FF)));
         }
         else
         {
-            decoded.push_back(Char16(Uint16(c)));
+            *out++ = Char16(Uint16(c));
         }
         i += len;
     }
-    _rep.pop_back();
-    _rep.insert(_rep.end(), decoded.begin(), decoded.end());
-    _rep.push_back(Char16(0));
+    *out++ = Char16(0);
+    _rep.resize(std::size_t(out - _rep.data()));
 }
 
 void String::remove(Uint32 index, Uint32 n)
@@ -467,12 +494,12 @@ int String::compareNoCase(const String& s1, const String& s2)
 
 Boolean String::equal(const String& s1, const String& s2)
 {
-    return s1._rep.size() == s2._rep.size() && compare(s1, s2) == 0;
+    return s1.size() == s2.size() && compare(s1, s2) == 0;
 }
 
 Boolean String::equalNoCase(const String& s1, const String& s2)
 {
-    return s1._rep.size() == s2._rep.size() && compareNoCase(s1, s2) == 0;
+    return s1.size() == s2.size() && compareNoCase(s1, s2) == 0;
 }
 
 Boolean operator==(const String& str1, const String& str2)

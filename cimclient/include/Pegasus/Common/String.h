@@ -51,7 +51,7 @@ public:
 
     void clear();
     void reserveCapacity(Uint32 capacity);
-    Uint32 size() const;
+    Uint32 size() const { return _rep.empty() ? 0 : Uint32(_rep.size() - 1); }
     // NUL-terminated code units, valid until the String changes.
     const Char16* getChar16Data() const;
     CString getCString() const;
@@ -87,7 +87,8 @@ public:
 
 private:
     void _appendUtf8(const char* str, std::size_t n);
-    // Code units followed by one NUL unit.
+    // Code units followed by one NUL unit, or nothing at all for an empty
+    // String (which then costs no allocation).
     std::vector<Char16> _rep;
 };
 
