@@ -14,6 +14,17 @@ namespace http {
 
 namespace {
 
+// Why a connection could not be made, in words that stay the same from one try
+// to the next: the system's reason where there is one, else curl's.  curl's own
+// error text names "localhost port 80" for a Unix socket and counts milliseconds.
+std::string connectFailureDetail(CURL* handle, CURLcode rc) {
+    long osErrno = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &osErrno) == CURLE_OK && osErrno != 0) {
+        return std::strerror(static_cast<int>(osErrno));
+    }
+    return curl_easy_strerror(rc);
+}
+
 void globalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -218,10 +229,10 @@ void HttpConnection::checkReachable(unsigned long timeoutMilliseconds) {
     curl_easy_setopt(probe, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
     curl_easy_setopt(probe, CURLOPT_ERRORBUFFER, error);
     CURLcode rc = curl_easy_perform(probe);
+    const std::string detail = connectFailureDetail(probe, rc);
     curl_easy_cleanup(probe);
     if (rc == CURLE_OK) return;
     std::string where = impl_->socketPath.empty() ? impl_->host : impl_->socketPath;
-    std::string detail = error[0] != '\0' ? std::string(error) : curl_easy_strerror(rc);
     if (rc == CURLE_OPERATION_TIMEDOUT) {
         throw TransportError(TransportError::Kind::Timeout, "no connection to " + where + " within " +
                                                                 std::to_string(timeoutMilliseconds) + " ms");
@@ -328,7 +339,7 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
             case CURLE_COULDNT_CONNECT:
             case CURLE_COULDNT_RESOLVE_HOST:
                 throw TransportError(TransportError::Kind::CannotConnect,
-                                     "cannot connect to " + where + ": " + detail);
+                                     "cannot connect to " + where + ": " + connectFailureDetail(c, rc));
             case CURLE_OPERATION_TIMEDOUT:
                 throw TransportError(TransportError::Kind::Timeout,
                                      "no answer from " + where + " within " +
