@@ -226,6 +226,38 @@ private:
     const jchar* m_chars;
 };
 
+constexpr const char* kTextCharset = "UTF-8";
+
+// JNI hands out modified UTF-8, where a character beyond the Basic
+// Multilingual Plane is two 3-byte halves of a surrogate pair; the client
+// library's parser reads standard UTF-8 and refuses those halves.  A pair is
+// rejoined into its 4-byte sequence; everything else is copied unchanged.
+std::string standardUtf8(const char* modified)
+{
+    const auto* in = reinterpret_cast<const unsigned char*>(modified);
+    std::string out;
+    out.reserve(std::strlen(modified));
+    constexpr std::size_t kHalfLength = 3;
+    auto highHalf = [](const unsigned char* p) { return p[0] == 0xED && (p[1] & 0xF0) == 0xA0 && (p[2] & 0xC0) == 0x80; };
+    auto lowHalf = [](const unsigned char* p) { return p[0] == 0xED && (p[1] & 0xF0) == 0xB0 && (p[2] & 0xC0) == 0x80; };
+    while (*in != 0) {
+        if (in[0] == 0xED && in[1] != 0 && in[2] != 0 && highHalf(in) && in[3] != 0 && in[4] != 0 &&
+            in[5] != 0 && lowHalf(in + kHalfLength)) {
+            const std::uint32_t high = 0xD800u | ((in[1] & 0x0Fu) << 6) | (in[2] & 0x3Fu);
+            const std::uint32_t low = 0xDC00u | ((in[4] & 0x0Fu) << 6) | (in[5] & 0x3Fu);
+            const std::uint32_t code = 0x10000u + ((high - 0xD800u) << 10) + (low - 0xDC00u);
+            out.push_back(static_cast<char>(0xF0u | (code >> 18)));
+            out.push_back(static_cast<char>(0x80u | ((code >> 12) & 0x3Fu)));
+            out.push_back(static_cast<char>(0x80u | ((code >> 6) & 0x3Fu)));
+            out.push_back(static_cast<char>(0x80u | (code & 0x3Fu)));
+            in += 2 * kHalfLength;
+        } else {
+            out.push_back(static_cast<char>(*in++));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 namespace java {
@@ -236,15 +268,25 @@ String String::construct(JNIEnv* env, const char* text)
         text = "";
     }
     IndirectJClass cls(env, findClass(env, "java/lang/String"));
-    jmethodID ctor = cls.findMethodID("<init>", "([B)V");
+    // Decoded as UTF-8 whatever the JVM's default character set: the client
+    // library's text is UTF-8, and a JVM started without a UTF-8 locale would
+    // otherwise turn every non-ASCII character into a question mark.
+    jmethodID ctor = cls.findMethodID("<init>", "([BLjava/lang/String;)V");
     jobject object = nullptr;
     if (ctor != nullptr) {
         jsize length = static_cast<jsize>(std::strlen(text));
         jbyteArray bytes = newByteArray(env, reinterpret_cast<const jbyte*>(text), length);
-        if (bytes != nullptr) {
-            object = env->NewObject(cls.m_class, ctor, bytes);
+        jstring charset = env->NewStringUTF(kTextCharset);
+        queryException(env);
+        if (bytes != nullptr && charset != nullptr) {
+            object = env->NewObject(cls.m_class, ctor, bytes, charset);
             queryException(env);
+        }
+        if (bytes != nullptr) {
             env->DeleteLocalRef(bytes);
+        }
+        if (charset != nullptr) {
+            env->DeleteLocalRef(charset);
         }
     }
     return String(cls, object);
@@ -261,7 +303,7 @@ std::string String::getStringA()
     if (m_env->ExceptionCheck() || chars.get() == nullptr) {
         return std::string();
     }
-    return std::string(chars.get());
+    return standardUtf8(chars.get());
 }
 
 std::wstring String::getStringW()

@@ -79,9 +79,10 @@ namespace java {
 class String : public IndirectJObj {
 public:
     ORV_PROXY_CONSTRUCTORS(String, IndirectJObj)
-    // A new java.lang.String from bytes in the JVM's default character set.
+    // A new java.lang.String from UTF-8 bytes.
     static String construct(JNIEnv* env, const char* text);
-    // The text in modified UTF-8; empty when it cannot be had.
+    // The text in UTF-8 (as JNI gives it, with surrogate pairs rejoined into
+    // 4-byte sequences); empty when it cannot be had.
     std::string getStringA();
     // The UTF-16 code units, one wide character each; empty when it cannot be had.
     std::wstring getStringW();

@@ -25,18 +25,23 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace {
 
+using Pegasus::Uint32;  // PEG_NOT_FOUND names it unqualified
+
 // ------------------------------------------------------------- status codes
 
 constexpr jint kRcOk = 0;
-[[maybe_unused]] constexpr jint kRcNoConnection = 0x10000001;
+constexpr jint kRcNoConnection = 0x10000001;
+constexpr jint kRcNoClassName = 0x10000004;
 constexpr jint kRcGeneralFailure = 0x30000004;
 // CIM status codes 2 to 17 map to 0x30000005 to 0x30000014.
 constexpr unsigned kFirstMappedCimCode = 2;
@@ -79,7 +84,7 @@ std::string LastErrorOfThisThread()
     return found != g_lastErrorMap.end() ? std::string(found->second) : std::string();
 }
 
-[[maybe_unused]] jint ConvertToRC(const Pegasus::CIMException& e)
+jint ConvertToRC(const Pegasus::CIMException& e)
 {
     const unsigned code = static_cast<unsigned>(e.getCode());
     debugmsg("XXX: ConvertToRC: code = %u, message = %s\n", code,
@@ -162,7 +167,7 @@ private:
     bool m_locked = false;
 };
 
-[[maybe_unused]] WbemServices* getServices(JNIEnv*, jobject, jint handle)
+WbemServices* getServices(JNIEnv*, jobject, jint handle)
 {
     std::lock_guard<std::mutex> guard(g_wbemSvcLock);
     auto found = g_SvcMap.find(handle);
@@ -238,6 +243,20 @@ void destroyServices(WbemServices* services)
     delete services;
 }
 
+// ------------------------------------------------------------- Java exceptions
+
+// A Java call left an exception pending: the operation stops at once (no JNI
+// call may be made with it pending, and nothing half-built is sent) and the
+// exception stays pending for the Java caller.
+struct JavaExceptionPending {};
+
+void throwIfJavaExceptionPending(JNIEnv* env)
+{
+    if (env->ExceptionCheck()) {
+        throw JavaExceptionPending();
+    }
+}
+
 // ------------------------------------------------------------- object paths
 
 // Reads the type number of a CIMDataType field; a field that cannot be read
@@ -268,9 +287,102 @@ void appendQuoted(std::string& out, const std::string& value)
     out.push_back('"');
 }
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether a bare key value reads back as the one number or boolean it is:
+// anything else (an empty text, "5,Id=7") would change the binding.
+bool isBareLiteral(const std::string& text)
+{
+    if (strcasecmp(text.c_str(), "true") == 0 || strcasecmp(text.c_str(), "false") == 0) {
+        return true;
+    }
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    std::size_t digits = 0;
+    while (i < text.size() && isDigit(text[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && isDigit(text[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0) {
+        return false;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+            ++i;
+        }
+        std::size_t exponent = 0;
+        while (i < text.size() && isDigit(text[i])) {
+            ++i;
+            ++exponent;
+        }
+        if (exponent == 0) {
+            return false;
+        }
+    }
+    return i == text.size();
+}
+
+bool isInstanceOf(JNIEnv* env, jobject object, const char* className)
+{
+    jclass cls = env->FindClass(className);
+    throwIfJavaExceptionPending(env);
+    const bool result = env->IsInstanceOf(object, cls) == JNI_TRUE;
+    env->DeleteLocalRef(cls);
+    return result;
+}
+
+enum class KeyForm { Quoted, Bare, Unknown };
+
+KeyForm keyFormOfType(cim::CIMDataTypeClass& types, cim::CIMDataType& type)
+{
+    if (type.m_object == nullptr) {
+        return KeyForm::Unknown;
+    }
+    const jint code = type.CallIntMethod("getType", "()I");
+    if (isQuotedType(types, code)) {
+        return KeyForm::Quoted;
+    }
+    return isType(types, code, "NULL") ? KeyForm::Unknown : KeyForm::Bare;
+}
+
+// A key made from a value without a type (new CIMValue("abc") has none) is
+// written by the class of its value object.
+KeyForm keyFormOfValue(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMValue& value)
+{
+    cim::CIMDataType type(env, value.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
+    throwIfJavaExceptionPending(env);
+    const KeyForm form = keyFormOfType(types, type);
+    if (form != KeyForm::Unknown) {
+        return form;
+    }
+    jobject object = value.CallObjectMethod("getValue", "()Ljava/lang/Object;");
+    throwIfJavaExceptionPending(env);
+    if (object == nullptr) {
+        return KeyForm::Unknown;
+    }
+    if (isInstanceOf(env, object, "java/lang/Number") || isInstanceOf(env, object, "java/lang/Boolean")) {
+        return KeyForm::Bare;
+    }
+    return KeyForm::Quoted;
+}
+
 // The model-path text of a Java CIMObjectPath: class name, then ".name=value"
-// key bindings separated by commas; empty for a null path.
-[[maybe_unused]] std::string ObjectPathAsString(JNIEnv* env, jobject path)
+// key bindings separated by commas; empty for a null path.  Stops where a Java
+// call leaves an exception pending (JavaExceptionPending).
+std::string ObjectPathAsString(JNIEnv* env, jobject path)
 {
     std::string text;
     if (path == nullptr) {
@@ -280,13 +392,16 @@ void appendQuoted(std::string& out, const std::string& value)
     cim::CIMObjectPath javaPath(env, path);
 
     text = java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
+    throwIfJavaExceptionPending(env);
 
     java::Vector keys(env, javaPath.CallObjectMethod("getKeys", "()Ljava/util/Vector;"));
     const jint count = keys.CallIntMethod("size", "()I");
+    throwIfJavaExceptionPending(env);
     bool first = true;
     for (jint i = 0; i < count; ++i) {
         cim::CIMProperty key(env, keys.CallObjectMethod("get", "(I)Ljava/lang/Object;", i));
         std::string name = java::String(env, key.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
+        throwIfJavaExceptionPending(env);
         if (name.empty()) {
             continue;
         }
@@ -299,17 +414,30 @@ void appendQuoted(std::string& out, const std::string& value)
         text += "=";
 
         cim::CIMDataType type(env, key.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
-        const jint code = type.CallIntMethod("getType", "()I");
+        throwIfJavaExceptionPending(env);
+        KeyForm form = keyFormOfType(types, type);
         cim::CIMValue value(env, key.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
+        throwIfJavaExceptionPending(env);
+        if (form == KeyForm::Unknown && value.m_object != nullptr) {
+            form = keyFormOfValue(env, types, value);
+        }
         // A null value, or a value without a value object, gives the empty text.
         const std::string valueText = value.getValueAsString().getStringA();
-        if (isQuotedType(types, code)) {
-            appendQuoted(text, valueText);
-        } else {
+        throwIfJavaExceptionPending(env);
+        if (form == KeyForm::Bare && isBareLiteral(valueText)) {
             text += valueText;
+        } else {
+            appendQuoted(text, valueText);
         }
     }
     return text;
+}
+
+// The Pegasus path of a Java path (namespace and host are never part of it).
+Pegasus::CIMObjectPath pegasusPath(JNIEnv* env, jobject path, std::string& text)
+{
+    text = ObjectPathAsString(env, path);
+    return Pegasus::CIMObjectPath(Pegasus::String(text.c_str()));
 }
 
 // ------------------------------------------------------------- setup
@@ -370,6 +498,547 @@ jint setupConnection(JNIEnv* env, jobject nameSpaceObject)
     return 0;  // the client and namespace name made so far are destroyed here
 }
 
+// ------------------------------------------------------------- the operation frame
+
+// Runs one CIM operation of a connection: g_pegasusLock for the whole call,
+// the connection looked up by its handle, a CIMException's message kept as the
+// thread's last error and its code mapped, any other failure the general one.
+template <class Operation>
+jint runOperation(JNIEnv* env, jobject receiver, jint handle, Operation&& operation)
+{
+    try {
+        PegasusLockGuard lock;
+        if (!lock.locked()) {
+            AssignLastError(kReentryMessage);
+            return kRcGeneralFailure;
+        }
+        WbemServices* services = getServices(env, receiver, handle);
+        if (services == nullptr) {
+            return kRcNoConnection;
+        }
+        try {
+            return operation(*services);
+        } catch (const Pegasus::CIMException& e) {
+            AssignLastError(exceptionText(e).c_str());
+            return ConvertToRC(e);
+        }
+    } catch (...) {
+        // Other OpenPegasus failures, a Java exception left pending, no memory:
+        // the last error stays as it was.
+        return kRcGeneralFailure;
+    }
+}
+
+// Text from the client library (UTF-8) as a Java string.
+java::String javaString(JNIEnv* env, const Pegasus::String& text)
+{
+    return java::String::construct(env, static_cast<const char*>(text.getCString()));
+}
+
+std::string narrow(const Pegasus::String& text)
+{
+    return std::string(static_cast<const char*>(text.getCString()));
+}
+
+// The object name of a Java path; a null name reads as empty text.
+std::string objectNameOf(JNIEnv* env, jobject path)
+{
+    cim::CIMObjectPath javaPath(env, path);
+    std::string name = java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
+    throwIfJavaExceptionPending(env);
+    return name;
+}
+
+// ------------------------------------------------------------- property loading
+
+using NameSet = std::set<std::string>;  // byte-wise ascending
+
+constexpr Pegasus::Uint32 kKnownTypeCount = Pegasus::CIMTYPE_REFERENCE + 1;
+
+// The Java type fields of each Pegasus type, in CIMType order.
+struct JavaTypeRow {
+    const char* pegasusName;
+    const char* scalarField;
+    const char* arrayField;
+};
+
+constexpr JavaTypeRow kJavaTypes[kKnownTypeCount] = {
+    {"CIMTYPE_BOOLEAN", "BOOLEAN", "BOOLEAN_ARRAY"},
+    {"CIMTYPE_UINT8", "UINT8", "UINT8_ARRAY"},
+    {"CIMTYPE_SINT8", "SINT8", "SINT8_ARRAY"},
+    {"CIMTYPE_UINT16", "UINT16", "UINT16_ARRAY"},
+    {"CIMTYPE_SINT16", "SINT16", "SINT16_ARRAY"},
+    {"CIMTYPE_UINT32", "UINT32", "UINT32_ARRAY"},
+    {"CIMTYPE_SINT32", "SINT32", "SINT32_ARRAY"},
+    {"CIMTYPE_UINT64", "UINT64", "UINT64_ARRAY"},
+    {"CIMTYPE_SINT64", "SINT64", "SINT64_ARRAY"},
+    {"CIMTYPE_REAL32", "REAL32", "REAL32_ARRAY"},
+    {"CIMTYPE_REAL64", "REAL64", "REAL64_ARRAY"},
+    {"CIMTYPE_CHAR16", "CHAR16", "CHAR16_ARRAY"},
+    {"CIMTYPE_STRING", "STRING", "STRING_ARRAY"},
+    {"CIMTYPE_DATETIME", "DATETIME", "DATETIME_ARRAY"},
+    {"CIMTYPE_REFERENCE", "REFERENCE", "REFERENCE"},
+};
+
+bool isKnownType(Pegasus::CIMType type)
+{
+    return static_cast<Pegasus::Uint32>(type) < kKnownTypeCount;
+}
+
+// Instances hand unsigned values to Java in the next wider signed type;
+// classes keep the unsigned classes.
+enum class Unsigned { Keep, Widen };
+
+const char* javaTypeField(Pegasus::CIMType type, bool isArray, Unsigned rule)
+{
+    if (rule == Unsigned::Widen) {
+        switch (type) {
+        case Pegasus::CIMTYPE_UINT8: return isArray ? "SINT16_ARRAY" : "SINT16";
+        case Pegasus::CIMTYPE_UINT16: return isArray ? "SINT32_ARRAY" : "SINT32";
+        case Pegasus::CIMTYPE_UINT32:
+        case Pegasus::CIMTYPE_UINT64: return isArray ? "SINT64_ARRAY" : "SINT64";
+        default: break;
+        }
+    }
+    const JavaTypeRow& row = kJavaTypes[type];
+    return isArray ? row.arrayField : row.scalarField;
+}
+
+cim::CIMDataType javaDataType(JNIEnv* env, cim::CIMDataTypeClass& types, const char* field)
+{
+    return cim::CIMDataType::construct(env, types.GetStaticIntField(field, "I"));
+}
+
+// One Java object per Pegasus value, as the rule says.
+jobject javaObject(JNIEnv* env, Pegasus::Boolean v, Unsigned) { return java::Boolean::construct(env, v ? 1 : 0).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Uint8 v, Unsigned rule)
+{
+    return rule == Unsigned::Widen ? java::Short::construct(env, static_cast<std::int16_t>(v)).m_object
+                                   : cim::UnsignedInt8::construct(env, v).m_object;
+}
+jobject javaObject(JNIEnv* env, Pegasus::Sint8 v, Unsigned) { return java::Byte::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Uint16 v, Unsigned rule)
+{
+    return rule == Unsigned::Widen ? java::Integer::construct(env, static_cast<std::int32_t>(v)).m_object
+                                   : cim::UnsignedInt16::construct(env, v).m_object;
+}
+jobject javaObject(JNIEnv* env, Pegasus::Sint16 v, Unsigned) { return java::Short::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Uint32 v, Unsigned rule)
+{
+    return rule == Unsigned::Widen ? java::Long::construct(env, static_cast<std::int64_t>(v)).m_object
+                                   : cim::UnsignedInt32::construct(env, v).m_object;
+}
+jobject javaObject(JNIEnv* env, Pegasus::Sint32 v, Unsigned) { return java::Integer::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Uint64 v, Unsigned rule)
+{
+    // Widened, the same 64 bits: values from 2^63 up come out negative.
+    return rule == Unsigned::Widen ? java::Long::construct(env, static_cast<std::int64_t>(v)).m_object
+                                   : cim::UnsignedInt64::construct(env, v).m_object;
+}
+jobject javaObject(JNIEnv* env, Pegasus::Sint64 v, Unsigned) { return java::Long::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Real32 v, Unsigned) { return java::Float::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Real64 v, Unsigned) { return java::Double::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, const Pegasus::Char16& v, Unsigned)
+{
+    return java::Character::construct(env, static_cast<std::uint16_t>(v)).m_object;
+}
+jobject javaObject(JNIEnv* env, const Pegasus::String& v, Unsigned) { return javaString(env, v).m_object; }
+jobject javaObject(JNIEnv* env, const Pegasus::CIMDateTime& v, Unsigned)
+{
+    return cim::CIMDateTime::construct(env, javaString(env, v.toString())).m_object;
+}
+jobject javaObject(JNIEnv* env, const Pegasus::CIMObjectPath& v, Unsigned)
+{
+    return cim::CIMObjectPath::construct(env, javaString(env, v.toString())).m_object;
+}
+
+template <class T>
+cim::CIMValue javaScalarValue(JNIEnv* env, const Pegasus::CIMValue& value, const cim::CIMDataType& type, Unsigned rule)
+{
+    T item{};
+    value.get(item);
+    return cim::CIMValue::construct(env, javaObject(env, item, rule), type);
+}
+
+template <class T>
+cim::CIMValue javaArrayValue(JNIEnv* env, const Pegasus::CIMValue& value, const cim::CIMDataType& type, Unsigned rule)
+{
+    Pegasus::Array<T> items;
+    value.get(items);
+    java::Vector vector = java::Vector::construct(env);
+    for (Pegasus::Uint32 i = 0; i < items.size(); ++i) {
+        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaObject(env, items[i], rule));
+        throwIfJavaExceptionPending(env);
+    }
+    return cim::CIMValue::construct(env, vector, type);
+}
+
+template <class T>
+cim::CIMValue javaValueOf(JNIEnv* env, const Pegasus::CIMValue& value, bool isArray, const cim::CIMDataType& type,
+                          Unsigned rule)
+{
+    return isArray ? javaArrayValue<T>(env, value, type, rule) : javaScalarValue<T>(env, value, type, rule);
+}
+
+// The Java CIMValue of a non-null Pegasus value of a known type.
+cim::CIMValue javaValue(JNIEnv* env, const Pegasus::CIMValue& value, Pegasus::CIMType type, bool isArray,
+                        const cim::CIMDataType& javaType, Unsigned rule)
+{
+    switch (type) {
+    case Pegasus::CIMTYPE_BOOLEAN: return javaValueOf<Pegasus::Boolean>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_UINT8: return javaValueOf<Pegasus::Uint8>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_SINT8: return javaValueOf<Pegasus::Sint8>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_UINT16: return javaValueOf<Pegasus::Uint16>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_SINT16: return javaValueOf<Pegasus::Sint16>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_UINT32: return javaValueOf<Pegasus::Uint32>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_SINT32: return javaValueOf<Pegasus::Sint32>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_UINT64: return javaValueOf<Pegasus::Uint64>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_SINT64: return javaValueOf<Pegasus::Sint64>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_REAL32: return javaValueOf<Pegasus::Real32>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_REAL64: return javaValueOf<Pegasus::Real64>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_CHAR16: return javaValueOf<Pegasus::Char16>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_STRING: return javaValueOf<Pegasus::String>(env, value, isArray, javaType, rule);
+    case Pegasus::CIMTYPE_DATETIME: return javaValueOf<Pegasus::CIMDateTime>(env, value, isArray, javaType, rule);
+    default: return javaScalarValue<Pegasus::CIMObjectPath>(env, value, javaType, rule);
+    }
+}
+
+// Holds a Java object's monitor until the end of the scope.
+class JavaMonitor {
+public:
+    JavaMonitor(JNIEnv* env, jobject object) : m_env(env), m_object(object)
+    {
+        m_entered = object != nullptr && env->MonitorEnter(object) == JNI_OK;
+        throwIfJavaExceptionPending(env);
+    }
+    ~JavaMonitor()
+    {
+        if (m_entered) {
+            m_env->MonitorExit(m_object);
+        }
+    }
+    JavaMonitor(const JavaMonitor&) = delete;
+    JavaMonitor& operator=(const JavaMonitor&) = delete;
+
+private:
+    JNIEnv* m_env;
+    jobject m_object;
+    bool m_entered = false;
+};
+
+// The value of a boolean qualifier of a class property; false when it is
+// absent, of another type or null.
+bool booleanQualifier(const Pegasus::CIMConstProperty& property, const char* name, bool& value)
+{
+    const Pegasus::Uint32 index = property.findQualifier(Pegasus::CIMName(name));
+    if (index == PEG_NOT_FOUND) {
+        return false;
+    }
+    Pegasus::CIMConstQualifier qualifier = property.getQualifier(index);
+    const Pegasus::CIMValue& qualifierValue = qualifier.getValue();
+    if (qualifier.getType() != Pegasus::CIMTYPE_BOOLEAN || qualifierValue.isArray() || qualifierValue.isNull()) {
+        return false;
+    }
+    Pegasus::Boolean b = false;
+    qualifierValue.get(b);
+    value = b;
+    return true;
+}
+
+// What both forms do to a Java property that is already added: key flag,
+// origin, access qualifiers, type and value.
+void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMProperty& javaProperty,
+                      const std::string& name, const Pegasus::CIMConstProperty& classProperty,
+                      const Pegasus::CIMValue& value, Pegasus::CIMType type, const Pegasus::CIMName& origin,
+                      bool isKey, Unsigned rule)
+{
+    if (isKey) {
+        javaProperty.CallVoidMethod("setKey", "(Z)V", JNI_TRUE);
+    }
+    javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", javaString(env, origin.getString()).m_object);
+    bool access = false;
+    if (booleanQualifier(classProperty, "Read", access)) {
+        javaProperty.CallVoidMethod("setReadable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
+    }
+    if (booleanQualifier(classProperty, "Write", access)) {
+        javaProperty.CallVoidMethod("setWriteable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
+    }
+    throwIfJavaExceptionPending(env);
+    if (!isKnownType(type)) {
+        return;
+    }
+    if (rule == Unsigned::Widen) {
+        debugmsg("LoadProperties: Property %s has a datatype of %s\n", name.c_str(), kJavaTypes[type].pegasusName);
+    }
+    // A reference property is one path, whatever its array flag; a reference
+    // array gets the type but no value, since no single path holds it.
+    const bool isReference = type == Pegasus::CIMTYPE_REFERENCE;
+    const bool isArray = classProperty.isArray();
+    cim::CIMDataType javaType = javaDataType(env, types, javaTypeField(type, isArray && !isReference, rule));
+    javaProperty.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", javaType.m_object);
+    throwIfJavaExceptionPending(env);
+    if (value.isNull() || (isReference && (isArray || value.isArray()))) {
+        return;
+    }
+    cim::CIMValue javaValueObject = javaValue(env, value, type, isArray, javaType, rule);
+    throwIfJavaExceptionPending(env);
+    javaProperty.CallVoidMethod("setValue", "(Ljavax/wbem/cim/CIMValue;)V", javaValueObject.m_object);
+    throwIfJavaExceptionPending(env);
+}
+
+// Instance form: appends Java properties for the named properties of the
+// instance to the vector, holding the vector's monitor meanwhile.
+void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, const Pegasus::CIMInstance& instance,
+                    const Pegasus::CIMClass& cimClass, bool isKey)
+{
+    cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    JavaMonitor monitor(env, vector.m_object);
+    for (const std::string& name : names) {
+        const Pegasus::CIMName cimName(Pegasus::String(name.c_str()));
+        const Pegasus::Uint32 instanceIndex = instance.findProperty(cimName);
+        if (instanceIndex == PEG_NOT_FOUND) {
+            continue;
+        }
+        Pegasus::CIMConstProperty instanceProperty = instance.getProperty(instanceIndex);
+        const Pegasus::CIMValue value = instanceProperty.getValue();
+        const Pegasus::CIMName origin = instanceProperty.getClassOrigin();
+        const Pegasus::Uint32 classIndex = cimClass.findProperty(cimName);
+        if (classIndex == PEG_NOT_FOUND) {
+            continue;
+        }
+        Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
+
+        cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
+        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
+        throwIfJavaExceptionPending(env);
+        fillJavaProperty(env, types, javaProperty, name, classProperty, value, instanceProperty.getType(), origin,
+                         isKey, Unsigned::Widen);
+    }
+}
+
+// Class form: adds Java properties for the named properties of the class,
+// with their default values, to the Java class.
+void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names, const Pegasus::CIMClass& cimClass,
+                    bool isKey)
+{
+    cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    for (const std::string& name : names) {
+        const Pegasus::Uint32 classIndex = cimClass.findProperty(Pegasus::CIMName(Pegasus::String(name.c_str())));
+        if (classIndex == PEG_NOT_FOUND) {
+            continue;
+        }
+        Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
+        const Pegasus::CIMValue value = classProperty.getValue();
+
+        cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
+        javaClass.CallVoidMethod("addProperty", "(Ljavax/wbem/cim/CIMProperty;)V", javaProperty.m_object);
+        throwIfJavaExceptionPending(env);
+        fillJavaProperty(env, types, javaProperty, name, classProperty, value, classProperty.getType(),
+                         classProperty.getClassOrigin(), isKey, Unsigned::Keep);
+    }
+}
+
+NameSet keyNamesOf(const Pegasus::CIMClass& cimClass)
+{
+    Pegasus::Array<Pegasus::CIMName> keyNames;
+    cimClass.getKeyNames(keyNames);
+    NameSet names;
+    for (Pegasus::Uint32 i = 0; i < keyNames.size(); ++i) {
+        names.insert(narrow(keyNames[i].getString()));
+    }
+    return names;
+}
+
+template <class Object>
+NameSet otherNamesOf(const Object& object, const NameSet& keyNames)
+{
+    NameSet names;
+    for (Pegasus::Uint32 i = 0; i < object.getPropertyCount(); ++i) {
+        std::string name = narrow(object.getProperty(i).getName().getString());
+        if (keyNames.count(name) == 0) {
+            names.insert(std::move(name));
+        }
+    }
+    return names;
+}
+
+// ------------------------------------------------------------- reads
+
+// The client library's null CIMName (the top of the class tree) for an empty name.
+Pegasus::CIMName classNameOrTop(const std::string& name)
+{
+    return name.empty() ? Pegasus::CIMName() : Pegasus::CIMName(Pegasus::String(name.c_str()));
+}
+
+jint enumerateClassNames(JNIEnv* env, WbemServices& services, jobject result, jobject path, bool deep)
+{
+    const Pegasus::CIMName className = classNameOrTop(objectNameOf(env, path));
+    const Pegasus::Array<Pegasus::CIMName> names =
+        services.m_client->enumerateClassNames(*services.m_nameSpace, className, deep);
+    java::Vector vector(env, result);
+    for (Pegasus::Uint32 i = 0; i < names.size(); ++i) {
+        cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, javaString(env, names[i].getString()));
+        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
+        throwIfJavaExceptionPending(env);
+    }
+    return kRcOk;
+}
+
+jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result, jobject path)
+{
+    const Pegasus::CIMName className(Pegasus::String(objectNameOf(env, path).c_str()));
+    const Pegasus::Array<Pegasus::CIMObjectPath> paths =
+        services.m_client->enumerateInstanceNames(*services.m_nameSpace, className);
+    java::Vector vector(env, result);
+    for (Pegasus::Uint32 i = 0; i < paths.size(); ++i) {
+        // Instances of subclasses are left out.
+        if (!paths[i].getClassName().equal(className)) {
+            continue;
+        }
+        cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, javaString(env, paths[i].toString()));
+        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
+        throwIfJavaExceptionPending(env);
+    }
+    return kRcOk;
+}
+
+jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject path)
+{
+    std::string pathText;
+    const Pegasus::CIMObjectPath instanceName = pegasusPath(env, path, pathText);
+    debugmsg("XXX: getInstance(): Instance Object Path = \"%s\"\n", pathText.c_str());
+    const Pegasus::CIMInstance instance = services.m_client->getInstance(
+        *services.m_nameSpace, instanceName, false, true, true, Pegasus::CIMPropertyList());
+    const Pegasus::CIMClass cimClass = services.m_client->getClass(
+        *services.m_nameSpace, instance.getClassName(), false, true, true, Pegasus::CIMPropertyList());
+    debugmsg("XXX: getInstance(): Querying Class \"%s\" for keys\n",
+             static_cast<const char*>(instance.getClassName().getString().getCString()));
+
+    const NameSet keyNames = keyNamesOf(cimClass);
+    java::Vector keyVector = java::Vector::construct(env);
+    LoadProperties(env, keyVector, keyNames, instance, cimClass, true);
+    java::Vector otherVector = java::Vector::construct(env);
+    LoadProperties(env, otherVector, otherNamesOf(instance, keyNames), instance, cimClass, false);
+    keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);
+    throwIfJavaExceptionPending(env);
+
+    cim::CIMInstance javaInstance(env, target);
+    const std::string fullPath = narrow(services.m_nameSpace->getString()) + ":" + pathText;
+    debugmsg("XXX: getInstance: Setting Instance Object Path to \"%s\"\n", fullPath.c_str());
+    cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, java::String::construct(env, fullPath.c_str()));
+    throwIfJavaExceptionPending(env);
+    javaInstance.CallVoidMethod("setObjectPath", "(Ljavax/wbem/cim/CIMObjectPath;)V", javaPath.m_object);
+    javaInstance.CallVoidMethod("setClassName", "(Ljava/lang/String;)V",
+                                javaString(env, instance.getClassName().getString()).m_object);
+    javaInstance.CallVoidMethod("setProperties", "(Ljava/util/Vector;)V", keyVector.m_object);
+    throwIfJavaExceptionPending(env);
+    return kRcOk;
+}
+
+// The value of an In or Out qualifier of a parameter: absent or null leaves
+// `value` alone and gives false.
+bool parameterQualifier(const Pegasus::CIMConstParameter& parameter, const char* name, bool& value)
+{
+    const Pegasus::Uint32 index = parameter.findQualifier(Pegasus::CIMName(name));
+    if (index == PEG_NOT_FOUND) {
+        return false;
+    }
+    const Pegasus::CIMValue& qualifierValue = parameter.getQualifier(index).getValue();
+    if (qualifierValue.isNull()) {
+        return false;
+    }
+    Pegasus::Boolean b = false;
+    qualifierValue.get(b);  // a qualifier that is no boolean fails the operation
+    value = b;
+    return true;
+}
+
+// Input parameters are listed; one that is only an output is not.
+bool isListedParameter(const Pegasus::CIMConstParameter& parameter)
+{
+    bool input = false;
+    bool in = false;
+    if (parameterQualifier(parameter, "In", in)) {
+        if (!in) {
+            return false;
+        }
+        input = true;
+    }
+    bool out = false;
+    if (parameterQualifier(parameter, "Out", out) && out && !input) {
+        return false;
+    }
+    return true;
+}
+
+void loadMethods(JNIEnv* env, cim::CIMClass& javaClass, const Pegasus::CIMClass& cimClass,
+                 const std::string& requestedName)
+{
+    cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    for (Pegasus::Uint32 m = 0; m < cimClass.getMethodCount(); ++m) {
+        Pegasus::CIMConstMethod method = cimClass.getMethod(m);
+        const std::string methodName = narrow(method.getName().getString());
+        if (method.findQualifier(Pegasus::CIMName("Deprecated")) != PEG_NOT_FOUND) {
+            debugmsg("XXX: Java_javax_wbem_client_CIMImpl_getClass: method %s on class %s is deprecated\n",
+                     methodName.c_str(), requestedName.c_str());
+            continue;
+        }
+        cim::CIMMethod javaMethod = cim::CIMMethod::construct(env, java::String::construct(env, methodName.c_str()));
+        if (isKnownType(method.getType())) {
+            cim::CIMDataType type = javaDataType(env, types, kJavaTypes[method.getType()].scalarField);
+            javaMethod.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", type.m_object);
+        }
+        java::Vector parameters = java::Vector::construct(env);
+        for (Pegasus::Uint32 p = 0; p < method.getParameterCount(); ++p) {
+            Pegasus::CIMConstParameter parameter = method.getParameter(p);
+            if (!isListedParameter(parameter)) {
+                continue;
+            }
+            cim::CIMParameter javaParameter =
+                cim::CIMParameter::construct(env, javaString(env, parameter.getName().getString()));
+            const Pegasus::CIMType type = parameter.getType();
+            if (isKnownType(type)) {
+                const JavaTypeRow& row = kJavaTypes[type];
+                cim::CIMDataType javaType =
+                    javaDataType(env, types, parameter.isArray() ? row.arrayField : row.scalarField);
+                javaParameter.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", javaType.m_object);
+            }
+            parameters.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaParameter.m_object);
+            throwIfJavaExceptionPending(env);
+        }
+        javaMethod.CallVoidMethod("setParameters", "(Ljava/util/Vector;)V", parameters.m_object);
+        javaClass.CallVoidMethod("addMethod", "(Ljavax/wbem/cim/CIMMethod;)V", javaMethod.m_object);
+        throwIfJavaExceptionPending(env);
+    }
+}
+
+jint getClass(JNIEnv* env, WbemServices& services, jobject target, jobject path, bool localOnly,
+              bool includeQualifiers, bool includeClassOrigin)
+{
+    const std::string requestedName = objectNameOf(env, path);
+    if (requestedName.empty()) {
+        return kRcNoClassName;
+    }
+    const Pegasus::CIMName className(Pegasus::String(requestedName.c_str()));
+    const Pegasus::CIMClass cimClass = services.m_client->getClass(
+        *services.m_nameSpace, className, localOnly, includeQualifiers, includeClassOrigin, Pegasus::CIMPropertyList());
+    const NameSet keyNames = keyNamesOf(cimClass);
+
+    cim::CIMClass javaClass(env, target);
+    javaClass.CallVoidMethod("setName", "(Ljava/lang/String;)V",
+                             java::String::construct(env, requestedName.c_str()).m_object);
+    throwIfJavaExceptionPending(env);
+    LoadProperties(env, javaClass, keyNames, cimClass, true);
+    LoadProperties(env, javaClass, otherNamesOf(cimClass, keyNames), cimClass, false);
+
+    // The methods always come with their qualifiers and inherited ones, so
+    // that deprecated methods and output parameters can be told apart.
+    const Pegasus::CIMClass withMethods = services.m_client->getClass(
+        *services.m_nameSpace, className, false, true, true, Pegasus::CIMPropertyList());
+    loadMethods(env, javaClass, withMethods, requestedName);
+    return kRcOk;
+}
+
 }  // namespace
 
 // ================================================================= natives
@@ -379,10 +1048,10 @@ extern "C" {
 JNIEXPORT jstring JNICALL Java_javax_wbem_client_CIMImpl_getLastError(JNIEnv* env, jobject)
 {
     try {
+        // The text is UTF-8 (server messages included), which NewStringUTF's
+        // modified UTF-8 would garble beyond the Basic Multilingual Plane.
         const std::string text = LastErrorOfThisThread();
-        jstring result = env->NewStringUTF(text.c_str());
-        (void)env->ExceptionCheck();
-        return result;
+        return static_cast<jstring>(java::String::construct(env, text.c_str()).m_object);
     } catch (...) {
         return nullptr;
     }
@@ -455,6 +1124,40 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_tearDown(JNIEnv*, jobject,
     } catch (...) {
         return kRcOk;
     }
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_enumerateClassNames(JNIEnv* env, jobject self, jint handle,
+                                                                         jobject result, jobject path, jboolean deep)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return enumerateClassNames(env, services, result, path, deep != JNI_FALSE);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_enumerateInstanceNames(JNIEnv* env, jobject self, jint handle,
+                                                                            jobject result, jobject path)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return enumerateInstanceNames(env, services, result, path);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getInstance(JNIEnv* env, jobject self, jint handle,
+                                                                 jobject instance, jobject path)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return getInstance(env, services, instance, path);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getClass(JNIEnv* env, jobject self, jint handle, jobject cimClass,
+                                                              jobject path, jboolean localOnly,
+                                                              jboolean includeQualifiers, jboolean includeClassOrigin)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return getClass(env, services, cimClass, path, localOnly != JNI_FALSE, includeQualifiers != JNI_FALSE,
+                        includeClassOrigin != JNI_FALSE);
+    });
 }
 
 }  // extern "C"

@@ -225,9 +225,7 @@ CIMValue Repository::valueFromMof(const Namespace& n, const mof::Value& v, DataT
             }
         }
     }
-    if (texts.empty()) {
-        return CIMValue(type, true);  // "{}": an empty array
-    }
+    // "{}" gives an empty array, which is not the same as a null one.
     return valueFromTexts(type, isArray, texts, what);
 }
 

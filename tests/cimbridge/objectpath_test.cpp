@@ -196,7 +196,8 @@ TEST_F(ObjectPath, NullValuesGiveEmptyText)
   addKey(p, "N", value(nullptr, "SINT32"));
   env->CallBooleanMethod(keys, add, nullptr);  // a null key
   noException();
-  EXPECT_EQ(ObjectPathAsString(env, p), "CIM_Foo.S=\"\",N=");
+  // An empty text is no number: quoted, so that the parser reads one binding.
+  EXPECT_EQ(ObjectPathAsString(env, p), "CIM_Foo.S=\"\",N=\"\"");
 
   // An empty key vector.
   env->CallVoidMethod(p, env->GetMethodID(opc, "setKeys", "(Ljava/util/Vector;)V"), nullptr);
@@ -204,12 +205,46 @@ TEST_F(ObjectPath, NullValuesGiveEmptyText)
   EXPECT_EQ(ObjectPathAsString(env, p), "CIM_Foo");
 }
 
-TEST_F(ObjectPath, AnObjectOfAnotherClassGivesEmptyTextWithTheErrorPending)
+TEST_F(ObjectPath, AJavaFailureStopsTheTextWithTheErrorPending)
 {
-  EXPECT_EQ(ObjectPathAsString(env, jstr("not a path")), "");
+  EXPECT_THROW(ObjectPathAsString(env, jstr("not a path")), JavaExceptionPending);
   auto pending = orvtest::TakeException(env);
   EXPECT_TRUE(pending.pending);
   EXPECT_EQ(pending.className, "java.lang.NoSuchMethodError");
+}
+
+// Values made without a type (new CIMValue(x) has none) are written by the
+// class of the value object; a bare text that is no literal is quoted.
+TEST_F(ObjectPath, UntypedKeysAreWrittenByTheirValueClass)
+{
+  jclass vc = env->FindClass("javax/wbem/cim/CIMValue");
+  jmethodID untyped = env->GetMethodID(vc, "<init>", "(Ljava/lang/Object;)V");
+  noException();
+  auto plain = [&](jobject o) {
+    jobject v = env->NewObject(vc, untyped, o);
+    noException();
+    return v;
+  };
+  const struct {
+    jobject value;
+    const char* text;
+  } cases[] = {
+      {plain(jstr("abc")), "K=\"abc\""},
+      {plain(jstr("5,Id=7")), "K=\"5,Id=7\""},
+      {plain(jstr("42")), "K=\"42\""},
+      {plain(boxed("java/lang/Long", "(J)V", -5)), "K=-5"},
+      {plain(boxed("java/lang/Boolean", "(Z)V", 1)), "K=true"},
+      {plain(boxed("java/lang/Character", "(C)V", 'x')), "K=\"x\""},
+      {value(jstr("1,J=2"), "SINT32"), "K=\"1,J=2\""},
+      {value(jstr("7"), "NULL"), "K=\"7\""},
+  };
+  for (const auto& c : cases) {
+    jobject p = newPath("CIM_Foo");
+    addKey(p, "K", c.value);
+    const std::string t = ObjectPathAsString(env, p);
+    EXPECT_EQ(t, std::string("CIM_Foo.") + c.text);
+    EXPECT_EQ(parse(t).getKeyBindings().size(), 1u) << t;
+  }
 }
 
 }  // namespace

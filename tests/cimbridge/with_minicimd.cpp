@@ -1,10 +1,10 @@
 // with_minicimd: runs a test command against a real minicimd, then again after
 // the server has gone.
 //
-//   with_minicimd --minicimd=PATH [--mof=FILE] -- COMMAND [ARG...]
+//   with_minicimd --minicimd=PATH [--mof=FILE]... -- COMMAND [ARG...]
 //
-// Makes a temporary folder holding the server's Unix socket, its Local
-// authentication challenges and an ORV_HOME with orvlogs/; starts minicimd there
+// Makes a temporary folder holding the server's Unix socket
+// and an ORV_HOME with orvlogs/; starts minicimd there (Local authentication on)
 // and waits for its socket; runs COMMAND ARG... --with-server with
 // CIM_LOCAL_SOCKET and ORV_HOME pointing into the folder; stops the server
 // (SIGTERM, which also removes its socket) and checks that it exited cleanly;
@@ -91,11 +91,11 @@ void removeTree(const std::string& path)
 
 int usage()
 {
-  std::fprintf(stderr, "usage: with_minicimd --minicimd=PATH [--mof=FILE] -- COMMAND [ARG...]\n");
+  std::fprintf(stderr, "usage: with_minicimd --minicimd=PATH [--mof=FILE]... -- COMMAND [ARG...]\n");
   return 2;
 }
 
-int run(const std::string& minicimd, const std::string& mof, const std::vector<std::string>& command,
+int run(const std::string& minicimd, const std::vector<std::string>& mofs, const std::vector<std::string>& command,
         const std::string& dir)
 {
   const std::string socket = dir + "/" + kSocketName;
@@ -105,9 +105,11 @@ int run(const std::string& minicimd, const std::string& mof, const std::vector<s
     return 2;
   }
 
-  std::vector<std::string> serverArgs = {minicimd, "--socket", socket, "--local-auth", "--auth-dir", dir,
+  // Challenge files stay in the server's default folder: the client accepts
+  // them only directly inside one of the system's local authentication folders.
+  std::vector<std::string> serverArgs = {minicimd, "--socket", socket, "--local-auth",
                                          "--namespace", kServerNamespace};
-  if (!mof.empty()) {
+  for (const std::string& mof : mofs) {
     serverArgs.push_back("--mof");
     serverArgs.push_back(mof);
   }
@@ -169,7 +171,7 @@ int run(const std::string& minicimd, const std::string& mof, const std::vector<s
 int main(int argc, char** argv)
 {
   std::string minicimd;
-  std::string mof;
+  std::vector<std::string> mofs;
   std::vector<std::string> command;
   int i = 1;
   for (; i < argc; ++i) {
@@ -181,7 +183,7 @@ int main(int argc, char** argv)
     if (a.rfind("--minicimd=", 0) == 0) {
       minicimd = a.substr(std::strlen("--minicimd="));
     } else if (a.rfind("--mof=", 0) == 0) {
-      mof = a.substr(std::strlen("--mof="));
+      mofs.push_back(a.substr(std::strlen("--mof=")));
     } else {
       return usage();
     }
@@ -195,7 +197,7 @@ int main(int argc, char** argv)
     return 2;
   }
   const std::string dir = pattern;
-  const int rc = run(minicimd, mof, command, dir);
+  const int rc = run(minicimd, mofs, command, dir);
   removeTree(dir);
   return rc;
 }
