@@ -1,0 +1,137 @@
+// Property loading from Pegasus objects built here, for the cases no server
+// schema can hold: qualifiers of the wrong type or without a value, reference
+// arrays, and an instance that disagrees with its class.
+#include "../../cimbridge/orvcim.cpp"
+
+#include "bridge_test_util.h"
+
+using bridgetest::JvmTest;
+
+namespace {
+
+using Pegasus::CIMName;
+using Pegasus::CIMValue;
+
+class Properties : public JvmTest {
+protected:
+  jobject call(jobject o, const char* name, const char* sig)
+  {
+    jmethodID m = env->GetMethodID(env->GetObjectClass(o), name, sig);
+    jobject r = env->CallObjectMethod(o, m);
+    noException();
+    return r;
+  }
+  bool flag(jobject o, const char* name)
+  {
+    jmethodID m = env->GetMethodID(env->GetObjectClass(o), name, "()Z");
+    const bool r = env->CallBooleanMethod(o, m) == JNI_TRUE;
+    noException();
+    return r;
+  }
+  jint size(jobject vector)
+  {
+    jmethodID m = env->GetMethodID(env->GetObjectClass(vector), "size", "()I");
+    const jint r = env->CallIntMethod(vector, m);
+    noException();
+    return r;
+  }
+  jobject at(jobject vector, jint i)
+  {
+    jmethodID m = env->GetMethodID(env->GetObjectClass(vector), "get", "(I)Ljava/lang/Object;");
+    jobject r = env->CallObjectMethod(vector, m, i);
+    noException();
+    return r;
+  }
+  jint typeOf(jobject property)
+  {
+    jobject type = call(property, "getType", "()Ljavax/wbem/cim/CIMDataType;");
+    if (type == nullptr) return -1;
+    jmethodID m = env->GetMethodID(env->GetObjectClass(type), "getType", "()I");
+    const jint r = env->CallIntMethod(type, m);
+    noException();
+    return r;
+  }
+
+  static Pegasus::CIMProperty property(const char* name, const CIMValue& value)
+  {
+    return Pegasus::CIMProperty(CIMName(name), value);
+  }
+};
+
+TEST_F(Properties, QualifiersOfAnotherTypeOrWithoutValueCallNoSetter)
+{
+  Pegasus::CIMClass cls(CIMName("T"));
+  Pegasus::CIMProperty textRead = property("TextRead", CIMValue(Pegasus::String("x")));
+  textRead.addQualifier(Pegasus::CIMQualifier(CIMName("Read"), CIMValue(Pegasus::String("false"))));
+  Pegasus::CIMProperty nullRead = property("NullRead", CIMValue(Pegasus::String("x")));
+  nullRead.addQualifier(Pegasus::CIMQualifier(CIMName("Read"), CIMValue(Pegasus::CIMTYPE_BOOLEAN, false)));
+  Pegasus::CIMProperty nullWrite = property("NullWrite", CIMValue(Pegasus::String("x")));
+  nullWrite.addQualifier(Pegasus::CIMQualifier(CIMName("Write"), CIMValue(Pegasus::CIMTYPE_BOOLEAN, false)));
+  cls.addProperty(textRead).addProperty(nullRead).addProperty(nullWrite);
+
+  Pegasus::CIMInstance inst(CIMName("T"));
+  for (const char* name : {"NullRead", "NullWrite", "TextRead"}) {
+    inst.addProperty(property(name, CIMValue(Pegasus::String("v"))));
+  }
+  java::Vector vector = java::Vector::construct(env);
+  LoadProperties(env, vector, {"NullRead", "NullWrite", "TextRead"}, inst, cls, false);
+  ASSERT_EQ(size(vector.m_object), 3);
+  for (jint i = 0; i < 3; ++i) {
+    jobject p = at(vector.m_object, i);
+    EXPECT_TRUE(flag(p, "isReadable")) << i;  // the Java defaults stand
+    EXPECT_FALSE(flag(p, "isWriteable")) << i;
+  }
+}
+
+TEST_F(Properties, AReferenceArrayIsTypedButHasNoValue)
+{
+  Pegasus::Array<Pegasus::CIMObjectPath> paths;
+  paths.append(Pegasus::CIMObjectPath(Pegasus::String("T.K=\"a\"")));
+  paths.append(Pegasus::CIMObjectPath(Pegasus::String("T.K=\"b\"")));
+  Pegasus::CIMClass cls(CIMName("T"));
+  cls.addProperty(property("Refs", CIMValue(Pegasus::CIMTYPE_REFERENCE, true)));
+  Pegasus::CIMInstance inst(CIMName("T"));
+  inst.addProperty(property("Refs", CIMValue(paths)));
+
+  java::Vector vector = java::Vector::construct(env);
+  LoadProperties(env, vector, {"Refs"}, inst, cls, false);
+  ASSERT_EQ(size(vector.m_object), 1);
+  jobject p = at(vector.m_object, 0);
+  EXPECT_EQ(typeOf(p), staticInt("javax/wbem/cim/CIMDataType", "REFERENCE"));
+  EXPECT_EQ(call(p, "getValue", "()Ljavax/wbem/cim/CIMValue;"), nullptr);
+
+  cim::CIMClass javaClass(env, newFromString("javax/wbem/cim/CIMClass", "T"));
+  LoadProperties(env, javaClass, {"Refs"}, cls, false);
+  jobject classProps = call(javaClass.m_object, "getProperties", "()Ljava/util/Vector;");
+  ASSERT_EQ(size(classProps), 1);
+  EXPECT_EQ(typeOf(at(classProps, 0)), staticInt("javax/wbem/cim/CIMDataType", "REFERENCE"));
+}
+
+TEST_F(Properties, MissingNamesAreSkippedAndAMismatchKeepsWhatWasAdded)
+{
+  Pegasus::CIMClass cls(CIMName("T"));
+  cls.addProperty(property("A", CIMValue(Pegasus::CIMTYPE_UINT32, false)))
+      .addProperty(property("B", CIMValue(Pegasus::CIMTYPE_UINT32, false)))
+      .addProperty(property("OnlyInClass", CIMValue(Pegasus::CIMTYPE_STRING, false)));
+  Pegasus::Array<Pegasus::Uint32> numbers;
+  numbers.append(1);
+  Pegasus::CIMInstance inst(CIMName("T"));
+  inst.addProperty(property("A", CIMValue(Pegasus::Uint32(7))))
+      .addProperty(property("B", CIMValue(numbers)))  // an array where the class has a scalar
+      .addProperty(property("OnlyInInstance", CIMValue(Pegasus::Uint32(1))));
+
+  java::Vector vector = java::Vector::construct(env);
+  EXPECT_THROW(LoadProperties(env, vector, {"A", "B", "OnlyInClass", "OnlyInInstance"}, inst, cls, true),
+               Pegasus::Exception);
+  ASSERT_EQ(size(vector.m_object), 2);  // A whole, B added before its value failed
+  EXPECT_TRUE(flag(at(vector.m_object, 0), "isKey"));
+  EXPECT_EQ(toString(call(at(vector.m_object, 0), "getValue", "()Ljavax/wbem/cim/CIMValue;")), "7");
+
+  java::Vector again = java::Vector::construct(env);
+  LoadProperties(env, again, {"A", "OnlyInClass", "OnlyInInstance"}, inst, cls, false);
+  EXPECT_EQ(size(again.m_object), 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return orvtest::RunJvmTests(argc, argv); }
