@@ -862,6 +862,170 @@ NameSet otherNamesOf(const Object& object, const NameSet& keyNames)
     return names;
 }
 
+// ------------------------------------------------------------- Java values to CIM values
+
+// The value object of a Java CIMValue; null when it has none.
+jobject valueObjectOf(JNIEnv* env, cim::CIMValue& value)
+{
+    jobject object = value.CallObjectMethod("getValue", "()Ljava/lang/Object;");
+    throwIfJavaExceptionPending(env);
+    return object;
+}
+
+template <class T, class Read>
+T readJava(JNIEnv* env, jobject object, Read read)
+{
+    IndirectJObj proxy(env, object);
+    const T item = read(proxy);
+    throwIfJavaExceptionPending(env);
+    return item;
+}
+
+// One element of each Java-to-CIM row: the accessor of the Java class and the
+// Pegasus type it becomes (unsigned types keep the bits of the signed read).
+Pegasus::Sint8 readSint8(IndirectJObj& o) { return o.CallByteMethod("byteValue", "()B"); }
+Pegasus::Sint16 readSint16(IndirectJObj& o) { return o.CallShortMethod("shortValue", "()S"); }
+Pegasus::Sint32 readSint32(IndirectJObj& o) { return o.CallIntMethod("intValue", "()I"); }
+Pegasus::Sint64 readSint64(IndirectJObj& o) { return o.CallLongMethod("longValue", "()J"); }
+Pegasus::Uint8 readUint8(IndirectJObj& o) { return static_cast<Pegasus::Uint8>(o.CallByteMethod("byteValue", "()B")); }
+Pegasus::Uint16 readUint16(IndirectJObj& o)
+{
+    return static_cast<Pegasus::Uint16>(o.CallShortMethod("shortValue", "()S"));
+}
+Pegasus::Uint32 readUint32(IndirectJObj& o) { return static_cast<Pegasus::Uint32>(o.CallIntMethod("intValue", "()I")); }
+Pegasus::Uint64 readUint64(IndirectJObj& o)
+{
+    return static_cast<Pegasus::Uint64>(o.CallLongMethod("longValue", "()J"));
+}
+Pegasus::Real32 readReal32(IndirectJObj& o) { return o.CallFloatMethod("floatValue", "()F"); }
+Pegasus::Real64 readReal64(IndirectJObj& o) { return o.CallDoubleMethod("doubleValue", "()D"); }
+Pegasus::String readString(IndirectJObj& o)
+{
+    return Pegasus::String(java::String(o.m_env, o.m_object).getStringA().c_str());
+}
+Pegasus::Char16 readChar16(IndirectJObj& o) { return Pegasus::Char16(o.CallCharMethod("charValue", "()C")); }
+Pegasus::Boolean readBoolean(IndirectJObj& o) { return o.CallBooleanMethod("booleanValue", "()Z") == JNI_TRUE; }
+
+// Datetime and reference values cross as their Java text, which the client
+// library parses.
+std::string javaText(IndirectJObj& o)
+{
+    return java::String(o.m_env, o.CallObjectMethod("toString", "()Ljava/lang/String;")).getStringA();
+}
+Pegasus::CIMDateTime readDateTime(IndirectJObj& o) { return Pegasus::CIMDateTime(Pegasus::String(javaText(o).c_str())); }
+Pegasus::CIMObjectPath readPath(IndirectJObj& o) { return Pegasus::CIMObjectPath(Pegasus::String(javaText(o).c_str())); }
+
+template <class T, T (*Read)(IndirectJObj&)>
+void convertScalar(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pegasus::CIMValue& out)
+{
+    jobject object = valueObjectOf(env, value);
+    if (object == nullptr) {
+        out = Pegasus::CIMValue(type, false);  // null, but of the right type for the server
+        return;
+    }
+    out = Pegasus::CIMValue(readJava<T>(env, object, Read));
+}
+
+template <class T, T (*Read)(IndirectJObj&)>
+void convertArray(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pegasus::CIMValue& out)
+{
+    jobject object = valueObjectOf(env, value);
+    if (object == nullptr) {
+        out = Pegasus::CIMValue(type, true);
+        return;
+    }
+    Pegasus::Array<T> items;
+    java::Collection collection(env, object);
+    java::Iterator iterator = collection.iterator();
+    throwIfJavaExceptionPending(env);
+    while (iterator.CallBooleanMethod("hasNext", "()Z") == JNI_TRUE) {
+        jobject element = iterator.CallObjectMethod("next", "()Ljava/lang/Object;");
+        throwIfJavaExceptionPending(env);
+        if (element != nullptr) {  // a null element has no value to send
+            items.append(readJava<T>(env, element, Read));
+        }
+    }
+    throwIfJavaExceptionPending(env);
+    out = Pegasus::CIMValue(items);
+}
+
+using Converter = void (*)(JNIEnv*, cim::CIMValue&, Pegasus::CIMType, Pegasus::CIMValue&);
+
+void convertNull(JNIEnv*, cim::CIMValue&, Pegasus::CIMType, Pegasus::CIMValue& out)
+{
+    out = Pegasus::CIMValue();  // the inner value is not looked at
+}
+
+struct JavaToCimRow {
+    const char* field;
+    Pegasus::CIMType type;
+    Converter convert;
+    bool optional;  // a field not every Java CIMDataType declares
+};
+
+// In the order the type fields are compared; the last four carry datetime and
+// reference values, which would otherwise be lost.
+const JavaToCimRow kJavaToCim[] = {
+    {"SINT8", Pegasus::CIMTYPE_SINT8, convertScalar<Pegasus::Sint8, readSint8>, false},
+    {"SINT8_ARRAY", Pegasus::CIMTYPE_SINT8, convertArray<Pegasus::Sint8, readSint8>, false},
+    {"SINT16", Pegasus::CIMTYPE_SINT16, convertScalar<Pegasus::Sint16, readSint16>, false},
+    {"SINT16_ARRAY", Pegasus::CIMTYPE_SINT16, convertArray<Pegasus::Sint16, readSint16>, false},
+    {"SINT32", Pegasus::CIMTYPE_SINT32, convertScalar<Pegasus::Sint32, readSint32>, false},
+    {"SINT32_ARRAY", Pegasus::CIMTYPE_SINT32, convertArray<Pegasus::Sint32, readSint32>, false},
+    {"SINT64", Pegasus::CIMTYPE_SINT64, convertScalar<Pegasus::Sint64, readSint64>, false},
+    {"SINT64_ARRAY", Pegasus::CIMTYPE_SINT64, convertArray<Pegasus::Sint64, readSint64>, false},
+    {"UINT8", Pegasus::CIMTYPE_UINT8, convertScalar<Pegasus::Uint8, readUint8>, false},
+    {"UINT8_ARRAY", Pegasus::CIMTYPE_UINT8, convertArray<Pegasus::Uint8, readUint8>, false},
+    {"UINT16", Pegasus::CIMTYPE_UINT16, convertScalar<Pegasus::Uint16, readUint16>, false},
+    {"UINT16_ARRAY", Pegasus::CIMTYPE_UINT16, convertArray<Pegasus::Uint16, readUint16>, false},
+    {"UINT32", Pegasus::CIMTYPE_UINT32, convertScalar<Pegasus::Uint32, readUint32>, false},
+    {"UINT32_ARRAY", Pegasus::CIMTYPE_UINT32, convertArray<Pegasus::Uint32, readUint32>, false},
+    {"UINT64", Pegasus::CIMTYPE_UINT64, convertScalar<Pegasus::Uint64, readUint64>, false},
+    {"UINT64_ARRAY", Pegasus::CIMTYPE_UINT64, convertArray<Pegasus::Uint64, readUint64>, false},
+    {"REAL32", Pegasus::CIMTYPE_REAL32, convertScalar<Pegasus::Real32, readReal32>, false},
+    {"REAL32_ARRAY", Pegasus::CIMTYPE_REAL32, convertArray<Pegasus::Real32, readReal32>, false},
+    {"REAL64", Pegasus::CIMTYPE_REAL64, convertScalar<Pegasus::Real64, readReal64>, false},
+    {"REAL64_ARRAY", Pegasus::CIMTYPE_REAL64, convertArray<Pegasus::Real64, readReal64>, false},
+    {"STRING", Pegasus::CIMTYPE_STRING, convertScalar<Pegasus::String, readString>, false},
+    {"STRING_ARRAY", Pegasus::CIMTYPE_STRING, convertArray<Pegasus::String, readString>, false},
+    {"NULL", Pegasus::CIMTYPE_BOOLEAN, convertNull, false},
+    {"CHAR16", Pegasus::CIMTYPE_CHAR16, convertScalar<Pegasus::Char16, readChar16>, false},
+    {"CHAR16_ARRAY", Pegasus::CIMTYPE_CHAR16, convertArray<Pegasus::Char16, readChar16>, false},
+    {"BOOLEAN", Pegasus::CIMTYPE_BOOLEAN, convertScalar<Pegasus::Boolean, readBoolean>, false},
+    {"BOOLEAN_ARRAY", Pegasus::CIMTYPE_BOOLEAN, convertArray<Pegasus::Boolean, readBoolean>, false},
+    {"DATETIME", Pegasus::CIMTYPE_DATETIME, convertScalar<Pegasus::CIMDateTime, readDateTime>, false},
+    {"DATETIME_ARRAY", Pegasus::CIMTYPE_DATETIME, convertArray<Pegasus::CIMDateTime, readDateTime>, false},
+    {"REFERENCE", Pegasus::CIMTYPE_REFERENCE, convertScalar<Pegasus::CIMObjectPath, readPath>, false},
+    {"REFERENCE_ARRAY", Pegasus::CIMTYPE_REFERENCE, convertArray<Pegasus::CIMObjectPath, readPath>, true},
+};
+
+// Reads a type field that may be missing, leaving no NoSuchFieldError behind.
+bool isOptionalType(cim::CIMDataTypeClass& types, jint code, const char* field)
+{
+    const bool matches = isType(types, code, field);
+    if (types.m_env->ExceptionCheck()) {
+        types.m_env->ExceptionClear();
+        return false;
+    }
+    return matches;
+}
+
+// A Java CIMValue as a Pegasus value; `out` stays as it is (null) when the
+// Java type is none of the known ones.
+void CIMValueToCIMValue(cim::CIMValue& value, Pegasus::CIMValue& out)
+{
+    JNIEnv* env = value.m_env;
+    cim::CIMDataType type(env, value.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
+    const jint number = type.CallIntMethod("getType", "()I");
+    throwIfJavaExceptionPending(env);
+    for (const JavaToCimRow& row : kJavaToCim) {
+        if (row.optional ? isOptionalType(type, number, row.field) : isType(type, number, row.field)) {
+            row.convert(env, value, row.type, out);
+            return;
+        }
+    }
+}
+
 // ------------------------------------------------------------- reads
 
 // The client library's null CIMName (the top of the class tree) for an empty name.
@@ -932,6 +1096,133 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
                                 javaString(env, instance.getClassName().getString()).m_object);
     javaInstance.CallVoidMethod("setProperties", "(Ljava/util/Vector;)V", keyVector.m_object);
     throwIfJavaExceptionPending(env);
+    return kRcOk;
+}
+
+// ------------------------------------------------------------- writes
+
+jint createInstance(JNIEnv* env, WbemServices& services, jobject result, jobject path, jobject instance)
+{
+    cim::CIMInstance javaInstance(env, instance);
+    const std::string className =
+        java::String(env, javaInstance.CallObjectMethod("getClassName", "()Ljava/lang/String;")).getStringA();
+    throwIfJavaExceptionPending(env);
+    Pegasus::CIMInstance newInstance(Pegasus::CIMName(Pegasus::String(className.c_str())));
+    std::string pathText;
+    newInstance.setPath(pegasusPath(env, path, pathText));
+
+    java::Vector properties(env, javaInstance.CallObjectMethod("getProperties", "()Ljava/util/Vector;"));
+    const jint count = properties.CallIntMethod("size", "()I");
+    throwIfJavaExceptionPending(env);
+    for (jint i = 0; i < count; ++i) {
+        cim::CIMProperty property(env, properties.CallObjectMethod("get", "(I)Ljava/lang/Object;", i));
+        cim::CIMValue javaValue(env, property.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
+        throwIfJavaExceptionPending(env);
+        Pegasus::CIMValue value;
+        CIMValueToCIMValue(javaValue, value);
+        const std::string name =
+            java::String(env, property.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
+        throwIfJavaExceptionPending(env);
+        newInstance.addProperty(Pegasus::CIMProperty(Pegasus::CIMName(Pegasus::String(name.c_str())), value, 0,
+                                                     Pegasus::CIMName(), Pegasus::CIMName(), false));
+    }
+
+    const Pegasus::CIMObjectPath created = services.m_client->createInstance(*services.m_nameSpace, newInstance);
+
+    // The caller's path changes only now that the server has the instance.
+    cim::CIMObjectPath made = cim::CIMObjectPath::construct(env, javaString(env, created.toString()));
+    throwIfJavaExceptionPending(env);
+    cim::CIMObjectPath target(env, result);
+    target.CallVoidMethod("setObjectName", "(Ljava/lang/String;)V",
+                          made.CallObjectMethod("getObjectName", "()Ljava/lang/String;"));
+    target.CallVoidMethod("setNameSpace", "(Ljava/lang/String;)V",
+                          made.CallObjectMethod("getNameSpace", "()Ljava/lang/String;"));
+    target.CallVoidMethod("setHost", "(Ljava/lang/String;)V", made.CallObjectMethod("getHost", "()Ljava/lang/String;"));
+    target.CallVoidMethod("setKeys", "(Ljava/util/Vector;)V", made.CallObjectMethod("getKeys", "()Ljava/util/Vector;"));
+    throwIfJavaExceptionPending(env);
+    return kRcOk;
+}
+
+jint deleteInstance(JNIEnv* env, WbemServices& services, jobject path)
+{
+    std::string pathText;
+    const Pegasus::CIMObjectPath instanceName = pegasusPath(env, path, pathText);
+    services.m_client->deleteInstance(*services.m_nameSpace, instanceName);
+    return kRcOk;
+}
+
+// The whole instance and its class, as the property readers fetch them.
+struct InstanceWithClass {
+    Pegasus::CIMInstance instance;
+    Pegasus::CIMClass cimClass;
+};
+
+InstanceWithClass fetchInstanceWithClass(JNIEnv* env, WbemServices& services, jobject path)
+{
+    std::string pathText;
+    const Pegasus::CIMObjectPath instanceName = pegasusPath(env, path, pathText);
+    InstanceWithClass fetched;
+    fetched.instance = services.m_client->getInstance(*services.m_nameSpace, instanceName, false, true, true,
+                                                      Pegasus::CIMPropertyList());
+    fetched.cimClass = services.m_client->getClass(*services.m_nameSpace, fetched.instance.getClassName(), false,
+                                                   true, true, Pegasus::CIMPropertyList());
+    return fetched;
+}
+
+jint getProperty(JNIEnv* env, WbemServices& services, jobject target, jobject path, jstring propertyName)
+{
+    const InstanceWithClass fetched = fetchInstanceWithClass(env, services, path);
+    NameSet names;
+    names.insert(java::String(env, propertyName).getStringA());
+    throwIfJavaExceptionPending(env);
+    java::Vector vector = java::Vector::construct(env);
+    LoadProperties(env, vector, names, fetched.instance, fetched.cimClass, false);
+    if (vector.CallIntMethod("size", "()I") <= 0) {
+        throwIfJavaExceptionPending(env);
+        return kRcGeneralFailure;  // no such property; no last error
+    }
+    cim::CIMProperty property(env, vector.CallObjectMethod("get", "(I)Ljava/lang/Object;", 0));
+    cim::CIMValue value(env, property.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
+    throwIfJavaExceptionPending(env);
+    if (value.m_object == nullptr) {
+        return kRcOk;  // a null value leaves the caller's value as it was
+    }
+    cim::CIMValue javaTarget(env, target);
+    javaTarget.CallVoidMethod("setValue", "(Ljava/lang/Object;)V",
+                              value.CallObjectMethod("getValue", "()Ljava/lang/Object;"));
+    throwIfJavaExceptionPending(env);
+    return kRcOk;
+}
+
+jint getProperties(JNIEnv* env, WbemServices& services, jobject result, jobject path, jobjectArray propertyNames)
+{
+    const InstanceWithClass fetched = fetchInstanceWithClass(env, services, path);
+    NameSet names;
+    if (propertyNames != nullptr) {
+        const jsize count = env->GetArrayLength(propertyNames);
+        for (jsize i = 0; i < count; ++i) {
+            jobject name = env->GetObjectArrayElement(propertyNames, i);
+            throwIfJavaExceptionPending(env);
+            names.insert(java::String(env, name).getStringA());
+            env->DeleteLocalRef(name);
+        }
+    }
+    java::Vector vector(env, result);
+    LoadProperties(env, vector, names, fetched.instance, fetched.cimClass, false);
+    return kRcOk;
+}
+
+jint setProperty(JNIEnv* env, WbemServices& services, jobject path, jstring propertyName, jobject newValue)
+{
+    std::string pathText;
+    const Pegasus::CIMObjectPath instanceName = pegasusPath(env, path, pathText);
+    cim::CIMValue javaValue(env, newValue);
+    Pegasus::CIMValue value;
+    CIMValueToCIMValue(javaValue, value);
+    const std::string name = java::String(env, propertyName).getStringA();
+    throwIfJavaExceptionPending(env);
+    services.m_client->setProperty(*services.m_nameSpace, instanceName, Pegasus::CIMName(Pegasus::String(name.c_str())),
+                                   value);
     return kRcOk;
 }
 
@@ -1157,6 +1448,45 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getClass(JNIEnv* env, jobj
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return getClass(env, services, cimClass, path, localOnly != JNI_FALSE, includeQualifiers != JNI_FALSE,
                         includeClassOrigin != JNI_FALSE);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_createInstance(JNIEnv* env, jobject self, jint handle,
+                                                                    jobject result, jobject path, jobject instance)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return createInstance(env, services, result, path, instance);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_deleteInstance(JNIEnv* env, jobject self, jint handle,
+                                                                    jobject path)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) { return deleteInstance(env, services, path); });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getProperty(JNIEnv* env, jobject self, jint handle, jobject value,
+                                                                 jobject path, jstring propertyName)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return getProperty(env, services, value, path, propertyName);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getProperties(JNIEnv* env, jobject self, jint handle,
+                                                                   jobject result, jobject path,
+                                                                   jobjectArray propertyNames)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return getProperties(env, services, result, path, propertyNames);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_setProperty(JNIEnv* env, jobject self, jint handle, jobject path,
+                                                                 jstring propertyName, jobject value)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return setProperty(env, services, path, propertyName, value);
     });
 }
 

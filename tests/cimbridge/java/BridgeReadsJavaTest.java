@@ -25,8 +25,8 @@ import javax.wbem.client.CIMImpl;
 
 /**
  * The reading natives through CIMImpl against minicimd with the test schema
- * and bridge-reads.mof loaded (run by with_minicimd).  The expected values are
- * those of bridge-reads.mof.
+ * and bridge-test.mof loaded (run by with_minicimd).  The expected values are
+ * those of bridge-test.mof.
  */
 public final class BridgeReadsJavaTest {
     private static final Checks checks = new Checks();

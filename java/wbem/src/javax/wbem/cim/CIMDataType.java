@@ -41,6 +41,7 @@ public class CIMDataType implements java.io.Serializable {
     public static final int REAL64_ARRAY = REAL64 + ARRAY_OFFSET;
     public static final int DATETIME_ARRAY = DATETIME + ARRAY_OFFSET;
     public static final int CHAR16_ARRAY = CHAR16 + ARRAY_OFFSET;
+    public static final int REFERENCE_ARRAY = REFERENCE + ARRAY_OFFSET;
 
     /** The type of a value that holds nothing. */
     public static final int NULL = 40;
@@ -62,7 +63,7 @@ public class CIMDataType implements java.io.Serializable {
     }
 
     public boolean isArray() {
-        return type > ARRAY_OFFSET && type <= CHAR16_ARRAY;
+        return type > ARRAY_OFFSET && type <= REFERENCE_ARRAY;
     }
 
     /** The scalar type number of an array type, or the type itself. */
