@@ -341,6 +341,28 @@ public final class BridgeReadsJavaTest {
         checks.same(noClass, impl.getLastError(), "no last error for a torn-down handle");
     }
 
+    /** Calls another native from inside getInstance, on the same thread. */
+    static final class Reentrant extends CIMInstance {
+        final int handle;
+        int inner = -1;
+        String error = "";
+        Reentrant(int handle) { this.handle = handle; }
+        @Override public void setClassName(String name) {
+            super.setClassName(name);
+            inner = impl.enumerateClassNames(handle, new Vector<>(), className("Test_Base"), true);
+            error = impl.getLastError();
+        }
+    }
+
+    private static void reentry(int h) {
+        Reentrant inst = new Reentrant(h);
+        checks.same(0, impl.getInstance(h, inst, typesPath("b", 1, "a")), "the outer call");
+        checks.same(CIMImpl.RC_FAILED, inst.inner, "the inner call is refused, not a deadlock");
+        checks.check(inst.error.contains("called again"), "and says why: " + inst.error);
+        Vector<Object> v = new Vector<>();
+        checks.same(0, impl.enumerateClassNames(h, v, className("Test_Base"), true), "the lock is free afterwards");
+    }
+
     // ------------------------------------------------------------ trace
 
     private static void traceLines(int h) throws IOException {
@@ -434,6 +456,7 @@ public final class BridgeReadsJavaTest {
             enumerations(h);
             classes(h);
             failures(h);
+            reentry(h);
             traceLines(h);
             impl.tearDown(h);
             manyThreads();

@@ -26,6 +26,7 @@ public final class BridgeWritesJavaTest {
     private static final Checks checks = new Checks();
     private static final CIMImpl impl = new CIMImpl();
     private static final String NS = "root/cimv2";
+    private static final int RC_INVALID_PARAMETER = 0x30000007;
     private static final int RC_NOT_FOUND = 0x30000009;
     private static final int RC_ALREADY_EXISTS = 0x3000000E;
     private static final int THREADS = 8;
@@ -125,6 +126,15 @@ public final class BridgeWritesJavaTest {
         checks.same("n1", result.getKey("Id") == null ? null : result.getKey("Id").getValue().getValue(), "result key");
         checks.same("unnamed", getProperty(h, item("n1"), "Label"), "the server's default");
         checks.same(5L, getProperty(h, item("n1"), "U32"), "the value sent");
+
+        // No properties at all: the request carries no key (the path is not
+        // sent with a new instance), so the server refuses it with its reason.
+        CIMInstance bare = new CIMInstance();
+        bare.setClassName("Bridge_Item");
+        CIMObjectPath bareResult = new CIMObjectPath("keep");
+        checks.same(RC_INVALID_PARAMETER, impl.createInstance(h, bareResult, item("bare"), bare), "empty property vector");
+        checks.check(impl.getLastError().contains("Id"), "the server's reason: " + impl.getLastError());
+        checks.same("keep", bareResult.getObjectName(), "result path untouched");
 
         CIMObjectPath untouched = new CIMObjectPath("keep");
         checks.same(RC_ALREADY_EXISTS, impl.createInstance(h, untouched, item("n1"), inst), "already exists");

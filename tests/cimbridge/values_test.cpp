@@ -1,6 +1,7 @@
-// Property loading from Pegasus objects built here, for the cases no server
-// schema can hold: qualifiers of the wrong type or without a value, reference
-// arrays, and an instance that disagrees with its class.
+// Values between Java and Pegasus without a server: property loading from
+// Pegasus objects built here (qualifiers of the wrong type or without a value,
+// reference arrays, an instance that disagrees with its class), and Java
+// values converted for sending.
 #include "../../cimbridge/orvcim.cpp"
 
 #include "bridge_test_util.h"
@@ -130,6 +131,48 @@ TEST_F(Properties, MissingNamesAreSkippedAndAMismatchKeepsWhatWasAdded)
   java::Vector again = java::Vector::construct(env);
   LoadProperties(env, again, {"A", "OnlyInClass", "OnlyInInstance"}, inst, cls, false);
   EXPECT_EQ(size(again.m_object), 1);
+}
+
+// Java type fields are compared in a fixed order, stopping at the match.
+TEST_F(Properties, JavaValuesConvertByTheirTypeField)
+{
+  auto javaValue = [&](jobject object, jint typeNumber) {
+    jclass tc = env->FindClass("javax/wbem/cim/CIMDataType");
+    jobject t = env->NewObject(tc, env->GetMethodID(tc, "<init>", "(I)V"), typeNumber);
+    jclass vc = env->FindClass("javax/wbem/cim/CIMValue");
+    jobject v = env->NewObject(vc, env->GetMethodID(vc, "<init>", "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V"),
+                               object, t);
+    noException();
+    return cim::CIMValue(env, v);
+  };
+  auto field = [&](const char* name) { return staticInt("javax/wbem/cim/CIMDataType", name); };
+  jclass byteClass = env->FindClass("java/lang/Byte");
+  jobject minus56 = env->NewObject(byteClass, env->GetMethodID(byteClass, "<init>", "(B)V"), static_cast<jbyte>(-56));
+  noException();
+
+  const struct {
+    cim::CIMValue value;
+    int fieldsRead;
+    std::string expected;  // the Pegasus value's text, "null" for a null one
+    Pegasus::CIMType type;
+  } cases[] = {
+      {javaValue(minus56, field("SINT8")), 1, "-56", Pegasus::CIMTYPE_SINT8},
+      {javaValue(minus56, field("UINT8")), 9, "200", Pegasus::CIMTYPE_UINT8},
+      {javaValue(nullptr, field("UINT32")), 13, "null", Pegasus::CIMTYPE_UINT32},
+      {javaValue(minus56, field("NULL")), 23, "null", Pegasus::CIMTYPE_BOOLEAN},
+      {javaValue(nullptr, field("BOOLEAN_ARRAY")), 27, "null", Pegasus::CIMTYPE_BOOLEAN},
+      {javaValue(minus56, 99), 31, "null", Pegasus::CIMTYPE_BOOLEAN},
+  };
+  for (const auto& c : cases) {
+    cim::CIMValue value = c.value;
+    Pegasus::CIMValue out;
+    bridgetest::LookupCounter counter(env);
+    CIMValueToCIMValue(value, out);
+    EXPECT_FALSE(env->ExceptionCheck());
+    EXPECT_EQ(counter.fieldLookups(), c.fieldsRead) << c.expected;
+    EXPECT_EQ(out.isNull() ? std::string("null") : std::string(out.toString().getCString()), c.expected);
+    EXPECT_EQ(out.getType(), c.type) << c.expected;
+  }
 }
 
 }  // namespace
