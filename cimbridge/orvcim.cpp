@@ -97,8 +97,8 @@ jint ConvertToRC(const Pegasus::CIMException& e)
 
 // ------------------------------------------------------------- connections
 
-// Holds an indication consumer's state.  No listener is created for a
-// connection, so no indication ever arrives here; one that did is dropped.
+// Hands the indications a connection's listener receives to a Java object's
+// forwardIndication, as Java CIMInstance objects.
 class WbemIndicationConsumer : public Pegasus::CIMIndicationConsumer {
 public:
     WbemIndicationConsumer(JavaVM* jvm, jobject target, int handle)
@@ -110,13 +110,11 @@ public:
         m_jvm = nullptr;
         m_target = nullptr;
     }
-    void consumeIndication(const Pegasus::OperationContext&, const Pegasus::String&,
-                           const Pegasus::CIMInstance&) override
-    {
-    }
+    void consumeIndication(const Pegasus::OperationContext& context, const Pegasus::String& destinationPath,
+                           const Pegasus::CIMInstance& indicationInstance) override;
 
     JavaVM* m_jvm;
-    jobject m_target;
+    jobject m_target;  // a global reference, owned by the connection record
     jmethodID m_forwardIndicationID;
     int m_handle;
 };
@@ -162,6 +160,15 @@ public:
 
     // False when this thread was already inside a CIM native.
     bool locked() const { return m_locked; }
+
+    void unlock()
+    {
+        if (m_locked) {
+            m_locked = false;
+            t_holdsPegasusLock = false;
+            g_pegasusLock.unlock();
+        }
+    }
 
 private:
     bool m_locked = false;
@@ -222,9 +229,22 @@ std::string stripHost(const std::string& text)
     return text;
 }
 
+// Deletes the global reference to a consumer's Java target.
+void releaseTarget(WbemIndicationConsumer& consumer)
+{
+    JNIEnv* env = nullptr;
+    if (consumer.m_target != nullptr && consumer.m_jvm != nullptr &&
+        consumer.m_jvm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK) {
+        env->DeleteGlobalRef(consumer.m_target);
+    }
+    consumer.m_target = nullptr;
+}
+
+// Stops and frees what a connection record owns.  Called without
+// g_pegasusLock once the record is out of the registry: stopping a listener
+// joins its threads, and one of them may be waiting for that lock.
 void destroyServices(WbemServices* services)
 {
-    debugmsg("Services not null\n");
     if (services->m_listener != nullptr) {
         try {
             services->m_listener->stop();
@@ -232,6 +252,9 @@ void destroyServices(WbemServices* services)
             // a listener that fails to stop is destroyed all the same
         }
         delete services->m_listener;
+    }
+    if (services->m_consumer != nullptr) {
+        releaseTarget(*services->m_consumer);
     }
     delete services->m_consumer;
     delete services->m_nameSpace;
@@ -653,15 +676,16 @@ jobject javaObject(JNIEnv* env, const Pegasus::CIMObjectPath& v, Unsigned)
 }
 
 template <class T>
-cim::CIMValue javaScalarValue(JNIEnv* env, const Pegasus::CIMValue& value, const cim::CIMDataType& type, Unsigned rule)
+jobject javaScalarObject(JNIEnv* env, const Pegasus::CIMValue& value, Unsigned rule)
 {
     T item{};
     value.get(item);
-    return cim::CIMValue::construct(env, javaObject(env, item, rule), type);
+    return javaObject(env, item, rule);
 }
 
+// A new Vector of one Java object per element.
 template <class T>
-cim::CIMValue javaArrayValue(JNIEnv* env, const Pegasus::CIMValue& value, const cim::CIMDataType& type, Unsigned rule)
+jobject javaArrayObject(JNIEnv* env, const Pegasus::CIMValue& value, Unsigned rule)
 {
     Pegasus::Array<T> items;
     value.get(items);
@@ -670,36 +694,34 @@ cim::CIMValue javaArrayValue(JNIEnv* env, const Pegasus::CIMValue& value, const 
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaObject(env, items[i], rule));
         throwIfJavaExceptionPending(env);
     }
-    return cim::CIMValue::construct(env, vector, type);
+    return vector.m_object;
 }
 
 template <class T>
-cim::CIMValue javaValueOf(JNIEnv* env, const Pegasus::CIMValue& value, bool isArray, const cim::CIMDataType& type,
-                          Unsigned rule)
+jobject javaObjectOf(JNIEnv* env, const Pegasus::CIMValue& value, bool isArray, Unsigned rule)
 {
-    return isArray ? javaArrayValue<T>(env, value, type, rule) : javaScalarValue<T>(env, value, type, rule);
+    return isArray ? javaArrayObject<T>(env, value, rule) : javaScalarObject<T>(env, value, rule);
 }
 
-// The Java CIMValue of a non-null Pegasus value of a known type.
-cim::CIMValue javaValue(JNIEnv* env, const Pegasus::CIMValue& value, Pegasus::CIMType type, bool isArray,
-                        const cim::CIMDataType& javaType, Unsigned rule)
+// The Java object (a Vector for an array) of a non-null Pegasus value of a known type.
+jobject javaValueObject(JNIEnv* env, const Pegasus::CIMValue& value, Pegasus::CIMType type, bool isArray, Unsigned rule)
 {
     switch (type) {
-    case Pegasus::CIMTYPE_BOOLEAN: return javaValueOf<Pegasus::Boolean>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_UINT8: return javaValueOf<Pegasus::Uint8>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_SINT8: return javaValueOf<Pegasus::Sint8>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_UINT16: return javaValueOf<Pegasus::Uint16>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_SINT16: return javaValueOf<Pegasus::Sint16>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_UINT32: return javaValueOf<Pegasus::Uint32>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_SINT32: return javaValueOf<Pegasus::Sint32>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_UINT64: return javaValueOf<Pegasus::Uint64>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_SINT64: return javaValueOf<Pegasus::Sint64>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_REAL32: return javaValueOf<Pegasus::Real32>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_REAL64: return javaValueOf<Pegasus::Real64>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_CHAR16: return javaValueOf<Pegasus::Char16>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_STRING: return javaValueOf<Pegasus::String>(env, value, isArray, javaType, rule);
-    case Pegasus::CIMTYPE_DATETIME: return javaValueOf<Pegasus::CIMDateTime>(env, value, isArray, javaType, rule);
-    default: return javaScalarValue<Pegasus::CIMObjectPath>(env, value, javaType, rule);
+    case Pegasus::CIMTYPE_BOOLEAN: return javaObjectOf<Pegasus::Boolean>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_UINT8: return javaObjectOf<Pegasus::Uint8>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_SINT8: return javaObjectOf<Pegasus::Sint8>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_UINT16: return javaObjectOf<Pegasus::Uint16>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_SINT16: return javaObjectOf<Pegasus::Sint16>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_UINT32: return javaObjectOf<Pegasus::Uint32>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_SINT32: return javaObjectOf<Pegasus::Sint32>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_UINT64: return javaObjectOf<Pegasus::Uint64>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_SINT64: return javaObjectOf<Pegasus::Sint64>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_REAL32: return javaObjectOf<Pegasus::Real32>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_REAL64: return javaObjectOf<Pegasus::Real64>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_CHAR16: return javaObjectOf<Pegasus::Char16>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_STRING: return javaObjectOf<Pegasus::String>(env, value, isArray, rule);
+    case Pegasus::CIMTYPE_DATETIME: return javaObjectOf<Pegasus::CIMDateTime>(env, value, isArray, rule);
+    default: return javaObjectOf<Pegasus::CIMObjectPath>(env, value, isArray, rule);
     }
 }
 
@@ -780,9 +802,12 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     if (value.isNull() || (isReference && (isArray || value.isArray()))) {
         return;
     }
-    cim::CIMValue javaValueObject = javaValue(env, value, type, isArray, javaType, rule);
+    jobject object = javaValueObject(env, value, type, isArray, rule);
     throwIfJavaExceptionPending(env);
-    javaProperty.CallVoidMethod("setValue", "(Ljavax/wbem/cim/CIMValue;)V", javaValueObject.m_object);
+    cim::CIMValue javaValue = isArray ? cim::CIMValue::construct(env, java::Vector(env, object), javaType)
+                                      : cim::CIMValue::construct(env, object, javaType);
+    throwIfJavaExceptionPending(env);
+    javaProperty.CallVoidMethod("setValue", "(Ljavax/wbem/cim/CIMValue;)V", javaValue.m_object);
     throwIfJavaExceptionPending(env);
 }
 
@@ -1099,6 +1124,52 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
     return kRcOk;
 }
 
+// ------------------------------------------------------------- CIM values to Java values
+
+// Reads a type field that may be missing, leaving no NoSuchFieldError behind;
+// kNoTypeNumber when it is missing.
+jint optionalTypeField(cim::CIMDataTypeClass& types, const char* field)
+{
+    const jint number = types.GetStaticIntField(field, "I");
+    if (types.m_env->ExceptionCheck()) {
+        types.m_env->ExceptionClear();
+        return kNoTypeNumber;
+    }
+    return number;
+}
+
+// A method's return value or output parameter as a new Java CIMValue: the
+// unsigned types as the unsigned classes, arrays as a Vector.  A null value
+// keeps its type; a type without a Java row (and a reference array where the
+// Java CIMDataType has no REFERENCE_ARRAY) gets the "NULL" type.
+cim::CIMValue CIMValueToJavaObject(JNIEnv* env, const Pegasus::CIMValue& value)
+{
+    cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    const Pegasus::CIMType type = value.getType();
+    const bool isArray = value.isArray();
+    jint number = kNoTypeNumber;
+    jobject object = nullptr;
+    if (type == Pegasus::CIMTYPE_REFERENCE && isArray) {
+        number = optionalTypeField(types, "REFERENCE_ARRAY");
+        if (number != kNoTypeNumber && !value.isNull()) {
+            object = javaArrayObject<Pegasus::CIMObjectPath>(env, value, Unsigned::Keep);
+        }
+    } else if (isKnownType(type)) {
+        number = types.GetStaticIntField(javaTypeField(type, isArray, Unsigned::Keep), "I");
+        if (!value.isNull()) {
+            object = javaValueObject(env, value, type, isArray, Unsigned::Keep);
+        }
+    }
+    if (number == kNoTypeNumber) {
+        number = types.GetStaticIntField("NULL", "I");
+        object = nullptr;
+    }
+    throwIfJavaExceptionPending(env);
+    cim::CIMValue result = cim::CIMValue::construct(env, object, cim::CIMDataType::construct(env, number));
+    throwIfJavaExceptionPending(env);
+    return result;
+}
+
 // ------------------------------------------------------------- writes
 
 jint createInstance(JNIEnv* env, WbemServices& services, jobject result, jobject path, jobject instance)
@@ -1224,6 +1295,251 @@ jint setProperty(JNIEnv* env, WbemServices& services, jobject path, jstring prop
     services.m_client->setProperty(*services.m_nameSpace, instanceName, Pegasus::CIMName(Pegasus::String(name.c_str())),
                                    value);
     return kRcOk;
+}
+
+// ------------------------------------------------------------- indications
+
+// Attaches the listener's thread to the JVM for one indication.
+class AttachedThread {
+public:
+    explicit AttachedThread(JavaVM* jvm) : m_jvm(jvm)
+    {
+        if (jvm != nullptr && jvm->AttachCurrentThread(reinterpret_cast<void**>(&m_env), nullptr) != JNI_OK) {
+            m_env = nullptr;
+        }
+    }
+    ~AttachedThread()
+    {
+        if (m_env != nullptr) {
+            m_jvm->DetachCurrentThread();
+        }
+    }
+    AttachedThread(const AttachedThread&) = delete;
+    AttachedThread& operator=(const AttachedThread&) = delete;
+    JNIEnv* env() const { return m_env; }
+
+private:
+    JavaVM* m_jvm;
+    JNIEnv* m_env = nullptr;
+};
+
+void forwardIndication(JNIEnv* env, WbemServices& services, WbemIndicationConsumer& consumer,
+                       const Pegasus::CIMInstance& indicationInstance)
+{
+    const Pegasus::CIMInstance instance = indicationInstance.clone();
+    const Pegasus::CIMClass cimClass = services.m_client->getClass(
+        *services.m_nameSpace, instance.getClassName(), false, true, true, Pegasus::CIMPropertyList());
+    const NameSet keyNames = keyNamesOf(cimClass);
+    java::Vector keyVector = java::Vector::construct(env);
+    LoadProperties(env, keyVector, keyNames, instance, cimClass, true);
+    java::Vector otherVector = java::Vector::construct(env);
+    LoadProperties(env, otherVector, otherNamesOf(instance, keyNames), instance, cimClass, false);
+    keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);
+    cim::CIMInstance javaInstance = cim::CIMInstance::construct(env);
+    javaInstance.CallVoidMethod("setClassName", "(Ljava/lang/String;)V",
+                                javaString(env, instance.getClassName().getString()).m_object);
+    javaInstance.CallVoidMethod("setProperties", "(Ljava/util/Vector;)V", keyVector.m_object);
+    throwIfJavaExceptionPending(env);
+    env->CallVoidMethod(consumer.m_target, consumer.m_forwardIndicationID, JNI_TRUE, javaInstance.m_object);
+}
+
+void WbemIndicationConsumer::consumeIndication(const Pegasus::OperationContext&, const Pegasus::String&,
+                                               const Pegasus::CIMInstance& indicationInstance)
+{
+    try {
+        PegasusLockGuard lock;
+        if (!lock.locked()) {
+            return;
+        }
+        debugmsg("XXX: consumeIndication Invoked!\n");
+        AttachedThread attached(m_jvm);
+        JNIEnv* env = attached.env();
+        if (env == nullptr) {
+            return;  // no JVM for this thread: the indication is dropped
+        }
+        if (m_forwardIndicationID == nullptr && m_target != nullptr) {
+            IndirectJObj target(env, m_target);
+            m_forwardIndicationID = target.findMethodID("forwardIndication", "(ZLjavax/wbem/cim/CIMInstance;)V");
+        }
+        WbemServices* services = getServices(env, nullptr, m_handle);
+        if (services != nullptr && m_forwardIndicationID != nullptr) {
+            try {
+                forwardIndication(env, *services, *this, indicationInstance);
+            } catch (const Pegasus::Exception& e) {
+                AssignLastError(exceptionText(e).c_str());
+            } catch (...) {
+                // dropped
+            }
+        }
+        // Nothing may stay pending on a thread about to leave the JVM.
+        if (env->ExceptionCheck()) {
+            env->ExceptionClear();
+        }
+    } catch (...) {
+        // a consumer never lets an exception into the listener
+    }
+}
+
+// Test entry (not a CIMImpl native): gives a connection a listener on the
+// port and a consumer that forwards to `target`.  False when the handle has
+// no connection, the connection has one already, or the listener cannot start.
+[[maybe_unused]] bool attachIndicationListener(JNIEnv* env, jint handle, jobject target, Pegasus::Uint32 port)
+{
+    JavaVM* jvm = nullptr;
+    if (env->GetJavaVM(&jvm) != JNI_OK) {
+        return false;
+    }
+    PegasusLockGuard lock;
+    WbemServices* services = lock.locked() ? getServices(env, nullptr, handle) : nullptr;
+    if (services == nullptr || services->m_listener != nullptr || services->m_consumer != nullptr) {
+        return false;
+    }
+    std::unique_ptr<Pegasus::CIMListener> listener(new Pegasus::CIMListener(port));
+    std::unique_ptr<WbemIndicationConsumer> consumer(new WbemIndicationConsumer(jvm, env->NewGlobalRef(target), handle));
+    try {
+        listener->addConsumer(consumer.get());
+        listener->start();
+    } catch (...) {
+        releaseTarget(*consumer);
+        return false;
+    }
+    services->m_listener = listener.release();
+    services->m_consumer = consumer.release();
+    return true;
+}
+
+// ------------------------------------------------------------- method invocation
+
+constexpr jint kRcNoCompletionMethod = 0x10000006;
+constexpr const char* kCompletionMethod = "methodCallCompleted";
+constexpr const char* kCompletionSignature =
+    "(ILjavax/wbem/cim/CIMValue;[Ljavax/wbem/cim/CIMArgument;Ljava/lang/String;)V";
+
+// The Java return value: the converted value's type and value object moved
+// into a new CIMValue, an array through setArrayValues.
+cim::CIMValue javaReturnValue(JNIEnv* env, const Pegasus::CIMValue& value)
+{
+    cim::CIMValue result = cim::CIMValue::construct(env);
+    cim::CIMValue converted = CIMValueToJavaObject(env, value);
+    jobject object = valueObjectOf(env, converted);
+    bool isArray = false;
+    if (object != nullptr) {
+        IndirectJObj objectClass(env, env->GetObjectClass(object));
+        isArray = java::String(env, objectClass.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringW() ==
+                  L"java.util.Vector";
+        throwIfJavaExceptionPending(env);
+    }
+    result.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V",
+                          converted.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
+    if (isArray) {
+        result.CallVoidMethod("setArrayValues", "(Ljava/util/Vector;)V", valueObjectOf(env, converted));
+    } else {
+        result.CallVoidMethod("setValue", "(Ljava/lang/Object;)V", valueObjectOf(env, converted));
+    }
+    throwIfJavaExceptionPending(env);
+    return result;
+}
+
+jobjectArray javaOutputArguments(JNIEnv* env, const Pegasus::Array<Pegasus::CIMParamValue>& outputs)
+{
+    const jsize count = static_cast<jsize>(outputs.size());
+    cim::CIMArgument templateArgument = cim::CIMArgument::construct(env);
+    debugmsg("XXX: invokeMethod(): outputs array size = %d\n", static_cast<int>(count));
+    jobjectArray array = env->NewObjectArray(count, templateArgument.m_class, templateArgument.m_object);
+    throwIfJavaExceptionPending(env);
+    for (jsize i = 0; i < count; ++i) {
+        cim::CIMValue value = CIMValueToJavaObject(env, outputs[static_cast<Pegasus::Uint32>(i)].getValue());
+        java::String name = javaString(env, outputs[static_cast<Pegasus::Uint32>(i)].getParameterName());
+        debugmsg("XXX: invokeMethod: output property \"%s\"\n", name.getStringA().c_str());
+        cim::CIMArgument argument = cim::CIMArgument::construct(env, name, value);
+        throwIfJavaExceptionPending(env);
+        env->SetObjectArrayElement(array, i, argument.m_object);
+        throwIfJavaExceptionPending(env);
+    }
+    return array;
+}
+
+Pegasus::Array<Pegasus::CIMParamValue> pegasusInputArguments(JNIEnv* env, jobjectArray arguments)
+{
+    Pegasus::Array<Pegasus::CIMParamValue> inputs;
+    if (arguments == nullptr) {
+        return inputs;  // no array: no arguments
+    }
+    inputs.reserveCapacity(static_cast<Pegasus::Uint32>(env->GetArrayLength(arguments)));
+    for (jsize i = 0; i < env->GetArrayLength(arguments); ++i) {
+        cim::CIMArgument argument(env, env->GetObjectArrayElement(arguments, i));
+        throwIfJavaExceptionPending(env);
+        java::String name(env, argument.CallObjectMethod("getName", "()Ljava/lang/String;"));
+        cim::CIMValue javaValue(env, argument.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
+        const std::string narrowName = name.getStringA();
+        throwIfJavaExceptionPending(env);
+        Pegasus::CIMValue value;
+        CIMValueToCIMValue(javaValue, value);
+        inputs.append(Pegasus::CIMParamValue(Pegasus::String(narrowName.c_str()), value, true));
+    }
+    return inputs;
+}
+
+// Tells the listener the outcome; a failure carries no results.
+jint completeMethodCall(JNIEnv* env, jobject listener, jmethodID completed, jint code, jobject returnValue,
+                        jobjectArray outputs)
+{
+    env->CallVoidMethod(listener, completed, code, returnValue, outputs, static_cast<jstring>(nullptr));
+    (void)env->ExceptionCheck();  // an exception of the listener's own stays pending for the caller
+    return code;
+}
+
+jint invokeMethod(JNIEnv* env, WbemServices& services, jobject path, jstring methodName, jobjectArray arguments,
+                  jobject listener)
+{
+    // The path and the name are read first; a failure there is reported to
+    // the listener once it is known to have the completion method.
+    Pegasus::CIMObjectPath objectPath;
+    Pegasus::CIMName name;
+    bool prepared = true;
+    try {
+        std::string pathText;
+        objectPath = pegasusPath(env, path, pathText);
+        const std::string narrowName = java::String(env, methodName).getStringA();
+        throwIfJavaExceptionPending(env);
+        name = Pegasus::CIMName(Pegasus::String(narrowName.c_str()));
+    } catch (const JavaExceptionPending&) {
+        throw;
+    } catch (...) {
+        prepared = false;
+    }
+
+    jmethodID completed = nullptr;
+    if (listener != nullptr) {
+        IndirectJObj javaListener(env, listener);
+        completed = javaListener.findMethodID(kCompletionMethod, kCompletionSignature);
+    }
+    if (completed == nullptr) {
+        env->ExceptionClear();
+        return kRcNoCompletionMethod;
+    }
+    if (!prepared) {
+        return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
+    }
+
+    try {
+        const Pegasus::Array<Pegasus::CIMParamValue> inputs = pegasusInputArguments(env, arguments);
+        Pegasus::Array<Pegasus::CIMParamValue> outputs;
+        Pegasus::CIMValue returned;
+        try {
+            returned = services.m_client->invokeMethod(*services.m_nameSpace, objectPath, name, inputs, outputs);
+        } catch (const Pegasus::CIMException& e) {
+            AssignLastError(exceptionText(e).c_str());
+            return completeMethodCall(env, listener, completed, ConvertToRC(e), nullptr, nullptr);
+        }
+        cim::CIMValue returnValue = javaReturnValue(env, returned);
+        jobjectArray outputArray = javaOutputArguments(env, outputs);
+        return completeMethodCall(env, listener, completed, kRcOk, returnValue.m_object, outputArray);
+    } catch (const JavaExceptionPending&) {
+        throw;  // the caller's own Java exception says what went wrong
+    } catch (...) {
+        return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
+    }
 }
 
 // The value of an In or Out qualifier of a parameter: absent or null leaves
@@ -1405,8 +1721,15 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_tearDown(JNIEnv*, jobject,
             AssignLastError(kReentryMessage);
             return kRcGeneralFailure;
         }
-        debugmsg("tearDown called\n");
-        WbemServices* services = unregisterServices(handle);
+        WbemServices* services = nullptr;
+        {
+            debugmsg("tearDown called\n");
+            services = unregisterServices(handle);
+            if (services != nullptr) {
+                debugmsg("Services not null\n");
+            }
+            lock.unlock();
+        }
         if (services != nullptr) {
             destroyServices(services);
         }
@@ -1488,6 +1811,30 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_setProperty(JNIEnv* env, j
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return setProperty(env, services, path, propertyName, value);
     });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_invokeMethod(JNIEnv* env, jobject self, jint handle, jobject path,
+                                                                  jstring methodName, jobjectArray arguments,
+                                                                  jobject listener)
+{
+    return runOperation(env, self, handle, [&](WbemServices& services) {
+        return invokeMethod(env, services, path, methodName, arguments, listener);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_addLifecycleIndicationClass(JNIEnv*, jobject, jint, jstring)
+{
+    return 0;
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_addExtrinsicIndicationClass(JNIEnv*, jobject, jint, jstring)
+{
+    return 0;
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_removeIndicationClass(JNIEnv*, jobject, jint, jstring)
+{
+    return 0;
 }
 
 }  // extern "C"
