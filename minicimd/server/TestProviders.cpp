@@ -10,15 +10,18 @@ using namespace Pegasus;
 namespace minicimd {
 
 void CimHandler::addTestProviders() {
-    addProvider("Test_Methods", "Echo",
-                [](const Repository&, const std::string&, const CIMObjectPath&, const CIMConstMethod& m,
+    // Echo and EchoTypes hand every input parameter back as an output
+    // parameter and return Text.
+    auto echo = [](const Repository&, const std::string&, const CIMObjectPath&, const CIMConstMethod& m,
                    const std::vector<ParamValue>& in, std::vector<ParamValue>& out) {
-                    out = in;
-                    CIMValue ret(m.getType(), false);
-                    for (const auto& p : in)
-                        if (nameEq(p.name, "Text")) ret = p.value;
-                    return ret;
-                });
+        out = in;
+        CIMValue ret(m.getType(), false);
+        for (const auto& p : in)
+            if (nameEq(p.name, "Text")) ret = p.value;
+        return ret;
+    };
+    addProvider("Test_Methods", "Echo", echo);
+    addProvider("Test_Methods", "EchoTypes", echo);
     addProvider("Test_Methods", "Fail",
                 [](const Repository&, const std::string&, const CIMObjectPath&, const CIMConstMethod&,
                    const std::vector<ParamValue>& in, std::vector<ParamValue>&) {
