@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "orv/cimxml/CimXml.h"
+#include "CimXml/CimXml.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "orv/cimxml/CimXml.h"
+#include "CimXml/CimXml.h"
 
 using namespace Pegasus;
 

@@ -3,17 +3,17 @@
 set(_minicimd_dir ${PROJECT_SOURCE_DIR}/minicimd)
 set(_minicimd_front ${_minicimd_dir}/mof/MofLexer.cpp ${_minicimd_dir}/mof/MofParser.cpp
     ${_minicimd_dir}/repo/CimValues.cpp ${_minicimd_dir}/repo/Repository.cpp
-    ${PROJECT_SOURCE_DIR}/cimclient/common/xml/XmlPull.cpp
-    ${PROJECT_SOURCE_DIR}/cimclient/common/xml/CimXmlReader.cpp
-    ${PROJECT_SOURCE_DIR}/cimclient/common/xml/CimXmlWriter.cpp)
+    ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/XmlPull.cpp
+    ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlReader.cpp
+    ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlWriter.cpp)
 
 orv_fuzz_target(mof
   SOURCES ${_minicimd_dir}/fuzz/fuzz_mof.cpp ${_minicimd_front}
-  INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/internal
+  INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/src
   LIBS -lexpat)
 
 orv_fuzz_target(cimxml_request
   SOURCES ${_minicimd_dir}/fuzz/fuzz_cimxml_request.cpp ${_minicimd_front}
           ${_minicimd_dir}/server/CimHandler.cpp ${_minicimd_dir}/server/TestProviders.cpp
-  INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/internal
+  INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/src
   LIBS -lexpat)

@@ -1,6 +1,6 @@
 #include "repo/CimValues.h"
 
-#include "orv/cimxml/CimXml.h"
+#include "CimXml/CimXml.h"
 
 #include <Pegasus/Common/CIMDateTime.h>
 

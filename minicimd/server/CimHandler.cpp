@@ -1,6 +1,6 @@
 #include "server/CimHandler.h"
 
-#include "orv/cimxml/CimXml.h"
+#include "CimXml/CimXml.h"
 
 #include <Pegasus/Common/CIMParameter.h>
 #include <Pegasus/Common/CIMProperty.h>

@@ -14,8 +14,8 @@
 #include <functional>
 
 #include "SampleFiles.h"
-#include "orv/cimxml/CimXml.h"
-#include "orv/http/LocalAuth.h"
+#include "CimXml/CimXml.h"
+#include "Client/LocalAuth.h"
 #include "support/ScriptedHttpServer.h"
 
 using namespace Pegasus;

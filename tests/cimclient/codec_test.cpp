@@ -15,7 +15,7 @@
 #include <limits>
 
 #include "SampleFiles.h"
-#include "orv/cimxml/CimXml.h"
+#include "CimXml/CimXml.h"
 
 using namespace Pegasus;
 using orv::cimxml::CimRequest;

@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "SampleFiles.h"
-#include "orv/http/HttpTransport.h"
-#include "orv/http/LocalAuth.h"
+#include "Client/HttpTransport.h"
+#include "Client/LocalAuth.h"
 #include "support/ScriptedHttpServer.h"
 
 using orv::http::HttpConnection;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SampleFiles.h"
-#include "orv/cimxml/XmlPull.h"
+#include "CimXml/XmlPull.h"
 
 using orv::cimxml::XmlCursor;
 using orv::cimxml::XmlDocument;

@@ -1,13 +1,13 @@
-// CIMClient: CIM operations as CIM-XML over HTTP (see orv/cimxml, orv/http).
+// CIMClient: CIM operations as CIM-XML (CimXml/) over HTTP (HttpTransport.h, LocalAuth.h).
 #include <Pegasus/Client/CIMClient.h>
 #include <Pegasus/Common/Constants.h>
 
 #include <cstdlib>
 #include <memory>
 
-#include "orv/cimxml/CimXml.h"
-#include "orv/http/HttpTransport.h"
-#include "orv/http/LocalAuth.h"
+#include "CimXml/CimXml.h"
+#include "Client/HttpTransport.h"
+#include "Client/LocalAuth.h"
 
 PEGASUS_NAMESPACE_BEGIN
 

@@ -1,4 +1,4 @@
-#include "orv/cimxml/XmlPull.h"
+#include "CimXml/XmlPull.h"
 
 #include <expat.h>
 

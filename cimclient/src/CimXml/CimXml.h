@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "orv/cimxml/XmlPull.h"
+#include "CimXml/XmlPull.h"
 
 namespace orv {
 namespace cimxml {

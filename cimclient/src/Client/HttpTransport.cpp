@@ -1,6 +1,6 @@
-#include "orv/http/HttpTransport.h"
+#include "Client/HttpTransport.h"
 
-#include "orv/http/LocalAuth.h"
+#include "Client/LocalAuth.h"
 
 #include <curl/curl.h>
 

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "orv/cimxml/CimXml.h"
+#include "CimXml/CimXml.h"
 
 using namespace Pegasus;
 

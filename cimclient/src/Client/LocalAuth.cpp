@@ -1,4 +1,4 @@
-#include "orv/http/LocalAuth.h"
+#include "Client/LocalAuth.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -12,7 +12,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "orv/cimxml/CimXml.h"
+#include "CimXml/CimXml.h"
 
 using namespace Pegasus;
 
