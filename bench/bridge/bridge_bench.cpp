@@ -1,0 +1,194 @@
+// The CIM bridge's reads next to the bare client's, against one minicimd on
+// its Unix socket (Local authentication): getInstance of a 100-property
+// Perf_Item and enumerateInstanceNames of 10,000 of them.  The bridge side is
+// BridgeBench.java calling CIMImpl in a JVM started from here against the same
+// server; this program times the bare client, reads the JVM's figures and
+// prints both with their ratio.  Prints figures; never fails on them.
+#include "MinicimdProcess.h"
+
+#include <Pegasus/Client/CIMClient.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+PEGASUS_USING_PEGASUS;
+using namespace minicimd_test;
+
+namespace {
+
+constexpr int kInstances = 10000;
+constexpr unsigned kProperties = 100;  // the key Id and P01..P99
+constexpr int kFullInstance = 3;       // the one instance with every value set
+constexpr int kInstanceCalls = 500;    // per repetition
+constexpr int kNameCalls = 5;
+constexpr int kRepetitions = 7;
+constexpr int kWarmupInstanceCalls = 200;
+constexpr int kWarmupNameCalls = 3;
+constexpr double kGoalRatio = 2.0;
+constexpr size_t kLineSize = 256;
+const char* const kNamespace = "root/cimv2";  // where the bridge's callers set up
+const char* const kClass = "Perf_Item";
+const char* const kTypeCycle[] = {"string", "uint32",   "sint64", "boolean", "real64",
+                                  "uint8",  "datetime", "string", "uint16",  "char16"};
+
+std::string valueOf(const std::string& type, unsigned n)
+{
+    if (type == "string") return "\"value of property " + std::to_string(n) + "\"";
+    if (type == "uint32") return std::to_string(4000000000u + n);
+    if (type == "sint64") return std::to_string(-9000000000000ll - n);
+    if (type == "boolean") return n % 2 ? "true" : "false";
+    if (type == "real64") return std::to_string(n) + ".25";
+    if (type == "uint8") return std::to_string(100 + n);
+    if (type == "datetime") return "\"20261207041311.000000+000\"";
+    if (type == "uint16") return std::to_string(60000 + n);
+    return "'c'";
+}
+
+std::string writePerfMof(const std::string& dir)
+{
+    std::vector<std::string> types, names;
+    for (unsigned n = 1; n < kProperties; ++n) {
+        char name[8];
+        std::snprintf(name, sizeof name, "P%02u", n);
+        names.push_back(name);
+        types.push_back(kTypeCycle[(n - 1) % (sizeof kTypeCycle / sizeof kTypeCycle[0])]);
+    }
+    const std::string path = dir + "/perf.mof";
+    std::ofstream out(path);
+    out << "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride, ToSubclass);\n"
+        << "class " << kClass << " {\n  [Key] uint32 Id;\n";
+    for (size_t i = 0; i < names.size(); ++i) out << "  " << types[i] << " " << names[i] << ";\n";
+    out << "};\n";
+    for (int id = 0; id < kInstances; ++id) {
+        out << "instance of " << kClass << " { Id = " << id << ";";
+        if (id == kFullInstance) {
+            for (size_t i = 0; i < names.size(); ++i) out << " " << names[i] << " = " << valueOf(types[i], i + 1) << ";";
+        }
+        out << " };\n";
+    }
+    return path;
+}
+
+// Median over the repetitions of the time per call, in microseconds.
+double medianMicros(const std::function<void()>& call, int calls)
+{
+    std::vector<double> perCall;
+    for (int r = 0; r < kRepetitions; ++r) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < calls; ++i) call();
+        perCall.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count() /
+                          calls);
+    }
+    std::sort(perCall.begin(), perCall.end());
+    return perCall[perCall.size() / 2];
+}
+
+struct JavaFigure {
+    double micros = 0;
+    size_t count = 0;
+};
+
+// Runs BridgeBench in a JVM against the server CIM_LOCAL_SOCKET names.
+bool runBridge(JavaFigure& getInstance, JavaFigure& names)
+{
+    const std::string command = std::string("'") + ORV_JAVA + "' '-Djava.library.path=" + ORV_BENCH_LIBPATH +
+                                "' -cp '" + ORV_BENCH_CLASSPATH + "' BridgeBench " + std::to_string(kFullInstance) +
+                                " " + std::to_string(kInstanceCalls) + " " + std::to_string(kNameCalls) + " " +
+                                std::to_string(kRepetitions);
+    std::FILE* java = popen(command.c_str(), "r");
+    if (java == nullptr) return false;
+    char line[kLineSize];
+    char what[kLineSize];
+    JavaFigure figure;
+    while (std::fgets(line, sizeof line, java) != nullptr) {
+        if (std::sscanf(line, "%255s %lf %zu", what, &figure.micros, &figure.count) != 3) continue;
+        if (std::string(what) == "getInstance") getInstance = figure;
+        if (std::string(what) == "enumerateInstanceNames") names = figure;
+    }
+    return pclose(java) == 0;
+}
+
+void print(const char* what, const char* side, double micros)
+{
+    std::printf("  %-34s %-6s %10.1f us/call\n", what, side, micros);
+}
+
+}  // namespace
+
+int main()
+{
+    char tmpl[] = "/tmp/bridge-benchXXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string mof = writePerfMof(dir);
+    MinicimdProcess::Options o;
+    o.localAuth = true;
+    o.extra = {"--namespace", kNamespace, "--mof", mof};
+    MinicimdProcess server(o);
+    const std::string home = server.dir() + "/orv";
+    mkdir(home.c_str(), 0700);
+    mkdir((home + "/orvlogs").c_str(), 0700);
+    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
+    setenv("ORV_HOME", home.c_str(), 1);
+
+    const CIMNamespaceName ns(kNamespace);
+    const CIMName className(kClass);
+    const CIMObjectPath path(String(("Perf_Item.Id=" + std::to_string(kFullInstance)).c_str()));
+    CIMClient client;
+    client.connectLocal();
+    // The bridge's flags: not local only, qualifiers and class origins, every property.
+    auto getInstance = [&] { return client.getInstance(ns, path, false, true, true, CIMPropertyList()); };
+    auto getClass = [&] { client.getClass(ns, className, false, true, true, CIMPropertyList()); };
+    auto enumerate = [&] { return client.enumerateInstanceNames(ns, className); };
+
+    const Uint32 properties = getInstance().getPropertyCount();
+    const Uint32 paths = enumerate().size();
+    std::printf("bridge benchmark: minicimd on %s, %s in %s (%u names; Id=%d has %u properties)\n",
+                server.socketPath().c_str(), kClass, kNamespace, paths, kFullInstance, properties);
+    if (properties != kProperties || paths != static_cast<Uint32>(kInstances)) {
+        std::fprintf(stderr, "warning: expected %d names and %u properties\n", kInstances, kProperties);
+    }
+    for (int i = 0; i < kWarmupInstanceCalls; ++i) {
+        getInstance();
+        getClass();
+    }
+    for (int i = 0; i < kWarmupNameCalls; ++i) enumerate();
+    const double bareInstance = medianMicros(getInstance, kInstanceCalls);
+    const double bareWithClass = medianMicros([&] {
+        getInstance();
+        getClass();
+    }, kInstanceCalls);
+    const double bareNames = medianMicros(enumerate, kNameCalls);
+    client.disconnect();
+
+    JavaFigure bridgeInstance, bridgeNames;
+    if (!runBridge(bridgeInstance, bridgeNames)) {
+        std::fprintf(stderr, "bridge benchmark: the Java side failed\n");
+        return 1;
+    }
+    if (bridgeInstance.count != kProperties || bridgeNames.count != static_cast<size_t>(kInstances)) {
+        std::fprintf(stderr, "warning: the bridge gave %zu properties and %zu names\n", bridgeInstance.count,
+                     bridgeNames.count);
+    }
+
+    std::printf("  median of %d repetitions of %d getInstance / %d enumerateInstanceNames calls; goal bridge/bare <= %.1f\n",
+                kRepetitions, kInstanceCalls, kNameCalls, kGoalRatio);
+    print("getInstance", "bare", bareInstance);
+    print("getInstance + getClass", "bare", bareWithClass);
+    print("getInstance (CIMImpl)", "bridge", bridgeInstance.micros);
+    std::printf("  ratio bridge / bare getInstance + getClass: %.2f   bridge / bare getInstance alone: %.2f\n",
+                bridgeInstance.micros / bareWithClass, bridgeInstance.micros / bareInstance);
+    print("enumerateInstanceNames (10,000)", "bare", bareNames);
+    print("enumerateInstanceNames (CIMImpl)", "bridge", bridgeNames.micros);
+    std::printf("  ratio bridge / bare enumerateInstanceNames: %.2f\n", bridgeNames.micros / bareNames);
+    server.stop();
+    const int removed = std::system(("rm -rf '" + dir + "'").c_str());
+    (void)removed;
+    return 0;
+}
