@@ -1,0 +1,164 @@
+// The indication consumer, called from native threads as a listener calls
+// it, against a real minicimd (for the indication's class).
+#include "../../cimbridge/orvcim.cpp"
+
+#include "bridge_test_util.h"
+
+#include "MinicimdProcess.h"
+
+#include <thread>
+
+using bridgetest::JvmTest;
+
+namespace {
+
+class Indications : public JvmTest {
+protected:
+  void SetUp() override
+  {
+    JvmTest::SetUp();
+    jclass c = env->FindClass("javax/wbem/cim/CIMNameSpace");
+    jstring host = jstr("");
+    jstring ns = jstr("root/test");
+    jobject nameSpace = env->NewObject(c, env->GetMethodID(c, "<init>", "(Ljava/lang/String;Ljava/lang/String;)V"),
+                                       host, ns);
+    noException();
+    handle = Java_javax_wbem_client_CIMImpl_setup(env, nullptr, nameSpace);
+    ASSERT_GT(handle, 0) << LastErrorOfThisThread();
+    jclass tc = env->FindClass("IndicationTarget");
+    ASSERT_NE(tc, nullptr);
+    target = env->NewGlobalRef(env->NewObject(tc, env->GetMethodID(tc, "<init>", "()V")));
+    noException();
+  }
+  void TearDown() override
+  {
+    Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, handle);
+    env->DeleteGlobalRef(target);
+    JvmTest::TearDown();
+  }
+
+  // Delivers one indication from a thread of its own, as a listener does;
+  // gives that thread's last error.
+  static std::string deliver(WbemIndicationConsumer& consumer, const Pegasus::CIMInstance& indication)
+  {
+    std::string lastError;
+    std::thread listenerThread([&] {
+      AssignLastError("");  // a new thread may reuse a finished one's identifier
+      consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication);
+      lastError = LastErrorOfThisThread();
+    });
+    listenerThread.join();
+    return lastError;
+  }
+
+  jint count()
+  {
+    jmethodID m = env->GetMethodID(env->GetObjectClass(target), "count", "()I");
+    const jint n = env->CallIntMethod(target, m);
+    noException();
+    return n;
+  }
+
+  // The names of the received instance's properties, keys marked with '*'.
+  std::string propertiesOf(jint i)
+  {
+    jobject inst = env->CallObjectMethod(target, env->GetMethodID(env->GetObjectClass(target), "get",
+                                                                   "(I)Ljavax/wbem/cim/CIMInstance;"), i);
+    noException();
+    jobject props = env->CallObjectMethod(inst, env->GetMethodID(env->GetObjectClass(inst), "getProperties",
+                                                                  "()Ljava/util/Vector;"));
+    noException();
+    jmethodID className = env->GetMethodID(env->GetObjectClass(inst), "getClassName", "()Ljava/lang/String;");
+    jobject name = env->CallObjectMethod(inst, className);
+    noException();
+    std::string out = str(name) + ":";
+    jclass vc = env->GetObjectClass(props);
+    const jint n = env->CallIntMethod(props, env->GetMethodID(vc, "size", "()I"));
+    noException();
+    for (jint k = 0; k < n; ++k) {
+      jobject p = env->CallObjectMethod(props, env->GetMethodID(vc, "get", "(I)Ljava/lang/Object;"), k);
+      noException();
+      jclass pc = env->GetObjectClass(p);
+      const bool key = env->CallBooleanMethod(p, env->GetMethodID(pc, "isKey", "()Z")) == JNI_TRUE;
+      noException();
+      jobject propertyName = env->CallObjectMethod(p, env->GetMethodID(pc, "getName", "()Ljava/lang/String;"));
+      noException();
+      out += " " + str(propertyName) + (key ? "*" : "");
+    }
+    noException();
+    return out;
+  }
+
+  static Pegasus::CIMInstance indication(const char* className)
+  {
+    Pegasus::CIMInstance inst{Pegasus::CIMName(className)};
+    inst.addProperty(Pegasus::CIMProperty(Pegasus::CIMName("Label"), Pegasus::CIMValue(Pegasus::String("l"))));
+    inst.addProperty(Pegasus::CIMProperty(Pegasus::CIMName("Count"), Pegasus::CIMValue(Pegasus::Uint32(5))));
+    inst.addProperty(Pegasus::CIMProperty(Pegasus::CIMName("Name"), Pegasus::CIMValue(Pegasus::String("n"))));
+    return inst;
+  }
+
+  jint handle = 0;
+  jobject target = nullptr;
+};
+
+TEST_F(Indications, ForwardedKeysFirstWithTheMethodLookedUpOnce)
+{
+  WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+  EXPECT_EQ(deliver(consumer, indication("Test_Base")), "");
+  ASSERT_EQ(count(), 1);
+  EXPECT_EQ(propertiesOf(0), "Test_Base: Name* Count Label");
+  const jmethodID first = consumer.m_forwardIndicationID;
+  EXPECT_NE(first, nullptr);
+
+  // A key of the class that the instance does not carry (Name) is left out.
+  Pegasus::CIMInstance child{Pegasus::CIMName("Test_Child")};
+  child.addProperty(Pegasus::CIMProperty(Pegasus::CIMName("Flag"), Pegasus::CIMValue(true)));
+  child.addProperty(Pegasus::CIMProperty(Pegasus::CIMName("Id"), Pegasus::CIMValue(Pegasus::Uint32(1))));
+  EXPECT_EQ(deliver(consumer, child), "");
+  ASSERT_EQ(count(), 2);
+  EXPECT_EQ(propertiesOf(1), "Test_Child: Id* Flag");
+  EXPECT_EQ(consumer.m_forwardIndicationID, first);
+}
+
+TEST_F(Indications, DroppedWhenTheServerHasNoClassOrTheHandleIsGone)
+{
+  WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+  const std::string error = deliver(consumer, indication("No_Such_Class"));
+  EXPECT_NE(error.find("No_Such_Class"), std::string::npos) << error;
+  EXPECT_EQ(count(), 0);
+
+  WbemIndicationConsumer orphan(orvtest::Vm(), target, handle + 100);
+  EXPECT_EQ(deliver(orphan, indication("Test_Base")), "");
+  EXPECT_EQ(count(), 0);
+}
+
+TEST_F(Indications, AnExceptionOfTheTargetIsClearedAndDeliveryGoesOn)
+{
+  env->CallVoidMethod(target, env->GetMethodID(env->GetObjectClass(target), "refuseNext", "()V"));
+  noException();
+  WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+  EXPECT_EQ(deliver(consumer, indication("Test_Base")), "");
+  EXPECT_EQ(deliver(consumer, indication("Test_Base")), "");
+  EXPECT_EQ(count(), 2);
+}
+
+TEST_F(Indications, TheIndicationClassNativesDoNothing)
+{
+  jstring name = jstr("CIM_InstCreation");
+  EXPECT_EQ(Java_javax_wbem_client_CIMImpl_addLifecycleIndicationClass(env, nullptr, handle, name), 0);
+  EXPECT_EQ(Java_javax_wbem_client_CIMImpl_addExtrinsicIndicationClass(env, nullptr, -1, nullptr), 0);
+  EXPECT_EQ(Java_javax_wbem_client_CIMImpl_removeIndicationClass(env, nullptr, handle, name), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  // The server starts before the JVM, while this process is single-threaded.
+  minicimd_test::MinicimdProcess::Options options;
+  options.localAuth = true;
+  minicimd_test::MinicimdProcess server(options);
+  setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
+  return orvtest::RunJvmTests(argc, argv);
+}
