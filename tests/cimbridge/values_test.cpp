@@ -175,6 +175,45 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
   }
 }
 
+// Method results: the unsigned classes, arrays as Vectors, nulls keep their type.
+TEST_F(Properties, CimValuesBecomeJavaValues)
+{
+  auto field = [&](const char* name) { return staticInt("javax/wbem/cim/CIMDataType", name); };
+  Pegasus::Array<Pegasus::String> noStrings;
+  Pegasus::Array<Pegasus::CIMObjectPath> paths;
+  paths.append(Pegasus::CIMObjectPath(Pegasus::String("T.K=\"a\"")));
+  const struct {
+    CIMValue value;
+    const char* field;
+    std::string text;  // toString of the Java value object, "<null>" for none
+  } cases[] = {
+      {CIMValue(Pegasus::Uint32(4294967295u)), "UINT32", "4294967295"},
+      {CIMValue(Pegasus::Uint64(1) << 63), "UINT64", "9223372036854775808"},
+      {CIMValue(Pegasus::Uint8(255)), "UINT8", "255"},
+      {CIMValue(Pegasus::Char16(0x00E9)), "CHAR16", "\xC3\xA9"},
+      {CIMValue(noStrings), "STRING_ARRAY", "[]"},
+      {CIMValue(Pegasus::CIMTYPE_SINT32, false), "SINT32", "<null>"},
+      {CIMValue(paths), "REFERENCE_ARRAY", "[T.K=\"a\"]"},
+      {CIMValue(Pegasus::CIMDateTime(Pegasus::String("00000001020304.000005:000"))), "DATETIME",
+       "00000001020304.000005:000"},
+  };
+  for (const auto& c : cases) {
+    cim::CIMValue javaValue = CIMValueToJavaObject(env, c.value);
+    jobject object = call(javaValue.m_object, "getValue", "()Ljava/lang/Object;");
+    EXPECT_EQ(object == nullptr ? "<null>" : toString(object), c.text) << c.field;
+    EXPECT_EQ(typeOf(javaValue.m_object), field(c.field)) << c.field;
+  }
+
+  // The return value handed to the listener goes through setArrayValues for an array.
+  Pegasus::Array<Pegasus::Sint16> numbers;
+  numbers.append(-1);
+  cim::CIMValue returned = javaReturnValue(env, CIMValue(numbers));
+  jobject object = call(returned.m_object, "getValue", "()Ljava/lang/Object;");
+  EXPECT_TRUE(env->IsInstanceOf(object, env->FindClass("java/util/Vector")));
+  EXPECT_EQ(toString(object), "[-1]");
+  EXPECT_EQ(typeOf(returned.m_object), field("SINT16_ARRAY"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return orvtest::RunJvmTests(argc, argv); }
