@@ -1,5 +1,6 @@
 // Datetime parser: any text is either refused with InvalidDateTimeFormatException
-// or read into a value that prints as the same text.
+// (malformed) or DateTimeOutOfRangeException (a field out of range), or read into
+// a value that prints as the same text.
 #include <Pegasus/Common/CIMDateTime.h>
 #include <Pegasus/Common/Exception.h>
 #include <cstddef>
@@ -25,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         value.set(text);
     }
     catch (const InvalidDateTimeFormatException&)
+    {
+        return 0;
+    }
+    catch (const DateTimeOutOfRangeException&)
     {
         return 0;
     }

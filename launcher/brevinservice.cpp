@@ -111,6 +111,28 @@ static void appendHostname(std::string& out) {
   }
 }
 
+// A relative home made absolute against the directory the launcher was started in,
+// before anything uses it: the launcher changes to BREVIN_HOME before the JVM reads
+// its class path, so relative entries would otherwise be taken from there (while the
+// ext folder is scanned from here).  The absolute form also replaces the variable in
+// the environment, so that the agent and the native libraries (the CIM bridge's trace
+// file lives under ORV_HOME) see the same directory.  An absolute or empty value is
+// kept exactly as given; if the start directory cannot be read, so is a relative one.
+static const char* absoluteHome(const char* name, const char* value, std::string& storage) {
+  if (value[0] == '\0' || value[0] == '/') return value;
+  std::string cwd(256, '\0');
+  while (getcwd(&cwd[0], cwd.size()) == nullptr) {
+    if (errno != ERANGE) return value;
+    cwd.resize(cwd.size() * 2);
+  }
+  cwd.resize(std::strlen(cwd.c_str()));
+  storage = cwd;
+  if (storage.back() != '/') storage += '/';
+  storage += value;
+  setenv(name, storage.c_str(), 1);
+  return storage.c_str();
+}
+
 // Runs on whatever thread the kernel picks, so it only posts.
 static void sighandler(int signo) {
   if (signo == SIGTERM) {
@@ -219,6 +241,8 @@ int main(int /*argc*/, char** /*argv*/) {
     errmsg("Required environment variable: ORV_HOME not set\n");
     return kExitFailure;
   }
+  std::string orvHomeStorage;
+  orvHome = absoluteHome("ORV_HOME", orvHome, orvHomeStorage);
   const std::string configDir = std::string(orvHome) + "/user/brevin";
 
   const char* brevinHome = std::getenv("BREVIN_HOME");
@@ -226,6 +250,8 @@ int main(int /*argc*/, char** /*argv*/) {
     errmsg("Required environment variable: BREVIN_HOME not set\n");
     return kExitFailure;
   }
+  std::string brevinHomeStorage;
+  brevinHome = absoluteHome("BREVIN_HOME", brevinHome, brevinHomeStorage);
 
   std::string classPath;
   buildClasspath(classPath, orvHome, brevinHome, configDir);

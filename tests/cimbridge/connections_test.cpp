@@ -83,6 +83,10 @@ TEST_F(Connections, RejectedNamespaceGivesZeroAndTheLibrarysMessage)
 
 TEST_F(Connections, NoServerGivesZeroAndLeavesNothingConnected)
 {
+#ifdef ORV_TEST_OPENPEGASUS_INSTALLED
+  GTEST_SKIP() << "built against an installed OpenPegasus: its connectLocal ignores CIM_LOCAL_SOCKET "
+                  "and may reach the machine's own CIM server";
+#endif
   EXPECT_EQ(Java_javax_wbem_client_CIMImpl_setup(env, nullptr, nameSpace("//somehost/root/cimv2")), 0);
   EXPECT_NE(LastErrorOfThisThread(), "");
   EXPECT_EQ(registered(), 0u);

@@ -1,12 +1,12 @@
 # Tests of the CIM-XML codec, the transport and CIMClient (included from
 # tests/cimclient/CMakeLists.txt).  The recorded OpenPegasus exchanges are read
-# from ORV_SHARED_DIR.
+# from ORV_SAMPLES_DIR (tests/data/cimxml-samples).
 set(_cimclient_tests_dir ${CMAKE_CURRENT_LIST_DIR})
 
 function(orv_cimclient_test name)
   add_executable(${name} ${ARGN})
   target_include_directories(${name} PRIVATE ${_cimclient_tests_dir})
-  target_compile_definitions(${name} PRIVATE ORV_SAMPLES_DIR="${ORV_SHARED_DIR}/cimxml-samples")
+  target_compile_definitions(${name} PRIVATE ORV_SAMPLES_DIR="${ORV_SAMPLES_DIR}")
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
   orv_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})

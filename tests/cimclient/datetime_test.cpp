@@ -52,16 +52,14 @@ TEST(DateTimeText, BadFormsAreRefused)
 {
     for (const char* text : {"", "2026120704131.000000+000", "20261207041311.000000+0000",
              "20261207041311,000000+000", "20261207041311.000000*000",
-             "20261307041311.000000+000", "20260007041311.000000+000",
-             "20260230041311.000000+000", "20230229041311.000000+000",
-             "20261200041311.000000+000", "20261207241311.000000+000",
-             "20261207046011.000000+000", "20261207041360.000000+000",
              "20261207041311.12*4**+000", "2026120704**11.000000+000",
              "20261207041311.000000+0a0", "20261207041311.000000+***",
              "2026120704131x.000000+000", "-0261207041311.000000+000",
-             "00000000240000.000000:000", "00000000006000.000000:000",
              "00000000000000.000000:001", "0000000000000*.000000:000",
-             "20261207041311.000000:000x", " 20261207041311.00000+000"})
+             "20261207041311.000000:000x", " 20261207041311.00000+000",
+             // Malformed and out of range at once: the form is checked first.
+             "20261307041311.000000+0a0", "00000000240000.000000:00x",
+             "2026130704**11.000000+000"})
     {
         EXPECT_THROW(CIMDateTime{String(text)}, InvalidDateTimeFormatException) << text;
     }
@@ -69,6 +67,68 @@ TEST(DateTimeText, BadFormsAreRefused)
     String s("20261207041311.000000+000");
     s[0] = Char16(0x0662);
     EXPECT_THROW(CIMDateTime{s}, InvalidDateTimeFormatException);
+}
+
+// Well-formed text with a field out of range: DateTimeOutOfRangeException with
+// OpenPegasus's message for the field (its text parser hands the fields to the
+// range check of setTimeStamp / setInterval), not InvalidDateTimeFormatException.
+TEST(DateTimeText, FieldsOutOfRangeAreOutOfRange)
+{
+    const struct
+    {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"20261307041311.000000+000", "DateTime is out of range : illegal month number"},
+        {"20260007041311.000000+000", "DateTime is out of range : illegal month number"},
+        {"20269907041311.000000-300", "DateTime is out of range : illegal month number"},
+        {"20261232041311.000000+000", "DateTime is out of range : illegal day number"},
+        {"20261200041311.000000+000", "DateTime is out of range : illegal day number"},
+        {"20260230041311.000000+000", "DateTime is out of range : illegal day number"},
+        {"20230229041311.000000+000", "DateTime is out of range : illegal day number"},
+        {"20260431041311.000000+000", "DateTime is out of range : illegal day number"},
+        {"20261207241311.000000+000", "DateTime is out of range : illegal hours number "},
+        {"20261207046011.000000+000", "DateTime is out of range : illegal minutes number "},
+        {"20261207041360.000000+000", "DateTime is out of range : illegal seconds number "},
+        // The first field out of range is the one reported, in the order year, month, day ...
+        {"20261332241311.000000+000", "DateTime is out of range : illegal month number"},
+        {"20261232996099.000000+000", "DateTime is out of range : illegal day number"},
+        // Fields before a wildcard are still checked; wildcarded ones are not.
+        {"202613********.******+000", "DateTime is out of range : illegal month number"},
+        {"2026120724****.******+000", "DateTime is out of range : illegal hours number "},
+        {"00000000240000.000000:000", "DateTime is out of range : illegal hours number "},
+        {"00000000006000.000000:000", "DateTime is out of range : illegal minutes number "},
+        {"00000000000060.000000:000", "DateTime is out of range : illegal seconds number "},
+        {"0000000024****.******:000", "DateTime is out of range : illegal hours number "},
+    };
+    for (const auto& c : cases)
+    {
+        try
+        {
+            CIMDateTime d{String(c.text)};
+            ADD_FAILURE() << c.text << " was accepted as " << str(d.toString());
+        }
+        catch (const DateTimeOutOfRangeException& e)
+        {
+            EXPECT_EQ(str(e.getMessage()), c.message) << c.text;
+        }
+        catch (const Exception& e)
+        {
+            ADD_FAILURE() << c.text << " threw another exception: " << str(e.getMessage());
+        }
+    }
+    // The same through set(), which leaves the value as it was.
+    CIMDateTime d(String("20261207041311.000000+000"));
+    EXPECT_THROW(d.set(String("20261307041311.000000+000")), DateTimeOutOfRangeException);
+    EXPECT_EQ(str(d.toString()), "20261207041311.000000+000");
+    // Limits that are in range.
+    for (const char* text : {"20240229235959.999999+000", "00000229000000.000000+000",
+             "20261231235959.999999-999", "99999999235959.999999:000"})
+    {
+        EXPECT_NO_THROW(CIMDateTime{String(text)}) << text;
+    }
+    // 1900 is not a leap year.
+    EXPECT_THROW(CIMDateTime{String("19000229000000.000000+000")}, DateTimeOutOfRangeException);
 }
 
 TEST(DateTimeText, FailedSetLeavesValueUnchanged)
@@ -113,6 +173,25 @@ TEST(DateTimeFields, ConstructedFromFields)
     EXPECT_THROW(CIMDateTime(2026, 2, 29, 0, 0, 0, 0, 6, 0), DateTimeOutOfRangeException);
     EXPECT_THROW(CIMDateTime(2026, 1, 1, 0, 0, 0, 0, 6, 1000), DateTimeOutOfRangeException);
     EXPECT_THROW(CIMDateTime(1, 24, 0, 0, 0, 6), DateTimeOutOfRangeException);
+    // The same messages as for text.
+    try
+    {
+        CIMDateTime(2026, 13, 1, 0, 0, 0, 0, 6, 0);
+        ADD_FAILURE() << "month 13 accepted";
+    }
+    catch (const DateTimeOutOfRangeException& e)
+    {
+        EXPECT_EQ(str(e.getMessage()), "DateTime is out of range : illegal month number");
+    }
+    try
+    {
+        CIMDateTime(2026, 1, 1, 0, 0, 0, 0, 6, 1000);
+        ADD_FAILURE() << "offset 1000 accepted";
+    }
+    catch (const DateTimeOutOfRangeException& e)
+    {
+        EXPECT_EQ(str(e.getMessage()), "DateTime is out of range : illegal utcOffset");
+    }
 }
 
 TEST(DateTimeCompare, OffsetsAndWildcards)

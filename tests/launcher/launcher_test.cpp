@@ -274,6 +274,33 @@ TEST_F(LauncherTest, TrailingSlashHomesAreUsedVerbatim) {
   EXPECT_EQ("", stderrText());
 }
 
+TEST_F(LauncherTest, RelativeHomesAreMadeAbsoluteAgainstTheStartDirectory) {
+  // ORV_HOME=orv/ BREVIN_HOME=brevin started from the folder that holds both: the
+  // launcher changes to BREVIN_HOME, yet the class path, the ext entries and every
+  // option name the homes below the start directory.
+  useAgent(ORV_AGENT_SAMPLE_JAR);
+  std::ofstream(fs::path(orvHome_) / "user" / "brevin" / "ext" / "x.jar").put('x');
+  runDir_ = fs::canonical(scratch_->path());
+  start(environment(std::string("orv/"), std::string("brevin")));
+  ASSERT_TRUE(waitForReport("main.returned"));
+  const AgentReport r = report();
+  const std::string h = (runDir_ / "brevin").string();
+  const std::string orv = (runDir_ / "orv").string() + "/";  // its trailing slash stays
+  const std::string config = orv + "/user/brevin";
+  EXPECT_EQ(config + "/classes:" + h + ":" + h + "/brevin.jar:" + h + "/orvmgmt.jar:" + h +
+                "/orvutil.jar:" + h + "/commons-logging.jar:" + h + "/wemble.jar:" + h +
+                "/orvbeep.jar:" + h + "/orvwbem.jar:" + h + "/drumet.jar:" + h +
+                "/api5821.jar:" + config + "/ext/x.jar:",
+            r.property("java.class.path"));
+  EXPECT_EQ(h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib",
+            r.property("java.library.path"));
+  EXPECT_EQ(h, r.property("brevin.home"));
+  EXPECT_EQ(config, r.property("com.zandor.retail.orv.mgmt.config.dir"));
+  EXPECT_EQ(h + "/mgmt_log.pro", r.property("java.util.logging.config.file"));
+  EXPECT_EQ(h, r.property("user.dir"));
+  EXPECT_EQ("", stderrText());
+}
+
 TEST_F(LauncherTest, NonexistentBrevinHomeWarnsAndStillCreatesTheVm) {
   // With no BREVIN_HOME on disk the agent can only come from the configuration
   // directory's classes folder, and it writes its report where the launcher was started.

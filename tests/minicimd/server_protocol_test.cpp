@@ -21,7 +21,7 @@ std::string readFile(const std::string& p) {
     return ss.str();
 }
 
-std::string samples() { return std::string(ORV_SHARED_DIR) + "/cimxml-samples/"; }
+std::string samples() { return std::string(ORV_SAMPLES_DIR) + "/"; }
 
 // White space inside tags and runs of blanks differ between servers without meaning anything.
 std::string normalize(const std::string& xml) {

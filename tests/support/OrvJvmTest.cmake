@@ -8,6 +8,8 @@
 #   ALLOW_LOCAL_REF_CAPACITY  the notes "WARNING: JNI local refs: N, exceeds capacity: M"
 #   ALLOW_EXCEPTION_PENDING   "WARNING in native method: JNI call made with exception pending"
 #   ALLOW regex...            further lines the suite allows
+# A run whose cases were all skipped (GTEST_SKIP) is reported by CTest as skipped, for
+# both tests (see OrvTestSkips.cmake).
 set(ORV_JNI_CHECK_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/jni_check.cmake" CACHE INTERNAL "")
 
 function(orv_add_jvm_test)
@@ -59,13 +61,17 @@ function(orv_add_jvm_test)
   # The command and allow-list go through a generated file: lists and regular expressions
   # survive that unharmed, which a -D argument on the cmake command line would not.
   set(checked ${cmd} "--orv-jvm-option=-Xcheck:jni")
-  set(run_text "set(ORV_COMMAND [==[${checked}]==])\nset(ORV_ALLOW [==[${allow}]==])\n")
+  set(run_text "set(ORV_COMMAND [==[${checked}]==])\nset(ORV_ALLOW [==[${allow}]==])\nset(ORV_SKIP_RETURN_CODE ${ORV_SKIP_RETURN_CODE})\nset(ORV_SKIPPED [==[${ORV_JNI_CHECK_SKIPPED}]==])\n")
   set(run_file "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.checkjni.cmake")
   file(GENERATE OUTPUT "${run_file}" CONTENT "${run_text}")
   add_test(NAME ${T_NAME}.checkjni
            COMMAND ${CMAKE_COMMAND} "-DRUN_FILE=${run_file}" -P "${ORV_JNI_CHECK_SCRIPT}")
 
   set_tests_properties(${T_NAME} ${T_NAME}.checkjni PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # A run whose cases were all skipped is reported as skipped (OrvTestSkips.cmake).
+  set_tests_properties(${T_NAME} PROPERTIES SKIP_RETURN_CODE ${ORV_SKIP_RETURN_CODE})
+  set_tests_properties(${T_NAME}.checkjni PROPERTIES
+                       SKIP_REGULAR_EXPRESSION "${ORV_JNI_CHECK_SKIPPED}")
   if(T_LABELS)
     set_tests_properties(${T_NAME} ${T_NAME}.checkjni PROPERTIES LABELS "${T_LABELS}")
   endif()

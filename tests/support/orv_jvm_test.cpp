@@ -1,4 +1,5 @@
 #include "orv_jvm_test.h"
+#include "orv_test_skip.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +86,7 @@ int RunJvmTests(int argc, char** argv) {
   g_settings = TakeJvmSettings(&argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new JvmEnvironment);  // gtest owns it
-  return RUN_ALL_TESTS();
+  return SkipAwareExitCode(RUN_ALL_TESTS());
 }
 
 JavaVM* Vm() {

@@ -26,7 +26,8 @@ struct JvmSettings {
 // Strips the --orv-* arguments from argv (so GoogleTest never sees them) and returns them.
 JvmSettings TakeJvmSettings(int* argc, char** argv);
 
-// Initialises GoogleTest, creates the JVM before the first test and runs all tests.
+// Initialises GoogleTest, creates the JVM before the first test and runs all tests.  Returns
+// orvtest::kSkipReturnCode (orv_test_skip.h) when every case was skipped.
 int RunJvmTests(int argc, char** argv);
 
 // The test binary's JVM and the JNIEnv of the main thread (tests run on it).  Both abort the

@@ -4,6 +4,10 @@
 // A field may be all '*' when it is not significant; every field after a
 // wildcarded one must then be wildcarded too.  Microseconds may be wildcarded
 // from any digit on.
+// Text that does not have this form throws InvalidDateTimeFormatException; text
+// of this form whose fields are out of range (month 13, day 32, hour 24 ...)
+// goes through the same range check as the constructors from fields and throws
+// DateTimeOutOfRangeException, with OpenPegasus's message for that field.
 #include <Pegasus/Common/CIMDateTime.h>
 #include <Pegasus/Common/Exception.h>
 #include <cstdio>
@@ -66,6 +70,52 @@ void civilFromDays(Sint64 z, Uint32& year, Uint32& month, Uint32& day)
 [[noreturn]] void badFormat()
 {
     throw InvalidDateTimeFormatException();
+}
+
+// The range checks of a timestamp's and an interval's fields, in OpenPegasus's
+// order and with its messages (trailing blanks included, as its clients see them).
+// Wildcarded fields are checked as the values the parser gives them (0, or 1
+// for a month or day).
+void checkTimeStampFields(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Uint32 minutes,
+    Uint32 seconds, Uint32 microseconds, Uint32 numSignificantMicrosecondDigits, Sint32 utcOffset)
+{
+    if (year > kMaxYear)
+        throw DateTimeOutOfRangeException("year is greater than 9999");
+    if (month < 1 || month > 12)
+        throw DateTimeOutOfRangeException("illegal month number");
+    if (day < 1 || day > daysInMonth(year, month))
+        throw DateTimeOutOfRangeException("illegal day number");
+    if (hours > 23)
+        throw DateTimeOutOfRangeException("illegal hours number ");
+    if (minutes > 59)
+        throw DateTimeOutOfRangeException("illegal minutes number ");
+    if (seconds > 59)
+        throw DateTimeOutOfRangeException("illegal seconds number ");
+    if (numSignificantMicrosecondDigits > 6)
+        throw DateTimeOutOfRangeException(
+            "bad numSignificantMicrosecondDigits (must fall between 0 and 6)");
+    if (microseconds >= kSecond)
+        throw DateTimeOutOfRangeException("microseconds number must be less than 999999");
+    if (utcOffset > Sint32(kMaxUtcOffset) || utcOffset < -Sint32(kMaxUtcOffset))
+        throw DateTimeOutOfRangeException("illegal utcOffset");
+}
+
+void checkIntervalFields(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 seconds,
+    Uint32 microseconds, Uint32 numSignificantMicrosecondDigits)
+{
+    if (days > kMaxIntervalDays)
+        throw DateTimeOutOfRangeException("illegal days number (must be less than 100000000");
+    if (hours > 23)
+        throw DateTimeOutOfRangeException("illegal hours number ");
+    if (minutes > 59)
+        throw DateTimeOutOfRangeException("illegal minutes number ");
+    if (seconds > 59)
+        throw DateTimeOutOfRangeException("illegal seconds number ");
+    if (numSignificantMicrosecondDigits > 6)
+        throw DateTimeOutOfRangeException(
+            "bad numSignificantMicrosecondDigits (must fall between 0 and 6)");
+    if (microseconds >= kSecond)
+        throw DateTimeOutOfRangeException("microseconds number must be less than 999999");
 }
 
 // Reads a field of n digits at s[pos], or n '*' when wildcards are allowed
@@ -212,11 +262,8 @@ CIMDateTime::CIMDateTime(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Ui
     Sint32 utcOffset)
     : CIMDateTime()
 {
-    if (year > kMaxYear || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
-        hours > 23 || minutes > 59 || seconds > 59 || microseconds >= kSecond ||
-        numSignificantMicrosecondDigits > 6 || utcOffset > Sint32(kMaxUtcOffset) ||
-        utcOffset < -Sint32(kMaxUtcOffset))
-        throw DateTimeOutOfRangeException("timestamp field out of range");
+    checkTimeStampFields(year, month, day, hours, minutes, seconds, microseconds,
+        numSignificantMicrosecondDigits, utcOffset);
     _usec = Uint64(daysFromCivil(year, month, day)) * kDay + hours * kHour + minutes * kMinute +
             seconds * kSecond + microseconds;
     _utcOffset = utcOffset;
@@ -233,9 +280,8 @@ CIMDateTime::CIMDateTime(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 secon
     Uint32 microseconds, Uint32 numSignificantMicrosecondDigits)
     : CIMDateTime()
 {
-    if (days > kMaxIntervalDays || hours > 23 || minutes > 59 || seconds > 59 ||
-        microseconds >= kSecond || numSignificantMicrosecondDigits > 6)
-        throw DateTimeOutOfRangeException("interval field out of range");
+    checkIntervalFields(days, hours, minutes, seconds, microseconds,
+        numSignificantMicrosecondDigits);
     _numWildcards = Uint16(6 - numSignificantMicrosecondDigits);
     Uint64 scale = 1;
     for (Uint16 i = 0; i < _numWildcards; i++)
@@ -292,8 +338,7 @@ void CIMDateTime::set(const String& str)
             numWild = microWild;
         if (Uint16(s[22]) != '0' || Uint16(s[23]) != '0' || Uint16(s[24]) != '0')
             badFormat();
-        if (hours > 23 || minutes > 59 || seconds > 59)
-            badFormat();
+        checkIntervalFields(days, hours, minutes, seconds, micro, 6);
         usec = days * kDay + hours * kHour + minutes * kMinute + seconds * kSecond + micro;
     }
     else if (sign == '+' || sign == '-')
@@ -329,12 +374,10 @@ void CIMDateTime::set(const String& str)
             month = 1;
         if (numWild >= kWildDay)
             day = 1;
-        if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hours > 23 ||
-            minutes > 59 || seconds > 59)
-            badFormat();
+        offset = sign == '-' ? -Sint32(utc) : Sint32(utc);
+        checkTimeStampFields(year, month, day, hours, minutes, seconds, micro, 6, offset);
         usec = Uint64(daysFromCivil(year, month, day)) * kDay + hours * kHour + minutes * kMinute +
                seconds * kSecond + micro;
-        offset = sign == '-' ? -Sint32(utc) : Sint32(utc);
     }
     else
     {

@@ -11,7 +11,10 @@ import javax.wbem.client.CIMImpl;
 /**
  * The Java side of the bridge: the object path parser of javax.wbem.cim and
  * the natives of CIMImpl that need no server (libcimbridge loaded for real).
- * Run with CIM_LOCAL_SOCKET pointing where no server listens.
+ * Run with CIM_LOCAL_SOCKET pointing where no server listens.  With
+ * --server-may-run (the bridge built against an installed OpenPegasus, whose
+ * connectLocal ignores CIM_LOCAL_SOCKET and may reach the machine's own
+ * server) the check that a setup without a server gives 0 is skipped.
  */
 public final class BridgeJavaTest {
     private static final List<String> failures = new ArrayList<>();
@@ -77,7 +80,7 @@ public final class BridgeJavaTest {
         }
     }
 
-    private static void nativesWithoutServer() {
+    private static void nativesWithoutServer(boolean serverMayRun) {
         CIMImpl impl = new CIMImpl();
         same("", impl.getLastError(), "no last error yet");
         same("2.4.6040", impl.getVersion(), "version");
@@ -91,8 +94,12 @@ public final class BridgeJavaTest {
         check(!impl.getLastError().isEmpty() && !impl.getLastError().contains("getNameSpace"),
               "reason for a rejected name: " + impl.getLastError());
 
-        same(0, impl.setup(new CIMNameSpace("", "root/cimv2")), "setup without a server");
-        check(!impl.getLastError().isEmpty(), "reason for no server: " + impl.getLastError());
+        if (serverMayRun) {
+            System.out.println("SKIPPED: setup without a server (connectLocal may reach the machine's own CIM server)");
+        } else {
+            same(0, impl.setup(new CIMNameSpace("", "root/cimv2")), "setup without a server");
+            check(!impl.getLastError().isEmpty(), "reason for no server: " + impl.getLastError());
+        }
 
         same(0, impl.tearDown(1), "tearDown of an unknown handle");
         same(0, impl.tearDown(1), "tearDown again");
@@ -113,7 +120,7 @@ public final class BridgeJavaTest {
         pathParser();
         if (args.length > 0 && args[0].equals("--natives")) {
             CIMImpl.loadLibrary();
-            nativesWithoutServer();
+            nativesWithoutServer(args.length > 1 && args[1].equals("--server-may-run"));
         }
         System.out.println(checks + " checks, " + failures.size() + " failed");
         System.exit(failures.isEmpty() ? 0 : 1);

@@ -15,7 +15,7 @@ public:
     // The zero interval "00000000000000.000000:000".
     CIMDateTime();
     CIMDateTime(const CIMDateTime& x);
-    CIMDateTime(const String& str);   // InvalidDateTimeFormatException
+    CIMDateTime(const String& str);   // InvalidDateTimeFormatException, DateTimeOutOfRangeException
     // Microseconds since 0000-01-01 00:00:00 UTC, or the length of an interval.
     // DateTimeOutOfRangeException beyond year 9999 / 99999999 days.
     CIMDateTime(Uint64 usec, Boolean isInterval);
@@ -32,7 +32,7 @@ public:
 
     CIMDateTime& operator=(const CIMDateTime& x);
     void clear();
-    void set(const String& str);      // InvalidDateTimeFormatException
+    void set(const String& str);      // InvalidDateTimeFormatException (malformed), DateTimeOutOfRangeException (field out of range)
 
     String toString() const;
     // Timestamps: microseconds since 0000-01-01 00:00:00 UTC (the UTC offset applied);
