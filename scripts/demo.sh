@@ -41,8 +41,10 @@ log="$brevin_home/launcher.log"
 socket="$orv_home/cimxml.socket"
 server_log="$orv_home/minicimd.log"
 echo "demo: starting minicimd on $socket (local authentication on)"
+share="$brevin_home/share/minicimd"
 "$brevin_home/bin/minicimd" --socket "$socket" --local-auth \
-  --namespace root/cimv2 --mof "$brevin_home/share/minicimd/minicimd-test.mof" >"$server_log" 2>&1 &
+  --namespace root/cimv2 --mof "$share/dmtf-2.41-subset" --mof "$share/orv-demo.mof" \
+  --namespace root/test --mof "$share/minicimd-test.mof" >"$server_log" 2>&1 &
 server_pid=$!
 for ((i = 0; i < start_ceiling * 10; i++)); do
   [ -S "$socket" ] && break
@@ -70,8 +72,15 @@ echo "demo: the agent runs inside the launcher (pid $launcher_pid) and saw:"
 grep -E '^(pid|main\.args)=|^property\.(java\.vm\.name|java\.version|brevin\.home|com\.zandor\.retail\.orv\.mgmt\.(deviceId|config\.dir)|java\.library\.path)=' "$report" |
   sed 's/^/    /'
 echo "    JVM options: $(grep -c '^input\.arg=' "$report") given besides the class path"
-echo "demo: the native libraries told the agent:"
-grep -E '^tour\.' "$report" | sed 's/^tour\./    /'
+echo "demo: what the agent asked the native libraries, and what came back:"
+grep '^tour\.step=' "$report" | cut -d= -f2- |
+  awk -F'|' '{ printf "    %-28s %s\n    %-28s -> %s  (%.3f ms)\n", $1, $2, "", $3, $4 / 1000 }'
+echo "demo: the bridge's trace of one getInstance (first lines):"
+grep '^tour\.trace=' "$report" | cut -d= -f2- | head -6 | sed 's/^/    /'
+if grep -q '^tour\.failed=' "$report"; then
+  echo "demo: steps that went wrong:"
+  grep '^tour\.failed=' "$report" | cut -d= -f2- | sed 's/^/    /'
+fi
 
 echo "demo: sending SIGTERM"
 stopped_at=${EPOCHREALTIME/./}
@@ -101,9 +110,16 @@ kill -TERM "$server_pid"
 wait "$server_pid" || fail "minicimd did not stop cleanly"
 server_pid=
 
-grep -qx 'tour.netmask.127.0.0.1=255.0.0.0' "$report" || fail "netinfo gave no loopback mask"
-grep -q '^tour.cim.connected=' "$report" || fail "the CIM bridge did not connect"
-grep -qx 'tour.cim.teardown=0' "$report" || fail "the CIM connection was not torn down"
+! grep -q '^tour\.failed=' "$report" || fail "a step of the tour went wrong"
+for step in netinfo.mask netinfo.mac cim.version cim.setup cim.enumerateClassNames cim.enumerateInstanceNames \
+  cim.getInstance cim.getClass cim.getProperty cim.getProperties cim.setProperty cim.createInstance \
+  cim.deleteInstance cim.toggleNativeTrace cim.teardown cim.invokeMethod; do
+  grep -q "^tour\.step=$step|" "$report" || fail "the tour has no step $step"
+done
+grep -q '^tour\.step=netinfo\.mask|.*|255\.0\.0\.0|' "$report" || fail "netinfo gave no loopback mask"
+grep -q '^tour\.step=cim\.setProperty|.*|Card reader link|' "$report" || fail "setProperty did not read back"
+grep -q '^tour\.step=cim\.invokeMethod|.*|callback: code 0, result hello from the till' "$report" ||
+  fail "invokeMethod's callback did not bring the result"
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ "$(grep -c '^event=' "$report")" -eq 1 ] || fail "expected exactly one service event"
 grep -qx 'event=1' "$report" || fail "the shutdown event (1) was not relayed"

@@ -1,58 +1,227 @@
 package com.zandor.retail.orv.mgmt.svc;
 
 import com.zandor.retail.orv.mgmt.util.SystemActions;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Vector;
+import javax.wbem.cim.CIMArgument;
+import javax.wbem.cim.CIMClass;
+import javax.wbem.cim.CIMDataType;
+import javax.wbem.cim.CIMInstance;
 import javax.wbem.cim.CIMNameSpace;
+import javax.wbem.cim.CIMObjectPath;
+import javax.wbem.cim.CIMProperty;
+import javax.wbem.cim.CIMValue;
 import javax.wbem.client.CIMImpl;
 
 /**
- * What the demo shows of the native libraries from inside the agent: the network
- * facts of the loopback interface (netinfo) and a connection to the local CIM
- * server (cimbridge). Each result is one "tour." line of the agent's report.
- * Started only when ORV_AGENT_TOUR is set, so the launcher's own tests see
- * nothing of it; halting or rebooting is never part of the tour.
+ * What the demo shows of the native libraries from inside the agent: every
+ * native of the CIM bridge against the local CIM server, and the network facts
+ * of the loopback interface. Each call is one "tour.step" line of the agent's
+ * report (name, what was asked, what came back, microseconds); a call that went
+ * wrong is a "tour.failed" line. Started only when ORV_AGENT_TOUR is set, so the
+ * launcher's own tests see nothing of it; halting or rebooting is never part of it.
  */
 public final class AgentTour {
     private static final String LOOPBACK = "127.0.0.1";
+    private static final String STORE_NAMESPACE = "root/cimv2";
+    private static final String METHODS_NAMESPACE = "root/test";
+    private static final long NANOS_PER_MICRO = 1000;
+
+    private static final CIMImpl cim = new CIMImpl();
 
     private AgentTour() {
     }
 
-    public static void run() {
-        networkFacts();
-        cimConnection();
+    /** One call of the tour: what it gives back, as text; an exception fails the step. */
+    private interface Call {
+        String run() throws Exception;
     }
 
-    private static void networkFacts() {
+    private static void step(String name, String asked, Call call) {
+        long start = System.nanoTime();
         try {
-            AgentReport.append("tour.netmask." + LOOPBACK + "=" + SystemActions.getNetworkMask(LOOPBACK));
-            byte[] mac = SystemActions.getMACAddress(LOOPBACK);
-            StringBuilder text = new StringBuilder();
-            for (byte b : mac) {
-                if (text.length() > 0) {
-                    text.append(':');
-                }
-                text.append(String.format("%02x", b & 0xff));
-            }
-            AgentReport.append("tour.mac." + LOOPBACK + "=" + text);
-        } catch (RuntimeException | LinkageError e) {
-            AgentReport.append("tour.netinfo.failed=" + e);
+            String got = call.run();
+            long micros = (System.nanoTime() - start) / NANOS_PER_MICRO;
+            AgentReport.append("tour.step=" + name + "|" + asked + "|" + got + "|" + micros);
+        } catch (Exception | LinkageError e) {
+            AgentReport.append("tour.failed=" + name + ": " + e);
         }
     }
 
-    private static void cimConnection() {
+    /** The status of a CIM call, or a failure with its last error. */
+    private static int ok(int rc, String what) {
+        if (rc != 0) {
+            throw new IllegalStateException(what + " gave 0x" + Integer.toHexString(rc) + ": " + cim.getLastError());
+        }
+        return rc;
+    }
+
+    public static void run() {
+        step("netinfo.mask", "getNetworkMask(" + LOOPBACK + ")", () -> SystemActions.getNetworkMask(LOOPBACK));
+        step("netinfo.mac", "getMACAddress(" + LOOPBACK + ")", () -> hex(SystemActions.getMACAddress(LOOPBACK)));
         try {
             CIMImpl.loadLibrary();
-            CIMImpl cim = new CIMImpl();
-            AgentReport.append("tour.cim.impl=" + CIMImpl.getImplName() + " " + cim.getVersion());
-            int handle = cim.setup(new CIMNameSpace("localhost", CIMNameSpace.DEFAULT_NAMESPACE));
-            if (handle == 0) {
-                AgentReport.append("tour.cim.setup.failed=" + cim.getLastError());
-                return;
-            }
-            AgentReport.append("tour.cim.connected=" + CIMNameSpace.DEFAULT_NAMESPACE + " handle " + handle);
-            AgentReport.append("tour.cim.teardown=" + cim.tearDown(handle));
-        } catch (RuntimeException | LinkageError e) {
-            AgentReport.append("tour.cim.failed=" + e);
+        } catch (LinkageError e) {
+            AgentReport.append("tour.failed=cimbridge: " + e);
+            return;
         }
+        step("cim.version", "getVersion, getImplName", () -> cim.getVersion() + ", " + CIMImpl.getImplName());
+        int[] handle = {0};
+        step("cim.setup", "setup(" + STORE_NAMESPACE + ")", () -> {
+            handle[0] = cim.setup(new CIMNameSpace("localhost", STORE_NAMESPACE));
+            if (handle[0] == 0) throw new IllegalStateException(cim.getLastError());
+            return "handle " + handle[0];
+        });
+        if (handle[0] == 0) {
+            return;
+        }
+        store(handle[0]);
+        trace(handle[0]);
+        step("cim.teardown", "tearDown(" + handle[0] + ")", () -> String.valueOf(cim.tearDown(handle[0])));
+        methods();
+    }
+
+    private static CIMObjectPath className(String name) {
+        CIMObjectPath p = new CIMObjectPath();
+        p.setObjectName(name);
+        return p;
+    }
+
+    private static CIMObjectPath port(String deviceId) {
+        CIMObjectPath p = new CIMObjectPath("CIM_EthernetPort");
+        p.addKey("CreationClassName", new CIMValue("CIM_EthernetPort", new CIMDataType(CIMDataType.STRING)));
+        p.addKey("DeviceID", new CIMValue(deviceId, new CIMDataType(CIMDataType.STRING)));
+        p.addKey("SystemCreationClassName", new CIMValue("CIM_ComputerSystem", new CIMDataType(CIMDataType.STRING)));
+        p.addKey("SystemName", new CIMValue("till-07", new CIMDataType(CIMDataType.STRING)));
+        return p;
+    }
+
+    private static void store(int h) {
+        step("cim.enumerateClassNames", "subclasses of CIM_LogicalDevice, deep", () -> {
+            Vector<Object> names = new Vector<>();
+            ok(cim.enumerateClassNames(h, names, className("CIM_LogicalDevice"), true), "enumerateClassNames");
+            return names.toString();
+        });
+        step("cim.enumerateInstanceNames", "the till's network ports", () -> {
+            Vector<Object> paths = new Vector<>();
+            ok(cim.enumerateInstanceNames(h, paths, className("CIM_EthernetPort")), "enumerateInstanceNames");
+            return paths.size() + " ports";
+        });
+        step("cim.getInstance", "port eth0", () -> {
+            CIMInstance inst = new CIMInstance();
+            ok(cim.getInstance(h, inst, port("eth0")), "getInstance");
+            return inst.getClassName() + " " + value(inst, "ElementName") + ", " + inst.getProperties().size()
+                + " properties, Speed " + value(inst, "Speed");
+        });
+        step("cim.getClass", "class CIM_OperatingSystem", () -> {
+            CIMClass cls = new CIMClass();
+            ok(cim.getClass(h, cls, className("CIM_OperatingSystem"), false, true, true), "getClass");
+            return cls.getProperties().size() + " properties, " + cls.getMethods().size() + " methods";
+        });
+        step("cim.getProperty", "eth1 PermanentAddress", () -> {
+            CIMValue v = new CIMValue(null);
+            ok(cim.getProperty(h, v, port("eth1"), "PermanentAddress"), "getProperty");
+            return String.valueOf(v.getValue());
+        });
+        step("cim.getProperties", "eth1 Speed, FullDuplex", () -> {
+            Vector<Object> props = new Vector<>();
+            ok(cim.getProperties(h, props, port("eth1"), new String[] {"Speed", "FullDuplex"}), "getProperties");
+            List<String> out = new ArrayList<>();
+            for (Object o : props) out.add(((CIMProperty) o).getName() + "=" + ((CIMProperty) o).getValue());
+            return String.join(", ", out);
+        });
+        step("cim.setProperty", "eth1 ElementName, read back", () -> {
+            ok(cim.setProperty(h, port("eth1"), "ElementName",
+                               new CIMValue("Card reader link", new CIMDataType(CIMDataType.STRING))), "setProperty");
+            CIMValue v = new CIMValue(null);
+            ok(cim.getProperty(h, v, port("eth1"), "ElementName"), "getProperty");
+            return String.valueOf(v.getValue());
+        });
+        step("cim.createInstance", "port eth9", () -> {
+            CIMInstance inst = new CIMInstance();
+            inst.setClassName("CIM_EthernetPort");
+            for (Object key : port("eth9").getKeys()) {
+                CIMProperty k = (CIMProperty) key;
+                inst.setProperty(k.getName(), k.getValue());
+            }
+            inst.setProperty("ElementName", new CIMValue("Spare port", new CIMDataType(CIMDataType.STRING)));
+            CIMObjectPath created = new CIMObjectPath();
+            ok(cim.createInstance(h, created, port("eth9"), inst), "createInstance");
+            return created.toString();
+        });
+        step("cim.deleteInstance", "port eth9", () -> {
+            ok(cim.deleteInstance(h, port("eth9")), "deleteInstance");
+            Vector<Object> paths = new Vector<>();
+            ok(cim.enumerateInstanceNames(h, paths, className("CIM_EthernetPort")), "enumerateInstanceNames");
+            return paths.size() + " ports left";
+        });
+    }
+
+    /** Receives the outcome of invokeMethod. */
+    public static final class Completion {
+        String outcome = "no callback";
+
+        public void methodCallCompleted(int code, CIMValue result, CIMArgument[] outputs, String unused) {
+            outcome = "callback: code " + code + ", result " + result + ", " + (outputs == null ? 0 : outputs.length)
+                + " output arguments";
+        }
+    }
+
+    private static void methods() {
+        step("cim.invokeMethod", "Test_Methods.Echo(Text) in " + METHODS_NAMESPACE, () -> {
+            int h = cim.setup(new CIMNameSpace("localhost", METHODS_NAMESPACE));
+            if (h == 0) throw new IllegalStateException(cim.getLastError());
+            try {
+                CIMObjectPath target = new CIMObjectPath("Test_Methods");
+                target.addKey("Name", new CIMValue("m", new CIMDataType(CIMDataType.STRING)));
+                Completion completion = new Completion();
+                CIMArgument[] args = {new CIMArgument("Text",
+                                                      new CIMValue("hello from the till", new CIMDataType(CIMDataType.STRING)))};
+                ok(cim.invokeMethod(h, target, "Echo", args, completion), "invokeMethod");
+                return completion.outcome;
+            } finally {
+                cim.tearDown(h);
+            }
+        });
+    }
+
+    private static void trace(int h) {
+        step("cim.toggleNativeTrace", "trace one getInstance", () -> {
+            Path file = Paths.get(System.getenv("ORV_HOME"), "orvlogs", "brevincimtrc.log");
+            Files.createDirectories(file.getParent());
+            int before = Files.exists(file) ? Files.readAllLines(file, StandardCharsets.UTF_8).size() : 0;
+            cim.toggleNativeTrace(true);
+            try {
+                ok(cim.getInstance(h, new CIMInstance(), port("eth0")), "getInstance");
+            } finally {
+                cim.toggleNativeTrace(false);
+            }
+            List<String> lines = Files.readAllLines(file, StandardCharsets.UTF_8);
+            for (String line : lines.subList(before, lines.size())) {
+                AgentReport.append("tour.trace=" + line);
+            }
+            return (lines.size() - before) + " lines in " + file;
+        });
+    }
+
+    private static Object value(CIMInstance inst, String name) {
+        CIMProperty p = inst.getProperty(name);
+        return p == null || p.getValue() == null ? null : p.getValue().getValue();
+    }
+
+    private static String hex(byte[] mac) {
+        StringBuilder text = new StringBuilder();
+        for (byte b : mac) {
+            if (text.length() > 0) {
+                text.append(':');
+            }
+            text.append(String.format("%02x", b & 0xff));
+        }
+        return text.toString();
     }
 }
