@@ -1380,10 +1380,11 @@ void WbemIndicationConsumer::consumeIndication(const Pegasus::OperationContext&,
     }
 }
 
-// Test entry (not a CIMImpl native): gives a connection a listener on the
-// port and a consumer that forwards to `target`.  False when the handle has
-// no connection, the connection has one already, or the listener cannot start.
-[[maybe_unused]] bool attachIndicationListener(JNIEnv* env, jint handle, jobject target, Pegasus::Uint32 port)
+// Gives a connection a listener on the port and a consumer that forwards to
+// `target` (for the demo and the tests; no CIMImpl native does this).  False
+// when the handle has no connection, the connection has one already, or the
+// listener cannot start.
+bool attachIndicationListener(JNIEnv* env, jint handle, jobject target, Pegasus::Uint32 port)
 {
     JavaVM* jvm = nullptr;
     if (env->GetJavaVM(&jvm) != JNI_OK) {
@@ -1835,6 +1836,23 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_addExtrinsicIndicationClas
 JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_removeIndicationClass(JNIEnv*, jobject, jint, jstring)
 {
     return 0;
+}
+
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMIndicationHook_attachListener(JNIEnv* env, jclass, jint handle,
+                                                                             jobject target, jint port)
+{
+    try {
+        if (target == nullptr || port < 0 || !attachIndicationListener(env, handle, target, static_cast<Pegasus::Uint32>(port))) {
+            return 0;
+        }
+        PegasusLockGuard lock;
+        WbemServices* services = lock.locked() ? getServices(env, nullptr, handle) : nullptr;
+        return services != nullptr && services->m_listener != nullptr
+                   ? static_cast<jint>(services->m_listener->getPortNumber())
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 }  // extern "C"
