@@ -392,6 +392,14 @@ void IndicationService::run() {
             d = std::move(queue_.front());
             queue_.pop_front();
         }
+        auto failed = failedUntil_.find(d.port);
+        if (failed != failedUntil_.end()) {
+            if (std::chrono::steady_clock::now() < failed->second) {
+                if (verbose_) logLine("indication dropped: " + d.destination + " failed a moment ago");
+                continue;
+            }
+            failedUntil_.erase(failed);
+        }
         orv::cimxml::ExportRequest req;
         req.messageId = std::to_string(d.port) + "-" + instanceString(d.indication, "IndicationIdentifier");
         orv::cimxml::ExportParamValue p;
@@ -436,7 +444,10 @@ void IndicationService::run() {
         std::string what = instanceString(d.indication, "IndicationIdentifier") + " (" +
                            str(d.indication.getClassName()) + ") to " + d.destination;
         if (rc != CURLE_OK) {
-            if (!abort_) logLine("indication " + what + " not delivered: " + curl_easy_strerror(rc));
+            if (abort_) break;
+            logLine("indication " + what + " not delivered: " + curl_easy_strerror(rc) + "; more for it are dropped for " +
+                    std::to_string(kFailedListenerPauseMs) + " ms");
+            failedUntil_[d.port] = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFailedListenerPauseMs);
             continue;
         }
         if (status != 200) {

@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <chrono>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +30,9 @@ public:
     static constexpr size_t kMaxQueuedDeliveries = 1024;
     // The longest one delivery (connect, send, answer) may take.
     static constexpr long kDeliveryTimeoutMs = 3000;
+    // After a failed delivery, what is queued for the same listener in this
+    // time is dropped, so that one dead listener does not delay the others.
+    static constexpr long kFailedListenerPauseMs = 10000;
 
     // The schema built into the binary (minicimd-interop.mof), for the interop namespace.
     static const char* interopSchema();
@@ -75,6 +80,8 @@ private:
     unsigned long long sequence_ = 0;
     std::thread thread_;
     std::atomic<bool> abort_{false};  // ends a delivery under way at stop
+    // Delivery thread only: listener port -> until when it is skipped.
+    std::map<int, std::chrono::steady_clock::time_point> failedUntil_;
 };
 
 }  // namespace minicimd
