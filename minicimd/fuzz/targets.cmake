@@ -15,5 +15,6 @@ orv_fuzz_target(mof
 orv_fuzz_target(cimxml_request
   SOURCES ${_minicimd_dir}/fuzz/fuzz_cimxml_request.cpp ${_minicimd_front}
           ${_minicimd_dir}/server/CimHandler.cpp ${_minicimd_dir}/server/TestProviders.cpp
-  INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/src
-  LIBS -lexpat)
+          ${_minicimd_dir}/server/Indications.cpp
+  INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/src ${PROJECT_BINARY_DIR}/minicimd/generated
+  LIBS -lexpat -lcurl)

@@ -837,4 +837,11 @@ size_t Repository::instanceCount(const std::string& ns) const {
     return nsOrThrow(ns).instanceTotal;
 }
 
+bool Repository::classIsA(const std::string& ns, const std::string& className, const std::string& base) const {
+    std::shared_lock<std::shared_mutex> lock(mu_);
+    auto it = namespaces_.find(lowerName(normalizeNs(ns)));
+    if (it == namespaces_.end() || !it->second.classes.count(lowerName(base))) return false;
+    return isSubclassOf(it->second, className, base);
+}
+
 }  // namespace minicimd

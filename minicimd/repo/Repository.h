@@ -84,6 +84,8 @@ public:
                      const Pegasus::CIMValue& v, bool typed);
 
     size_t instanceCount(const std::string& ns) const;
+    // `className` is `base` or one of its subclasses; false when either is unknown.
+    bool classIsA(const std::string& ns, const std::string& className, const std::string& base) const;
 
     // Names of the key properties of a resolved class, in property order.
     static std::vector<std::string> keyNamesOf(const Pegasus::CIMConstClass& cls);

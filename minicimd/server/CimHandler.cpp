@@ -1,6 +1,7 @@
 #include "server/CimHandler.h"
 
 #include "CimXml/CimXml.h"
+#include "server/Indications.h"
 
 #include <Pegasus/Common/CIMParameter.h>
 #include <Pegasus/Common/CIMProperty.h>
@@ -239,6 +240,14 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
             Call c(creq);
             const std::string ns = c.ns();
             if (!repo.hasNamespace(ns)) throw CimError(kCimInvalidNamespace, ns);
+            // A change in place, with the instance before and after for the indication.
+            auto modifyNotifying = [&](const CIMObjectPath& path, auto change) {
+                if (!indications_) return change();
+                indications_->prepareModify(ns, path);
+                CIMInstance before = repo.getInstance(ns, path);
+                change();
+                indications_->modified(ns, before, repo.getInstance(ns, path));
+            };
             if (method == "GetClass") {
                 c.allow({"ClassName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
                 OutputOptions o;
@@ -333,13 +342,24 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 const IParamValue* p = c.param("NewInstance");
                 if (!p) throw CimError(kCimInvalidParameter, "missing parameter NewInstance");
                 if (p->kind != IParamValue::Kind::Instance) throw CimError(kCimInvalidParameter, "NewInstance must be an INSTANCE");
-                CIMObjectPath path = repo_->createInstance(ns, str(p->instance.getClassName()), givenProperties(p->instance));
+                std::string className = str(p->instance.getClassName());
+                std::vector<GivenProperty> props = givenProperties(p->instance);
+                if (indications_) indications_->prepareCreate(ns, className, props);
+                CIMObjectPath path = repo_->createInstance(ns, className, props);
+                if (indications_) indications_->created(ns, repo.getInstance(ns, path));
                 resp.hasReturnValue = true;
                 resp.kind = K::InstanceNames;
                 resp.instanceNames.append(path);
             } else if (method == "DeleteInstance") {
                 c.allow({"InstanceName"});
-                repo_->deleteInstance(ns, c.instanceName("InstanceName"));
+                CIMObjectPath path = c.instanceName("InstanceName");
+                if (indications_) {
+                    CIMInstance gone = repo.getInstance(ns, path);
+                    repo_->deleteInstance(ns, path);
+                    indications_->deleted(ns, gone);
+                } else {
+                    repo_->deleteInstance(ns, path);
+                }
             } else if (method == "ModifyInstance") {
                 c.allow({"ModifiedInstance", "IncludeQualifiers", "PropertyList"});
                 const IParamValue* p = c.param("ModifiedInstance");
@@ -353,7 +373,7 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 c.boolParam("IncludeQualifiers", true);
                 std::vector<std::string> pl;
                 bool hasList = c.propertyList(pl);
-                repo_->modifyInstance(ns, path, givenProperties(p->instance), hasList ? &pl : nullptr);
+                modifyNotifying(path, [&] { repo_->modifyInstance(ns, path, givenProperties(p->instance), hasList ? &pl : nullptr); });
             } else if (method == "GetProperty") {
                 c.allow({"InstanceName", "PropertyName"});
                 CIMObjectPath path = c.instanceName("InstanceName");
@@ -370,7 +390,7 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                     else if (p->kind == IParamValue::Kind::ValueReference) v = CIMValue(p->path);
                     else throw CimError(kCimInvalidParameter, "NewValue must be a value");
                 }
-                repo_->setProperty(ns, path, name, v, false);
+                modifyNotifying(path, [&] { repo_->setProperty(ns, path, name, v, false); });
             } else {
                 throw CimError(kCimNotSupported, method);
             }

@@ -47,9 +47,13 @@ using MethodProvider = std::function<Pegasus::CIMValue(
     const Repository& repo, const std::string& ns, const Pegasus::CIMObjectPath& target,
     const Pegasus::CIMConstMethod& decl, const std::vector<ParamValue>& in, std::vector<ParamValue>& out)>;
 
+class IndicationService;
+
 class CimHandler {
 public:
     static CimHandler create(Repository& repo);
+    // Instance changes go to `indications` (subscriptions are checked there); none by default.
+    void setIndications(IndicationService* indications) { indications_ = indications; }
     // `className.methodName` (any case) is served by `provider`.
     void addProvider(const std::string& className, const std::string& methodName, MethodProvider provider);
     // The providers for the classes of minicimd's test schema.
@@ -63,6 +67,7 @@ public:
 private:
     explicit CimHandler(Repository& repo) : repo_(&repo) {}
     Repository* repo_;
+    IndicationService* indications_ = nullptr;
     std::map<std::string, MethodProvider> providers_;
 };
 

@@ -1,8 +1,10 @@
 // minicimd: a small CIM server for development and tests.
 #include "mof/MofLexer.h"
+#include "mof/MofParser.h"
 #include "repo/Repository.h"
 #include "server/CimHandler.h"
 #include "server/HttpServer.h"
+#include "server/Indications.h"
 
 
 #include <cerrno>
@@ -47,7 +49,9 @@ const char kUsage[] =
     "  --help              show this text\n"
     "\n"
     "Stops cleanly on SIGTERM or SIGINT.  The test schema is minicimd-test.mof;\n"
-    "its Test_Methods class has built-in method providers.\n";
+    "its Test_Methods class has built-in method providers.  root/interop always\n"
+    "holds the classes for indication subscriptions (filters, listener\n"
+    "destinations, subscriptions); instance changes are delivered to them.\n";
 
 }  // namespace
 
@@ -101,6 +105,11 @@ int main(int argc, char** argv) {
 
     auto repo = Repository::create();
     try {
+        // Subscriptions live in the interop namespace, which always has their classes.
+        mof::Compilation interop;
+        mof::MofParser::parseText(IndicationService::interopSchema(), "minicimd-interop.mof", interop,
+                                  IndicationService::kInteropNamespace);
+        repo->loadCompilation(IndicationService::kInteropNamespace, interop);
         for (const auto& l : loads) {
             if (l.second.empty()) {
                 repo->addNamespace(l.first);
@@ -116,10 +125,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "minicimd: %s\n", e.what());
         return 1;
     }
-    if (repo->namespaces().empty()) repo->addNamespace(ns);
+    if (repo->namespaces().size() == 1) repo->addNamespace(ns);
 
+    IndicationService indications(*repo, cfg.verbose);
     CimHandler handler = CimHandler::create(*repo);
     handler.addTestProviders();
+    handler.setIndications(&indications);
+    indications.start();
 
     if (pipe2(g_stopPipe, O_CLOEXEC) != 0) {
         perror("minicimd: pipe");
@@ -147,6 +159,7 @@ int main(int argc, char** argv) {
     }
     fprintf(stderr, "minicimd: stopping\n");
     server.reset();
+    indications.stop();
     fprintf(stderr, "minicimd: stopped\n");
     return 0;
 }

@@ -31,3 +31,10 @@ if(TARGET pegclient)
   # The local-auth helpers it calls (currentUserName) come with pegclient.
   target_link_libraries(cimclient_client PRIVATE pegclient cimxml_internal)
 endif()
+
+if(TARGET peglistener)
+  # The listener on a real port; requests sent with minicimd's raw HTTP client.
+  orv_cimclient_test(cimclient_listener ${_cimclient_tests_dir}/listener_test.cpp)
+  target_include_directories(cimclient_listener PRIVATE ${_cimclient_tests_dir}/../minicimd)
+  target_link_libraries(cimclient_listener PRIVATE peglistener pegcommon cimxml_internal)
+endif()

@@ -1,8 +1,9 @@
-// CIM-XML messages (CIM operations over HTTP) in both directions.
+// CIM-XML messages (CIM operations and exports over HTTP) in both directions.
 //
 // The client writes requests and reads responses; our development server reads
 // requests and writes responses with the same code, so every element is both
-// written and read here.  Reading throws XmlError (what and where); writing
+// written and read here.  Exports go the other way (the server sends an
+// indication, our listener reads it and answers).  Reading throws XmlError (what and where); writing
 // throws EncodeError for data that XML 1.0 cannot carry.
 #ifndef ORV_CIMXML_CIMXML_H
 #define ORV_CIMXML_CIMXML_H
@@ -112,6 +113,32 @@ struct CimResponse {
     Pegasus::Array<Pegasus::CIMParamValue> outParams;
 };
 
+// One EXPPARAMVALUE of an export call; only INSTANCE content is carried
+// (what ExportIndication sends), an empty one has `hasInstance` false.
+struct ExportParamValue {
+    std::string name;
+    bool hasInstance = false;
+    Pegasus::CIMInstance instance;
+};
+
+// An export message (a server delivering to a listener): EXPMETHODCALL.
+struct ExportRequest {
+    std::string messageId = "1001";
+    std::string methodName = "ExportIndication";
+    std::vector<ExportParamValue> params;
+
+    const ExportParamValue* findParam(std::string_view name) const;  // case-insensitive
+};
+
+// Its answer: EXPMETHODRESPONSE, empty on success, else an ERROR.
+struct ExportResponse {
+    std::string messageId = "1001";
+    std::string methodName = "ExportIndication";
+    bool isError = false;
+    Pegasus::CIMStatusCode errorCode = Pegasus::CIM_ERR_SUCCESS;
+    Pegasus::String errorDescription;
+};
+
 // How a written message is laid out.  Compact has no white space between
 // elements; OneElementPerLine puts each element on its own line (text stays
 // inside its VALUE, KEYVALUE or HOST), the layout an OpenPegasus server
@@ -127,6 +154,13 @@ void readRequest(std::string_view body, CimRequest& request);
 std::string writeResponse(const CimResponse& response);
 std::string writeResponse(const CimResponse& response, Layout layout);
 CimResponse readResponse(std::string_view body);
+
+// Export messages.  readExportRequest fills `request` as it reads, as
+// readRequest does, so the message ID is there for the error answer.
+std::string writeExportRequest(const ExportRequest& request);
+void readExportRequest(std::string_view body, ExportRequest& request);
+std::string writeExportResponse(const ExportResponse& response);
+ExportResponse readExportResponse(std::string_view body);
 
 // Pieces, for tests and for the server's own uses.
 void appendEscaped(std::string& out, const Pegasus::String& text);

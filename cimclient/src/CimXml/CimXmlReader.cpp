@@ -989,5 +989,66 @@ void readRequest(std::string_view body, CimRequest& r) {
     });
 }
 
+const ExportParamValue* ExportRequest::findParam(std::string_view name) const {
+    for (const auto& p : params) {
+        if (equalNoCase(p.name, name)) return &p;
+    }
+    return nullptr;
+}
+
+void readExportRequest(std::string_view body, ExportRequest& r) {
+    XmlDocument doc = XmlDocument::parse(body);
+    XmlCursor c(doc);
+    Reader rd(c);
+    withPositions(c, [&] {
+        rd.openMessage("SIMPLEEXPREQ", r.messageId);
+        const XmlToken& t = c.openElement("EXPMETHODCALL");
+        r.methodName = std::string(c.requireAttribute(t, "NAME"));
+        r.params.clear();
+        while (c.atStart("EXPPARAMVALUE")) {
+            const XmlToken& p = c.openElement("EXPPARAMVALUE");
+            ExportParamValue v;
+            v.name = std::string(c.requireAttribute(p, "NAME"));
+            if (r.findParam(v.name) != nullptr) c.failAt(p, "parameter " + v.name + " given twice");
+            if (c.atStart("INSTANCE")) {
+                v.hasInstance = true;
+                v.instance = rd.readInstance();
+            } else if (c.atAnyStart()) {
+                c.fail("unsupported <" + std::string(c.peekName()) + "> in <EXPPARAMVALUE>");
+            }
+            c.closeElement("EXPPARAMVALUE");
+            r.params.push_back(std::move(v));
+        }
+        c.closeElement("EXPMETHODCALL");
+        rd.closeMessage("SIMPLEEXPREQ");
+    });
+}
+
+ExportResponse readExportResponse(std::string_view body) {
+    XmlDocument doc = XmlDocument::parse(body);
+    XmlCursor c(doc);
+    Reader rd(c);
+    ExportResponse r;
+    withPositions(c, [&] {
+        rd.openMessage("SIMPLEEXPRSP", r.messageId);
+        const XmlToken& t = c.openElement("EXPMETHODRESPONSE");
+        r.methodName = std::string(c.requireAttribute(t, "NAME"));
+        if (c.atStart("ERROR")) {
+            CimResponse err;
+            readError(rd, err);
+            r.isError = true;
+            r.errorCode = err.errorCode;
+            r.errorDescription = err.errorDescription;
+        } else if (c.atStart("IRETURNVALUE")) {
+            c.openElement("IRETURNVALUE");
+            if (c.atAnyStart()) c.skipElement();  // an export returns nothing we use
+            c.closeElement("IRETURNVALUE");
+        }
+        c.closeElement("EXPMETHODRESPONSE");
+        rd.closeMessage("SIMPLEEXPRSP");
+    });
+    return r;
+}
+
 }  // namespace cimxml
 }  // namespace orv

@@ -779,5 +779,44 @@ std::string writeResponse(const CimResponse& r) {
     return out;
 }
 
+std::string writeExportRequest(const ExportRequest& r) {
+    std::string out;
+    out.reserve(2048);
+    openMessage(out, r.messageId, "SIMPLEEXPREQ");
+    out += "<EXPMETHODCALL";
+    attr(out, "NAME", std::string_view(r.methodName));
+    out += ">\n";
+    for (const auto& p : r.params) {
+        out += "<EXPPARAMVALUE";
+        attr(out, "NAME", std::string_view(p.name));
+        out += '>';
+        if (p.hasInstance) writeInstance(out, p.instance);
+        out += "</EXPPARAMVALUE>\n";
+    }
+    out += "</EXPMETHODCALL>\n";
+    closeMessage(out, "SIMPLEEXPREQ");
+    return out;
+}
+
+std::string writeExportResponse(const ExportResponse& r) {
+    std::string out;
+    openMessage(out, r.messageId, "SIMPLEEXPRSP");
+    out += "<EXPMETHODRESPONSE";
+    attr(out, "NAME", std::string_view(r.methodName));
+    out += ">\n";
+    if (r.isError) {
+        out += "<ERROR CODE=\"";
+        appendInteger(out, static_cast<unsigned>(r.errorCode));
+        out += '"';
+        if (r.errorDescription.size() != 0) attr(out, "DESCRIPTION", r.errorDescription);
+        out += "/>\n";
+    } else {
+        out += "<IRETURNVALUE></IRETURNVALUE>\n";
+    }
+    out += "</EXPMETHODRESPONSE>\n";
+    closeMessage(out, "SIMPLEEXPRSP");
+    return out;
+}
+
 }  // namespace cimxml
 }  // namespace orv

@@ -1,0 +1,364 @@
+// CIMListener on a real loopback port: exports written by hand (and by the
+// codec) reach the consumers; hostile and malformed requests get their HTTP
+// status and leave the listener working; start, stop and throwing consumers.
+#include <Pegasus/Common/CIMProperty.h>
+#include <Pegasus/Consumer/CIMIndicationConsumer.h>
+#include <Pegasus/Listener/CIMListener.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CimXml/CimXml.h"
+#include "RawHttp.h"
+
+PEGASUS_USING_PEGASUS;
+using minicimd_test::RawConnection;
+using minicimd_test::RawResponse;
+
+namespace {
+
+// Generous: the machine running the tests may be busy.
+constexpr auto kWait = std::chrono::seconds(60);
+
+std::string str(const String& s) { return std::string(static_cast<const char*>(s.getCString())); }
+
+struct Received {
+    std::string path;
+    CIMInstance indication;
+};
+
+class RecordingConsumer : public CIMIndicationConsumer {
+public:
+    void consumeIndication(const OperationContext&, const String& destinationPath, const CIMInstance& indication) override {
+        std::lock_guard<std::mutex> g(mu_);
+        got_.push_back(Received{str(destinationPath), indication});
+        cv_.notify_all();
+    }
+    // Waits until `n` indications came; false when they did not in time.
+    bool waitFor(size_t n) {
+        std::unique_lock<std::mutex> g(mu_);
+        return cv_.wait_for(g, kWait, [&] { return got_.size() >= n; });
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> g(mu_);
+        return got_.size();
+    }
+    Received at(size_t i) {
+        std::lock_guard<std::mutex> g(mu_);
+        return got_.at(i);
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<Received> got_;
+};
+
+class ThrowingConsumer : public CIMIndicationConsumer {
+public:
+    explicit ThrowingConsumer(bool pegasus) : pegasus_(pegasus) {}
+    void consumeIndication(const OperationContext&, const String&, const CIMInstance&) override {
+        if (pegasus_) throw Exception("consumer refuses");
+        throw std::runtime_error("consumer refuses");
+    }
+
+private:
+    bool pegasus_;
+};
+
+std::string exportBody(const std::string& method, const std::string& params, const std::string& id = "77") {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
+           "<MESSAGE ID=\"" + id + "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"" + method +
+           "\">" + params + "</EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>";
+}
+
+const std::string kIndication =
+    "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"Test_Alert\">"
+    "<PROPERTY NAME=\"Message\" TYPE=\"string\"><VALUE>disk &amp; fan</VALUE></PROPERTY>"
+    "<PROPERTY NAME=\"Severity\" TYPE=\"uint16\"><VALUE>3</VALUE></PROPERTY>"
+    "</INSTANCE></EXPPARAMVALUE>";
+
+std::string request(const std::string& method, const std::string& path, const std::string& headers,
+                    const std::string& body) {
+    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string exportHeaders(const std::string& exportMethod = "ExportIndication") {
+    return "Content-Type: application/xml; charset=utf-8\r\nCIMExport: MethodRequest\r\nCIMExportMethod: " +
+           exportMethod + "\r\n";
+}
+
+RawResponse send(int port, const std::string& raw) {
+    RawConnection c = RawConnection::tcp(port);
+    c.send(raw);
+    return c.read();
+}
+
+RawResponse postIndication(int port, const std::string& path = "/listener") {
+    return send(port, request("POST", path, exportHeaders(), exportBody("ExportIndication", kIndication)));
+}
+
+class Listener : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listener_.addConsumer(&consumer_);
+        listener_.start();
+        port_ = static_cast<int>(listener_.getPortNumber());
+    }
+    // A valid export still arrives (after whatever a test did).
+    void expectStillWorking() {
+        size_t before = consumer_.count();
+        RawResponse r = postIndication(port_);
+        EXPECT_EQ(r.status, 200);
+        EXPECT_TRUE(consumer_.waitFor(before + 1));
+    }
+    CIMListener listener_{0};
+    RecordingConsumer consumer_;
+    int port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(Listener, PortZeroPicksARealPort) {
+    EXPECT_GT(port_, 0);
+    EXPECT_TRUE(listener_.isAlive());
+}
+
+TEST_F(Listener, ExportIndicationReachesTheConsumer) {
+    RawResponse r = postIndication(port_, "/orv/indications");
+    ASSERT_TRUE(r.complete);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.header("cimexport"), "MethodResponse");
+    orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(r.body);
+    EXPECT_FALSE(resp.isError);
+    EXPECT_EQ(resp.messageId, "77");
+    EXPECT_EQ(resp.methodName, "ExportIndication");
+
+    ASSERT_TRUE(consumer_.waitFor(1));
+    Received got = consumer_.at(0);
+    EXPECT_EQ(got.path, "/orv/indications");
+    EXPECT_EQ(str(got.indication.getClassName().getString()), "Test_Alert");
+    ASSERT_EQ(got.indication.getPropertyCount(), 2u);
+    String message;
+    got.indication.getProperty(got.indication.findProperty("Message")).getValue().get(message);
+    EXPECT_EQ(str(message), "disk & fan");
+    Uint16 severity = 0;
+    got.indication.getProperty(got.indication.findProperty("Severity")).getValue().get(severity);
+    EXPECT_EQ(severity, 3u);
+}
+
+TEST_F(Listener, ExportWrittenByTheCodecArrivesInOrder) {
+    const int kCount = 20;
+    for (int i = 0; i < kCount; ++i) {
+        orv::cimxml::ExportRequest req;
+        req.messageId = std::to_string(i);
+        orv::cimxml::ExportParamValue p;
+        p.name = "NewIndication";
+        p.hasInstance = true;
+        p.instance = CIMInstance("Test_Alert");
+        p.instance.addProperty(CIMProperty("Sequence", CIMValue(static_cast<Uint32>(i))));
+        req.params.push_back(p);
+        RawResponse r = send(port_, request("POST", "/", exportHeaders(), orv::cimxml::writeExportRequest(req)));
+        ASSERT_EQ(r.status, 200) << r.body;
+        EXPECT_EQ(orv::cimxml::readExportResponse(r.body).messageId, std::to_string(i));
+    }
+    ASSERT_TRUE(consumer_.waitFor(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        CIMInstance inst = consumer_.at(static_cast<size_t>(i)).indication;
+        Uint32 seq = 0;
+        inst.getProperty(inst.findProperty("Sequence")).getValue().get(seq);
+        EXPECT_EQ(seq, static_cast<Uint32>(i));
+    }
+}
+
+// Requests refused at the HTTP level.
+struct Hostile {
+    const char* name;
+    std::string raw;
+    int status;
+    const char* cimError;  // expected CIMError header, or null
+};
+
+std::vector<Hostile> hostileRequests() {
+    const std::string valid = exportBody("ExportIndication", kIndication);
+    return {
+        {"NotXml", request("POST", "/", exportHeaders(), "this is not XML"), 400, "request-not-valid"},
+        {"Truncated", request("POST", "/", exportHeaders(), valid.substr(0, valid.size() / 2)), 400,
+         "request-not-valid"},
+        {"OperationNotExport",
+         request("POST", "/", exportHeaders(),
+                 "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
+                 "PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL NAME=\"EnumerateInstances\"><LOCALNAMESPACEPATH>"
+                 "<NAMESPACE NAME=\"root\"/></LOCALNAMESPACEPATH></IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>"),
+         400, "request-not-valid"},
+        {"WrongExportMethodHeader", request("POST", "/", exportHeaders("ExportSomethingElse"), valid), 400,
+         "header-mismatch"},
+        {"MissingCimExport",
+         request("POST", "/", "Content-Type: application/xml\r\nCIMExportMethod: ExportIndication\r\n", valid), 400,
+         "unsupported-operation"},
+        {"CimExportNotARequest",
+         request("POST", "/",
+                 "Content-Type: application/xml\r\nCIMExport: MethodResponse\r\nCIMExportMethod: ExportIndication\r\n",
+                 valid),
+         400, "unsupported-operation"},
+        {"MissingCimExportMethod",
+         request("POST", "/", "Content-Type: application/xml\r\nCIMExport: MethodRequest\r\n", valid), 400,
+         "header-mismatch"},
+        {"NotXmlContentType",
+         request("POST", "/", "Content-Type: text/plain\r\nCIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\n",
+                 valid),
+         400, "request-not-valid"},
+        {"Get", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, nullptr},
+        {"Put", request("PUT", "/", exportHeaders(), valid), 405, nullptr},
+        {"MPost", request("M-POST", "/", exportHeaders(), valid), 501, nullptr},
+        {"HugeDeclaredBody",
+         "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Content-Length: 100000000000\r\n\r\n", 413,
+         "request-not-valid"},
+        {"HugeBody", request("POST", "/", exportHeaders(), std::string(5u * 1024 * 1024, 'x')), 413,
+         "request-not-valid"},
+        {"HugeChunkedBody",
+         "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Transfer-Encoding: chunked\r\n\r\n" +
+             [] {
+                 std::string chunks;
+                 const std::string chunk(1024 * 1024, '<');
+                 for (int i = 0; i < 6; ++i) chunks += "100000\r\n" + chunk + "\r\n";
+                 return chunks + "0\r\n\r\n";
+             }(),
+         413, "request-not-valid"},
+    };
+}
+
+class HostileRequest : public Listener, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(HostileRequest, GetsItsStatusAndTheListenerKeepsWorking) {
+    const Hostile& h = GetParam();
+    RawResponse r = send(port_, h.raw);
+    EXPECT_EQ(r.status, h.status) << r.body;
+    if (h.cimError) {
+        EXPECT_EQ(r.header("cimerror"), h.cimError);
+    }
+    EXPECT_EQ(consumer_.count(), 0u);
+    expectStillWorking();
+}
+
+INSTANTIATE_TEST_SUITE_P(All, HostileRequest, ::testing::ValuesIn(hostileRequests()),
+                         [](const ::testing::TestParamInfo<Hostile>& i) { return std::string(i.param.name); });
+
+// Well-formed exports the listener cannot take: an EXPMETHODRESPONSE with an ERROR.
+struct Refused {
+    const char* name;
+    std::string method;
+    std::string params;
+    int cimStatus;
+};
+
+class RefusedExport : public Listener, public ::testing::WithParamInterface<Refused> {};
+
+TEST_P(RefusedExport, AnswersWithACimError) {
+    const Refused& x = GetParam();
+    RawResponse r = send(port_, request("POST", "/", exportHeaders(x.method), exportBody(x.method, x.params)));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.header("cimexport"), "MethodResponse");
+    orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(r.body);
+    EXPECT_TRUE(resp.isError);
+    EXPECT_EQ(static_cast<int>(resp.errorCode), x.cimStatus);
+    EXPECT_EQ(consumer_.count(), 0u);
+    expectStillWorking();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, RefusedExport,
+    ::testing::Values(Refused{"NoParameter", "ExportIndication", "", CIM_ERR_INVALID_PARAMETER},
+                      Refused{"NoInstance", "ExportIndication", "<EXPPARAMVALUE NAME=\"NewIndication\"/>",
+                              CIM_ERR_INVALID_PARAMETER},
+                      Refused{"OtherParameter", "ExportIndication",
+                              "<EXPPARAMVALUE NAME=\"Other\"><INSTANCE CLASSNAME=\"X\"/></EXPPARAMVALUE>",
+                              CIM_ERR_INVALID_PARAMETER},
+                      Refused{"OtherMethod", "ExportSomethingElse", kIndication, CIM_ERR_NOT_SUPPORTED}),
+    [](const ::testing::TestParamInfo<Refused>& i) { return std::string(i.param.name); });
+
+TEST_F(Listener, ManyConnectionsThatSendNothingDoNotStopIt) {
+    std::vector<RawConnection> idle;
+    for (int i = 0; i < 16; ++i) idle.push_back(RawConnection::tcp(port_));
+    expectStillWorking();
+}
+
+TEST_F(Listener, ThrowingConsumersDoNotStopTheOthers) {
+    ThrowingConsumer std_thrower(false), pegasus_thrower(true);
+    RecordingConsumer after;
+    listener_.removeConsumer(&consumer_);
+    ASSERT_TRUE(listener_.addConsumer(&std_thrower));
+    ASSERT_TRUE(listener_.addConsumer(&pegasus_thrower));
+    ASSERT_TRUE(listener_.addConsumer(&after));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(postIndication(port_).status, 200);
+    EXPECT_TRUE(after.waitFor(3));
+    EXPECT_TRUE(listener_.isAlive());
+    listener_.removeConsumer(&std_thrower);
+    listener_.removeConsumer(&pegasus_thrower);
+    listener_.removeConsumer(&after);
+}
+
+TEST_F(Listener, RemovedConsumerIsNotCalled) {
+    RecordingConsumer second;
+    ASSERT_TRUE(listener_.addConsumer(&second));
+    EXPECT_FALSE(listener_.addConsumer(&second));
+    EXPECT_TRUE(listener_.removeConsumer(&second));
+    EXPECT_FALSE(listener_.removeConsumer(&second));
+    expectStillWorking();
+    EXPECT_EQ(second.count(), 0u);
+}
+
+TEST(ListenerLifeCycle, StartAndStopTwice) {
+    RecordingConsumer consumer;
+    CIMListener listener(0);
+    EXPECT_FALSE(listener.isAlive());
+    listener.addConsumer(&consumer);
+    for (int round = 0; round < 2; ++round) {
+        listener.start();
+        listener.start();  // already started: nothing happens
+        ASSERT_TRUE(listener.isAlive());
+        int port = static_cast<int>(listener.getPortNumber());
+        ASSERT_GT(port, 0);
+        EXPECT_EQ(postIndication(port).status, 200);
+        EXPECT_TRUE(consumer.waitFor(static_cast<size_t>(round + 1)));
+        listener.stop();
+        listener.stop();
+        EXPECT_FALSE(listener.isAlive());
+    }
+}
+
+TEST(ListenerLifeCycle, StoppedListenerRefusesConnections) {
+    CIMListener listener(0);
+    listener.start();
+    int port = static_cast<int>(listener.getPortNumber());
+    listener.stop();
+    EXPECT_THROW(RawConnection::tcp(port), std::runtime_error);
+}
+
+TEST(ListenerLifeCycle, BusyPortThrowsOnStart) {
+    CIMListener first(0);
+    first.start();
+    CIMListener second(first.getPortNumber());
+    EXPECT_THROW(second.start(), Exception);
+    EXPECT_FALSE(second.isAlive());
+}
+
+TEST(ListenerLifeCycle, DestructorStopsARunningListener) {
+    RecordingConsumer consumer;
+    int port;
+    {
+        CIMListener listener(0);
+        listener.addConsumer(&consumer);
+        listener.start();
+        port = static_cast<int>(listener.getPortNumber());
+        EXPECT_EQ(postIndication(port).status, 200);
+        EXPECT_TRUE(consumer.waitFor(1));
+    }
+    EXPECT_THROW(RawConnection::tcp(port), std::runtime_error);
+}
