@@ -113,13 +113,14 @@ server_pid=
 ! grep -q '^tour\.failed=' "$report" || fail "a step of the tour went wrong"
 for step in netinfo.mask netinfo.mac cim.version cim.setup cim.enumerateClassNames cim.enumerateInstanceNames \
   cim.getInstance cim.getClass cim.getProperty cim.getProperties cim.setProperty cim.createInstance \
-  cim.deleteInstance cim.toggleNativeTrace cim.teardown cim.invokeMethod; do
+  cim.deleteInstance cim.subscribe cim.indication cim.toggleNativeTrace cim.teardown cim.invokeMethod; do
   grep -q "^tour\.step=$step|" "$report" || fail "the tour has no step $step"
 done
 grep -q '^tour\.step=netinfo\.mask|.*|255\.0\.0\.0|' "$report" || fail "netinfo gave no loopback mask"
 grep -q '^tour\.step=cim\.setProperty|.*|Card reader link|' "$report" || fail "setProperty did not read back"
 grep -q '^tour\.step=cim\.invokeMethod|.*|callback: code 0, result hello from the till' "$report" ||
   fail "invokeMethod's callback did not bring the result"
+grep -q '^tour\.step=cim\.indication|.*|CIM_InstCreation at ' "$report" || fail "no indication reached the agent"
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ "$(grep -c '^event=' "$report")" -eq 1 ] || fail "expected exactly one service event"
 grep -qx 'event=1' "$report" || fail "the shutdown event (1) was not relayed"

@@ -17,10 +17,12 @@ import javax.wbem.cim.CIMObjectPath;
 import javax.wbem.cim.CIMProperty;
 import javax.wbem.cim.CIMValue;
 import javax.wbem.client.CIMImpl;
+import javax.wbem.client.CIMIndicationHook;
 
 /**
  * What the demo shows of the native libraries from inside the agent: every
- * native of the CIM bridge against the local CIM server, and the network facts
+ * native of the CIM bridge against the local CIM server (an indication
+ * through a subscription included), and the network facts
  * of the loopback interface. Each call is one "tour.step" line of the agent's
  * report (name, what was asked, what came back, microseconds); a call that went
  * wrong is a "tour.failed" line. Started only when ORV_AGENT_TOUR is set, so the
@@ -30,6 +32,8 @@ public final class AgentTour {
     private static final String LOOPBACK = "127.0.0.1";
     private static final String STORE_NAMESPACE = "root/cimv2";
     private static final String METHODS_NAMESPACE = "root/test";
+    private static final String INTEROP_NAMESPACE = "root/interop";
+    private static final long INDICATION_WAIT_MILLIS = 10000;
     private static final long NANOS_PER_MICRO = 1000;
 
     private static final CIMImpl cim = new CIMImpl();
@@ -80,10 +84,87 @@ public final class AgentTour {
         if (handle[0] == 0) {
             return;
         }
+        Receiver receiver = new Receiver();
+        int interop = subscribe(receiver);
         store(handle[0]);
+        if (interop != 0) {
+            step("cim.indication", "CIM_InstCreation through the subscription", () -> {
+                CIMInstance indication = receiver.await(INDICATION_WAIT_MILLIS);
+                if (indication == null) throw new IllegalStateException("none arrived in " + INDICATION_WAIT_MILLIS + " ms");
+                CIMProperty time = indication.getProperty("IndicationTime");
+                return indication.getClassName() + " at " + (time == null ? null : time.getValue()) + ", "
+                    + indication.getProperties().size() + " properties";
+            });
+            cim.tearDown(interop);
+        }
         trace(handle[0]);
         step("cim.teardown", "tearDown(" + handle[0] + ")", () -> String.valueOf(cim.tearDown(handle[0])));
         methods();
+    }
+
+    /** Where the bridge's listener hands the indications it receives. */
+    public static final class Receiver {
+        private CIMInstance first;
+
+        public synchronized void forwardIndication(boolean flag, CIMInstance indication) {
+            if (first == null) {
+                first = indication;
+                notifyAll();
+            }
+        }
+
+        synchronized CIMInstance await(long millis) throws InterruptedException {
+            long end = System.currentTimeMillis() + millis;
+            while (first == null && System.currentTimeMillis() < end) {
+                wait(Math.max(1, end - System.currentTimeMillis()));
+            }
+            return first;
+        }
+    }
+
+    private static CIMValue text(String value) {
+        return new CIMValue(value, new CIMDataType(CIMDataType.STRING));
+    }
+
+    /**
+     * A listener on a free loopback port for a connection to the interop
+     * namespace, and a subscription to the creation of instances in the store's
+     * namespace; gives the connection's handle, 0 when any of it failed.
+     */
+    private static int subscribe(Receiver receiver) {
+        int[] h = {0};
+        step("cim.subscribe", "listener, filter, destination, subscription in " + INTEROP_NAMESPACE, () -> {
+            h[0] = cim.setup(new CIMNameSpace("localhost", INTEROP_NAMESPACE));
+            if (h[0] == 0) throw new IllegalStateException(cim.getLastError());
+            int port = CIMIndicationHook.attachListener(h[0], receiver, 0);
+            if (port == 0) throw new IllegalStateException("no listener");
+            CIMInstance filter = new CIMInstance();
+            filter.setClassName("CIM_IndicationFilter");
+            filter.setProperty("Name", text("orv-demo"));
+            filter.setProperty("Query", text("SELECT * FROM CIM_InstCreation"));
+            filter.setProperty("QueryLanguage", text("WQL"));
+            filter.setProperty("SourceNamespace", text(STORE_NAMESPACE));
+            CIMObjectPath filterPath = new CIMObjectPath();
+            ok(cim.createInstance(h[0], filterPath, new CIMObjectPath("CIM_IndicationFilter.Name=\"orv-demo\""), filter),
+               "createInstance of the filter");
+            CIMInstance destination = new CIMInstance();
+            destination.setClassName("CIM_ListenerDestinationCIMXML");
+            destination.setProperty("Name", text("orv-demo"));
+            destination.setProperty("Destination", text("http://127.0.0.1:" + port + "/orv-demo"));
+            CIMObjectPath destinationPath = new CIMObjectPath();
+            ok(cim.createInstance(h[0], destinationPath,
+                                  new CIMObjectPath("CIM_ListenerDestinationCIMXML.Name=\"orv-demo\""), destination),
+               "createInstance of the destination");
+            CIMInstance subscription = new CIMInstance();
+            subscription.setClassName("CIM_IndicationSubscription");
+            subscription.setProperty("Filter", new CIMValue(filterPath, new CIMDataType(CIMDataType.REFERENCE)));
+            subscription.setProperty("Handler", new CIMValue(destinationPath, new CIMDataType(CIMDataType.REFERENCE)));
+            CIMObjectPath subscriptionPath = new CIMObjectPath();
+            ok(cim.createInstance(h[0], subscriptionPath, new CIMObjectPath("CIM_IndicationSubscription"), subscription),
+               "createInstance of the subscription");
+            return "listener on port " + port + ", " + subscriptionPath.getObjectName();
+        });
+        return h[0];
     }
 
     private static CIMObjectPath className(String name) {
