@@ -1,29 +1,29 @@
-// The indication consumer, called from native threads as a listener calls
-// it, against a real minicimd (for the indication's class).
+// The indication consumer against a real minicimd: called from native threads
+// as a listener calls it, then end to end, from a subscription through the
+// connection's listener to a Java object.
 #include "../../cimbridge/orvcim.cpp"
 
 #include "bridge_test_util.h"
 
 #include "MinicimdProcess.h"
 
+#include <Pegasus/Client/CIMClient.h>
+
+#include <chrono>
 #include <thread>
 
 using bridgetest::JvmTest;
 
 namespace {
 
+constexpr auto kDeliveryLimit = std::chrono::seconds(60);
+
 class Indications : public JvmTest {
 protected:
   void SetUp() override
   {
     JvmTest::SetUp();
-    jclass c = env->FindClass("javax/wbem/cim/CIMNameSpace");
-    jstring host = jstr("");
-    jstring ns = jstr("root/test");
-    jobject nameSpace = env->NewObject(c, env->GetMethodID(c, "<init>", "(Ljava/lang/String;Ljava/lang/String;)V"),
-                                       host, ns);
-    noException();
-    handle = Java_javax_wbem_client_CIMImpl_setup(env, nullptr, nameSpace);
+    handle = setup("root/test");
     ASSERT_GT(handle, 0) << LastErrorOfThisThread();
     jclass tc = env->FindClass("IndicationTarget");
     ASSERT_NE(tc, nullptr);
@@ -35,6 +35,16 @@ protected:
     Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, handle);
     env->DeleteGlobalRef(target);
     JvmTest::TearDown();
+  }
+
+  jint setup(const char* nameSpace)
+  {
+    jclass c = env->FindClass("javax/wbem/cim/CIMNameSpace");
+    jstring host = jstr("");
+    jstring ns = jstr(nameSpace);
+    jobject o = env->NewObject(c, env->GetMethodID(c, "<init>", "(Ljava/lang/String;Ljava/lang/String;)V"), host, ns);
+    noException();
+    return Java_javax_wbem_client_CIMImpl_setup(env, nullptr, o);
   }
 
   // Delivers one indication from a thread of its own, as a listener does;
@@ -149,6 +159,56 @@ TEST_F(Indications, TheIndicationClassNativesDoNothing)
   EXPECT_EQ(Java_javax_wbem_client_CIMImpl_addLifecycleIndicationClass(env, nullptr, handle, name), 0);
   EXPECT_EQ(Java_javax_wbem_client_CIMImpl_addExtrinsicIndicationClass(env, nullptr, -1, nullptr), 0);
   EXPECT_EQ(Java_javax_wbem_client_CIMImpl_removeIndicationClass(env, nullptr, handle, name), 0);
+}
+
+TEST_F(Indications, ACreationTravelsFromASubscriptionToTheJavaTarget)
+{
+  // The consumer looks the indication's class up in the connection's namespace.
+  const jint interop = setup("root/interop");
+  ASSERT_GT(interop, 0) << LastErrorOfThisThread();
+  ASSERT_TRUE(attachIndicationListener(env, interop, target, 0));
+  Pegasus::Uint32 port = 0;
+  {
+    PegasusLockGuard lock;
+    WbemServices* services = getServices(env, nullptr, interop);
+    ASSERT_NE(services, nullptr);
+    ASSERT_NE(services->m_listener, nullptr);
+    port = services->m_listener->getPortNumber();
+  }
+  ASSERT_GT(port, 0u);
+  EXPECT_FALSE(attachIndicationListener(env, interop, target, 0)) << "one listener a connection";
+
+  Pegasus::CIMClient client;
+  client.connectLocal();
+  const Pegasus::CIMNamespaceName interopName("root/interop");
+  Pegasus::CIMInstance filter("CIM_IndicationFilter");
+  filter.addProperty(Pegasus::CIMProperty("Name", Pegasus::String("bridge")));
+  filter.addProperty(Pegasus::CIMProperty("Query", Pegasus::String("SELECT * FROM CIM_InstCreation")));
+  filter.addProperty(Pegasus::CIMProperty("QueryLanguage", Pegasus::String("WQL")));
+  const Pegasus::CIMObjectPath f = client.createInstance(interopName, filter);
+  Pegasus::CIMInstance destination("CIM_ListenerDestinationCIMXML");
+  destination.addProperty(Pegasus::CIMProperty("Name", Pegasus::String("bridge")));
+  const std::string url = "http://localhost:" + std::to_string(port) + "/bridge";
+  destination.addProperty(Pegasus::CIMProperty("Destination", Pegasus::String(url.c_str())));
+  const Pegasus::CIMObjectPath h = client.createInstance(interopName, destination);
+  Pegasus::CIMInstance subscription("CIM_IndicationSubscription");
+  subscription.addProperty(Pegasus::CIMProperty("Filter", Pegasus::CIMValue(f), 0, "CIM_IndicationFilter"));
+  subscription.addProperty(Pegasus::CIMProperty("Handler", Pegasus::CIMValue(h), 0, "CIM_ListenerDestination"));
+  client.createInstance(interopName, subscription);
+
+  Pegasus::CIMInstance inst("Test_Base");
+  inst.addProperty(Pegasus::CIMProperty("Name", Pegasus::String("from-the-bridge-test")));
+  client.createInstance(Pegasus::CIMNamespaceName("root/test"), inst);
+
+  const auto deadline = std::chrono::steady_clock::now() + kDeliveryLimit;
+  while (count() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(count(), 1) << LastErrorOfThisThread();
+  // CIM_InstCreation has no keys: its properties come in byte order.
+  EXPECT_EQ(propertiesOf(0), "CIM_InstCreation: IndicationFilterName IndicationIdentifier IndicationTime SourceInstance "
+                             "SourceInstanceModelPath");
+  EXPECT_EQ(Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, interop), 0);
 }
 
 }  // namespace

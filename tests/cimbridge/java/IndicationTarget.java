@@ -1,8 +1,6 @@
 import java.util.ArrayList;
 import java.util.List;
-import java.util.Vector;
 import javax.wbem.cim.CIMInstance;
-import javax.wbem.cim.CIMProperty;
 
 /** Receives indications from the bridge's consumer, as an agent's handler does. */
 public class IndicationTarget {
@@ -21,18 +19,6 @@ public class IndicationTarget {
     public synchronized int count() { return received.size(); }
 
     public synchronized CIMInstance get(int i) { return received.get(i); }
-
-    /** Indication i as "ClassName Prop1,Prop2,..." (properties in order). */
-    public synchronized String describe(int i) {
-        CIMInstance indication = received.get(i);
-        StringBuilder b = new StringBuilder(indication.getClassName()).append(' ');
-        Vector<?> properties = indication.getProperties();
-        for (int k = 0; k < properties.size(); k++) {
-            if (k > 0) b.append(',');
-            b.append(((CIMProperty) properties.get(k)).getName());
-        }
-        return b.toString();
-    }
 
     /** The next forwardIndication throws after recording. */
     public synchronized void refuseNext() { refuseNext = true; }
