@@ -8,14 +8,18 @@
 // instance with every property given a value).
 #include <benchmark/benchmark.h>
 #include <expat.h>
+#include <unistd.h>
 
 #include <Pegasus/Common/CIMDateTime.h>
 #include <Pegasus/Common/CIMProperty.h>
 
+#include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "CimXml/CimXml.h"
 
@@ -133,4 +137,55 @@ BENCHMARK_CAPTURE(parserOnly, GetInstance_100_all_values, getInstanceFilled())->
 BENCHMARK_CAPTURE(tokensOnly, GetInstance_100_all_values, getInstanceFilled())->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(fullReader, GetInstance_100_all_values, getInstanceFilled())->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+namespace {
+
+// The console table as usual, and the throughput of each run kept for the FIGURE lines.
+class FigureReporter : public benchmark::ConsoleReporter {
+public:
+    FigureReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (r.error_occurred) continue;
+            // With --benchmark_repetitions the median stands for the runs (it is reported after them).
+            std::string name = r.benchmark_name();
+            if (r.run_type == Run::RT_Aggregate) {
+                if (r.aggregate_name != "median") continue;
+                name.erase(name.size() - std::string("_median").size());
+            }
+            auto rate = r.counters.find("bytes_per_second");  // already per second of CPU time
+            if (rate != r.counters.end()) megabytesPerSecond[name] = rate->second.value / 1e6;
+        }
+    }
+    std::map<std::string, double> megabytesPerSecond;
+};
+
+// One machine-readable line per figure: name|value|unit|reference name|reference value.
+void printFigure(const FigureReporter& rep, const char* what, const char* reader, const char* document) {
+    auto ours = rep.megabytesPerSecond.find(std::string(reader) + "/" + document);
+    auto expat = rep.megabytesPerSecond.find(std::string("parserOnly/") + document);
+    if (ours == rep.megabytesPerSecond.end() || expat == rep.megabytesPerSecond.end()) return;
+    std::printf("FIGURE %s|%.1f|MB/s|expat alone|%.1f\n", what, ours->second, expat->second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    FigureReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    std::fflush(stdout);
+    printFigure(reporter, "CIM-XML reading, EnumerateInstanceNames 10,000 paths", "fullReader",
+                "EnumerateInstanceNames_10000");
+    printFigure(reporter, "CIM-XML tokens only, EnumerateInstanceNames 10,000 paths", "tokensOnly",
+                "EnumerateInstanceNames_10000");
+    printFigure(reporter, "CIM-XML reading, GetInstance 100 properties (recorded)", "fullReader",
+                "GetInstance_100_recorded");
+    printFigure(reporter, "CIM-XML reading, GetInstance 100 properties (all values)", "fullReader",
+                "GetInstance_100_all_values");
+    printFigure(reporter, "CIM-XML tokens only, GetInstance 100 properties (all values)", "tokensOnly",
+                "GetInstance_100_all_values");
+    return 0;
+}

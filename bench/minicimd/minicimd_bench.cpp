@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -77,9 +78,18 @@ Figures run(int clients, int perClient, const std::function<void(CIMClient&, int
     return Figures{secs, lat.size(), pct(0.50), pct(0.99)};
 }
 
+std::string figureLines;
+
+// The human-readable line now, and a machine-readable one (name|value|unit|reference name|
+// reference value) kept for the end; nothing in this run is a reference for these figures.
 void print(const char* what, int clients, const Figures& f) {
+    const double perSecond = static_cast<double>(f.requests) / f.seconds;
     printf("%-32s clients=%d  requests=%6zu  %9.1f req/s  p50=%9.1f us  p99=%9.1f us\n", what, clients, f.requests,
-           static_cast<double>(f.requests) / f.seconds, f.p50us, f.p99us);
+           perSecond, f.p50us, f.p99us);
+    char line[160];
+    snprintf(line, sizeof line, "FIGURE minicimd %s, %d client%s|%.1f|req/s||\n", what, clients,
+             clients == 1 ? "" : "s", perSecond);
+    figureLines += line;
 }
 
 }  // namespace
@@ -112,6 +122,7 @@ int main() {
     print("GetInstance", 8, run(8, 1000, getInstance));
     print("EnumerateInstanceNames (10,000)", 1, run(1, 40, enumNames));
     print("EnumerateInstanceNames (10,000)", 8, run(8, 10, enumNames));
+    fputs(figureLines.c_str(), stdout);
     server.stop();
     std::system(("rm -rf '" + dir + "'").c_str());
     return 0;

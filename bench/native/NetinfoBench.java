@@ -59,5 +59,8 @@ public final class NetinfoBench {
         System.out.printf("  getNetworkMask                     %10.1f us/call%n", nativePerCall / 1000);
         System.out.printf("  NetworkInterface prefix length     %10.1f us/call%n", javaPerCall / 1000);
         System.out.printf("  ratio getNetworkMask / NetworkInterface: %.3f%n", nativePerCall / javaPerCall);
+        // Machine-readable: name|value|unit|reference name|reference value.
+        System.out.printf(java.util.Locale.ROOT, "FIGURE netinfo getNetworkMask(%s)|%.2f|us/call|NetworkInterface prefix length|%.2f%n",
+                text, nativePerCall / 1000, javaPerCall / 1000);
     }
 }
