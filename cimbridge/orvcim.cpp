@@ -1024,15 +1024,16 @@ const JavaToCimRow kJavaToCim[] = {
     {"REFERENCE_ARRAY", Pegasus::CIMTYPE_REFERENCE, convertArray<Pegasus::CIMObjectPath, readPath>, true},
 };
 
-// Reads a type field that may be missing, leaving no NoSuchFieldError behind.
-bool isOptionalType(cim::CIMDataTypeClass& types, jint code, const char* field)
+// Reads a type field that may be missing, leaving no NoSuchFieldError behind;
+// kNoTypeNumber when it is missing.
+jint optionalTypeField(cim::CIMDataTypeClass& types, const char* field)
 {
-    const bool matches = isType(types, code, field);
+    const jint number = types.GetStaticIntField(field, "I");
     if (types.m_env->ExceptionCheck()) {
         types.m_env->ExceptionClear();
-        return false;
+        return kNoTypeNumber;
     }
-    return matches;
+    return number;
 }
 
 // A Java CIMValue as a Pegasus value; `out` stays as it is (null) when the
@@ -1044,7 +1045,9 @@ void CIMValueToCIMValue(cim::CIMValue& value, Pegasus::CIMValue& out)
     const jint number = type.CallIntMethod("getType", "()I");
     throwIfJavaExceptionPending(env);
     for (const JavaToCimRow& row : kJavaToCim) {
-        if (row.optional ? isOptionalType(type, number, row.field) : isType(type, number, row.field)) {
+        const bool matches = row.optional ? optionalTypeField(type, row.field) == number && number != kNoTypeNumber
+                                          : isType(type, number, row.field);
+        if (matches) {
             row.convert(env, value, row.type, out);
             return;
         }
@@ -1125,18 +1128,6 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
 }
 
 // ------------------------------------------------------------- CIM values to Java values
-
-// Reads a type field that may be missing, leaving no NoSuchFieldError behind;
-// kNoTypeNumber when it is missing.
-jint optionalTypeField(cim::CIMDataTypeClass& types, const char* field)
-{
-    const jint number = types.GetStaticIntField(field, "I");
-    if (types.m_env->ExceptionCheck()) {
-        types.m_env->ExceptionClear();
-        return kNoTypeNumber;
-    }
-    return number;
-}
 
 // A method's return value or output parameter as a new Java CIMValue: the
 // unsigned types as the unsigned classes, arrays as a Vector.  A null value
