@@ -5,6 +5,7 @@
 // server; this program times the bare client, reads the JVM's figures and
 // prints both with their ratio.  Prints figures; never fails on them.
 #include "MinicimdProcess.h"
+#include "PerfItems.h"
 
 #include <Pegasus/Client/CIMClient.h>
 
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,9 +23,10 @@ using namespace minicimd_test;
 
 namespace {
 
-constexpr int kInstances = 10000;
-constexpr unsigned kProperties = 100;  // the key Id and P01..P99
-constexpr int kFullInstance = 3;       // the one instance with every value set
+using perf_items::kClass;
+using perf_items::kInstances;
+using perf_items::kProperties;
+constexpr int kFullInstance = 3;  // one of the instances with every value set
 constexpr int kInstanceCalls = 500;    // per repetition
 constexpr int kNameCalls = 5;
 constexpr int kRepetitions = 7;
@@ -34,47 +35,6 @@ constexpr int kWarmupNameCalls = 3;
 constexpr double kGoalRatio = 2.0;
 constexpr size_t kLineSize = 256;
 const char* const kNamespace = "root/cimv2";  // where the bridge's callers set up
-const char* const kClass = "Perf_Item";
-const char* const kTypeCycle[] = {"string", "uint32",   "sint64", "boolean", "real64",
-                                  "uint8",  "datetime", "string", "uint16",  "char16"};
-
-std::string valueOf(const std::string& type, unsigned n)
-{
-    if (type == "string") return "\"value of property " + std::to_string(n) + "\"";
-    if (type == "uint32") return std::to_string(4000000000u + n);
-    if (type == "sint64") return std::to_string(-9000000000000ll - n);
-    if (type == "boolean") return n % 2 ? "true" : "false";
-    if (type == "real64") return std::to_string(n) + ".25";
-    if (type == "uint8") return std::to_string(100 + n);
-    if (type == "datetime") return "\"20261207041311.000000+000\"";
-    if (type == "uint16") return std::to_string(60000 + n);
-    return "'c'";
-}
-
-std::string writePerfMof(const std::string& dir)
-{
-    std::vector<std::string> types, names;
-    for (unsigned n = 1; n < kProperties; ++n) {
-        char name[8];
-        std::snprintf(name, sizeof name, "P%02u", n);
-        names.push_back(name);
-        types.push_back(kTypeCycle[(n - 1) % (sizeof kTypeCycle / sizeof kTypeCycle[0])]);
-    }
-    const std::string path = dir + "/perf.mof";
-    std::ofstream out(path);
-    out << "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride, ToSubclass);\n"
-        << "class " << kClass << " {\n  [Key] uint32 Id;\n";
-    for (size_t i = 0; i < names.size(); ++i) out << "  " << types[i] << " " << names[i] << ";\n";
-    out << "};\n";
-    for (int id = 0; id < kInstances; ++id) {
-        out << "instance of " << kClass << " { Id = " << id << ";";
-        if (id == kFullInstance) {
-            for (size_t i = 0; i < names.size(); ++i) out << " " << names[i] << " = " << valueOf(types[i], i + 1) << ";";
-        }
-        out << " };\n";
-    }
-    return path;
-}
 
 // Median over the repetitions of the time per call, in microseconds.
 double medianMicros(const std::function<void()>& call, int calls)
@@ -126,7 +86,7 @@ int main()
 {
     char tmpl[] = "/tmp/bridge-benchXXXXXX";
     const std::string dir = mkdtemp(tmpl);
-    const std::string mof = writePerfMof(dir);
+    const std::string mof = perf_items::writeMof(dir);
     MinicimdProcess::Options o;
     o.localAuth = true;
     o.extra = {"--namespace", kNamespace, "--mof", mof};

@@ -1,9 +1,17 @@
-// GetInstance and EnumerateInstanceNames through the client library against
-// minicimd over its Unix socket, with 10,000 instances, for 1 and 8 clients:
-// requests per second and p50/p99 latency.  Prints figures; never fails on them.
+// The client library against minicimd over its Unix socket, with the Perf_Item
+// data set (10,000 instances): EnumerateInstanceNames of all of them and
+// GetInstance of one with 100 properties (qualifiers and class origins asked
+// for).  Prints, per operation, the client's CPU time (the calling thread does
+// all of the client's work) and the wall time, each next to the figures of the
+// reference client and server measured on a machine like ours; then the
+// server's request rate and latency with 1 and 8 clients, and its resident
+// memory holding the 10,000 instances.  Prints figures; never fails on them.
 #include "MinicimdProcess.h"
+#include "PerfItems.h"
 
 #include <Pegasus/Client/CIMClient.h>
+
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,21 +29,46 @@ using namespace minicimd_test;
 
 namespace {
 
-constexpr int kInstances = 10000;
 const CIMNamespaceName kNs("root/perf");
+constexpr int kFullInstance = 3;
+constexpr int kCpuRepetitions = 9;
+constexpr int kCpuNameCalls = 5;        // per repetition
+constexpr int kCpuInstanceCalls = 200;  // per repetition
 
-std::string writePerfMof(const std::string& dir) {
-    std::string path = dir + "/perf.mof";
-    std::ofstream out(path);
-    out << "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride, ToSubclass);\n"
-           "class Perf_Item {\n  [Key] uint32 Id;\n  string Label;\n  uint64 Big;\n  real64 Ratio;\n"
-           "  boolean Flag;\n  datetime When;\n  string Tags[];\n};\n";
-    for (int i = 0; i < kInstances; ++i) {
-        out << "instance of Perf_Item { Id = " << i << "; Label = \"item number " << i << "\"; Big = "
-            << (18446744073709551615ull - static_cast<unsigned>(i)) << "; Ratio = " << i << ".5; Flag = "
-            << (i % 2 ? "true" : "false") << "; When = \"20261207041311.000000+000\"; Tags = {\"a\", \"b\", \"c\"}; };\n";
+// OpenPegasus 2.14.4's client (CPU) and server (wall, with its own client),
+// the low ends of their ranges over alternating runs beside ours.
+constexpr double kReferenceClientNamesMs = 12.0;
+constexpr double kReferenceClientInstanceMs = 0.32;
+constexpr double kReferenceServerNamesMs = 29.0;
+constexpr double kReferenceServerInstanceMs = 15.0;
+
+double threadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+double nowMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct PerCall {
+    double cpuMs, wallMs;
+};
+
+// Medians over the repetitions of the client's CPU and the wall time per call.
+PerCall measure(const std::function<void()>& call, int calls) {
+    call();  // warm the connection and the caches
+    std::vector<double> cpu, wall;
+    for (int r = 0; r < kCpuRepetitions; ++r) {
+        const double c0 = threadCpuMs(), w0 = nowMs();
+        for (int i = 0; i < calls; ++i) call();
+        cpu.push_back((threadCpuMs() - c0) / calls);
+        wall.push_back((nowMs() - w0) / calls);
     }
-    return path;
+    std::sort(cpu.begin(), cpu.end());
+    std::sort(wall.begin(), wall.end());
+    return PerCall{cpu[cpu.size() / 2], wall[wall.size() / 2]};
 }
 
 struct Figures {
@@ -80,16 +113,39 @@ Figures run(int clients, int perClient, const std::function<void(CIMClient&, int
 
 std::string figureLines;
 
-// The human-readable line now, and a machine-readable one (name|value|unit|reference name|
-// reference value) kept for the end; nothing in this run is a reference for these figures.
+// Machine-readable: name|value|unit|reference name|reference value.
+void figure(const std::string& what, double value, const char* unit, const char* reference = "",
+            double referenceValue = 0) {
+    char line[256];
+    if (*reference) {
+        snprintf(line, sizeof line, "FIGURE %s|%.3f|%s|%s|%.3f\n", what.c_str(), value, unit, reference, referenceValue);
+    } else {
+        snprintf(line, sizeof line, "FIGURE %s|%.1f|%s||\n", what.c_str(), value, unit);
+    }
+    figureLines += line;
+}
+
 void print(const char* what, int clients, const Figures& f) {
     const double perSecond = static_cast<double>(f.requests) / f.seconds;
     printf("%-32s clients=%d  requests=%6zu  %9.1f req/s  p50=%9.1f us  p99=%9.1f us\n", what, clients, f.requests,
            perSecond, f.p50us, f.p99us);
-    char line[160];
-    snprintf(line, sizeof line, "FIGURE minicimd %s, %d client%s|%.1f|req/s||\n", what, clients,
-             clients == 1 ? "" : "s", perSecond);
-    figureLines += line;
+    figure(std::string("minicimd ") + what + ", " + std::to_string(clients) + (clients == 1 ? " client" : " clients"),
+           perSecond, "req/s");
+}
+
+// The server's resident set, from /proc.
+long residentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long kib = -1;
+    while (in >> key) {
+        if (key == "VmRSS:") {
+            in >> kib;
+            break;
+        }
+        in.ignore(4096, '\n');
+    }
+    return kib;
 }
 
 }  // namespace
@@ -97,33 +153,57 @@ void print(const char* what, int clients, const Figures& f) {
 int main() {
     char tmpl[] = "/tmp/minicimd-benchXXXXXX";
     std::string dir = mkdtemp(tmpl);
-    std::string mof = writePerfMof(dir);
+    std::string mof = perf_items::writeMof(dir);
     MinicimdProcess::Options o;
     o.extra = {"--namespace", "root/perf", "--mof", mof};
     MinicimdProcess server(o);
     setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
+    const long idleKiB = residentKiB(server.pid());
 
-    {
-        CIMClient check;
-        check.connectLocal();
-        size_t n = check.enumerateInstanceNames(kNs, "Perf_Item").size();
-        printf("minicimd: %zu Perf_Item instances over %s\n", n, server.socketPath().c_str());
-    }
-    auto getInstance = [](CIMClient& c, int i) {
+    const CIMObjectPath fullPath(String(("Perf_Item.Id=" + std::to_string(kFullInstance)).c_str()));
+    auto getInstance = [&](CIMClient& c, int i) {
         char path[64];
-        snprintf(path, sizeof path, "Perf_Item.Id=%d", (i * 7919) % kInstances);
-        c.getInstance(kNs, CIMObjectPath(path), false);
+        snprintf(path, sizeof path, "Perf_Item.Id=%d", (i * 7919) % perf_items::kInstances);
+        c.getInstance(kNs, CIMObjectPath(path), false, true, true, CIMPropertyList());
     };
     auto enumNames = [](CIMClient& c, int) {
-        if (c.enumerateInstanceNames(kNs, "Perf_Item").size() != static_cast<Uint32>(kInstances))
+        if (c.enumerateInstanceNames(kNs, perf_items::kClass).size() != static_cast<Uint32>(perf_items::kInstances))
             throw Exception("wrong count");
     };
+
+    {
+        CIMClient client;
+        client.connectLocal();
+        const Uint32 names = client.enumerateInstanceNames(kNs, perf_items::kClass).size();
+        const Uint32 properties = client.getInstance(kNs, fullPath, false, true, true, CIMPropertyList()).getPropertyCount();
+        printf("minicimd: %u Perf_Item instances over %s, Id=%d has %u properties\n", names,
+               server.socketPath().c_str(), kFullInstance, properties);
+        const PerCall n = measure([&] { enumNames(client, 0); }, kCpuNameCalls);
+        const PerCall g = measure([&] { client.getInstance(kNs, fullPath, false, true, true, CIMPropertyList()); },
+                                  kCpuInstanceCalls);
+        printf("EnumerateInstanceNames (10,000): client CPU %.3f ms, wall %.3f ms\n", n.cpuMs, n.wallMs);
+        printf("GetInstance (100 properties):    client CPU %.3f ms, wall %.3f ms\n", g.cpuMs, g.wallMs);
+        printf("goals: client CPU at most half the reference client's (%.1f ms and %.2f ms); "
+               "enumeration wall at most half the reference server's (%.1f ms)\n",
+               kReferenceClientNamesMs / 2, kReferenceClientInstanceMs / 2, kReferenceServerNamesMs / 2);
+        figure("client CPU, EnumerateInstanceNames 10,000", n.cpuMs, "ms", "reference client", kReferenceClientNamesMs);
+        figure("client CPU, GetInstance 100 properties", g.cpuMs, "ms", "reference client", kReferenceClientInstanceMs);
+        figure("wall, EnumerateInstanceNames 10,000, minicimd + client", n.wallMs, "ms", "reference server",
+               kReferenceServerNamesMs);
+        figure("wall, GetInstance 100 properties, minicimd + client", g.wallMs, "ms", "reference server",
+               kReferenceServerInstanceMs);
+    }
     print("GetInstance", 1, run(1, 4000, getInstance));
     print("GetInstance", 8, run(8, 1000, getInstance));
     print("EnumerateInstanceNames (10,000)", 1, run(1, 40, enumNames));
     print("EnumerateInstanceNames (10,000)", 8, run(8, 10, enumNames));
+    const long busyKiB = residentKiB(server.pid());
+    printf("minicimd resident memory: %ld KiB with the 10,000 instances loaded, %ld KiB after the runs\n", idleKiB,
+           busyKiB);
+    figure("minicimd resident memory, 10,000 instances", static_cast<double>(busyKiB) / 1024.0, "MiB");
     fputs(figureLines.c_str(), stdout);
     server.stop();
-    std::system(("rm -rf '" + dir + "'").c_str());
+    int removed = std::system(("rm -rf '" + dir + "'").c_str());
+    (void)removed;
     return 0;
 }

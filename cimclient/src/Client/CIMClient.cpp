@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "CimXml/CimXml.h"
 #include "Client/HttpTransport.h"
@@ -248,7 +249,7 @@ Array<CIMName> CIMClient::enumerateClassNames(const CIMNamespaceName& nameSpace,
     if (resp.kind != CimResponse::ReturnKind::ClassNames && resp.kind != CimResponse::ReturnKind::None) {
         CIMClientRep::missing("EnumerateClassNames", "class names");
     }
-    return resp.classNames;
+    return std::move(resp.classNames);
 }
 
 Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& nameSpace,
@@ -258,7 +259,7 @@ Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& n
     if (resp.kind != CimResponse::ReturnKind::InstanceNames && resp.kind != CimResponse::ReturnKind::None) {
         CIMClientRep::missing("EnumerateInstanceNames", "instance names");
     }
-    return resp.instanceNames;
+    return std::move(resp.instanceNames);
 }
 
 Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className,
@@ -276,7 +277,7 @@ Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpa
     if (resp.kind != CimResponse::ReturnKind::NamedInstances && resp.kind != CimResponse::ReturnKind::None) {
         CIMClientRep::missing("EnumerateInstances", "named instances");
     }
-    return resp.instances;
+    return std::move(resp.instances);
 }
 
 CIMObjectPath CIMClient::createInstance(const CIMNamespaceName& nameSpace, const CIMInstance& newInstance) {

@@ -20,6 +20,7 @@ public:
 
     Array() {}
     Array(const Array<PEGASUS_ARRAY_T>& x) : _rep(x._rep) {}
+    Array(Array<PEGASUS_ARRAY_T>&& x) noexcept = default;
     Array(Uint32 size) : _rep(size) {}
     Array(Uint32 size, const PEGASUS_ARRAY_T& x) : _rep(size, Slot{x}) {}
     Array(const PEGASUS_ARRAY_T* items, Uint32 size)
@@ -35,6 +36,7 @@ public:
         _rep = x._rep;
         return *this;
     }
+    Array<PEGASUS_ARRAY_T>& operator=(Array<PEGASUS_ARRAY_T>&& x) noexcept = default;
 
     void clear() { _rep.clear(); }
     void reserveCapacity(Uint32 capacity) { _rep.reserve(capacity); }

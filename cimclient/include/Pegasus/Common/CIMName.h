@@ -13,9 +13,11 @@ class PEGASUS_COMMON_LINKAGE CIMName
 public:
     CIMName();
     CIMName(const CIMName& name);
+    CIMName(CIMName&& name) noexcept = default;
     CIMName(const String& name);   // InvalidNameException unless legal(name)
     CIMName(const char* name);     // likewise
     CIMName& operator=(const CIMName& name);
+    CIMName& operator=(CIMName&& name) noexcept = default;
     CIMName& operator=(const String& name);
     CIMName& operator=(const char* name);
 
@@ -46,9 +48,11 @@ class PEGASUS_COMMON_LINKAGE CIMNamespaceName
 public:
     CIMNamespaceName();
     CIMNamespaceName(const CIMNamespaceName& name);
+    CIMNamespaceName(CIMNamespaceName&& name) noexcept = default;
     CIMNamespaceName(const String& name);   // InvalidNamespaceNameException unless legal
     CIMNamespaceName(const char* name);     // likewise
     CIMNamespaceName& operator=(const CIMNamespaceName& name);
+    CIMNamespaceName& operator=(CIMNamespaceName&& name) noexcept = default;
     CIMNamespaceName& operator=(const String& name);
     CIMNamespaceName& operator=(const char* name);
 

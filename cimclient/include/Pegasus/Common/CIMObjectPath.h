@@ -19,12 +19,14 @@ public:
 
     CIMKeyBinding();
     CIMKeyBinding(const CIMKeyBinding& x);
+    CIMKeyBinding(CIMKeyBinding&& x) noexcept = default;
     CIMKeyBinding(const CIMName& name, const String& value, Type type);
     // The value's text and a type from its CIM type; TypeMismatchException for
     // arrays and embedded objects.
     CIMKeyBinding(const CIMName& name, const CIMValue& value);
     ~CIMKeyBinding();
     CIMKeyBinding& operator=(const CIMKeyBinding& x);
+    CIMKeyBinding& operator=(CIMKeyBinding&& x) noexcept = default;
 
     const CIMName& getName() const;
     void setName(const CIMName& name);
@@ -50,12 +52,14 @@ class PEGASUS_COMMON_LINKAGE CIMObjectPath
 public:
     CIMObjectPath();
     CIMObjectPath(const CIMObjectPath& x);
+    CIMObjectPath(CIMObjectPath&& x) noexcept = default;
     CIMObjectPath(const String& objectName);   // MalformedObjectNameException
     CIMObjectPath(const String& host, const CIMNamespaceName& nameSpace, const CIMName& className,
         const Array<CIMKeyBinding>& keyBindings = Array<CIMKeyBinding>());
     ~CIMObjectPath();
 
     CIMObjectPath& operator=(const CIMObjectPath& x);
+    CIMObjectPath& operator=(CIMObjectPath&& x) noexcept = default;
     CIMObjectPath& operator=(const String& objectName);
     void clear();
     void set(const String& host, const CIMNamespaceName& nameSpace, const CIMName& className,

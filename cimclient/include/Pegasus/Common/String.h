@@ -34,6 +34,7 @@ public:
 
     String();
     String(const String& str);
+    String(String&& str) noexcept = default;
     String(const String& str, Uint32 n);
     String(const Char16* str);
     String(const Char16* str, Uint32 n);
@@ -43,6 +44,7 @@ public:
     ~String();
 
     String& operator=(const String& str);
+    String& operator=(String&& str) noexcept = default;
     String& assign(const String& str);
     String& assign(const Char16* str);
     String& assign(const Char16* str, Uint32 n);
