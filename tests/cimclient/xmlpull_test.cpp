@@ -2,6 +2,8 @@
 // hostile documents (entity bombs, external entities, depth, sizes).
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "SampleFiles.h"
 #include "CimXml/XmlPull.h"
 
@@ -155,5 +157,82 @@ TEST(CimClientXmlPull, DocumentOutlivesMovesOfItself) {
         XmlCursor c(docs[static_cast<std::size_t>(i)]);
         const auto& a = c.openElement("A");
         EXPECT_EQ(c.requireAttribute(a, "n"), std::to_string(i));
+    }
+}
+
+namespace {
+
+// Tokens (or the error) in a form two parses can be compared by.
+std::string describe(XmlDocument (*parse)(const char*, std::size_t), const std::string& text) {
+    std::string out;
+    try {
+        XmlDocument d = parse(text.data(), text.size());
+        for (const auto& t : d.tokens()) {
+            out += std::to_string(static_cast<int>(t.kind)) + "|" + std::string(t.name) + "|" + std::string(t.text) +
+                   "|" + (t.blank ? "b" : "") + "|" + std::to_string(t.offset) + "|" + std::to_string(t.where.line) +
+                   ":" + std::to_string(t.where.column);
+            for (std::uint32_t i = 0; i < t.attrCount; ++i) {
+                const auto& a = d.attributes()[t.firstAttr + i];
+                out += "|" + std::string(a.name) + "=" + std::string(a.value);
+            }
+            out += "\n";
+        }
+    } catch (const XmlError& e) {
+        out = std::string("error: ") + e.what();
+    }
+    return out;
+}
+
+void expectSameAsExpat(const std::string& text) {
+    auto mine = [](const char* d, std::size_t n) { return XmlDocument::parse(d, n); };
+    ASSERT_EQ(describe(mine, text), describe(&XmlDocument::parseWithExpat, text)) << text.substr(0, 300);
+}
+
+}  // namespace
+
+// The scanner that reads the usual documents must agree with expat on every
+// document: the same tokens, or the same error (it hands what it does not
+// read to expat).
+TEST(CimClientXmlPull, ScannerAgreesWithExpat) {
+    const char* const cases[] = {
+        "<A/>", "<A></A>", "<A>  </A>", "<A>\n<B/>\n</A>\n", "<A>x<B/>y</A>", "<A a='1' b=\"2\"/>",
+        "<?xml version=\"1.0\"?><A/>", "<?xml version='1.0' encoding='UTF-8' ?>\n<A/>",
+        "<?xml version=\"1.1\"?><A/>", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><A>\xe9</A>",
+        "<?xml version=\"1.0\" standalone=\"yes\"?><A/>", " <A/>", "\xef\xbb\xbf<A/>", "<A/><B/>", "<A/>x",
+        "<A>&lt;&gt;&amp;&quot;&apos;&#65;&#x42;&#x1F600;</A>", "<A v='&#10;&#9;&#13;'>&#13;&#32;</A>",
+        "<A>&#0;</A>", "<A>&#xD800;</A>", "<A>&#X41;</A>", "<A>&#;</A>", "<A>&#65</A>", "<A>&nosuch;</A>",
+        "<A>&amp</A>", "<A>]]></A>", "<A>]]]></A>", "<A>]</A>", "<A>\x01</A>", "<A>\r\n</A>", "<A v='a\tb'/>",
+        "<A v='a\nb'/>", "<A v='<'/>", "<A v=\"'\"/>", "<A v='\"'/>", "<A v=1/>", "<A v ='1'/>", "<A a='1'b='2'/>",
+        "<A a='1' a='2'/>", "<A/ >", "<A></B>", "<A></A >", "<A><B></A></B>", "<A>", "<A><B>", "</A>", "<A",
+        "<A v='1", "<A><!-- c --></A>", "<A><![CDATA[x]]></A>", "<A><?pi x?></A>",
+        "<!DOCTYPE A><A/>", "<A>\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80</A>", "<A>\xc0\x80</A>", "<A>\xed\xa0\x80</A>",
+        "<A>\xef\xbf\xbe</A>", "<A>\xf4\x90\x80\x80</A>", "<A>\xe2\x82</A>", "<\xc3\xa9/>", "<A>x\0y</A>",
+        "<A>\n  <B>  t  </B>\n  <C>\n  </C>\n</A>", "<a:b-c.d_e x:y='1'/>", "<1A/>", "<A>x</A>\n\n",
+    };
+    for (const char* c : cases) expectSameAsExpat(c);
+    expectSameAsExpat(std::string("<A>x\0y</A>", 10));
+
+    std::string deep;
+    for (unsigned i = 0; i <= orv::cimxml::kMaxDepth; ++i) deep += "<A>";
+    expectSameAsExpat(deep);
+    std::string many = "<A";
+    for (std::size_t i = 0; i <= orv::cimxml::kMaxAttributesPerElement; ++i) many += " a" + std::to_string(i) + "='1'";
+    expectSameAsExpat(many + "/>");
+    expectSameAsExpat("<" + std::string(orv::cimxml::kMaxNameBytes + 1, 'N') + "/>");
+
+    // Every recorded document, whole and cut short and with single bytes changed.
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    const char kBytes[] = "<>/&;'\"= \n\r\t]x#\0\xc3\xff";
+    for (const auto& n : orvtest::sampleNames(".body.xml")) {
+        SCOPED_TRACE(n);
+        const std::string body = orvtest::sample(n + ".body.xml");
+        expectSameAsExpat(body);
+        for (int i = 0; i < 40; ++i) {
+            std::string m = body;
+            m[next() % m.size()] = kBytes[next() % (sizeof kBytes - 1)];
+            expectSameAsExpat(m);
+            expectSameAsExpat(body.substr(0, next() % body.size()));
+        }
     }
 }

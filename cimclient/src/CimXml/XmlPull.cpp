@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 namespace orv {
@@ -197,6 +198,421 @@ struct XmlBuilder {
     }
 };
 
+// ---------------------------------------------------------------------------
+// The strict scanner.  CIM-XML answers are UTF-8 elements, attributes and
+// text with the predefined entities and character references, after an
+// optional declaration; this reads exactly that, many times faster than a
+// general parser, and yields the tokens expat's pass yields.  On the first
+// thing outside that shape (a comment, CDATA, a DOCTYPE, a carriage return,
+// a name that is not ASCII, any error or limit) it gives up, and the document
+// goes through expat, which accepts it or reports the precise error.
+
+namespace {
+
+enum : std::uint8_t {
+    kNameStart = 1,
+    kNameChar = 2,
+    kSpace = 4,
+    kTextPlain = 8,   // text bytes that need no second look
+    kValuePlain = 16, // attribute value bytes that need no second look
+};
+
+struct CharClasses {
+    std::uint8_t of[256] = {};
+    constexpr CharClasses() {
+        for (int c = 0; c < 256; ++c) {
+            const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+            const bool digit = c >= '0' && c <= '9';
+            std::uint8_t k = 0;
+            if (letter || c == '_' || c == ':') k |= kNameStart;
+            if (letter || digit || c == '_' || c == ':' || c == '.' || c == '-') k |= kNameChar;
+            if (c == ' ' || c == '\t' || c == '\n') k |= kSpace;
+            const bool printable = c >= 0x20 && c < 0x80;
+            if ((printable || c == '\t' || c == '\n') && c != '<' && c != '&' && c != ']') k |= kTextPlain;
+            if (printable && c != '<' && c != '&' && c != '"' && c != '\'') k |= kValuePlain;
+            of[c] = k;
+        }
+    }
+};
+constexpr CharClasses kClasses;
+
+inline std::uint8_t classOf(char c) { return kClasses.of[static_cast<unsigned char>(c)]; }
+
+// A character XML allows in a document.
+inline bool xmlChar(std::uint32_t cp) {
+    return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+           (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+}
+
+// Length of the well-formed UTF-8 sequence of an XML character at `s`, or 0.
+// The document ends in a NUL, which is never a continuation byte.
+inline int utf8Length(const char* s) {
+    const auto b = [s](int i) { return static_cast<unsigned char>(s[i]); };
+    const auto cont = [&](int i) { return (b(i) & 0xC0) == 0x80; };
+    std::uint32_t cp;
+    int n;
+    if (b(0) >= 0xC2 && b(0) <= 0xDF) {
+        if (!cont(1)) return 0;
+        return 2;
+    } else if (b(0) >= 0xE0 && b(0) <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        cp = (std::uint32_t(b(0) & 0x0F) << 12) | (std::uint32_t(b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+        if (cp < 0x800) return 0;
+        n = 3;
+    } else if (b(0) >= 0xF0 && b(0) <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        cp = (std::uint32_t(b(0) & 0x07) << 18) | (std::uint32_t(b(1) & 0x3F) << 12) |
+             (std::uint32_t(b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+        if (cp < 0x10000) return 0;
+        n = 4;
+    } else {
+        return 0;
+    }
+    return xmlChar(cp) ? n : 0;
+}
+
+inline char* putUtf8(char* w, std::uint32_t cp) {
+    if (cp < 0x80) {
+        *w++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *w++ = static_cast<char>(0xC0 | (cp >> 6));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *w++ = static_cast<char>(0xE0 | (cp >> 12));
+        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *w++ = static_cast<char>(0xF0 | (cp >> 18));
+        *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return w;
+}
+
+// Decodes the reference at `s` (on its '&') into `w`; false for anything but
+// the five predefined entities and references to XML characters.  Decoded
+// text is never longer than its reference, so it is written in place.
+inline bool decodeReference(char*& s, char*& w) {
+    const char* r = s + 1;
+    if (*r == '#') {
+        ++r;
+        std::uint32_t cp = 0;
+        int digits = 0;
+        if (*r == 'x') {
+            for (++r;; ++r, ++digits) {
+                const char c = *r;
+                int v;
+                if (c >= '0' && c <= '9') v = c - '0';
+                else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+                else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+                else break;
+                cp = cp * 16 + static_cast<std::uint32_t>(v);
+                if (cp > 0x10FFFF) return false;
+            }
+        } else {
+            for (;; ++r, ++digits) {
+                const char c = *r;
+                if (c < '0' || c > '9') break;
+                cp = cp * 10 + static_cast<std::uint32_t>(c - '0');
+                if (cp > 0x10FFFF) return false;
+            }
+        }
+        if (digits == 0 || *r != ';' || !xmlChar(cp)) return false;
+        w = putUtf8(w, cp);
+        s = const_cast<char*>(r) + 1;
+        return true;
+    }
+    struct Entity {
+        const char* name;
+        std::size_t length;
+        char value;
+    };
+    static constexpr Entity kEntities[] = {
+        {"lt;", 3, '<'}, {"gt;", 3, '>'}, {"amp;", 4, '&'}, {"quot;", 5, '"'}, {"apos;", 5, '\''}};
+    for (const Entity& e : kEntities) {
+        if (std::strncmp(r, e.name, e.length) == 0) {
+            *w++ = e.value;
+            s = const_cast<char*>(r) + e.length;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool blankText(const char* s, const char* e) {
+    for (; s < e; ++s) {
+        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+class FastScanner {
+public:
+    // Fills `doc` from `size` bytes; false when the document must go through expat.
+    static bool scan(XmlDocument& doc, const char* data, std::size_t size) {
+        if (size > kMaxScanBytes || std::memchr(data, '\r', size) != nullptr) return false;
+        // The document keeps its own copy, ended by a NUL that stops every loop below.
+        doc.blocks_.emplace_back(new char[size + 1]);
+        char* base = doc.blocks_.back().get();
+        std::memcpy(base, data, size);
+        base[size] = '\0';
+        doc.tokens_.reserve(size / 12 + 16);
+        FastScanner f(doc, base, base + size);
+        return f.document();
+    }
+
+private:
+    // Offsets are 32 bits wide in tokens; larger documents go through expat.
+    static constexpr std::size_t kMaxScanBytes = std::size_t(UINT32_MAX) - 1;
+
+    FastScanner(XmlDocument& doc, char* base, char* end) : doc_(doc), base_(base), end_(end) {}
+
+    std::uint32_t offsetOf(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
+
+    static char* skipSpace(char* s) {
+        while (classOf(*s) & kSpace) ++s;
+        return s;
+    }
+
+    // <?xml version="1.0"?> with an optional UTF-8 encoding, nothing else.
+    bool declaration(char*& s) {
+        auto literal = [&s](const char* text) {
+            const std::size_t n = std::strlen(text);
+            if (std::strncmp(s, text, n) != 0) return false;
+            s += n;
+            return true;
+        };
+        auto quoted = [&](std::initializer_list<const char*> values) {
+            const char q = *s;
+            if (q != '"' && q != '\'') return false;
+            ++s;
+            for (const char* v : values) {
+                if (literal(v)) {
+                    if (*s != q) return false;
+                    ++s;
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (!literal("<?xml")) return false;
+        char* t = skipSpace(s);
+        if (t == s) return false;
+        s = t;
+        if (!literal("version=") || !quoted({"1.0"})) return false;
+        t = skipSpace(s);
+        if (t != s && std::strncmp(t, "encoding=", 9) == 0) {
+            s = t + 9;
+            if (!quoted({"utf-8", "UTF-8"})) return false;
+            t = skipSpace(s);
+        }
+        s = t;
+        return literal("?>");
+    }
+
+    bool push(const XmlToken& t) {
+        if (doc_.tokens_.size() >= kMaxTokens) return false;
+        doc_.tokens_.push_back(t);
+        return true;
+    }
+
+    // Character data from `s` to the next '<', decoded in place.
+    bool text(char*& s, char*& decodedEnd) {
+        char* w = nullptr;  // where decoded text goes once a reference has been seen
+        for (;;) {
+            char* run = s;
+            while (classOf(*s) & kTextPlain) ++s;
+            if (w != nullptr && run != w) std::memmove(w, run, static_cast<std::size_t>(s - run));
+            if (w != nullptr) w += s - run;
+            const unsigned char c = static_cast<unsigned char>(*s);
+            if (c == '<' || c == '\0') break;
+            if (c == '&') {
+                if (w == nullptr) w = s;
+                if (!decodeReference(s, w)) return false;
+            } else if (c == ']') {
+                if (s[1] == ']' && s[2] == '>') return false;  // "]]>" is not allowed in text
+                if (w != nullptr) *w++ = ']';
+                ++s;
+            } else if (c >= 0x80) {
+                const int n = utf8Length(s);
+                if (n == 0) return false;
+                if (w != nullptr) {
+                    std::memmove(w, s, static_cast<std::size_t>(n));
+                    w += n;
+                }
+                s += n;
+            } else {
+                return false;  // a control character
+            }
+        }
+        decodedEnd = w != nullptr ? w : s;
+        return true;
+    }
+
+    // An attribute value from after its opening quote to its closing one.
+    bool value(char*& s, char quote, std::string_view& out) {
+        char* start = s;
+        char* w = nullptr;
+        for (;;) {
+            char* run = s;
+            while (classOf(*s) & kValuePlain) ++s;
+            if (w != nullptr) {
+                std::memmove(w, run, static_cast<std::size_t>(s - run));
+                w += s - run;
+            }
+            const unsigned char c = static_cast<unsigned char>(*s);
+            if (c == static_cast<unsigned char>(quote)) break;
+            if (c == '"' || c == '\'') {
+                if (w != nullptr) *w++ = static_cast<char>(c);
+                ++s;
+            } else if (c == '&') {
+                if (w == nullptr) w = s;
+                if (!decodeReference(s, w)) return false;
+            } else if (c >= 0x80) {
+                const int n = utf8Length(s);
+                if (n == 0) return false;
+                if (w != nullptr) {
+                    std::memmove(w, s, static_cast<std::size_t>(n));
+                    w += n;
+                }
+                s += n;
+            } else {
+                return false;  // '<', the end, or a character expat would normalise
+            }
+        }
+        char* end = w != nullptr ? w : s;
+        if (static_cast<std::size_t>(end - start) > kMaxTextBytes) return false;
+        out = std::string_view(start, static_cast<std::size_t>(end - start));
+        ++s;  // the closing quote
+        return true;
+    }
+
+    bool name(char*& s, std::string_view& out) {
+        if (!(classOf(*s) & kNameStart)) return false;
+        char* start = s;
+        while (classOf(*s) & kNameChar) ++s;
+        if (static_cast<std::size_t>(s - start) > kMaxNameBytes) return false;
+        out = std::string_view(start, static_cast<std::size_t>(s - start));
+        return true;
+    }
+
+    // Text between two tags: kept when it is content, dropped when it is layout.
+    bool flushText(char* textStart, char* textEnd, bool closingLeaf) {
+        if (textEnd == textStart) return true;
+        if (static_cast<std::size_t>(textEnd - textStart) > kMaxTextBytes) return false;
+        const bool blank = blankText(textStart, textEnd);
+        if (blank && !closingLeaf) return true;
+        XmlToken t{};
+        t.kind = TokenKind::Text;
+        t.blank = blank;
+        t.text = std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart));
+        t.offset = offsetOf(textStart);
+        return push(t);
+    }
+
+    bool startTag(char*& s) {
+        char* lt = s;
+        ++s;
+        XmlToken t{};
+        t.kind = TokenKind::Start;
+        if (depth_ >= kMaxDepth || !name(s, t.name)) return false;
+        t.offset = offsetOf(lt);
+        t.firstAttr = static_cast<std::uint32_t>(doc_.attrs_.size());
+        bool empty = false;
+        for (;;) {
+            char* afterSpace = skipSpace(s);
+            const bool spaced = afterSpace != s;
+            s = afterSpace;
+            if (*s == '>') {
+                ++s;
+                break;
+            }
+            if (*s == '/') {
+                if (s[1] != '>') return false;
+                s += 2;
+                empty = true;
+                break;
+            }
+            XmlAttribute a;
+            if (!spaced || t.attrCount >= kMaxAttributesPerElement || !name(s, a.name)) return false;
+            if (*s != '=') return false;
+            ++s;
+            const char quote = *s;
+            if (quote != '"' && quote != '\'') return false;
+            ++s;
+            if (!value(s, quote, a.value)) return false;
+            for (std::uint32_t i = 0; i < t.attrCount; ++i) {
+                if (doc_.attrs_[t.firstAttr + i].name == a.name) return false;
+            }
+            doc_.attrs_.push_back(a);
+            ++t.attrCount;
+        }
+        if (depth_ > 0) hasChild_[depth_ - 1] = true;
+        if (!push(t)) return false;
+        if (empty) {
+            XmlToken e{};
+            e.kind = TokenKind::End;
+            e.name = t.name;
+            e.offset = offsetOf(s);  // expat places the end of an empty element after its tag
+            return push(e);
+        }
+        open_[depth_] = t.name;
+        hasChild_[depth_] = false;
+        ++depth_;
+        return true;
+    }
+
+    bool endTag(char*& s, char* textStart, char* textEnd) {
+        if (depth_ == 0) return false;
+        char* lt = s;
+        s += 2;
+        std::string_view n;
+        if (!name(s, n) || n != open_[depth_ - 1]) return false;
+        s = skipSpace(s);
+        if (*s != '>') return false;
+        ++s;
+        if (!flushText(textStart, textEnd, !hasChild_[depth_ - 1])) return false;
+        --depth_;
+        XmlToken t{};
+        t.kind = TokenKind::End;
+        t.name = open_[depth_];
+        t.offset = offsetOf(lt);
+        return push(t);
+    }
+
+    bool document() {
+        char* s = base_;
+        if (*s != '<') return false;
+        if (s[1] == '?' && !declaration(s)) return false;
+        s = skipSpace(s);
+        if (*s != '<' || !startTag(s)) return false;
+        while (depth_ > 0) {
+            char* textStart = s;
+            char* textEnd = s;
+            if (!text(s, textEnd)) return false;
+            if (*s != '<') return false;  // the document ends inside an element
+            if (s[1] == '/') {
+                if (!endTag(s, textStart, textEnd)) return false;
+            } else {
+                if (!flushText(textStart, textEnd, false) || !startTag(s)) return false;
+            }
+        }
+        return skipSpace(s) == end_;
+    }
+
+    XmlDocument& doc_;
+    char* base_;
+    char* end_;
+    unsigned depth_ = 0;
+    std::string_view open_[kMaxDepth];
+    bool hasChild_[kMaxDepth] = {};
+};
+
+// ---------------------------------------------------------------------------
+
 XmlDocument::XmlDocument() = default;
 XmlDocument::XmlDocument(XmlDocument&&) noexcept = default;
 XmlDocument& XmlDocument::operator=(XmlDocument&&) noexcept = default;
@@ -212,6 +628,17 @@ struct ParserGuard {
 }  // namespace
 
 XmlDocument XmlDocument::parse(const char* data, std::size_t size) {
+    if (size > 0 && size <= kMaxDocumentBytes) {
+        XmlDocument doc;
+        if (FastScanner::scan(doc, data, size)) {
+            doc.locateTokens(data, size);
+            return doc;
+        }
+    }
+    return parseWithExpat(data, size);
+}
+
+XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size) {
     if (size > kMaxDocumentBytes) {
         throw XmlError("document of " + std::to_string(size) + " bytes exceeds the limit of " +
                            std::to_string(kMaxDocumentBytes) + " bytes",
@@ -242,10 +669,15 @@ XmlDocument XmlDocument::parse(const char* data, std::size_t size) {
         if (code == XML_ERROR_NO_ELEMENTS) what = "document ends before its root element is complete";
         throw XmlError("malformed XML: " + what, where);
     }
-    // Lines by a fast scan for line feeds; columns count bytes from the line start.
+    doc.locateTokens(data, size);
+    return doc;
+}
+
+// Lines by a fast scan for line feeds; columns count bytes from the line start.
+void XmlDocument::locateTokens(const char* data, std::size_t size) {
     unsigned long line = 1;
     std::size_t lineStart = 0, at = 0;
-    for (XmlToken& t : doc.tokens_) {
+    for (XmlToken& t : tokens_) {
         std::size_t to = t.offset < size ? t.offset : size;
         while (at < to) {
             const void* nl = std::memchr(data + at, '\n', to - at);
@@ -257,7 +689,6 @@ XmlDocument XmlDocument::parse(const char* data, std::size_t size) {
         at = to > at ? to : at;
         t.where = XmlPosition{line, static_cast<unsigned long>(to - lineStart) + 1};
     }
-    return doc;
 }
 
 // ---------------------------------------------------------------------------

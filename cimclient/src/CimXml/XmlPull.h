@@ -1,8 +1,9 @@
 // A bounded, XXE-safe XML tokenizer with a pull cursor for the CIM-XML codec.
 //
-// The document is parsed with expat in one pass into a flat token list (start
-// tags with attributes, text, end tags); the codec then walks that list with a
-// recursive-descent cursor.  Nothing of a DTD is ever read: a DOCTYPE is
+// The document is parsed in one pass into a flat token list (start tags with
+// attributes, text, end tags); the codec then walks that list with a
+// recursive-descent cursor.  A strict scanner reads the shape CIM-XML answers
+// have; whatever it does not know goes through expat.  Nothing of a DTD is ever read: a DOCTYPE is
 // refused before its internal subset is looked at, so neither external
 // entities nor entity expansion bombs can come in.  Nesting depth, text and
 // document sizes are bounded by the constants below.
@@ -81,6 +82,10 @@ public:
     // Parses `size` bytes.  Throws XmlError on malformed or hostile input.
     static XmlDocument parse(const char* data, std::size_t size);
     static XmlDocument parse(std::string_view data) { return parse(data.data(), data.size()); }
+    // The same through expat alone.  parse() reads the usual shape of CIM-XML
+    // with a strict scanner of its own and hands anything else to expat, so
+    // both must give the same tokens or the same error; tests compare them.
+    static XmlDocument parseWithExpat(const char* data, std::size_t size);
 
     XmlDocument(XmlDocument&&) noexcept;
     XmlDocument& operator=(XmlDocument&&) noexcept;
@@ -94,6 +99,8 @@ public:
 private:
     XmlDocument();
     friend struct XmlBuilder;
+    friend class FastScanner;
+    void locateTokens(const char* data, std::size_t size);
     std::vector<XmlToken> tokens_;
     std::vector<XmlAttribute> attrs_;
     // Storage behind the views: fixed blocks that never move.
