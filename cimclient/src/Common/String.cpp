@@ -4,6 +4,7 @@
 #include <Pegasus/Common/Exception.h>
 #include <algorithm>
 #include <cstdio>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -97,7 +98,31 @@ namespace
 {
 // What getChar16Data gives for a String that holds no storage.
 const Char16 kNoUnits[1] = {Char16(0)};
+const std::vector<Char16> kNoStorage;
 }  // namespace
+
+const std::vector<Char16>& String::_units() const
+{
+    return _rep ? *_rep : kNoStorage;
+}
+
+std::vector<Char16>& String::_own()
+{
+    if (!_rep)
+    {
+        _rep = std::make_shared<std::vector<Char16>>();
+    }
+    else if (_rep.use_count() > 1)
+    {
+        _rep = std::make_shared<std::vector<Char16>>(*_rep);
+    }
+    else
+    {
+        // The last other owner may have just let go: see its reads finished.
+        std::atomic_thread_fence(std::memory_order_acquire);
+    }
+    return *_rep;
+}
 
 String::String() {}
 
@@ -178,32 +203,36 @@ String& String::assign(const char* str, Uint32 n)
 
 void String::clear()
 {
-    // An empty vector is the empty String; the capacity stays for reuse.
-    _rep.clear();
+    // Storage of our own keeps its capacity for reuse; shared storage is let go.
+    if (_rep && _rep.use_count() == 1)
+        _rep->clear();
+    else
+        _rep.reset();
 }
 
 void String::reserveCapacity(Uint32 capacity)
 {
-    _rep.reserve(std::size_t(capacity) + 1);
+    _own().reserve(std::size_t(capacity) + 1);
 }
 
 const Char16* String::getChar16Data() const
 {
-    return _rep.empty() ? kNoUnits : _rep.data();
+    return _rep && !_rep->empty() ? _rep->data() : kNoUnits;
 }
 
 CString String::getCString() const
 {
+    const std::vector<Char16>& units = _units();
     std::string out;
-    out.reserve(_rep.size());
+    out.reserve(units.size());
     const std::size_t n = size();
     for (std::size_t i = 0; i < n; i++)
     {
-        Uint32 c = Uint16(_rep[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && Uint16(_rep[i + 1]) >= 0xDC00 &&
-            Uint16(_rep[i + 1]) <= 0xDFFF)
+        Uint32 c = Uint16(units[i]);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && Uint16(units[i + 1]) >= 0xDC00 &&
+            Uint16(units[i + 1]) <= 0xDFFF)
         {
-            c = 0x10000 + ((c - 0xD800) << 10) + (Uint16(_rep[i + 1]) - 0xDC00);
+            c = 0x10000 + ((c - 0xD800) << 10) + (Uint16(units[i + 1]) - 0xDC00);
             i++;
         }
         else if (c >= 0xD800 && c <= 0xDFFF)
@@ -243,14 +272,14 @@ Char16& String::operator[](Uint32 index)
 {
     if (index >= size())
         throw IndexOutOfBoundsException();
-    return _rep[index];
+    return _own()[index];
 }
 
 const Char16 String::operator[](Uint32 index) const
 {
     if (index >= size())
         throw IndexOutOfBoundsException();
-    return _rep[index];
+    return (*_rep)[index];
 }
 
 String& String::append(const char c)
@@ -261,11 +290,12 @@ String& String::append(const char c)
 
 String& String::append(const Char16& c)
 {
-    if (_rep.empty())
-        _rep.push_back(c);
+    std::vector<Char16>& units = _own();
+    if (units.empty())
+        units.push_back(c);
     else
-        _rep.back() = c;
-    _rep.push_back(Char16(0));
+        units.back() = c;
+    units.push_back(Char16(0));
     return *this;
 }
 
@@ -282,11 +312,13 @@ String& String::append(const Char16* str, Uint32 n)
         return *this;
     checkNull(str);
     // Room first: nothing changes unless the whole text fits.
-    _rep.reserve(std::size_t(size()) + n + 1);
-    if (!_rep.empty())
-        _rep.pop_back();
-    _rep.insert(_rep.end(), str, str + n);
-    _rep.push_back(Char16(0));
+    const std::size_t old = size();
+    std::vector<Char16>& units = _own();
+    units.reserve(old + n + 1);
+    if (!units.empty())
+        units.pop_back();
+    units.insert(units.end(), str, str + n);
+    units.push_back(Char16(0));
     return *this;
 }
 
@@ -309,13 +341,14 @@ void String::_appendUtf8(const char* str, std::size_t n)
     // unit (four bytes give two), so n units are room enough.  A bad sequence
     // cuts the text back to what it was.
     const std::size_t old = size();
-    const bool hadStorage = !_rep.empty();
-    _rep.resize(old + n + 1);
-    Char16* out = _rep.data() + old;
+    std::vector<Char16>& units = _own();
+    const bool hadStorage = !units.empty();
+    units.resize(old + n + 1);
+    Char16* out = units.data() + old;
     auto fail = [&](std::size_t at) {
-        _rep.resize(old);
+        units.resize(old);
         if (hadStorage)
-            _rep.push_back(Char16(0));
+            units.push_back(Char16(0));
         throwBadUtf8(at, s, n);
     };
     std::size_t i = 0;
@@ -379,7 +412,7 @@ void String::_appendUtf8(const char* str, std::size_t n)
         i += len;
     }
     *out++ = Char16(0);
-    _rep.resize(std::size_t(out - _rep.data()));
+    units.resize(std::size_t(out - units.data()));
 }
 
 void String::remove(Uint32 index, Uint32 n)
@@ -392,7 +425,10 @@ void String::remove(Uint32 index, Uint32 n)
     }
     if (index > size() || n > size() - index)
         throw IndexOutOfBoundsException();
-    _rep.erase(_rep.begin() + index, _rep.begin() + index + n);
+    if (n == 0)
+        return;
+    std::vector<Char16>& units = _own();
+    units.erase(units.begin() + index, units.begin() + index + n);
 }
 
 String String::subString(Uint32 index, Uint32 n) const
@@ -401,7 +437,7 @@ String String::subString(Uint32 index, Uint32 n) const
         return String();
     if (n == PEG_NOT_FOUND || n > size() - index)
         n = size() - index;
-    return String(_rep.data() + index, n);
+    return String(_rep->data() + index, n);
 }
 
 Uint32 String::find(Char16 c) const
@@ -412,7 +448,7 @@ Uint32 String::find(Char16 c) const
 Uint32 String::find(Uint32 index, Char16 c) const
 {
     for (Uint32 i = index; i < size(); i++)
-        if (_rep[i] == c)
+        if ((*_rep)[i] == c)
             return i;
     return PEG_NOT_FOUND;
 }
@@ -425,7 +461,7 @@ Uint32 String::find(const String& s) const
     for (Uint32 i = 0; i + m <= n; i++)
     {
         Uint32 k = 0;
-        while (k < m && _rep[i + k] == s._rep[k])
+        while (k < m && (*_rep)[i + k] == (*s._rep)[k])
             k++;
         if (k == m)
             return i;
@@ -441,21 +477,27 @@ Uint32 String::find(const char* s) const
 Uint32 String::reverseFind(Char16 c) const
 {
     for (Uint32 i = size(); i > 0; i--)
-        if (_rep[i - 1] == c)
+        if ((*_rep)[i - 1] == c)
             return i - 1;
     return PEG_NOT_FOUND;
 }
 
 void String::toLower()
 {
+    if (size() == 0)
+        return;
+    std::vector<Char16>& units = _own();
     for (Uint32 i = 0; i < size(); i++)
-        _rep[i] = lowerAscii(_rep[i]);
+        units[i] = lowerAscii(units[i]);
 }
 
 void String::toUpper()
 {
+    if (size() == 0)
+        return;
+    std::vector<Char16>& units = _own();
     for (Uint32 i = 0; i < size(); i++)
-        _rep[i] = upperAscii(_rep[i]);
+        units[i] = upperAscii(units[i]);
 }
 
 void String::swap(String& str)
@@ -468,7 +510,7 @@ int String::compare(const String& s1, const String& s2, Uint32 n)
     const Uint32 n1 = std::min(s1.size(), n), n2 = std::min(s2.size(), n);
     for (Uint32 i = 0; i < n1 && i < n2; i++)
     {
-        const int d = int(Uint16(s1._rep[i])) - int(Uint16(s2._rep[i]));
+        const int d = int(Uint16((*s1._rep)[i])) - int(Uint16((*s2._rep)[i]));
         if (d)
             return d;
     }
@@ -485,7 +527,7 @@ int String::compareNoCase(const String& s1, const String& s2)
     const Uint32 n1 = s1.size(), n2 = s2.size();
     for (Uint32 i = 0; i < n1 && i < n2; i++)
     {
-        const int d = int(lowerAscii(s1._rep[i])) - int(lowerAscii(s2._rep[i]));
+        const int d = int(lowerAscii((*s1._rep)[i])) - int(lowerAscii((*s2._rep)[i]));
         if (d)
             return d;
     }

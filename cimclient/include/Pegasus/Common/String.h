@@ -5,6 +5,7 @@
 #include <Pegasus/Common/Linkage.h>
 #include <Pegasus/Common/Char16.h>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 PEGASUS_NAMESPACE_BEGIN
@@ -53,7 +54,7 @@ public:
 
     void clear();
     void reserveCapacity(Uint32 capacity);
-    Uint32 size() const { return _rep.empty() ? 0 : Uint32(_rep.size() - 1); }
+    Uint32 size() const { return _rep && !_rep->empty() ? Uint32(_rep->size() - 1) : 0; }
     // NUL-terminated code units, valid until the String changes.
     const Char16* getChar16Data() const;
     CString getCString() const;
@@ -89,9 +90,13 @@ public:
 
 private:
     void _appendUtf8(const char* str, std::size_t n);
+    const std::vector<Char16>& _units() const;
+    std::vector<Char16>& _own();
     // Code units followed by one NUL unit, or nothing at all for an empty
-    // String (which then costs no allocation).
-    std::vector<Char16> _rep;
+    // String (which then costs no allocation).  Copies share the units (names
+    // and values are copied far more often than changed); the first change
+    // to shared units copies them.
+    std::shared_ptr<std::vector<Char16>> _rep;
 };
 
 PEGASUS_COMMON_LINKAGE Boolean operator==(const String& str1, const String& str2);
