@@ -715,12 +715,19 @@ std::vector<CIMObjectPath> Repository::enumerateInstanceNames(const std::string&
     const Namespace& n = nsOrThrow(ns);
     classOrThrow(n, className, kCimInvalidClass);
     std::vector<CIMObjectPath> r;
+    std::vector<const std::map<std::string, CIMInstance>*> buckets;
+    std::size_t total = 0;
     for (const auto& key : n.classOrder) {
         const ClassEntry& c = n.classes.at(key);
         if (!isSubclassOf(n, c.name, className)) continue;
         auto b = n.instances.find(key);
         if (b == n.instances.end()) continue;
-        for (const auto& kv : b->second) r.push_back(kv.second.getPath());
+        buckets.push_back(&b->second);
+        total += b->second.size();
+    }
+    r.reserve(total);
+    for (const auto* b : buckets) {
+        for (const auto& kv : *b) r.push_back(kv.second.getPath());
     }
     return r;
 }

@@ -301,8 +301,9 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 c.allow({"ClassName"});
                 resp.hasReturnValue = true;
                 resp.kind = K::InstanceNames;
-                for (const auto& p : repo.enumerateInstanceNames(ns, c.className("ClassName", true)))
-                    resp.instanceNames.append(p);
+                std::vector<CIMObjectPath> names = repo.enumerateInstanceNames(ns, c.className("ClassName", true));
+                resp.instanceNames.reserveCapacity(static_cast<Uint32>(names.size()));
+                for (auto& p : names) resp.instanceNames.append(std::move(p));
             } else if (method == "EnumerateInstances") {
                 c.allow({"ClassName", "LocalOnly", "DeepInheritance", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
                 std::string className = c.className("ClassName", true);

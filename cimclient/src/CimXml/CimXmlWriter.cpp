@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "CimXml/CimXml.h"
 
@@ -377,10 +378,25 @@ const char* typeName(CIMType type) {
     return "string";
 }
 
+inline bool plainAscii(Uint32 c) {
+    return c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+}
+
 void appendEscaped(std::string& out, const String& text) {
     const Char16* d = text.getChar16Data();
     Uint32 n = text.size();
     for (Uint32 i = 0; i < n; ++i) {
+        // Runs of plain ASCII, which need no escaping, go over in one piece.
+        Uint32 run = i;
+        while (run < n && plainAscii(Uint16(d[run]))) ++run;
+        if (run > i) {
+            const std::size_t at = out.size();
+            out.resize(at + (run - i));
+            char* w = &out[at];
+            for (Uint32 k = i; k < run; ++k) *w++ = static_cast<char>(Uint16(d[k]));
+            i = run;
+            if (i == n) break;
+        }
         Uint32 c = Uint16(d[i]);
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
             Uint32 lo = Uint16(d[i + 1]);
@@ -389,11 +405,6 @@ void appendEscaped(std::string& out, const String& text) {
                 ++i;
                 continue;
             }
-        }
-        // Fast path: plain ASCII that needs no escaping.
-        if (c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'') {
-            out.push_back(static_cast<char>(c));
-            continue;
         }
         appendEscapedCodePoint(out, c);
     }
@@ -657,17 +668,24 @@ bool holdsText(std::string_view startTag) {
 std::string oneElementPerLine(const std::string& compact) {
     std::string out;
     out.reserve(compact.size() + compact.size() / 8);
+    const char* data = compact.data();
+    const std::size_t size = compact.size();
     std::size_t tagStart = 0;
-    for (std::size_t i = 0; i < compact.size(); ++i) {
-        char ch = compact[i];
-        out.push_back(ch);
-        if (ch == '<') {
-            tagStart = i;
-            continue;
+    for (std::size_t i = 0; i < size;) {
+        // Text up to and including the next '>', in one piece.
+        const void* gtAt = std::memchr(data + i, '>', size - i);
+        if (gtAt == nullptr) {
+            out.append(data + i, size - i);
+            break;
         }
-        if (ch != '>') continue;
-        std::string_view tag(compact.data() + tagStart, i + 1 - tagStart);
-        bool lineEndFollows = i + 1 < compact.size() && compact[i + 1] == '\n';
+        const std::size_t gt = static_cast<std::size_t>(static_cast<const char*>(gtAt) - data);
+        out.append(data + i, gt + 1 - i);
+        if (const void* ltAt = memrchr(data + i, '<', gt - i)) {
+            tagStart = static_cast<std::size_t>(static_cast<const char*>(ltAt) - data);
+        }
+        i = gt + 1;
+        std::string_view tag(data + tagStart, gt + 1 - tagStart);
+        bool lineEndFollows = i < size && data[i] == '\n';
         // An OpenPegasus server writes the closing tag right after an ERROR element.
         if (tag.compare(0, 6, "<ERROR") == 0 && tag[tag.size() - 2] == '/') {
             if (lineEndFollows) ++i;

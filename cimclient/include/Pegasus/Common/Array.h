@@ -5,6 +5,7 @@
 #include <Pegasus/Common/Linkage.h>
 #include <Pegasus/Common/Char16.h>
 #include <Pegasus/Common/String.h>
+#include <utility>
 #include <vector>
 
 PEGASUS_NAMESPACE_BEGIN
@@ -59,6 +60,7 @@ public:
     }
 
     void append(const PEGASUS_ARRAY_T& x) { _rep.push_back(Slot{x}); }
+    void append(PEGASUS_ARRAY_T&& x) { _rep.push_back(Slot{std::move(x)}); }
     void append(const PEGASUS_ARRAY_T* x, Uint32 size)
     {
         for (Uint32 i = 0; i < size; i++)
