@@ -27,41 +27,50 @@ IndirectJClass::~IndirectJClass()
     m_staticFieldIDs.clear();
 }
 
+namespace {
+
+template <class ID>
+const ID* findMember(const std::vector<IndirectJClass::Member<ID>>& members, const char* name, const char* signature)
+{
+    for (const auto& m : members) {
+        if (m.name == name && m.signature == signature) return &m.id;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 jmethodID IndirectJClass::findMethodID(const char* name, const char* signature)
 {
-    return findMethodID(std::string(name), std::string(signature));
+    if (const jmethodID* known = findMember(m_methodIDs, name, signature)) {
+        return *known;
+    }
+    jmethodID id = nullptr;
+    if (m_class != nullptr) {
+        id = m_env->GetMethodID(m_class, name, signature);
+        queryException(m_env);
+    }
+    // A failed lookup is remembered too: asking again raises nothing new.
+    m_methodIDs.push_back(Member<jmethodID>{name, signature, id});
+    return id;
 }
 
 jmethodID IndirectJClass::findMethodID(const std::string& name, const std::string& signature)
 {
-    Key key(name, signature);
-    auto found = m_methodIDs.find(key);
-    if (found != m_methodIDs.end()) {
-        return found->second;
-    }
-    jmethodID id = nullptr;
-    if (m_class != nullptr) {
-        id = m_env->GetMethodID(m_class, name.c_str(), signature.c_str());
-        queryException(m_env);
-    }
-    // A failed lookup is remembered too: asking again raises nothing new.
-    m_methodIDs.emplace(std::move(key), id);
-    return id;
+    return findMethodID(name.c_str(), signature.c_str());
 }
 
 jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signature)
 {
-    Key key(std::move(name), std::move(signature));
-    auto found = m_staticFieldIDs.find(key);
-    if (found != m_staticFieldIDs.end()) {
-        return found->second;
+    if (const jfieldID* known = findMember(m_staticFieldIDs, name.c_str(), signature.c_str())) {
+        return *known;
     }
     jfieldID id = nullptr;
     if (m_class != nullptr) {
-        id = m_env->GetStaticFieldID(m_class, key.first.c_str(), key.second.c_str());
+        id = m_env->GetStaticFieldID(m_class, name.c_str(), signature.c_str());
         queryException(m_env);
     }
-    m_staticFieldIDs.emplace(std::move(key), id);
+    m_staticFieldIDs.push_back(Member<jfieldID>{std::move(name), std::move(signature), id});
     return id;
 }
 

@@ -14,8 +14,8 @@
 
 #include <cstdint>
 #include <limits>
-#include <map>
 #include <string>
+#include <vector>
 #include <utility>
 
 // What GetStaticIntField gives when the class or the field cannot be found:
@@ -24,7 +24,6 @@ constexpr jint kNoTypeNumber = std::numeric_limits<jint>::min();
 
 class IndirectJClass {
 public:
-    using Key = std::pair<std::string, std::string>;
 
     IndirectJClass(JNIEnv* env, jclass cls);
     IndirectJClass(const IndirectJClass&) = default;
@@ -36,9 +35,18 @@ public:
     jfieldID findStaticFieldID(std::string name, std::string signature);
     jint GetStaticIntField(const char* name, const char* signature);
 
+    // An object asks for a handful of members, each many times: a short
+    // list searched without allocating beats a map keyed by new strings.
+    template <class ID>
+    struct Member {
+        std::string name;
+        std::string signature;
+        ID id;
+    };
+
     jclass m_class;
-    std::map<Key, jmethodID> m_methodIDs;
-    std::map<Key, jfieldID> m_staticFieldIDs;
+    std::vector<Member<jmethodID>> m_methodIDs;
+    std::vector<Member<jfieldID>> m_staticFieldIDs;
     JNIEnv* m_env;
 };
 
