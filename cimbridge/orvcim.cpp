@@ -1658,12 +1658,20 @@ JNIEXPORT jstring JNICALL Java_javax_wbem_client_CIMImpl_getLastError(JNIEnv* en
 
 JNIEXPORT void JNICALL Java_javax_wbem_client_CIMImpl_toggleNativeTrace(JNIEnv*, jobject, jboolean on)
 {
-    debugmsg("toggleNativeTrace called\n");
+    // An entry that cannot be written (no memory for the trace file's path)
+    // is dropped; the switch itself still happens.
+    const auto trace = [](const char* line) {
+        try {
+            debugmsg("%s", line);
+        } catch (...) {
+        }
+    };
+    trace("toggleNativeTrace called\n");
     if (on) {
         setTraceMode(1);
-        debugmsg("CIM Native Tracing Enabled\n");
+        trace("CIM Native Tracing Enabled\n");
     } else {
-        debugmsg("CIM Native Tracing Disabled\n");
+        trace("CIM Native Tracing Disabled\n");
         setTraceMode(0);
     }
 }
