@@ -1,0 +1,102 @@
+import java.io.File;
+import java.nio.file.Files;
+import java.nio.file.Paths;
+import java.util.Vector;
+import javax.wbem.cim.CIMArgument;
+import javax.wbem.cim.CIMClass;
+import javax.wbem.cim.CIMDataType;
+import javax.wbem.cim.CIMInstance;
+import javax.wbem.cim.CIMNameSpace;
+import javax.wbem.cim.CIMObjectPath;
+import javax.wbem.cim.CIMValue;
+import javax.wbem.client.CIMImpl;
+
+/**
+ * Connections over a long life and a server that goes away (run by
+ * with_minicimd): 10,000 setup and tearDown cycles leave descriptors and
+ * resident memory flat; once the server is gone every operation returns a
+ * failure status promptly and setup reports why.
+ */
+public final class BridgeFaultsJavaTest {
+    private static final Checks checks = new Checks();
+    private static final CIMImpl impl = new CIMImpl();
+    private static final String NS = "root/cimv2";
+    private static final int CYCLES = 10000;
+    private static final int WARM_UP = 500;
+    private static final int FD_NOISE = 4;
+    private static final long RSS_GROWTH_LIMIT_KB = 16 * 1024;
+    private static final long PROMPT_MS = 30000;  // the client's timeout with room to spare
+
+    private static int openDescriptors() {
+        String[] fds = new File("/proc/self/fd").list();
+        return fds == null ? -1 : fds.length;
+    }
+
+    private static long residentKb() throws Exception {
+        for (String line : Files.readAllLines(Paths.get("/proc/self/status"))) {
+            if (line.startsWith("VmRSS:")) return Long.parseLong(line.replaceAll("[^0-9]", ""));
+        }
+        return -1;
+    }
+
+    private static void cycles() throws Exception {
+        for (int i = 0; i < WARM_UP; i++) impl.tearDown(impl.setup(new CIMNameSpace("", NS)));
+        System.gc();
+        int fdsBefore = openDescriptors();
+        long rssBefore = residentKb();
+        int failed = 0;
+        for (int i = 0; i < CYCLES; i++) {
+            int h = impl.setup(new CIMNameSpace("", NS));
+            if (h != 1 && failed++ == 0) System.out.println("first failed setup, cycle " + i + ": " + impl.getLastError());
+            impl.tearDown(h);
+        }
+        System.gc();
+        int fdsAfter = openDescriptors();
+        long rssAfter = residentKb();
+        System.out.printf("FIGURE faults.cycles: %d setup/tearDown cycles, open descriptors %d -> %d, resident %d KiB -> %d KiB%n",
+                          CYCLES, fdsBefore, fdsAfter, rssBefore, rssAfter);
+        checks.same(0, failed, "setups that did not give handle 1");
+        // The JVM opens a file or two of its own on the way; a leak would be one a cycle.
+        checks.check(fdsAfter - fdsBefore <= FD_NOISE, "open descriptors " + fdsBefore + " -> " + fdsAfter);
+        checks.check(rssAfter - rssBefore < RSS_GROWTH_LIMIT_KB, "resident memory grew by " + (rssAfter - rssBefore) + " KiB");
+    }
+
+    private interface Call { int run(int handle); }
+
+    /** Every operation on a connection whose server has gone. */
+    private static void serverGone() {
+        int h = impl.setup(new CIMNameSpace("", NS));
+        checks.same(0, h, "setup without a server");
+        checks.check(!impl.getLastError().isEmpty(), "setup says why: " + impl.getLastError());
+        CIMObjectPath path = new CIMObjectPath("Bridge_Item");
+        path.addKey("Id", new CIMValue("fixed", new CIMDataType(CIMDataType.STRING)));
+        Call[] calls = {
+            x -> impl.enumerateClassNames(x, new Vector<>(), new CIMObjectPath("Bridge_Item"), true),
+            x -> impl.enumerateInstanceNames(x, new Vector<>(), new CIMObjectPath("Bridge_Item")),
+            x -> impl.getInstance(x, new CIMInstance(), path),
+            x -> impl.getClass(x, new CIMClass(), new CIMObjectPath("Bridge_Item"), false, true, true),
+            x -> impl.getProperty(x, new CIMValue(null), path, "U32"),
+            x -> impl.getProperties(x, new Vector<>(), path, new String[] {"U32"}),
+            x -> impl.setProperty(x, path, "Label", new CIMValue("x", new CIMDataType(CIMDataType.STRING))),
+            x -> impl.deleteInstance(x, path),
+            x -> impl.invokeMethod(x, path, "Echo", new CIMArgument[0], new Object()),
+        };
+        for (int i = 0; i < calls.length; i++) {
+            long start = System.nanoTime();
+            int rc = calls[i].run(1);
+            long ms = (System.nanoTime() - start) / 1000000;
+            checks.check(rc != 0, "operation " + i + " without a server gave " + rc);
+            checks.check(ms < PROMPT_MS, "operation " + i + " took " + ms + " ms");
+        }
+    }
+
+    public static void main(String[] args) throws Exception {
+        CIMImpl.loadLibrary();
+        if (args.length == 1 && args[0].equals("--with-server")) {
+            cycles();
+        } else {
+            serverGone();
+        }
+        checks.finish();
+    }
+}
