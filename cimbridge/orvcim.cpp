@@ -926,6 +926,15 @@ Pegasus::Real32 readReal32(IndirectJObj& o) { return o.CallFloatMethod("floatVal
 Pegasus::Real64 readReal64(IndirectJObj& o) { return o.CallDoubleMethod("doubleValue", "()D"); }
 Pegasus::String readString(IndirectJObj& o)
 {
+    // The JVM reads any object handed to it as a string's chars as if it were
+    // one: another class in a string value would crash it.
+    jclass stringClass = o.m_env->FindClass("java/lang/String");
+    throwIfJavaExceptionPending(o.m_env);
+    const bool isString = o.m_env->IsInstanceOf(o.m_object, stringClass) == JNI_TRUE;
+    o.m_env->DeleteLocalRef(stringClass);
+    if (!isString) {
+        throw Pegasus::TypeMismatchException();
+    }
     return Pegasus::String(java::String(o.m_env, o.m_object).getStringA().c_str());
 }
 Pegasus::Char16 readChar16(IndirectJObj& o) { return Pegasus::Char16(o.CallCharMethod("charValue", "()C")); }
