@@ -90,9 +90,56 @@ public final class BridgeFaultsJavaTest {
         }
     }
 
+    /**
+     * A server that accepts and never answers: the operation gives up after
+     * the client's timeout, and the lock it held is free for other threads.
+     */
+    private static void hungServer(String socketPath) throws Exception {
+        Files.deleteIfExists(Paths.get(socketPath));
+        java.nio.channels.ServerSocketChannel server =
+            java.nio.channels.ServerSocketChannel.open(java.net.StandardProtocolFamily.UNIX);
+        server.bind(java.net.UnixDomainSocketAddress.of(socketPath));
+        java.util.List<java.nio.channels.SocketChannel> held = new java.util.ArrayList<>();
+        Thread acceptor = new Thread(() -> {
+            try {
+                while (true) held.add(server.accept());
+            } catch (Exception closed) {
+                // the test is over
+            }
+        });
+        acceptor.setDaemon(true);
+        acceptor.start();
+
+        int h = impl.setup(new CIMNameSpace("", NS));
+        checks.check(h > 0, "setup against a silent server: " + impl.getLastError());
+        int[] rc = {0};
+        long[] ms = {0, 0};
+        Thread caller = new Thread(() -> {
+            long start = System.nanoTime();
+            rc[0] = impl.getInstance(h, new CIMInstance(), new CIMObjectPath("Bridge_Item"));
+            ms[0] = (System.nanoTime() - start) / 1000000;
+        });
+        caller.start();
+        Thread.sleep(1000);
+        // Another thread waits for the lock the silent call holds, and gets it.
+        long start = System.nanoTime();
+        int other = impl.enumerateInstanceNames(0, new Vector<>(), new CIMObjectPath("Bridge_Item"));
+        ms[1] = (System.nanoTime() - start) / 1000000;
+        caller.join();
+        System.out.printf("FIGURE faults.silent: the call gave up after %d ms, the waiting thread got the lock after %d ms%n",
+                          ms[0], ms[1]);
+        checks.same(CIMImpl.RC_FAILED, rc[0], "the silent call's status");
+        checks.check(ms[0] < PROMPT_MS, "the silent call returned within the client's timeout");
+        checks.same(CIMImpl.RC_NO_CONNECTION, other, "the other thread's call ran");
+        impl.tearDown(h);
+        server.close();
+    }
+
     public static void main(String[] args) throws Exception {
         CIMImpl.loadLibrary();
-        if (args.length == 1 && args[0].equals("--with-server")) {
+        if (args.length == 2 && args[0].equals("--silent-server")) {
+            hungServer(args[1]);
+        } else if (args.length == 1 && args[0].equals("--with-server")) {
             cycles();
         } else {
             serverGone();
