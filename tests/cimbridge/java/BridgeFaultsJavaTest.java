@@ -135,9 +135,83 @@ public final class BridgeFaultsJavaTest {
         server.close();
     }
 
+    private static Process startServer(String minicimd, String socketPath, String[] mofs) throws Exception {
+        java.util.List<String> command = new java.util.ArrayList<>(java.util.Arrays.asList(
+            minicimd, "--socket", socketPath, "--local-auth", "--namespace", NS));
+        for (String mof : mofs) {
+            command.add("--mof");
+            command.add(mof);
+        }
+        Files.deleteIfExists(Paths.get(socketPath));
+        Process p = new ProcessBuilder(command).redirectErrorStream(true)
+            .redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+        long deadline = System.currentTimeMillis() + PROMPT_MS * 2;
+        while (System.currentTimeMillis() < deadline) {
+            try (java.nio.channels.SocketChannel c = java.nio.channels.SocketChannel.open(
+                     java.net.UnixDomainSocketAddress.of(socketPath))) {
+                return p;
+            } catch (java.io.IOException notYet) {
+                Thread.sleep(20);
+            }
+        }
+        checks.check(false, "minicimd did not start");
+        return p;
+    }
+
+    /**
+     * The server killed while threads are in the middle of calls: every call
+     * returns promptly with a status, and setup works again once it is back.
+     */
+    private static void killedServer(String minicimd, String socketPath, String[] mofs) throws Exception {
+        Process server = startServer(minicimd, socketPath, mofs);
+        int h = impl.setup(new CIMNameSpace("", NS));
+        checks.check(h > 0, "setup: " + impl.getLastError());
+        CIMObjectPath fixed = new CIMObjectPath("Bridge_Item");
+        fixed.addKey("Id", new CIMValue("fixed", new CIMDataType(CIMDataType.STRING)));
+        java.util.concurrent.atomic.AtomicLong slowest = new java.util.concurrent.atomic.AtomicLong();
+        java.util.concurrent.atomic.AtomicInteger calls = new java.util.concurrent.atomic.AtomicInteger();
+        java.util.concurrent.atomic.AtomicInteger failed = new java.util.concurrent.atomic.AtomicInteger();
+        java.util.concurrent.atomic.AtomicBoolean stop = new java.util.concurrent.atomic.AtomicBoolean();
+        java.util.List<Thread> threads = new java.util.ArrayList<>();
+        for (int t = 0; t < 4; t++) {
+            threads.add(new Thread(() -> {
+                while (!stop.get()) {
+                    long start = System.nanoTime();
+                    int rc = impl.getInstance(h, new CIMInstance(), fixed);
+                    slowest.accumulateAndGet((System.nanoTime() - start) / 1000000, Math::max);
+                    calls.incrementAndGet();
+                    if (rc != 0) failed.incrementAndGet();
+                }
+            }));
+        }
+        for (Thread t : threads) t.start();
+        Thread.sleep(500);
+        server.destroyForcibly().waitFor();
+        Thread.sleep(1000);
+        stop.set(true);
+        for (Thread t : threads) t.join();
+        System.out.printf("FIGURE faults.killed: %d calls, %d failed after the kill, slowest %d ms%n",
+                          calls.get(), failed.get(), slowest.get());
+        checks.check(failed.get() > 0, "calls after the kill failed");
+        checks.check(slowest.get() < PROMPT_MS, "every call returned within the client's timeout");
+        checks.same(0, impl.setup(new CIMNameSpace("", NS)), "setup while the server is down");
+        checks.check(!impl.getLastError().isEmpty(), "setup says why");
+        impl.tearDown(h);
+
+        server = startServer(minicimd, socketPath, mofs);
+        int again = impl.setup(new CIMNameSpace("", NS));
+        checks.check(again > 0, "setup once the server is back: " + impl.getLastError());
+        checks.same(0, impl.getInstance(again, new CIMInstance(), fixed), "a read once the server is back");
+        impl.tearDown(again);
+        server.destroy();
+        server.waitFor();
+    }
+
     public static void main(String[] args) throws Exception {
         CIMImpl.loadLibrary();
-        if (args.length == 2 && args[0].equals("--silent-server")) {
+        if (args.length >= 3 && args[0].equals("--killed-server")) {
+            killedServer(args[1], args[2], java.util.Arrays.copyOfRange(args, 3, args.length));
+        } else if (args.length == 2 && args[0].equals("--silent-server")) {
             hungServer(args[1]);
         } else if (args.length == 1 && args[0].equals("--with-server")) {
             cycles();
