@@ -926,6 +926,15 @@ Pegasus::Real32 readReal32(IndirectJObj& o) { return o.CallFloatMethod("floatVal
 Pegasus::Real64 readReal64(IndirectJObj& o) { return o.CallDoubleMethod("doubleValue", "()D"); }
 Pegasus::String readString(IndirectJObj& o)
 {
+    // The JVM reads any object handed to it as a string's chars as if it were
+    // one: another class in a string value would crash it.
+    jclass stringClass = o.m_env->FindClass("java/lang/String");
+    throwIfJavaExceptionPending(o.m_env);
+    const bool isString = o.m_env->IsInstanceOf(o.m_object, stringClass) == JNI_TRUE;
+    o.m_env->DeleteLocalRef(stringClass);
+    if (!isString) {
+        throw Pegasus::TypeMismatchException();
+    }
     return Pegasus::String(java::String(o.m_env, o.m_object).getStringA().c_str());
 }
 Pegasus::Char16 readChar16(IndirectJObj& o) { return Pegasus::Char16(o.CallCharMethod("charValue", "()C")); }
@@ -1658,12 +1667,20 @@ JNIEXPORT jstring JNICALL Java_javax_wbem_client_CIMImpl_getLastError(JNIEnv* en
 
 JNIEXPORT void JNICALL Java_javax_wbem_client_CIMImpl_toggleNativeTrace(JNIEnv*, jobject, jboolean on)
 {
-    debugmsg("toggleNativeTrace called\n");
+    // An entry that cannot be written (no memory for the trace file's path)
+    // is dropped; the switch itself still happens.
+    const auto trace = [](const char* line) {
+        try {
+            debugmsg("%s", line);
+        } catch (...) {
+        }
+    };
+    trace("toggleNativeTrace called\n");
     if (on) {
         setTraceMode(1);
-        debugmsg("CIM Native Tracing Enabled\n");
+        trace("CIM Native Tracing Enabled\n");
     } else {
-        debugmsg("CIM Native Tracing Disabled\n");
+        trace("CIM Native Tracing Disabled\n");
         setTraceMode(0);
     }
 }

@@ -1,6 +1,7 @@
 // sysactions: halt or reboot the machine through the system's shutdown program, for
 // com.zandor.retail.orv.mgmt.util.SystemActions.  The program is found in /sbin, /usr/sbin and
-// then PATH, started in a child with its standard streams on /dev/null, and not waited for.
+// then PATH, started in a child with its standard streams on /dev/null and no other descriptor
+// of the JVM, and not waited for.
 
 #include "orvreboot_internal.h"
 
@@ -60,7 +61,9 @@ std::string FindProgram(const std::string& searchList) {
 }
 
 // posix_spawn reports a failed exec to the parent, so a program that cannot run is not taken
-// for a started one.  The child only points its three standard streams at /dev/null and execs.
+// for a started one.  The child only points its three standard streams at /dev/null, closes
+// every other descriptor it inherited (the JVM's sockets and files that are not close-on-exec
+// are none of the shutdown program's business) and execs.
 int Spawn(const std::string& program, char* const argv[], pid_t* pid) {
   posix_spawn_file_actions_t actions;
   int rc = posix_spawn_file_actions_init(&actions);
@@ -70,6 +73,7 @@ int Spawn(const std::string& program, char* const argv[], pid_t* pid) {
     rc = posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, kNullDevice, O_WRONLY, 0);
   if (rc == 0)
     rc = posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, kNullDevice, O_WRONLY, 0);
+  if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   if (rc == 0) rc = posix_spawn(pid, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return rc;

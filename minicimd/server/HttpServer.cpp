@@ -19,6 +19,11 @@ namespace minicimd {
 
 namespace {
 
+// Clients that connect and close in quick succession (a probe per connection)
+// must not find the queue full while the server thread catches up: a local
+// socket refuses at once when it is.
+constexpr int kUnixListenBacklog = SOMAXCONN;
+
 void logLine(const std::string& s) {
     std::string line = "minicimd: " + s + "\n";
     ssize_t r = write(2, line.data(), line.size());
@@ -396,7 +401,7 @@ std::unique_ptr<HttpServer> HttpServer::start(const ServerConfig& cfg, const Cim
             return nullptr;
         }
         im.unixFd = fd;  // from here on the destructor removes the file
-        if (chmod(cfg.socketPath.c_str(), 0666) != 0 || listen(fd, 128) != 0) {
+        if (chmod(cfg.socketPath.c_str(), 0666) != 0 || listen(fd, kUnixListenBacklog) != 0) {
             error = "cannot listen on " + cfg.socketPath + ": " + strerror(errno);
             return nullptr;
         }

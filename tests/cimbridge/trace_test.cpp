@@ -13,10 +13,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// Makes every allocation of the process fail while set (failing_allocation.cpp).
+extern bool g_failAllocations;
 
 namespace {
 
@@ -151,6 +155,25 @@ TEST_F(Trace, ToggleMessages)
   EXPECT_EQ(messages(traceFile()), (Lines{"CIM Native Tracing Enabled", "toggleNativeTrace called",
                                           "CIM Native Tracing Enabled", "toggleNativeTrace called",
                                           "CIM Native Tracing Disabled"}));
+}
+
+TEST_F(Trace, ToggleSwitchesEvenWhenNoEntryCanBeMade)
+{
+  ASSERT_EQ(mkdir(logsDir().c_str(), 0755), 0);
+  inChild([&] {
+    setenv("ORV_HOME", dir.c_str(), 1);  // a path too long for any small-string buffer
+    g_failAllocations = true;
+    try {
+      Java_javax_wbem_client_CIMImpl_toggleNativeTrace(nullptr, nullptr, JNI_TRUE);
+    } catch (...) {
+      _exit(6);  // in the JVM this would have been the end of it
+    }
+    g_failAllocations = false;
+    if (traceMode() != 1) _exit(7);
+    Java_javax_wbem_client_CIMImpl_toggleNativeTrace(nullptr, nullptr, JNI_FALSE);
+    if (traceMode() != 0) _exit(8);
+  });
+  EXPECT_EQ(messages(traceFile()), (Lines{"toggleNativeTrace called", "CIM Native Tracing Disabled"}));
 }
 
 TEST_F(Trace, OtherNonZeroValuesWriteToStandardError)

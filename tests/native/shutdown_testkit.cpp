@@ -80,6 +80,7 @@ StandInRecord ReadRecord(const std::string& dir, pid_t pid) {
     else if (key == "fd0") r.fd0 = value;
     else if (key == "fd1") r.fd1 = value;
     else if (key == "fd2") r.fd2 = value;
+    else if (key == "fds") r.fds = value;
   }
   return r;
 }

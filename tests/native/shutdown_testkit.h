@@ -23,6 +23,7 @@ struct StandInRecord {
   std::string exe;
   std::vector<std::string> argv;
   std::string fd0, fd1, fd2;
+  std::string fds;  // every descriptor it was started with, "0,1,2" when only those
 };
 // What the stand-in started as pid recorded in dir ("found" false when it left no record).
 StandInRecord ReadRecord(const std::string& dir, pid_t pid);

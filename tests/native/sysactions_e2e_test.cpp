@@ -4,9 +4,13 @@
 // the cover is checked; without the namespace these tests skip.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +76,7 @@ class SysActionsTest : public ::testing::Test {
     EXPECT_EQ(rec.fd0, "/dev/null");
     EXPECT_EQ(rec.fd1, "/dev/null");
     EXPECT_EQ(rec.fd2, "/dev/null");
+    EXPECT_EQ(rec.fds, "0,1,2") << "the child inherited descriptors beyond its standard streams";
   }
 };
 
@@ -86,6 +91,26 @@ TEST_F(SysActionsTest, EachNativeRunsShutdownWithItsOwnArguments) {
               {"shutdown", "-r", "-t", "30", "now"});
   ExpectRanIn(g_cover->sbin(), Call("reboot", "()I"), {"shutdown", "-r", "-t", "0", "now"});
   ExpectRanIn(g_cover->sbin(), Call("shutdown", "()I"), {"shutdown", "-h", "-t", "0", "now"});
+}
+
+// Descriptors the JVM holds open without close-on-exec (a file, both ends of a pipe, a socket)
+// never reach the shutdown program; the extreme delays pass through as text.
+TEST_F(SysActionsTest, ChildGetsOnlyItsStandardStreams) {
+  orvtest::PlaceStandIn(ORV_STANDIN, g_cover->sbin(), 0755);
+  const int file = open("/proc/self/status", O_RDONLY);
+  int pipeEnds[2] = {-1, -1};
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(file, 0);
+  ASSERT_GE(sock, 0);
+  const jint lowest = std::numeric_limits<jint>::min();
+  const jint highest = std::numeric_limits<jint>::max();
+  ExpectRanIn(g_cover->sbin(), Call("reboot", "(I)I", &lowest),
+              {"shutdown", "-r", "-t", std::to_string(lowest), "now"});
+  ExpectRanIn(g_cover->sbin(), Call("reboot", "(I)I", &highest),
+              {"shutdown", "-r", "-t", std::to_string(highest), "now"});
+  ExpectRanIn(g_cover->sbin(), Call("shutdown", "()I"), {"shutdown", "-h", "-t", "0", "now"});
+  for (int fd : {file, pipeEnds[0], pipeEnds[1], sock}) close(fd);
 }
 
 TEST_F(SysActionsTest, SbinComesBeforePathAndOnlyUsablePrograms) {

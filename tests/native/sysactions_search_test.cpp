@@ -59,6 +59,7 @@ class SearchTest : public ::testing::Test {
     EXPECT_EQ(r.fd0, "/dev/null");
     EXPECT_EQ(r.fd1, "/dev/null");
     EXPECT_EQ(r.fd2, "/dev/null");
+    EXPECT_EQ(r.fds, "0,1,2") << "the child inherited descriptors beyond its standard streams";
   }
 
   std::string root_, first_, second_, pathA_, pathB_, prefix_;
