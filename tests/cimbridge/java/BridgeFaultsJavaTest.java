@@ -24,7 +24,9 @@ public final class BridgeFaultsJavaTest {
     private static final int CYCLES = 10000;
     private static final int WARM_UP = 500;
     private static final int FD_NOISE = 4;
-    private static final long RSS_GROWTH_LIMIT_KB = 16 * 1024;
+    // The JVM itself (JIT, heap growth) moves resident memory by tens of MiB on a busy
+    // machine; a connection leaked per cycle would pass this by far.
+    private static final long RSS_GROWTH_LIMIT_KB = 64 * 1024;
     private static final long PROMPT_MS = 30000;  // the client's timeout with room to spare
 
     private static int openDescriptors() {
