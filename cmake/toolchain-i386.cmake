@@ -12,7 +12,9 @@ set(CMAKE_CXX_COMPILER g++)
 set(_orv_i386_flags "-m32 -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
 set(CMAKE_C_FLAGS_INIT "${_orv_i386_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${_orv_i386_flags}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+# Debian 12's i386 libjvm.so leaves _SafeFetch32_impl undefined (the JVM resolves it
+# lazily and never needs it in our use); without this no program linking libjvm links.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32 -Wl,--allow-shlib-undefined")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
 
