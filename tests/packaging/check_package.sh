@@ -113,6 +113,16 @@ while IFS= read -r f; do
     *) fail "unexpected file in the package: $f" ;;
   esac
 done < <(cd "$root" && find . \( -type f -o -type l \))
+# Every program and library is built for the package's architecture.
+case "$ARCH" in
+  amd64) elf_class='ELF 64-bit LSB .*x86-64' ;;
+  i386) elf_class='ELF 32-bit LSB .*Intel 80386' ;;
+  *) elf_class='ELF' ;;
+esac
+while IFS= read -r f; do
+  kind=$(file -b "$f")
+  case "$kind" in ELF*) echo "$kind" | grep -Eq "$elf_class" || fail "not $ARCH: $f: $kind" ;; esac
+done < <(find "$root" -type f)
 
 # ---- run paths ----
 echo "== run paths"
