@@ -13,7 +13,8 @@ endif()
 
 find_package(Java 17 REQUIRED COMPONENTS Development Runtime)
 include(UseJava)
-find_package(JNI REQUIRED)
+# JNI headers and libjvm only: a headless JDK (no libjawt) is enough.
+find_package(JNI REQUIRED COMPONENTS JVM)
 
 # The JDK's libjvm folder, used as the RUNPATH of programs that create a JVM.
 get_filename_component(ORV_JVM_LIBRARY_DIR "${JAVA_JVM_LIBRARY}" DIRECTORY)

@@ -1,9 +1,42 @@
 #!/usr/bin/env bash
 # Installs whatever Debian packages are missing, then configures and builds.
 # Safe to run again: it installs nothing that is already there.
+# With `i386` it does the same for the 32-bit x86 preset (scripts/packages-i386.txt).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+preset=${1:-default}
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+# --- i386 preset: the i386 multiarch packages, the amd64 java/javac kept the default ---
+if [ "$preset" = i386 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
+  mapfile -t wanted < <(grep -v -E '^\s*(#|$)' scripts/packages-i386.txt)
+  missing=()
+  for pkg in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+  # Both JDKs register the same alternatives at the same priority: keep the amd64 one.
+  for tool in java javac; do
+    amd64_tool=/usr/lib/jvm/java-17-openjdk-amd64/bin/$tool
+    if [ -x "$amd64_tool" ] && [ "$(readlink -f "/usr/bin/$tool")" != "$amd64_tool" ]; then
+      "${sudo_cmd[@]}" update-alternatives --set "$tool" "$amd64_tool"
+    fi
+  done
+  cmake --preset i386
+  cmake --build --preset i386
+  exit 0
+fi
+# --- end of the i386 preset ---
 
 mapfile -t wanted < <(grep -v -E '^\s*(#|$)' scripts/packages.txt)
 missing=()
@@ -12,8 +45,6 @@ for pkg in "${wanted[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

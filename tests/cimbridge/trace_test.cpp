@@ -216,4 +216,20 @@ TEST_F(Trace, ConvertToRCAndSetupWriteTheirLines)
                                           "Teardown complete"}));
 }
 
+// Run with the clock fixed past January 2038 (cimbridge.trace.after2038); skipped otherwise.
+TEST_F(Trace, TimeStampsAfter2038)
+{
+  if (std::getenv("ORV_TEST_CLOCK") == nullptr) GTEST_SKIP() << "needs the fixed clock (ORV_TEST_CLOCK)";
+  ASSERT_EQ(mkdir(logsDir().c_str(), 0755), 0);
+  inChild([&] {
+    setenv("ORV_HOME", dir.c_str(), 1);
+    setTraceMode(1);
+    debugmsg("late\n");
+  });
+  std::ifstream in(traceFile());
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "02-29-40 12:34:56: late");
+}
+
 }  // namespace

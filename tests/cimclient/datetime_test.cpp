@@ -2,6 +2,7 @@
 #include <Pegasus/Common/CIMDateTime.h>
 #include <Pegasus/Common/Exception.h>
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <string>
 
 PEGASUS_USING_PEGASUS;
@@ -221,4 +222,12 @@ TEST(DateTimeNow, CurrentTimeIsAValidTimestamp)
     EXPECT_TRUE(now.isTimeStamp());
     EXPECT_EQ(CIMDateTime(now.toString()), now);
     EXPECT_GT(now.toMicroSeconds(), CIMDateTime(String("20200101000000.000000+000")).toMicroSeconds());
+}
+
+// Run with the clock fixed past January 2038 (cimclient_datetime.after2038); skipped otherwise.
+TEST(DateTimeNow, CurrentTimeAfter2038)
+{
+    if (std::getenv("ORV_TEST_CLOCK") == nullptr)
+        GTEST_SKIP() << "needs the fixed clock (ORV_TEST_CLOCK)";
+    EXPECT_EQ(str(CIMDateTime::getCurrentDateTime().toString()), "20400229123456.250000+000");
 }

@@ -113,6 +113,16 @@ while IFS= read -r f; do
     *) fail "unexpected file in the package: $f" ;;
   esac
 done < <(cd "$root" && find . \( -type f -o -type l \))
+# Every program and library is built for the package's architecture.
+case "$ARCH" in
+  amd64) elf_class='ELF 64-bit LSB .*x86-64' ;;
+  i386) elf_class='ELF 32-bit LSB .*Intel 80386' ;;
+  *) elf_class='ELF' ;;
+esac
+while IFS= read -r f; do
+  kind=$(file -b "$f")
+  case "$kind" in ELF*) grep -Eq "$elf_class" <<<"$kind" || fail "not $ARCH: $f: $kind" ;; esac
+done < <(find "$root" -type f)
 
 # ---- run paths ----
 echo "== run paths"
@@ -130,7 +140,10 @@ for lib in "${libs[@]}"; do
   rp=$(dyn "$so" RUNPATH)$(dyn "$so" RPATH)
   echo "lib$lib.so run path: $rp"
   case "$rp" in *"$BUILD_DIR"*) fail "lib$lib.so looks into the build tree: $rp" ;; esac
-  if ldd "$so" | grep -q 'not found'; then
+  # Output kept before grep -q reads it: under pipefail a writer cut off by grep's early
+  # exit (SIGPIPE) would fail the check now and then.
+  so_deps=$(ldd "$so")
+  if grep -q 'not found' <<<"$so_deps"; then
     ldd "$so" >&2
     fail "lib$lib.so has unresolved libraries"
   fi
@@ -142,11 +155,11 @@ if [ "$OWN_PEGASUS" = ON ]; then
     rp=$(dyn "$so" RUNPATH)
     [ "$rp" = '$ORIGIN' ] || fail "lib$lib.so: RUNPATH '$rp', expected \$ORIGIN"
     for needed in $(dyn "$so" NEEDED | grep '^libpeg' || true); do
-      ldd "$so" | grep -qF "$needed => $home/lib/$needed" ||
+      grep -qF "$needed => $home/lib/$needed" <<<"$(ldd "$so")" ||
         fail "lib$lib.so does not find the packaged $needed"
     done
   done
-  dyn "$home/lib/libcimbridge.so" NEEDED | grep -qx 'libpegclient.so' ||
+  grep -qx 'libpegclient.so' <<<"$(dyn "$home/lib/libcimbridge.so" NEEDED)" ||
     fail "libcimbridge.so does not need libpegclient.so"
   rp=$(dyn "$home/bin/minicimd" RUNPATH)
   [ "$rp" = '$ORIGIN/../lib' ] || fail "minicimd: RUNPATH '$rp', expected \$ORIGIN/../lib"
