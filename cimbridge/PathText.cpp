@@ -2,6 +2,10 @@
 
 #include <strings.h>
 
+#include <charconv>
+#include <cstdint>
+#include <system_error>
+
 namespace pathtext {
 
 namespace {
@@ -30,40 +34,24 @@ bool isBareLiteral(const std::string& text)
     if (strcasecmp(text.c_str(), "true") == 0 || strcasecmp(text.c_str(), "false") == 0) {
         return true;
     }
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        ++i;
-    }
-    std::size_t digits = 0;
-    while (i < text.size() && isDigit(text[i])) {
-        ++i;
-        ++digits;
-    }
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && isDigit(text[i])) {
-            ++i;
-            ++digits;
-        }
-    }
-    if (digits == 0) {
+    // Only a decimal integer in range, without leading zeros: the path parser
+    // refuses "+5", "1.5", "1e5" and "007" written bare.
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::size_t digitsAt = negative ? 1 : 0;
+    if (digitsAt >= text.size() || !isDigit(text[digitsAt]) ||
+        (text[digitsAt] == '0' && digitsAt + 1 != text.size())) {
         return false;
     }
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-            ++i;
-        }
-        std::size_t exponent = 0;
-        while (i < text.size() && isDigit(text[i])) {
-            ++i;
-            ++exponent;
-        }
-        if (exponent == 0) {
-            return false;
-        }
+    const char* const end = text.data() + text.size();
+    std::from_chars_result read;
+    if (negative) {
+        std::int64_t value = 0;
+        read = std::from_chars(text.data(), end, value);
+    } else {
+        std::uint64_t value = 0;
+        read = std::from_chars(text.data(), end, value);
     }
-    return i == text.size();
+    return read.ec == std::errc() && read.ptr == end;
 }
 
 void appendKeyBinding(std::string& text, bool& first, std::string name, const std::string& value, bool bare)

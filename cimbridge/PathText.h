@@ -12,7 +12,7 @@ namespace pathtext {
 void appendQuoted(std::string& out, const std::string& value);
 
 // Whether a bare key value reads back as the one number or boolean it is:
-// anything else (an empty text, "5,Id=7") would change the binding.
+// anything else (an empty text, "5,Id=7", a real number) is written quoted.
 bool isBareLiteral(const std::string& text);
 
 // Appends one key binding to a path text that holds the class name: ".name="
