@@ -32,7 +32,8 @@ jobject make(JNIEnv* e, const char* cls, const char* text = nullptr)
 jint size(JNIEnv* e, jobject vector)
 {
   jclass c = e->FindClass("java/util/Vector");
-  return e->CallIntMethod(vector, e->GetMethodID(c, "size", "()I"));
+  const jint n = e->CallIntMethod(vector, e->GetMethodID(c, "size", "()I"));
+  return e->ExceptionCheck() ? -1 : n;
 }
 
 // One thread's work; returns what went wrong, empty when nothing did.
@@ -58,6 +59,7 @@ std::string work()
     } else {
       jobject first = e->CallObjectMethod(names, e->GetMethodID(e->FindClass("java/util/Vector"), "get",
                                                                 "(I)Ljava/lang/Object;"), 0);
+      if (e->ExceptionCheck()) first = nullptr;
       rc = Java_javax_wbem_client_CIMImpl_getInstance(e, nullptr, handle, make(e, "javax/wbem/cim/CIMInstance"), first);
       if (rc != kRcOk) problem = "getInstance " + std::to_string(rc) + ": " + LastErrorOfThisThread();
     }
