@@ -6,6 +6,7 @@
 // g_pegasusLock first, then g_wbemSvcLock or g_lastErrorMapLock; neither
 // inner lock is held while another lock is taken.
 #include "IndirectJObj.h"
+#include "PathText.h"
 #include "debugmsg.h"
 
 // The library is built with hidden visibility; OpenPegasus's own classes live
@@ -298,66 +299,6 @@ bool isQuotedType(cim::CIMDataTypeClass& types, jint code)
            isType(types, code, "DATETIME") || isType(types, code, "REFERENCE");
 }
 
-void appendQuoted(std::string& out, const std::string& value)
-{
-    out.push_back('"');
-    for (char c : value) {
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-        }
-        out.push_back(c);
-    }
-    out.push_back('"');
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Whether a bare key value reads back as the one number or boolean it is:
-// anything else (an empty text, "5,Id=7") would change the binding.
-bool isBareLiteral(const std::string& text)
-{
-    if (strcasecmp(text.c_str(), "true") == 0 || strcasecmp(text.c_str(), "false") == 0) {
-        return true;
-    }
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        ++i;
-    }
-    std::size_t digits = 0;
-    while (i < text.size() && isDigit(text[i])) {
-        ++i;
-        ++digits;
-    }
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && isDigit(text[i])) {
-            ++i;
-            ++digits;
-        }
-    }
-    if (digits == 0) {
-        return false;
-    }
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-            ++i;
-        }
-        std::size_t exponent = 0;
-        while (i < text.size() && isDigit(text[i])) {
-            ++i;
-            ++exponent;
-        }
-        if (exponent == 0) {
-            return false;
-        }
-    }
-    return i == text.size();
-}
-
 bool isInstanceOf(JNIEnv* env, jobject object, const char* className)
 {
     jclass cls = env->FindClass(className);
@@ -428,13 +369,6 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path)
         if (name.empty()) {
             continue;
         }
-        if (name[0] == ',') {
-            name.erase(0, 1);
-        }
-        text += first ? "." : ",";
-        first = false;
-        text += name;
-        text += "=";
 
         cim::CIMDataType type(env, key.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
         throwIfJavaExceptionPending(env);
@@ -447,11 +381,7 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path)
         // A null value, or a value without a value object, gives the empty text.
         const std::string valueText = value.getValueAsString().getStringA();
         throwIfJavaExceptionPending(env);
-        if (form == KeyForm::Bare && isBareLiteral(valueText)) {
-            text += valueText;
-        } else {
-            appendQuoted(text, valueText);
-        }
+        pathtext::appendKeyBinding(text, first, name, valueText, form == KeyForm::Bare);
     }
     return text;
 }

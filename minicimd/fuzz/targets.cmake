@@ -18,3 +18,11 @@ orv_fuzz_target(cimxml_request
           ${_minicimd_dir}/server/Indications.cpp
   INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/src ${PROJECT_BINARY_DIR}/minicimd/generated
   LIBS -lexpat -lcurl)
+
+# The same handler behind HTTP headers read as the server reads them.
+orv_fuzz_target(http_request
+  SOURCES ${_minicimd_dir}/fuzz/fuzz_http_request.cpp ${_minicimd_front}
+          ${_minicimd_dir}/server/CimHandler.cpp ${_minicimd_dir}/server/TestProviders.cpp
+          ${_minicimd_dir}/server/Indications.cpp ${_minicimd_dir}/server/HttpServer.cpp
+  INCLUDES ${_minicimd_dir} ${PROJECT_SOURCE_DIR}/cimclient/src ${PROJECT_BINARY_DIR}/minicimd/generated
+  LIBS -lexpat -lcurl -lmicrohttpd)

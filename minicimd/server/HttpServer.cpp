@@ -74,6 +74,8 @@ bool headerPresent(MHD_Connection* c, const char* name) {
     return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name) != nullptr;
 }
 
+}  // namespace
+
 std::string uriDecode(const std::string& s) {
     std::string r;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -87,8 +89,6 @@ std::string uriDecode(const std::string& s) {
     }
     return r;
 }
-
-}  // namespace
 
 struct HttpServer::Impl {
     ServerConfig cfg;

@@ -16,6 +16,10 @@ struct MHD_Connection;
 
 namespace minicimd {
 
+// The CIMMethod and CIMObject headers as sent: %XX escapes decoded, anything
+// else kept as it is.
+std::string uriDecode(const std::string& s);
+
 struct ServerConfig {
     std::string socketPath;  // empty: no Unix socket
     int port = -1;           // -1: no TCP; 0: any free port

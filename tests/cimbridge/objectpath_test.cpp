@@ -237,6 +237,14 @@ TEST_F(ObjectPath, UntypedKeysAreWrittenByTheirValueClass)
       {plain(boxed("java/lang/Character", "(C)V", 'x')), "K=\"x\""},
       {value(jstr("1,J=2"), "SINT32"), "K=\"1,J=2\""},
       {value(jstr("7"), "NULL"), "K=\"7\""},
+      // The parser reads only decimal integers in range bare: the rest is quoted.
+      {value(jstr("1.5"), "REAL32"), "K=\"1.5\""},
+      {value(jstr("1.0E10"), "REAL64"), "K=\"1.0E10\""},
+      {value(jstr("+5"), "SINT32"), "K=\"+5\""},
+      {value(jstr("007"), "UINT8"), "K=\"007\""},
+      {value(jstr("18446744073709551616"), "UINT64"), "K=\"18446744073709551616\""},
+      {value(jstr("-9223372036854775808"), "SINT64"), "K=-9223372036854775808"},
+      {value(jstr("0"), "UINT8"), "K=0"},
   };
   for (const auto& c : cases) {
     jobject p = newPath("CIM_Foo");

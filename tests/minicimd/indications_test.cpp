@@ -121,8 +121,9 @@ protected:
 
     std::unique_ptr<MinicimdProcess> server_;
     CIMClient client_;
-    CIMListener listener_{0};
+    // The consumer outlives the listener, whose delivery thread may still call it.
     RecordingConsumer consumer_;
+    CIMListener listener_{0};
 };
 
 struct Refusal {

@@ -7,6 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+// A binary that hosts a JVM gets no leak check under ASan: LeakSanitizer's
+// end-of-process scan faults on the JVM's protected pages, and the JVM keeps
+// its memory to the end anyway.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" int __lsan_is_turned_off() { return 1; }
+#endif
+
 namespace orvtest {
 namespace {
 
