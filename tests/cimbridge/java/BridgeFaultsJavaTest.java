@@ -67,7 +67,11 @@ public final class BridgeFaultsJavaTest {
         checks.same(0, failed, "setups that did not give handle 1");
         // The JVM opens a file or two of its own on the way; a leak would be one a cycle.
         checks.check(fdsAfter - fdsBefore <= FD_NOISE, "open descriptors " + fdsBefore + " -> " + fdsAfter);
-        checks.check(rssAfter - rssBefore < RSS_GROWTH_LIMIT_KB, "resident memory grew by " + (rssAfter - rssBefore) + " KiB");
+        // AddressSanitizer keeps freed memory in quarantine (256 MiB by default), so resident
+        // memory says nothing there; its leak and use-after-free checks stand in for this one.
+        if (System.getenv("ASAN_OPTIONS") == null) {
+            checks.check(rssAfter - rssBefore < RSS_GROWTH_LIMIT_KB, "resident memory grew by " + (rssAfter - rssBefore) + " KiB");
+        }
     }
 
     private interface Call { int run(int handle); }
