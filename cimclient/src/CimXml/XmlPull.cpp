@@ -340,6 +340,22 @@ inline bool decodeReference(char*& s, char*& w) {
     return false;
 }
 
+// Once a reference has been decoded, text after it moves down to `w`.
+inline void moveDown(const char* from, const char* to, char*& w) {
+    if (w == nullptr) return;
+    std::memmove(w, from, static_cast<std::size_t>(to - from));
+    w += to - from;
+}
+
+// Steps over one UTF-8 character, moving it down to `w` when decoding has begun.
+inline bool stepUtf8(char*& s, char*& w) {
+    const int n = utf8Length(s);
+    if (n == 0) return false;
+    moveDown(s, s + n, w);
+    s += n;
+    return true;
+}
+
 bool blankText(const char* s, const char* e) {
     for (; s < e; ++s) {
         if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
@@ -425,8 +441,7 @@ private:
         for (;;) {
             char* run = s;
             while (classOf(*s) & kTextPlain) ++s;
-            if (w != nullptr && run != w) std::memmove(w, run, static_cast<std::size_t>(s - run));
-            if (w != nullptr) w += s - run;
+            moveDown(run, s, w);
             const unsigned char c = static_cast<unsigned char>(*s);
             if (c == '<' || c == '\0') break;
             if (c == '&') {
@@ -437,13 +452,7 @@ private:
                 if (w != nullptr) *w++ = ']';
                 ++s;
             } else if (c >= 0x80) {
-                const int n = utf8Length(s);
-                if (n == 0) return false;
-                if (w != nullptr) {
-                    std::memmove(w, s, static_cast<std::size_t>(n));
-                    w += n;
-                }
-                s += n;
+                if (!stepUtf8(s, w)) return false;
             } else {
                 return false;  // a control character
             }
@@ -459,10 +468,7 @@ private:
         for (;;) {
             char* run = s;
             while (classOf(*s) & kValuePlain) ++s;
-            if (w != nullptr) {
-                std::memmove(w, run, static_cast<std::size_t>(s - run));
-                w += s - run;
-            }
+            moveDown(run, s, w);
             const unsigned char c = static_cast<unsigned char>(*s);
             if (c == static_cast<unsigned char>(quote)) break;
             if (c == '"' || c == '\'') {
@@ -472,13 +478,7 @@ private:
                 if (w == nullptr) w = s;
                 if (!decodeReference(s, w)) return false;
             } else if (c >= 0x80) {
-                const int n = utf8Length(s);
-                if (n == 0) return false;
-                if (w != nullptr) {
-                    std::memmove(w, s, static_cast<std::size_t>(n));
-                    w += n;
-                }
-                s += n;
+                if (!stepUtf8(s, w)) return false;
             } else {
                 return false;  // '<', the end, or a character expat would normalise
             }
