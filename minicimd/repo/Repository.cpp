@@ -3,6 +3,8 @@
 #include "mof/MofLexer.h"
 #include "mof/MofParser.h"
 
+#include "CimXml/CimXml.h"
+
 #include <Pegasus/Common/CIMFlavor.h>
 #include <Pegasus/Common/CIMMethod.h>
 #include <Pegasus/Common/CIMParameter.h>
@@ -141,7 +143,10 @@ void Repository::loadCompilation(const std::string& ns, const mof::Compilation& 
         }
         case mof::Production::Class: {
             const auto& d = c.classes[p.index];
-            loadClass(nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace), d);
+            Namespace& n = nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace);
+            loadClass(n, d);
+            ClassEntry& e = n.classes.at(lowerName(d.name));
+            e.forms = InstanceForms(e.cls);
             break;
         }
         case mof::Production::Instance: {
@@ -499,7 +504,7 @@ void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d) {
         CIMObjectPath path = pathOf(ce, inst);
         if (bucket.count(id)) throw CimError(kCimAlreadyExists, "instance " + str(path.toString()) + " already exists");
         inst.setPath(path);
-        bucket.emplace(id, inst);
+        bucket.emplace(id, InstanceForms::storedOf(ce.cls, inst));
         ++n.instanceTotal;
         if (!d.alias.empty()) n.aliases[lowerName(d.alias)] = path;
     } catch (const CimError& e) {
@@ -605,12 +610,6 @@ std::string Repository::identityOfPath(const ClassEntry& c, const CIMObjectPath&
     return id;
 }
 
-// A property of an instance: the class's declaration without its qualifiers.
-static CIMProperty instanceProperty(const CIMConstProperty& decl, const CIMValue& value, bool propagated) {
-    return CIMProperty(decl.getName(), value, decl.getArraySize(), decl.getReferenceClassName(), decl.getClassOrigin(),
-                       propagated);
-}
-
 CIMInstance Repository::buildInstance(const ClassEntry& c, const std::vector<GivenProperty>& props) const {
     // As an OpenPegasus repository does: properties filled from the class come
     // first and are marked propagated; the ones given follow in given order.
@@ -648,10 +647,12 @@ CIMInstance Repository::buildInstance(const ClassEntry& c, const std::vector<Giv
     return inst;
 }
 
-const CIMInstance* Repository::findInstance(const Namespace& n, const CIMObjectPath& path, std::string* identity) const {
+const StoredInstance* Repository::findInstance(const Namespace& n, const CIMObjectPath& path, std::string* identity,
+                                               const ClassEntry** cls) const {
     const ClassEntry& c = classOrThrow(n, str(path.getClassName()), kCimInvalidClass);
     std::string id = identityOfPath(c, path);
     if (identity) *identity = id;
+    if (cls) *cls = &c;
     auto b = n.instances.find(lowerName(c.name));
     if (b == n.instances.end()) return nullptr;
     auto it = b->second.find(id);
@@ -690,46 +691,75 @@ std::vector<CIMClass> Repository::enumerateClasses(const std::string& ns, const 
 CIMInstance Repository::getInstance(const std::string& ns, const CIMObjectPath& path) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
-    const CIMInstance* i = findInstance(n, path, nullptr);
+    const ClassEntry* c = nullptr;
+    const StoredInstance* i = findInstance(n, path, nullptr, &c);
     if (!i) throw CimError(kCimNotFound, str(path.toString()));
-    return i->clone();
+    return c->forms.instanceOf(c->cls, *i);
 }
 
-std::vector<CIMInstance> Repository::enumerateInstances(const std::string& ns, const std::string& className) const {
+void Repository::writeInstance(const std::string& ns, const CIMObjectPath& path, const InstanceView& view,
+                               std::string& out) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
+    const ClassEntry* c = nullptr;
+    const StoredInstance* i = findInstance(n, path, nullptr, &c);
+    if (!i) throw CimError(kCimNotFound, str(path.toString()));
+    c->forms.write(*i, view, out);
+}
+
+std::vector<std::pair<const Repository::ClassEntry*, const std::map<std::string, StoredInstance>*>>
+Repository::bucketsOf(const Namespace& n, const std::string& className) const {
     classOrThrow(n, className, kCimInvalidClass);
-    std::vector<CIMInstance> r;
+    std::vector<std::pair<const ClassEntry*, const std::map<std::string, StoredInstance>*>> r;
     for (const auto& key : n.classOrder) {
         const ClassEntry& c = n.classes.at(key);
         if (!isSubclassOf(n, c.name, className)) continue;
         auto b = n.instances.find(key);
-        if (b == n.instances.end()) continue;
-        for (const auto& kv : b->second) r.push_back(kv.second.clone());
+        if (b != n.instances.end()) r.emplace_back(&c, &b->second);
+    }
+    return r;
+}
+
+std::vector<CIMInstance> Repository::enumerateInstances(const std::string& ns, const std::string& className) const {
+    std::shared_lock<std::shared_mutex> lock(mu_);
+    std::vector<CIMInstance> r;
+    for (const auto& [c, bucket] : bucketsOf(nsOrThrow(ns), className)) {
+        for (const auto& kv : *bucket) r.push_back(c->forms.instanceOf(c->cls, kv.second));
     }
     return r;
 }
 
 std::vector<CIMObjectPath> Repository::enumerateInstanceNames(const std::string& ns, const std::string& className) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
-    const Namespace& n = nsOrThrow(ns);
-    classOrThrow(n, className, kCimInvalidClass);
-    std::vector<CIMObjectPath> r;
-    std::vector<const std::map<std::string, CIMInstance>*> buckets;
+    auto buckets = bucketsOf(nsOrThrow(ns), className);
     std::size_t total = 0;
-    for (const auto& key : n.classOrder) {
-        const ClassEntry& c = n.classes.at(key);
-        if (!isSubclassOf(n, c.name, className)) continue;
-        auto b = n.instances.find(key);
-        if (b == n.instances.end()) continue;
-        buckets.push_back(&b->second);
-        total += b->second.size();
-    }
+    for (const auto& b : buckets) total += b.second->size();
+    std::vector<CIMObjectPath> r;
     r.reserve(total);
-    for (const auto* b : buckets) {
-        for (const auto& kv : *b) r.push_back(kv.second.getPath());
+    for (const auto& b : buckets) {
+        for (const auto& kv : *b.second) r.push_back(kv.second.path);
     }
     return r;
+}
+
+void Repository::writeInstanceNames(const std::string& ns, const std::string& className, std::string& out) const {
+    std::shared_lock<std::shared_mutex> lock(mu_);
+    auto buckets = bucketsOf(nsOrThrow(ns), className);
+    std::size_t bytes = 0;
+    for (const auto& b : buckets)
+        for (const auto& kv : *b.second) bytes += kv.second.nameElement.size();
+    out.reserve(out.size() + bytes);
+    for (const auto& b : buckets) {
+        for (const auto& kv : *b.second) {
+            if (!kv.second.nameElement.empty()) {
+                out += kv.second.nameElement;
+                continue;
+            }
+            std::string name;
+            orv::cimxml::writeInstanceName(name, kv.second.path);  // throws what makes the name unwritable
+            out += orv::cimxml::laidOut(name, orv::cimxml::Layout::OneElementPerLine);
+        }
+    }
 }
 
 CIMObjectPath Repository::createInstance(const std::string& ns, const std::string& className,
@@ -746,7 +776,7 @@ CIMObjectPath Repository::createInstance(const std::string& ns, const std::strin
     if (n.instanceTotal >= kMaxInstancesPerNamespace)
         throw CimError(kCimServerLimitsExceeded, "namespace " + n.name + " holds the most instances allowed");
     inst.setPath(path);
-    bucket.emplace(id, inst);
+    bucket.emplace(id, InstanceForms::storedOf(c.cls, inst));
     ++n.instanceTotal;
     return path;
 }
@@ -766,20 +796,25 @@ void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
     std::string id;
-    const CIMInstance* found = findInstance(n, path, &id);
+    const ClassEntry* cp = nullptr;
+    const StoredInstance* found = findInstance(n, path, &id, &cp);
     if (!found) throw CimError(kCimNotFound, str(path.toString()));
-    const ClassEntry& c = classOrThrow(n, str(path.getClassName()), kCimInvalidClass);
-    CIMInstance updated = found->clone();
-    auto propIndex = [](const CIMInstance& i, const std::string& name) {
+    const ClassEntry& c = *cp;
+    StoredInstance updated = *found;
+    auto propIndex = [&](const std::string& name) {
         try {
-            return i.findProperty(CIMName(String(name.c_str())));
+            return c.cls.findProperty(CIMName(String(name.c_str())));
         } catch (const Exception&) {
             return PEG_NOT_FOUND;
         }
     };
+    auto current = [&](Uint32 idx) {
+        const StoredProperty* p = updated.find(idx);
+        return p ? p->value.value() : c.cls.getProperty(idx).getValue();
+    };
     if (propertyList) {
         for (const auto& name : *propertyList)
-            if (propIndex(updated, name) == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, name);
+            if (propIndex(name) == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, name);
     }
     auto listed = [&](const std::string& name) {
         if (!propertyList) return true;
@@ -794,17 +829,17 @@ void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path
     };
     // Every change is checked first, then applied, so a bad value changes nothing.
     for (const auto& gp : props) {
-        Uint32 idx = propIndex(updated, gp.name);
+        Uint32 idx = propIndex(gp.name);
         if (idx == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, gp.name);
         if (!listed(gp.name)) continue;
-        CIMProperty p = updated.getProperty(idx);
-        std::string pname = str(p.getName());
-        CIMValue v = coerceValue(p.getType(), p.isArray(), gp.value, gp.typed, "property " + pname);
+        CIMConstProperty decl = c.cls.getProperty(idx);
+        std::string pname = str(decl.getName());
+        CIMValue v = coerceValue(decl.getType(), decl.isArray(), gp.value, gp.typed, "property " + pname);
         if (isKey(pname)) {
-            if (!sameValue(v, p.getValue())) throw CimError(kCimInvalidParameter, "key property " + pname + " cannot be changed");
+            if (!sameValue(v, current(idx))) throw CimError(kCimInvalidParameter, "key property " + pname + " cannot be changed");
             continue;
         }
-        p.setValue(v);
+        updated.set(idx, v);
     }
     if (propertyList) {
         // Listed properties the client left out become null.
@@ -812,27 +847,29 @@ void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path
             bool given = false;
             for (const auto& gp : props)
                 if (nameEq(gp.name, name)) given = true;
-            CIMProperty p = updated.getProperty(propIndex(updated, name));
-            if (!given && !isKey(str(p.getName()))) p.setValue(CIMValue(p.getType(), p.isArray()));
+            Uint32 idx = propIndex(name);
+            CIMConstProperty decl = c.cls.getProperty(idx);
+            if (!given && !isKey(str(decl.getName()))) updated.set(idx, CIMValue(decl.getType(), decl.isArray()));
         }
     }
-    n.instances[lowerName(c.name)][id] = updated;
+    n.instances[lowerName(c.name)][id] = std::move(updated);
 }
 
 CIMValue Repository::getProperty(const std::string& ns, const CIMObjectPath& path, const std::string& name) const {
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
-    const CIMInstance* i = findInstance(n, path, nullptr);
+    const ClassEntry* c = nullptr;
+    const StoredInstance* i = findInstance(n, path, nullptr, &c);
     if (!i) throw CimError(kCimNotFound, str(path.toString()));
     Uint32 idx = PEG_NOT_FOUND;
     try {
-        idx = i->findProperty(CIMName(String(name.c_str())));
+        idx = c->cls.findProperty(CIMName(String(name.c_str())));
     } catch (const Exception&) {
     }
     if (idx == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, name);
-    return i->getProperty(idx).getValue();
+    const StoredProperty* p = i->find(idx);
+    return p ? p->value.value() : c->cls.getProperty(idx).getValue();
 }
-
 void Repository::setProperty(const std::string& ns, const CIMObjectPath& path, const std::string& name,
                              const CIMValue& v, bool typed) {
     std::vector<GivenProperty> one{GivenProperty{name, v, typed}};

@@ -1,12 +1,14 @@
 // The in-memory repository: per namespace, qualifier types, resolved classes
-// (inherited features included) and instances, all as pegcommon objects.
+// (inherited features included) as pegcommon objects, and instances in a
+// stored form of their own (StoredInstance.h), indexed by their keys.
 // Safe for concurrent use: reads share a lock, changes take it alone, and
-// every answer is a copy of its own (a clone), free to change.
+// every answer is a copy of its own, free to change.
 #ifndef MINICIMD_REPO_REPOSITORY_H
 #define MINICIMD_REPO_REPOSITORY_H
 
 #include "mof/MofAst.h"
 #include "repo/CimValues.h"
+#include "repo/StoredInstance.h"
 
 #include <Pegasus/Common/CIMClass.h>
 #include <Pegasus/Common/CIMInstance.h>
@@ -71,6 +73,12 @@ public:
     std::vector<Pegasus::CIMInstance> enumerateInstances(const std::string& ns, const std::string& className) const;
     std::vector<Pegasus::CIMObjectPath> enumerateInstanceNames(const std::string& ns,
                                                                const std::string& className) const;
+    // The same two as the content of their answers (CIM-XML, one element per
+    // line), written from the stored form; throw orv::cimxml::EncodeError
+    // where writing the objects would.
+    void writeInstance(const std::string& ns, const Pegasus::CIMObjectPath& path, const InstanceView& view,
+                       std::string& out) const;
+    void writeInstanceNames(const std::string& ns, const std::string& className, std::string& out) const;
     Pegasus::CIMObjectPath createInstance(const std::string& ns, const std::string& className,
                                           const std::vector<GivenProperty>& props);
     void deleteInstance(const std::string& ns, const Pegasus::CIMObjectPath& path);
@@ -97,13 +105,14 @@ private:
         std::string superClass;
         std::vector<std::string> keyNames;
         bool abstract = false;
+        InstanceForms forms;
     };
     struct Namespace {
         std::string name;
         std::map<std::string, QualifierType> qualifierTypes;  // by lower-case name
         std::map<std::string, ClassEntry> classes;            // by lower-case name
         std::vector<std::string> classOrder;                  // lower-case, definition order
-        std::map<std::string, std::map<std::string, Pegasus::CIMInstance>> instances;  // class -> identity -> instance
+        std::map<std::string, std::map<std::string, StoredInstance>> instances;  // class -> identity -> instance
         std::map<std::string, Pegasus::CIMObjectPath> aliases;  // MOF aliases of this load
         size_t instanceTotal = 0;
     };
@@ -119,9 +128,11 @@ private:
     std::string identityOf(const ClassEntry& c, const Pegasus::CIMConstInstance& inst) const;
     std::string identityOfPath(const ClassEntry& c, const Pegasus::CIMObjectPath& path) const;
     Pegasus::CIMInstance buildInstance(const ClassEntry& c, const std::vector<GivenProperty>& props) const;
-    const Pegasus::CIMInstance* findInstance(const Namespace& n, const Pegasus::CIMObjectPath& path,
-                                             std::string* identity) const;
-    Pegasus::CIMInstance storeNew(Namespace& n, const ClassEntry& c, Pegasus::CIMInstance inst);
+    const StoredInstance* findInstance(const Namespace& n, const Pegasus::CIMObjectPath& path, std::string* identity,
+                                       const ClassEntry** cls = nullptr) const;
+    // Instances of the class and its subclasses, class by class in definition order.
+    std::vector<std::pair<const ClassEntry*, const std::map<std::string, StoredInstance>*>> bucketsOf(
+        const Namespace& n, const std::string& className) const;
 
     void loadQualifier(Namespace& n, const mof::QualifierDecl& d);
     void loadClass(Namespace& n, const mof::ClassDecl& d);

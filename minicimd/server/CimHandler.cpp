@@ -232,6 +232,10 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
     resp.intrinsic = creq.intrinsic;
     resp.methodName = method;
     using K = CimResponse::ReturnKind;
+    // GetInstance and EnumerateInstanceNames: the return value's content as
+    // the repository writes it from its stored form.
+    std::string content;
+    bool written = false;
     try {
         if (code != 0) {
             // reported below
@@ -283,27 +287,20 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
             } else if (method == "GetInstance") {
                 c.allow({"InstanceName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
                 CIMObjectPath path = c.instanceName("InstanceName");
-                OutputOptions o;
+                InstanceView view;
                 // LocalOnly is deprecated for instances and treated as false, as
                 // current servers do: honouring it would drop inherited keys.
                 c.boolParam("LocalOnly", true);
-                o.includeQualifiers = c.boolParam("IncludeQualifiers", false);
-                o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
+                view.includeQualifiers = c.boolParam("IncludeQualifiers", false);
+                view.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
                 std::vector<std::string> pl;
-                if (c.propertyList(pl)) o.propertyList = &pl;
-                CIMInstance inst = repo.getInstance(ns, path);
-                CIMClass cls = repo.getClass(ns, str(inst.getClassName()));
-                shapeInstance(inst, cls, o);
-                resp.hasReturnValue = true;
-                resp.kind = K::Instances;
-                resp.instances.append(inst);
+                if (c.propertyList(pl)) view.propertyList = &pl;
+                repo.writeInstance(ns, path, view, content);
+                written = true;
             } else if (method == "EnumerateInstanceNames") {
                 c.allow({"ClassName"});
-                resp.hasReturnValue = true;
-                resp.kind = K::InstanceNames;
-                std::vector<CIMObjectPath> names = repo.enumerateInstanceNames(ns, c.className("ClassName", true));
-                resp.instanceNames.reserveCapacity(static_cast<Uint32>(names.size()));
-                for (auto& p : names) resp.instanceNames.append(std::move(p));
+                repo.writeInstanceNames(ns, c.className("ClassName", true), content);
+                written = true;
             } else if (method == "EnumerateInstances") {
                 c.allow({"ClassName", "LocalOnly", "DeepInheritance", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
                 std::string className = c.className("ClassName", true);
@@ -447,6 +444,9 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
     } catch (const Exception& e) {
         code = kCimFailed;
         description = std::string(cimStatusName(code)) + ": " + str(e.getMessage());
+    } catch (const orv::cimxml::EncodeError& e) {
+        code = kCimFailed;
+        description = std::string(cimStatusName(code)) + ": " + e.what();
     }
 
     HttpAnswer a;
@@ -464,6 +464,11 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
     };
     if (code != 0) {
         writeError();
+    } else if (written) {
+        a.body.reserve(content.size() + 512);
+        orv::cimxml::openIntrinsicAnswer(a.body, resp.messageId, resp.methodName);
+        a.body += content;
+        orv::cimxml::closeIntrinsicAnswer(a.body);
     } else {
         try {
             a.body = orv::cimxml::writeResponse(resp, orv::cimxml::Layout::OneElementPerLine);

@@ -4,7 +4,12 @@
 #include "mof/MofParser.h"
 #include "repo/Repository.h"
 
+#include "CimXml/CimXml.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
 
 using namespace minicimd;
 using namespace Pegasus;
@@ -214,4 +219,132 @@ TEST(Loader, ErrorsNameFileLineAndColumn) {
     EXPECT_EQ(loadError(quals + "class A { Nope REF R; };"), "x.mof:3:20: class 'Nope' of reference property 'A.R' is not defined");
     EXPECT_EQ(loadError("Qualifier Q : uint8 = 1, Scope(any);\nQualifier Q : string, Scope(any);"),
               "x.mof:2:11: qualifier 'Q' is already declared differently");
+}
+
+// ---------------------------------------------------------------------------
+// The stored form: values come back as they went in, and answers written from
+// it read exactly as the object model's instances written by the codec.
+
+namespace {
+
+std::string laid(const std::string& compact) {
+    return orv::cimxml::laidOut(compact, orv::cimxml::Layout::OneElementPerLine);
+}
+
+// What an answer carries of a value: the codec's text, or the error writing it gives.
+std::string written(const std::function<void(std::string&)>& write) {
+    std::string out;
+    try {
+        write(out);
+    } catch (const orv::cimxml::EncodeError& e) {
+        return std::string("EncodeError: ") + e.what();
+    }
+    return out;
+}
+
+// The instance a client asked to see, through the object model: properties
+// not listed dropped, the class's qualifiers added, class origins cleared.
+CIMInstance shaped(const Repository& r, const std::string& ns, const CIMObjectPath& path, const InstanceView& v) {
+    CIMInstance inst = r.getInstance(ns, path);
+    CIMClass cls = r.getClass(ns, str(inst.getClassName()));
+    for (Uint32 i = inst.getPropertyCount(); i-- > 0;) {
+        CIMProperty p = inst.getProperty(i);
+        bool keep = !v.propertyList;
+        for (Uint32 k = 0; v.propertyList && k < v.propertyList->size(); ++k)
+            keep = keep || nameEq((*v.propertyList)[k], str(p.getName()));
+        if (!keep) {
+            inst.removeProperty(i);
+            continue;
+        }
+        if (v.includeQualifiers) {
+            CIMConstProperty decl = cls.getProperty(cls.findProperty(p.getName()));
+            for (Uint32 q = 0; q < decl.getQualifierCount(); ++q) p.addQualifier(decl.getQualifier(q).clone());
+        }
+        if (!v.includeClassOrigin) p.setClassOrigin(CIMName());
+    }
+    return inst;
+}
+
+}  // namespace
+
+TEST(StoredForm, ValuesComeBackAsGiven) {
+    Array<Uint32> numbers;
+    numbers.append(1);
+    numbers.append(4000000000u);
+    const CIMValue values[] = {
+        CIMValue(Boolean(true)), CIMValue(Boolean(false)), CIMValue(Uint8(255)), CIMValue(Sint8(-128)),
+        CIMValue(Uint16(65535)), CIMValue(Sint16(-32768)), CIMValue(Uint32(4294967295u)),
+        CIMValue(Sint32(-2147483647 - 1)), CIMValue(Uint64(18446744073709551615ull)),
+        CIMValue(Sint64(-9223372036854775807ll - 1)), CIMValue(Real32(1.0f / 3)), CIMValue(Real32(-0.0f)),
+        CIMValue(Real64(1.0 / 3)), CIMValue(Real64(1e308)), CIMValue(Real64(5e-324)), CIMValue(Real64(-0.0)),
+        CIMValue(Real64(std::nan(""))), CIMValue(Real64(HUGE_VAL)), CIMValue(Real64(-HUGE_VAL)),
+        CIMValue(Char16('x')), CIMValue(Char16('<')), CIMValue(Char16(0xD800)),
+        CIMValue(String("a<b&c>\"d'e\tf\ng\rh")), CIMValue(String("\xc3\xbc\xe2\x82\xac\xf0\x9d\x84\x9e")),
+        CIMValue(String("")), CIMValue(String("  spaced  ")), CIMValue(String("bell\x07")),
+        CIMValue(CIMDateTime(String("20261207041311.000000+000"))),
+        CIMValue(CIMDateTime(String("00000001020304.000005:000"))),
+        CIMValue(CIMDateTime(String("2026120704****.******+060"))), CIMValue(numbers), CIMValue(Array<String>()),
+        CIMValue(CIMObjectPath(String("Test_Base.Name=\"x\""))), CIMValue(CIMTYPE_STRING, false),
+        CIMValue(CIMTYPE_UINT32, true), CIMValue(CIMTYPE_REFERENCE, false)};
+    for (const CIMValue& v : values) {
+        SCOPED_TRACE(str(v.toString()));
+        StoredValue s(v);
+        CIMValue back = s.value();
+        EXPECT_TRUE(back == v);
+        EXPECT_EQ(back.getType(), v.getType());
+        EXPECT_EQ(back.isArray(), v.isArray());
+        const std::string expected = written([&](std::string& out) {
+            std::string compact;
+            orv::cimxml::writeValueElement(compact, v);
+            out = compact.empty() ? "" : laid(compact);
+        });
+        EXPECT_EQ(written([&](std::string& out) { s.writeElement(out); }), expected);
+        EXPECT_EQ(written([&](std::string& out) { StoredValue(back).writeElement(out); }), expected);
+    }
+}
+
+TEST(StoredForm, AnswersReadAsTheObjectModelWritten) {
+    auto r = testRepo();
+    const std::string ns = "root/test";
+    // Beside the schema's own: class defaults kept and changed, a null given,
+    // text that needs escaping, and a value no answer can carry.
+    r->createInstance(ns, "Test_Special", {{"Name", text("s1")}, {"Id", text("7")}, {"Label", CIMValue(CIMTYPE_STRING, false)}});
+    r->createInstance(ns, "Test_Special", {{"Extra", text("x<&>\"'\ty")}, {"Id", text("8")}, {"Name", text("s2")}});
+    r->createInstance(ns, "Test_Base", {{"Name", text("bad")}, {"Label", text("bell\x07")}});
+    r->modifyInstance(ns, CIMObjectPath(String("Test_Special.Name=\"s1\",Id=7")),
+                      {{"Count", text("11")}, {"Label", text("now set")}}, nullptr);
+    std::vector<std::string> extraOnly{"EXTRA", "name"};
+    r->modifyInstance(ns, CIMObjectPath(String("Test_Special.Name=\"s2\",Id=8")), {{"Name", text("s2")}}, &extraOnly);
+
+    const std::vector<std::string> listed{"label", "COUNT", "Right"};
+    const std::vector<std::string> none;
+    int instances = 0;
+    for (const std::string& cls : r->enumerateClassNames(ns, "", false)) {
+        std::string names;
+        r->writeInstanceNames(ns, cls, names);
+        std::string expectedNames;
+        for (const CIMObjectPath& p : r->enumerateInstanceNames(ns, cls)) {
+            std::string compact;
+            orv::cimxml::writeInstanceName(compact, p);
+            expectedNames += laid(compact);
+        }
+        EXPECT_EQ(names, expectedNames) << cls;
+        for (const CIMObjectPath& p : r->enumerateInstanceNames(ns, cls)) {
+            ++instances;
+            for (int k = 0; k < 16; ++k) {
+                InstanceView v;
+                v.includeQualifiers = k & 1;
+                v.includeClassOrigin = k & 2;
+                v.propertyList = (k & 4) ? &listed : (k & 8) ? &none : nullptr;
+                SCOPED_TRACE(str(p.toString()) + " view " + std::to_string(k));
+                const std::string expected = written([&](std::string& out) {
+                    std::string compact;
+                    orv::cimxml::writeInstance(compact, shaped(*r, ns, p, v));
+                    out = laid(compact);
+                });
+                EXPECT_EQ(written([&](std::string& out) { r->writeInstance(ns, p, v, out); }), expected);
+            }
+        }
+    }
+    EXPECT_EQ(instances, 7);
 }

@@ -13,6 +13,8 @@
 #include <Pegasus/Common/CIMName.h>
 #include <Pegasus/Common/CIMObjectPath.h>
 #include <Pegasus/Common/CIMParamValue.h>
+#include <Pegasus/Common/CIMProperty.h>
+#include <Pegasus/Common/CIMQualifier.h>
 #include <Pegasus/Common/CIMStatusCode.h>
 #include <Pegasus/Common/CIMValue.h>
 
@@ -170,6 +172,19 @@ void writeInstanceName(std::string& out, const Pegasus::CIMObjectPath& path);
 void writeValueReference(std::string& out, const Pegasus::CIMObjectPath& path);
 void writeInstance(std::string& out, const Pegasus::CIMConstInstance& instance);
 void writeClass(std::string& out, const Pegasus::CIMConstClass& cimClass);
+void writeQualifier(std::string& out, const Pegasus::CIMConstQualifier& qualifier);
+// A property element is its start tag, its qualifiers, its value element and its end tag.
+void writePropertyStart(std::string& out, const Pegasus::CIMConstProperty& property);
+void writePropertyEnd(std::string& out, const Pegasus::CIMConstProperty& property);
+
+// Writer output (whole elements) in `layout`.  Laying out goes tag by tag, so
+// whole elements laid out one by one and put together read as the whole laid
+// out at once: a server may keep pieces of its answers ready.
+std::string laidOut(std::string_view compact, Layout layout);
+// The text of an intrinsic answer before and after its IRETURNVALUE content,
+// the same in both layouts, for content the caller writes itself.
+void openIntrinsicAnswer(std::string& out, const std::string& messageId, const std::string& methodName);
+void closeIntrinsicAnswer(std::string& out);
 
 // Text form of one scalar value as a VALUE element holds it (UTF-8).
 std::string valueText(const Pegasus::CIMValue& value, Pegasus::Uint32 index = 0);

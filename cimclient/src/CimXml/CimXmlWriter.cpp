@@ -182,6 +182,8 @@ void writeFlavorAttributes(std::string& out, const CIMFlavor& f) {
     if (f.hasFlavor(CIMFlavor::TRANSLATABLE)) out += " TRANSLATABLE=\"true\"";
 }
 
+}  // namespace
+
 void writeQualifier(std::string& out, const CIMConstQualifier& q) {
     out += "<QUALIFIER";
     attr(out, "NAME", q.getName().getString());
@@ -193,50 +195,22 @@ void writeQualifier(std::string& out, const CIMConstQualifier& q) {
     out += "</QUALIFIER>";
 }
 
+namespace {
+
 template <class T>
 void writeQualifiers(std::string& out, const T& owner) {
     for (Uint32 i = 0; i < owner.getQualifierCount(); ++i) writeQualifier(out, owner.getQualifier(i));
 }
 
+const char* propertyElement(const CIMConstProperty& p) {
+    return p.getType() == CIMTYPE_REFERENCE ? "PROPERTY.REFERENCE" : p.isArray() ? "PROPERTY.ARRAY" : "PROPERTY";
+}
+
 void writeProperty(std::string& out, const CIMConstProperty& p) {
-    const CIMValue& v = p.getValue();
-    const char* element = p.getType() == CIMTYPE_REFERENCE ? "PROPERTY.REFERENCE"
-                          : p.isArray()                     ? "PROPERTY.ARRAY"
-                                                            : "PROPERTY";
-    if (p.getType() == CIMTYPE_REFERENCE && p.isArray()) {
-        throw EncodeError("reference array property " + std::string(p.getName().getString().getCString()) +
-                          " cannot be written");
-    }
-    out += '<';
-    out += element;
-    attr(out, "NAME", p.getName().getString());
-    // Attribute order as OpenPegasus writes it: a plain property puts its
-    // origin before its type, arrays and references after.
-    auto origin = [&] {
-        if (!p.getClassOrigin().isNull()) attr(out, "CLASSORIGIN", p.getClassOrigin().getString());
-        if (p.getPropagated()) out += " PROPAGATED=\"true\"";
-    };
-    if (p.getType() == CIMTYPE_REFERENCE) {
-        if (!p.getReferenceClassName().isNull()) attr(out, "REFERENCECLASS", p.getReferenceClassName().getString());
-        origin();
-    } else if (p.isArray()) {
-        attr(out, "TYPE", std::string_view(typeName(p.getType())));
-        if (p.getArraySize() != 0) {
-            out += " ARRAYSIZE=\"";
-            appendInteger(out, p.getArraySize());
-            out += '"';
-        }
-        origin();
-    } else {
-        origin();
-        attr(out, "TYPE", std::string_view(typeName(p.getType())));
-    }
-    out += '>';
+    writePropertyStart(out, p);
     writeQualifiers(out, p);
-    writeValueElement(out, v);
-    out += "</";
-    out += element;
-    out += '>';
+    writeValueElement(out, p.getValue());
+    writePropertyEnd(out, p);
 }
 
 void writeParameter(std::string& out, const CIMConstParameter& p) {
@@ -541,6 +515,44 @@ void writeClass(std::string& out, const CIMConstClass& cls) {
     out += "</CLASS>";
 }
 
+void writePropertyStart(std::string& out, const CIMConstProperty& p) {
+    if (p.getType() == CIMTYPE_REFERENCE && p.isArray()) {
+        throw EncodeError("reference array property " + std::string(p.getName().getString().getCString()) +
+                          " cannot be written");
+    }
+    out += '<';
+    out += propertyElement(p);
+    attr(out, "NAME", p.getName().getString());
+    // Attribute order as OpenPegasus writes it: a plain property puts its
+    // origin before its type, arrays and references after.
+    auto origin = [&] {
+        if (!p.getClassOrigin().isNull()) attr(out, "CLASSORIGIN", p.getClassOrigin().getString());
+        if (p.getPropagated()) out += " PROPAGATED=\"true\"";
+    };
+    if (p.getType() == CIMTYPE_REFERENCE) {
+        if (!p.getReferenceClassName().isNull()) attr(out, "REFERENCECLASS", p.getReferenceClassName().getString());
+        origin();
+    } else if (p.isArray()) {
+        attr(out, "TYPE", std::string_view(typeName(p.getType())));
+        if (p.getArraySize() != 0) {
+            out += " ARRAYSIZE=\"";
+            appendInteger(out, p.getArraySize());
+            out += '"';
+        }
+        origin();
+    } else {
+        origin();
+        attr(out, "TYPE", std::string_view(typeName(p.getType())));
+    }
+    out += '>';
+}
+
+void writePropertyEnd(std::string& out, const CIMConstProperty& p) {
+    out += "</";
+    out += propertyElement(p);
+    out += '>';
+}
+
 // ---------------------------------------------------------------------------
 
 IParamValue IParamValue::ofBoolean(const std::string& name, bool b) {
@@ -665,7 +677,7 @@ bool holdsText(std::string_view startTag) {
 // Puts each element of a compact message on its own line.  Every '>' in
 // the writer's output ends a tag ('>' in text and attributes is escaped), so
 // the tags can be found without parsing.
-std::string oneElementPerLine(const std::string& compact) {
+std::string oneElementPerLine(std::string_view compact) {
     std::string out;
     out.reserve(compact.size() + compact.size() / 8);
     const char* data = compact.data();
@@ -699,6 +711,22 @@ std::string oneElementPerLine(const std::string& compact) {
 }
 
 }  // namespace
+
+std::string laidOut(std::string_view compact, Layout layout) {
+    return layout == Layout::Compact ? std::string(compact) : oneElementPerLine(compact);
+}
+
+void openIntrinsicAnswer(std::string& out, const std::string& messageId, const std::string& methodName) {
+    openMessage(out, messageId, "SIMPLERSP");
+    out += "<IMETHODRESPONSE";
+    attr(out, "NAME", std::string_view(methodName));
+    out += ">\n<IRETURNVALUE>\n";
+}
+
+void closeIntrinsicAnswer(std::string& out) {
+    out += "</IRETURNVALUE>\n</IMETHODRESPONSE>\n";
+    closeMessage(out, "SIMPLERSP");
+}
 
 std::string writeResponse(const CimResponse& r, Layout layout) {
     if (layout == Layout::Compact) return writeResponse(r);
