@@ -748,7 +748,8 @@ void Repository::writeInstanceNames(const std::string& ns, const std::string& cl
     std::size_t bytes = 0;
     for (const auto& b : buckets)
         for (const auto& kv : *b.second) bytes += kv.second.nameElement.size();
-    out.reserve(out.size() + bytes);
+    constexpr std::size_t kAnswerEndRoom = 256;  // the answer's closing lines, written after these
+    out.reserve(out.size() + bytes + kAnswerEndRoom);
     for (const auto& b : buckets) {
         for (const auto& kv : *b.second) {
             if (!kv.second.nameElement.empty()) {

@@ -232,10 +232,9 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
     resp.intrinsic = creq.intrinsic;
     resp.methodName = method;
     using K = CimResponse::ReturnKind;
-    // GetInstance and EnumerateInstanceNames: the return value's content as
+    // GetInstance and EnumerateInstanceNames: the whole answer, its content as
     // the repository writes it from its stored form.
     std::string content;
-    bool written = false;
     try {
         if (code != 0) {
             // reported below
@@ -295,12 +294,15 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 view.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
                 std::vector<std::string> pl;
                 if (c.propertyList(pl)) view.propertyList = &pl;
+                orv::cimxml::openIntrinsicAnswer(content, resp.messageId, method);
                 repo.writeInstance(ns, path, view, content);
-                written = true;
+                orv::cimxml::closeIntrinsicAnswer(content);
             } else if (method == "EnumerateInstanceNames") {
                 c.allow({"ClassName"});
-                repo.writeInstanceNames(ns, c.className("ClassName", true), content);
-                written = true;
+                std::string className = c.className("ClassName", true);
+                orv::cimxml::openIntrinsicAnswer(content, resp.messageId, method);
+                repo.writeInstanceNames(ns, className, content);
+                orv::cimxml::closeIntrinsicAnswer(content);
             } else if (method == "EnumerateInstances") {
                 c.allow({"ClassName", "LocalOnly", "DeepInheritance", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
                 std::string className = c.className("ClassName", true);
@@ -464,11 +466,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
     };
     if (code != 0) {
         writeError();
-    } else if (written) {
-        a.body.reserve(content.size() + 512);
-        orv::cimxml::openIntrinsicAnswer(a.body, resp.messageId, resp.methodName);
-        a.body += content;
-        orv::cimxml::closeIntrinsicAnswer(a.body);
+    } else if (!content.empty()) {
+        a.body = std::move(content);
     } else {
         try {
             a.body = orv::cimxml::writeResponse(resp, orv::cimxml::Layout::OneElementPerLine);

@@ -2,6 +2,7 @@
 
 #include <microhttpd.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -23,6 +24,10 @@ namespace {
 // must not find the queue full while the server thread catches up: a local
 // socket refuses at once when it is.
 constexpr int kUnixListenBacklog = SOMAXCONN;
+
+// Bounds of the block a chunked answer is handed to the connection in.
+constexpr size_t kMinStreamBlock = 4 * 1024;
+constexpr size_t kMaxStreamBlock = 256 * 1024;
 
 void logLine(const std::string& s) {
     std::string line = "minicimd: " + s + "\n";
@@ -115,7 +120,9 @@ struct HttpServer::Impl {
         MHD_Response* r;
         Streamed* s = new Streamed{std::move(a.body), 0};
         if (a.chunked) {
-            r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 256 * 1024, readStreamed, s, freeStreamed);
+            // The block is allocated and cleared for every answer: no larger than the body.
+            const size_t block = std::clamp(s->body.size(), kMinStreamBlock, kMaxStreamBlock);
+            r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, block, readStreamed, s, freeStreamed);
         } else {
             r = MHD_create_response_from_buffer_with_free_callback_cls(s->body.size(), s->body.data(), freeStreamed, s);
         }
