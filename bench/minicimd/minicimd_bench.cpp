@@ -35,12 +35,15 @@ constexpr int kCpuRepetitions = 9;
 constexpr int kCpuNameCalls = 5;        // per repetition
 constexpr int kCpuInstanceCalls = 200;  // per repetition
 
-// OpenPegasus 2.14.4's client (CPU) and server (wall, with its own client),
-// the low ends of their ranges over alternating runs beside ours.
-constexpr double kReferenceClientNamesMs = 12.0;
-constexpr double kReferenceClientInstanceMs = 0.32;
-constexpr double kReferenceServerNamesMs = 29.0;
-constexpr double kReferenceServerInstanceMs = 15.0;
+// OpenPegasus 2.14.4, measured side by side with ours on a machine like this
+// one against the same data: its client's CPU (against a real server), its
+// server's wall time (our client on both), the low ends of their ranges; its
+// server's resident memory after enumerating the 10,000 instances.
+constexpr double kReferenceClientNamesMs = 19.5;
+constexpr double kReferenceClientInstanceMs = 0.38;
+constexpr double kReferenceServerNamesMs = 29.8;
+constexpr double kReferenceServerInstanceMs = 1.1;
+constexpr double kReferenceServerMiB = 311;
 
 double threadCpuMs() {
     timespec ts{};
@@ -183,14 +186,14 @@ int main() {
                                   kCpuInstanceCalls);
         printf("EnumerateInstanceNames (10,000): client CPU %.3f ms, wall %.3f ms\n", n.cpuMs, n.wallMs);
         printf("GetInstance (100 properties):    client CPU %.3f ms, wall %.3f ms\n", g.cpuMs, g.wallMs);
-        printf("goals: client CPU at most half the reference client's (%.1f ms and %.2f ms); "
-               "enumeration wall at most half the reference server's (%.1f ms)\n",
-               kReferenceClientNamesMs / 2, kReferenceClientInstanceMs / 2, kReferenceServerNamesMs / 2);
+        printf("reference client CPU %.1f ms and %.2f ms, reference server wall %.1f ms and %.2f ms "
+               "(goals: at most half of each)\n",
+               kReferenceClientNamesMs, kReferenceClientInstanceMs, kReferenceServerNamesMs, kReferenceServerInstanceMs);
         figure("client CPU, EnumerateInstanceNames 10,000", n.cpuMs, "ms", "reference client", kReferenceClientNamesMs);
         figure("client CPU, GetInstance 100 properties", g.cpuMs, "ms", "reference client", kReferenceClientInstanceMs);
-        figure("wall, EnumerateInstanceNames 10,000, minicimd + client", n.wallMs, "ms", "reference server",
+        figure("server wall, EnumerateInstanceNames 10,000, minicimd + client", n.wallMs, "ms", "reference server",
                kReferenceServerNamesMs);
-        figure("wall, GetInstance 100 properties, minicimd + client", g.wallMs, "ms", "reference server",
+        figure("server wall, GetInstance 100 properties, minicimd + client", g.wallMs, "ms", "reference server",
                kReferenceServerInstanceMs);
     }
     print("GetInstance", 1, run(1, 4000, getInstance));
@@ -200,7 +203,8 @@ int main() {
     const long busyKiB = residentKiB(server.pid());
     printf("minicimd resident memory: %ld KiB with the 10,000 instances loaded, %ld KiB after the runs\n", idleKiB,
            busyKiB);
-    figure("minicimd resident memory, 10,000 instances", static_cast<double>(busyKiB) / 1024.0, "MiB");
+    figure("minicimd resident memory, 10,000 instances", static_cast<double>(busyKiB) / 1024.0, "MiB",
+           "reference server after enumerating them", kReferenceServerMiB);
     fputs(figureLines.c_str(), stdout);
     server.stop();
     int removed = std::system(("rm -rf '" + dir + "'").c_str());
