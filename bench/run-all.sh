@@ -138,7 +138,7 @@ printf '%s\n' "$GOALS" >"$work/goals"
   echo "Benchmarks, $(date '+%Y-%m-%d %H:%M'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
   echo
   awk -F'|' '
-    function width(s,   t) { t = s; return length(t) - 2 * gsub(/[—≤≥]/, "", t) }
+    function width(s,   t) { t = s; return length(t) - 2 * gsub(/—|≤|≥/, "", t) }
     function spaces(n) { return sprintf("%" n "s", "") }
     function pad(s, n) { return s spaces(n - width(s)) }
     function lpad(s, n) { return spaces(n - width(s)) s }
