@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <glob.h>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -373,4 +375,46 @@ TEST(ClientRecovery, SameClientWorksAgainAfterServerRestart) {
     // A fresh server holds the MOF state again.
     EXPECT_EQ(c.enumerateInstanceNames(kNs, "Test_Base").size(), 2u);
     EXPECT_EQ(c.getClass(kNs, "Test_Base").getPropertyCount(), 10u);
+}
+
+// A value CIM-XML cannot carry (a control character, from MOF) fails the
+// answers that would hold it with CIM_ERR_FAILED naming it; the server and
+// the other answers carry on.
+TEST(ClientUnwritable, ValuesNoAnswerCanCarryFailTheirAnswersOnly) {
+    char tmpl[] = "/tmp/minicimd-oddXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string mof = std::string(tmpl) + "/odd.mof";
+    {
+        std::ofstream out(mof);
+        out << "class Test_Odd { [Key] string Name; string Text; };\n"
+               "instance of Test_Odd { Name = \"ok\"; Text = \"bell\\x7\"; };\n"
+               "class Test_OddKey { [Key] string Name; };\n"
+               "instance of Test_OddKey { Name = \"bell\\x7\"; };\n";
+    }
+    MinicimdProcess::Options o;
+    o.extra = {"--mof", mof};
+    MinicimdProcess s(o);
+    CIMClient c;
+    connectTo(c, s, false);
+    const CIMObjectPath odd(String("Test_Odd.Name=\"ok\""));
+    auto failure = [](auto f) {
+        try {
+            f();
+        } catch (const CIMException& e) {
+            return std::to_string(e.getCode()) + " " + str(e.getMessage());
+        }
+        return std::string("no failure");
+    };
+    const std::string expected = "1 CIM_ERR_FAILED: text holds U+0007, which XML 1.0 cannot carry";
+    EXPECT_EQ(failure([&] { c.getInstance(kNs, odd, false, false, false, CIMPropertyList()); }), expected);
+    EXPECT_EQ(failure([&] { c.enumerateInstanceNames(kNs, "Test_OddKey"); }), expected);
+    // What leaves the value out goes through.
+    Array<CIMName> nameOnly;
+    nameOnly.append(CIMName("Name"));
+    EXPECT_EQ(c.getInstance(kNs, odd, false, false, false, CIMPropertyList(nameOnly)).getPropertyCount(), 1u);
+    EXPECT_EQ(c.enumerateInstanceNames(kNs, "Test_Odd").size(), 1u);
+    EXPECT_EQ(c.enumerateInstanceNames(kNs, "Test_Base").size(), 2u);
+    s.stop();
+    std::remove(mof.c_str());
+    rmdir(tmpl);
 }

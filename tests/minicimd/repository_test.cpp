@@ -348,3 +348,42 @@ TEST(StoredForm, AnswersReadAsTheObjectModelWritten) {
     }
     EXPECT_EQ(instances, 7);
 }
+
+TEST(StoredForm, InstancesKeepTheShapeTheyWereMadeIn) {
+    auto r = testRepo();
+    const std::string ns = "root/test";
+    const CIMObjectPath path = r->createInstance(ns, "Test_Special", {{"Extra", text("e")}, {"Id", text("1")}, {"Name", text("n")}});
+    // Properties filled from the class come first, in class order and marked
+    // propagated; the given ones follow in given order.  Changes keep both.
+    auto shape = [&] {
+        CIMInstance inst = r->getInstance(ns, path);
+        std::string s;
+        for (Uint32 i = 0; i < inst.getPropertyCount(); ++i) {
+            CIMConstProperty p = inst.getProperty(i);
+            s += str(p.getName()) + (p.getPropagated() ? "^" : "") + "=" +
+                 (p.getValue().isNull() ? "null" : firstText(p)) + " ";
+        }
+        return s;
+    };
+    const struct {
+        std::vector<GivenProperty> change;
+        std::vector<std::string> list;  // empty: no property list
+        std::string shape;
+    } steps[] = {
+        {{}, {}, "Label^=null Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=9 Extra=e Id=1 Name=n "},
+        {{{"Count", text("11")}, {"Extra", text("f")}}, {}, "Label^=null Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=11 Extra=f Id=1 Name=n "},
+        {{{"Label", text("l")}}, {"Label", "Extra", "Count"}, "Label^=l Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=null Extra=null Id=1 Name=n "},
+        {{{"Count", CIMValue(CIMTYPE_UINT32, false)}}, {}, "Label^=l Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=null Extra=null Id=1 Name=n "},
+    };
+    for (const auto& s : steps) {
+        if (!s.change.empty()) r->modifyInstance(ns, path, s.change, s.list.empty() ? nullptr : &s.list);
+        EXPECT_EQ(shape(), s.shape);
+    }
+    EXPECT_EQ(statusOf([&] { r->modifyInstance(ns, path, {{"Id", text("2")}}, nullptr); }), kCimInvalidParameter);
+    EXPECT_EQ(elementText(r->getProperty(ns, path, "label"), 0), "l");
+    EXPECT_TRUE(r->getProperty(ns, path, "Count").isNull());
+    EXPECT_EQ(str(r->getInstance(ns, path).getPath().toString()), "Test_Special.Id=1,Name=\"n\"");
+    auto all = r->enumerateInstances(ns, "Test_Special");
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_TRUE(all[0].identical(r->getInstance(ns, path)));
+}
