@@ -651,3 +651,62 @@ TEST(CodecServerSide, OneElementPerLineLayoutReadsBackTheSame) {
               std::string::npos);
     EXPECT_EQ(orv::cimxml::readResponse(e).errorCode, CIM_ERR_NOT_FOUND);
 }
+
+// A server writing answers in pieces (the message around the content, each
+// element laid out alone) gives the same text as the whole answer laid out.
+TEST(CodecServerSide, AnswersWrittenInPiecesReadAsWrittenWhole) {
+    using orv::cimxml::Layout;
+    const struct {
+        const char* sample;
+    } answers[] = {{"EnumerateInstanceNames-Test_Base"}, {"EnumerateInstanceNames-Perf_Item"}, {"GetInstance-alpha"}};
+    std::vector<CimResponse> responses;
+    for (const auto& a : answers) responses.push_back(readSample(a.sample));
+    CimResponse rich;
+    rich.methodName = "GetInstance";
+    rich.hasReturnValue = true;
+    rich.kind = CimResponse::ReturnKind::Instances;
+    rich.instances.append(richInstance());
+    responses.push_back(rich);
+    for (const CimResponse& r : responses) {
+        SCOPED_TRACE(r.methodName);
+        std::string pieces;
+        orv::cimxml::openIntrinsicAnswer(pieces, r.messageId, r.methodName);
+        for (Uint32 i = 0; i < r.instanceNames.size(); ++i) {
+            std::string one;
+            orv::cimxml::writeInstanceName(one, r.instanceNames[i]);
+            pieces += orv::cimxml::laidOut(one, Layout::OneElementPerLine);
+        }
+        for (Uint32 i = 0; i < r.instances.size(); ++i) {
+            // The instance in pieces too: start tag, qualifiers, each property in its parts, end tag.
+            CIMConstInstance inst = r.instances[i];
+            std::string start;
+            orv::cimxml::appendEscaped(start, inst.getClassName().getString());
+            pieces += orv::cimxml::laidOut("<INSTANCE CLASSNAME=\"" + start + "\">", Layout::OneElementPerLine);
+            for (Uint32 q = 0; q < inst.getQualifierCount(); ++q) {
+                std::string part;
+                orv::cimxml::writeQualifier(part, inst.getQualifier(q));
+                pieces += orv::cimxml::laidOut(part, Layout::OneElementPerLine);
+            }
+            for (Uint32 k = 0; k < inst.getPropertyCount(); ++k) {
+                CIMConstProperty p = inst.getProperty(k);
+                std::string part;
+                orv::cimxml::writePropertyStart(part, p);
+                pieces += orv::cimxml::laidOut(part, Layout::OneElementPerLine);
+                for (Uint32 q = 0; q < p.getQualifierCount(); ++q) {
+                    part.clear();
+                    orv::cimxml::writeQualifier(part, p.getQualifier(q));
+                    pieces += orv::cimxml::laidOut(part, Layout::OneElementPerLine);
+                }
+                part.clear();
+                orv::cimxml::writeValueElement(part, p.getValue());
+                if (!part.empty()) pieces += orv::cimxml::laidOut(part, Layout::OneElementPerLine);
+                part.clear();
+                orv::cimxml::writePropertyEnd(part, p);
+                pieces += orv::cimxml::laidOut(part, Layout::OneElementPerLine);
+            }
+            pieces += orv::cimxml::laidOut("</INSTANCE>", Layout::OneElementPerLine);
+        }
+        orv::cimxml::closeIntrinsicAnswer(pieces);
+        EXPECT_EQ(pieces, orv::cimxml::writeResponse(r, Layout::OneElementPerLine));
+    }
+}
