@@ -3,6 +3,7 @@
 set(_minicimd_dir ${PROJECT_SOURCE_DIR}/minicimd)
 set(_minicimd_front ${_minicimd_dir}/mof/MofLexer.cpp ${_minicimd_dir}/mof/MofParser.cpp
     ${_minicimd_dir}/repo/CimValues.cpp ${_minicimd_dir}/repo/Repository.cpp
+    ${_minicimd_dir}/repo/StoredInstance.cpp
     ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/XmlPull.cpp
     ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlReader.cpp
     ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlWriter.cpp)
