@@ -161,7 +161,6 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
       {javaValue(nullptr, field("UINT32")), 13, "null", Pegasus::CIMTYPE_UINT32},
       {javaValue(minus56, field("NULL")), 23, "null", Pegasus::CIMTYPE_BOOLEAN},
       {javaValue(nullptr, field("BOOLEAN_ARRAY")), 27, "null", Pegasus::CIMTYPE_BOOLEAN},
-      {javaValue(minus56, 99), 31, "null", Pegasus::CIMTYPE_BOOLEAN},
   };
   for (const auto& c : cases) {
     cim::CIMValue value = c.value;
@@ -173,6 +172,14 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
     EXPECT_EQ(out.isNull() ? std::string("null") : std::string(out.toString().getCString()), c.expected);
     EXPECT_EQ(out.getType(), c.type) << c.expected;
   }
+  // A type number no field has: the value cannot be sent, and nothing is made of it.
+  cim::CIMValue unknown = javaValue(minus56, 99);
+  Pegasus::CIMValue out;
+  bridgetest::LookupCounter counter(env);
+  EXPECT_THROW(CIMValueToCIMValue(unknown, out), UnsendableValue);
+  EXPECT_FALSE(env->ExceptionCheck());
+  EXPECT_EQ(counter.fieldLookups(), 31);
+  EXPECT_TRUE(out.isNull());
 }
 
 // Method results: the unsigned classes, arrays as Vectors, nulls keep their type.
