@@ -133,6 +133,24 @@ TEST_F(Properties, MissingNamesAreSkippedAndAMismatchKeepsWhatWasAdded)
   EXPECT_EQ(size(again.m_object), 1);
 }
 
+TEST_F(Properties, AnOperationStoppedByAJavaExceptionLeavesTheVectorsMonitorFree)
+{
+  Pegasus::CIMClass cls(CIMName("T"));
+  cls.addProperty(property("A", CIMValue(Pegasus::CIMTYPE_UINT32, false)));
+  Pegasus::CIMInstance inst(CIMName("T"));
+  inst.addProperty(property("A", CIMValue(Pegasus::Uint32(7))));
+  java::Vector vector = java::Vector::construct(env);
+  env->ThrowNew(env->FindClass("java/lang/IllegalStateException"), "earlier");
+  EXPECT_THROW(LoadProperties(env, vector, {"A"}, inst, cls, false), JavaExceptionPending);
+  EXPECT_EQ(orvtest::TakeException(env).message, "earlier");
+  jclass threadClass = env->FindClass("java/lang/Thread");
+  jmethodID holdsLock = env->GetStaticMethodID(threadClass, "holdsLock", "(Ljava/lang/Object;)Z");
+  const bool held = env->CallStaticBooleanMethod(threadClass, holdsLock, vector.m_object) == JNI_TRUE;
+  noException();
+  EXPECT_FALSE(held);
+  EXPECT_EQ(size(vector.m_object), 0);
+}
+
 // Java type fields are compared in a fixed order, stopping at the match.
 TEST_F(Properties, JavaValuesConvertByTheirTypeField)
 {
