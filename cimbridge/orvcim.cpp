@@ -757,9 +757,9 @@ private:
 
 // The value of a boolean qualifier of a class property; false when it is
 // absent, of another type or null.
-bool booleanQualifier(const Pegasus::CIMConstProperty& property, const char* name, bool& value)
+bool booleanQualifier(const Pegasus::CIMConstProperty& property, const Pegasus::CIMName& name, bool& value)
 {
-    const Pegasus::Uint32 index = property.findQualifier(Pegasus::CIMName(name));
+    const Pegasus::Uint32 index = property.findQualifier(name);
     if (index == PEG_NOT_FOUND) {
         return false;
     }
@@ -790,10 +790,13 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", originText.m_object);
     throwIfJavaExceptionPending(env);
     bool access = false;
-    if (booleanQualifier(classProperty, "Read", access)) {
+    // Made once (every property asks), and never destroyed: listener threads use them.
+    static const Pegasus::CIMName& readQualifier = *new Pegasus::CIMName("Read");
+    static const Pegasus::CIMName& writeQualifier = *new Pegasus::CIMName("Write");
+    if (booleanQualifier(classProperty, readQualifier, access)) {
         javaProperty.CallVoidMethod("setReadable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
     }
-    if (booleanQualifier(classProperty, "Write", access)) {
+    if (booleanQualifier(classProperty, writeQualifier, access)) {
         javaProperty.CallVoidMethod("setWriteable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
     }
     throwIfJavaExceptionPending(env);
