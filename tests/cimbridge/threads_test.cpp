@@ -130,6 +130,18 @@ TEST_F(Threads, TearDownWhileIndicationsArriveAndOperationsRun)
   jobject target = env->NewGlobalRef(env->NewObject(targetClass, env->GetMethodID(targetClass, "<init>", "()V")));
   noException();
 
+  // One cycle alone first: the classes every thread uses are loaded before
+  // any other thread runs (the JVM's class loading is no part of what is checked).
+  {
+    const jint handle = Java_javax_wbem_client_CIMImpl_setup(env, nullptr, nameSpace(env, "root/test"));
+    ASSERT_GT(handle, 0) << LastErrorOfThisThread();
+    ASSERT_GT(Java_javax_wbem_client_CIMIndicationHook_attachListener(env, nullptr, handle, target, 0), 0);
+    jobject names = make(env, "java/util/Vector");
+    EXPECT_EQ(Java_javax_wbem_client_CIMImpl_enumerateInstanceNames(
+                  env, nullptr, handle, names, make(env, "javax/wbem/cim/CIMObjectPath", "Test_Base")), kRcOk);
+    EXPECT_EQ(Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, handle), kRcOk);
+    make(env, "javax/wbem/cim/CIMInstance");
+  }
   std::atomic<bool> stop{false};
   std::atomic<int> port{0};
   std::atomic<int> sent{0};
