@@ -1,8 +1,11 @@
 #include "IndirectJObj.h"
 
+#include <array>
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -14,11 +17,192 @@ inline void queryException(JNIEnv* env)
     (void)env->ExceptionCheck();
 }
 
+// With a Java exception pending JNI allows only a few calls (queries, releases,
+// frames); everything else is skipped and the exception left for the caller.
+inline bool exceptionPending(JNIEnv* env)
+{
+    return env->ExceptionCheck() == JNI_TRUE;
+}
+
+// Enough for every method and static field the bridge uses on one class.
+constexpr std::size_t kMaxSharedMembers = 48;
+
+template <class ID>
+struct SharedMember {
+    std::string name;
+    std::string signature;
+    ID id;
+};
+
+// An append-only table: readers search the published entries without a lock,
+// writers take the lock.  A full table leaves further members to the
+// per-wrapper caches.
+template <class ID>
+class SharedTable {
+public:
+    const ID* find(const char* name, const char* signature) const
+    {
+        const std::size_t count = m_count.load(std::memory_order_acquire);
+        for (std::size_t i = 0; i < count; ++i) {
+            const SharedMember<ID>& m = m_members[i];
+            if (m.name == name && m.signature == signature) return &m.id;
+        }
+        return nullptr;
+    }
+    void add(std::mutex& lock, const char* name, const char* signature, ID id)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (find(name, signature) != nullptr) return;
+        const std::size_t count = m_count.load(std::memory_order_relaxed);
+        if (count == kMaxSharedMembers) return;
+        m_members[count] = SharedMember<ID>{name, signature, id};
+        m_count.store(count + 1, std::memory_order_release);
+    }
+    void clear()
+    {
+        m_count.store(0, std::memory_order_release);
+        m_members = {};
+    }
+
+private:
+    std::array<SharedMember<ID>, kMaxSharedMembers> m_members{};
+    std::atomic<std::size_t> m_count{0};
+};
+
 }  // namespace
+
+struct SharedMembers {
+    std::atomic<jclass> global{nullptr};
+    SharedTable<jmethodID> methods;
+    SharedTable<jfieldID> staticFields;
+};
+
+namespace {
+
+constexpr std::size_t kKnownClassCount = static_cast<std::size_t>(KnownClass::Count);
+
+constexpr const char* kKnownClassNames[kKnownClassCount] = {
+    "java/lang/String", "java/util/Vector", "java/util/Collection", "java/lang/Number", "java/lang/Boolean",
+    "java/lang/Character", "java/lang/Byte", "java/lang/Short", "java/lang/Integer", "java/lang/Long",
+    "java/lang/Float", "java/lang/Double",
+    "javax/wbem/cim/UnsignedInt8", "javax/wbem/cim/UnsignedInt16", "javax/wbem/cim/UnsignedInt32",
+    "javax/wbem/cim/UnsignedInt64",
+    "javax/wbem/cim/CIMDataType", "javax/wbem/cim/CIMValue", "javax/wbem/cim/CIMObjectPath",
+    "javax/wbem/cim/CIMProperty", "javax/wbem/cim/CIMInstance", "javax/wbem/cim/CIMMethod",
+    "javax/wbem/cim/CIMParameter", "javax/wbem/cim/CIMArgument", "javax/wbem/cim/CIMDateTime",
+};
+
+// Guards the lookups of known classes and the writers of their member tables.
+std::mutex g_knownClassLock;
+// Never destroyed: a listener thread may still use it while the process exits.
+std::array<SharedMembers, kKnownClassCount>& g_knownClasses = *new std::array<SharedMembers, kKnownClassCount>();
+
+// The members of a known class with its global reference; null (the Java
+// error pending) when the class cannot be found or an exception is pending.
+SharedMembers* knownMembers(JNIEnv* env, KnownClass known)
+{
+    SharedMembers& members = g_knownClasses[static_cast<std::size_t>(known)];
+    if (members.global.load(std::memory_order_acquire) != nullptr) {
+        return &members;
+    }
+    if (exceptionPending(env)) {
+        return nullptr;
+    }
+    jclass local = env->FindClass(kKnownClassNames[static_cast<std::size_t>(known)]);
+    queryException(env);
+    if (local == nullptr) {
+        return nullptr;
+    }
+    jclass global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    if (global == nullptr) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(g_knownClassLock);
+    if (members.global.load(std::memory_order_relaxed) != nullptr) {
+        env->DeleteGlobalRef(global);  // another thread was first
+    } else {
+        members.global.store(global, std::memory_order_release);
+    }
+    return &members;
+}
+
+}  // namespace
+
+void releaseKnownClasses(JNIEnv* env)
+{
+    std::lock_guard<std::mutex> guard(g_knownClassLock);
+    for (SharedMembers& members : g_knownClasses) {
+        jclass global = members.global.exchange(nullptr);
+        if (global != nullptr && env != nullptr) {
+            env->DeleteGlobalRef(global);
+        }
+        members.methods.clear();
+        members.staticFields.clear();
+    }
+}
+
+bool isInstanceOf(JNIEnv* env, jobject object, KnownClass known)
+{
+    if (object == nullptr) {
+        return false;
+    }
+    SharedMembers* members = knownMembers(env, known);
+    return members != nullptr && env->IsInstanceOf(object, members->global.load(std::memory_order_acquire)) == JNI_TRUE;
+}
+
+std::string knownClassName(KnownClass known)
+{
+    std::string name = kKnownClassNames[static_cast<std::size_t>(known)];
+    for (char& c : name) {
+        if (c == '/') c = '.';
+    }
+    return name;
+}
+
+std::string javaClassName(JNIEnv* env, jobject object)
+{
+    if (object == nullptr) {
+        return "null";
+    }
+    if (exceptionPending(env)) {
+        return std::string();
+    }
+    jclass cls = env->GetObjectClass(object);
+    IndirectJObj classObject(env, cls);
+    std::string name = java::String(env, classObject.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
+    return name;
+}
+
+LocalFrame::LocalFrame(JNIEnv* env, jint capacity) : m_env(env), m_pushed(env->PushLocalFrame(capacity) == 0) {}
+
+LocalFrame::~LocalFrame()
+{
+    if (m_pushed) {
+        m_env->PopLocalFrame(nullptr);
+    }
+}
+
+jobject LocalFrame::pop(jobject result)
+{
+    if (!m_pushed) {
+        return result;
+    }
+    m_pushed = false;
+    return m_env->PopLocalFrame(result);
+}
 
 // ---------------------------------------------------------------- IndirectJClass
 
 IndirectJClass::IndirectJClass(JNIEnv* env, jclass cls) : m_class(cls), m_env(env) {}
+
+IndirectJClass::IndirectJClass(JNIEnv* env, KnownClass known) : m_class(nullptr), m_env(env)
+{
+    m_shared = knownMembers(env, known);
+    if (m_shared != nullptr) {
+        m_class = m_shared->global.load(std::memory_order_acquire);
+    }
+}
 
 IndirectJClass::~IndirectJClass()
 {
@@ -42,13 +226,25 @@ const ID* findMember(const std::vector<IndirectJClass::Member<ID>>& members, con
 
 jmethodID IndirectJClass::findMethodID(const char* name, const char* signature)
 {
+    if (m_shared != nullptr) {
+        if (const jmethodID* shared = m_shared->methods.find(name, signature)) {
+            return *shared;
+        }
+    }
     if (const jmethodID* known = findMember(m_methodIDs, name, signature)) {
         return *known;
+    }
+    if (m_class != nullptr && exceptionPending(m_env)) {
+        return nullptr;  // not remembered: the method may well exist
     }
     jmethodID id = nullptr;
     if (m_class != nullptr) {
         id = m_env->GetMethodID(m_class, name, signature);
         queryException(m_env);
+    }
+    if (id != nullptr && m_shared != nullptr) {
+        m_shared->methods.add(g_knownClassLock, name, signature, id);
+        return id;
     }
     // A failed lookup is remembered too: asking again raises nothing new.
     m_methodIDs.push_back(Member<jmethodID>{name, signature, id});
@@ -62,13 +258,25 @@ jmethodID IndirectJClass::findMethodID(const std::string& name, const std::strin
 
 jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signature)
 {
+    if (m_shared != nullptr) {
+        if (const jfieldID* shared = m_shared->staticFields.find(name.c_str(), signature.c_str())) {
+            return *shared;
+        }
+    }
     if (const jfieldID* known = findMember(m_staticFieldIDs, name.c_str(), signature.c_str())) {
         return *known;
+    }
+    if (m_class != nullptr && exceptionPending(m_env)) {
+        return nullptr;
     }
     jfieldID id = nullptr;
     if (m_class != nullptr) {
         id = m_env->GetStaticFieldID(m_class, name.c_str(), signature.c_str());
         queryException(m_env);
+    }
+    if (id != nullptr && m_shared != nullptr) {
+        m_shared->staticFields.add(g_knownClassLock, name.c_str(), signature.c_str(), id);
+        return id;
     }
     m_staticFieldIDs.push_back(Member<jfieldID>{std::move(name), std::move(signature), id});
     return id;
@@ -77,7 +285,7 @@ jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signatu
 jint IndirectJClass::GetStaticIntField(const char* name, const char* signature)
 {
     jfieldID id = findStaticFieldID(name, signature);
-    if (id == nullptr) {
+    if (id == nullptr || exceptionPending(m_env)) {
         return kNoTypeNumber;
     }
     return m_env->GetStaticIntField(m_class, id);
@@ -86,7 +294,7 @@ jint IndirectJClass::GetStaticIntField(const char* name, const char* signature)
 // ---------------------------------------------------------------- IndirectJObj
 
 IndirectJObj::IndirectJObj(JNIEnv* env, jobject object)
-    : IndirectJClass(env, object != nullptr ? env->GetObjectClass(object) : nullptr),
+    : IndirectJClass(env, object != nullptr && !exceptionPending(env) ? env->GetObjectClass(object) : nullptr),
       m_object(object)
 {
 }
@@ -103,8 +311,10 @@ IndirectJObj::~IndirectJObj()
 
 jmethodID IndirectJObj::callable(const char* name, const char* signature)
 {
-    jmethodID id = findMethodID(name, signature);
-    return m_object != nullptr ? id : nullptr;
+    if (m_object == nullptr || exceptionPending(m_env)) {
+        return nullptr;
+    }
+    return findMethodID(name, signature);
 }
 
 #define ORV_CALL_METHOD(Type, JniName, ZeroResult)                         \
@@ -151,25 +361,17 @@ void IndirectJObj::CallVoidMethod(const char* name, const char* signature, ...)
 
 namespace {
 
-// FindClass, with the exception query; null (and the Java error pending) when
-// the class is missing.
-jclass findClass(JNIEnv* env, const char* name)
-{
-    jclass cls = env->FindClass(name);
-    queryException(env);
-    return cls;
-}
-
 // Creates an object with the constructor of the given signature and returns a
 // proxy that carries the class wrapper's caches.  A missing class or
-// constructor gives a proxy over null; nothing null reaches JNI.
+// constructor, or an exception already pending, gives a proxy over null;
+// nothing null reaches JNI.
 template <class Proxy, class... Args>
-Proxy newObject(JNIEnv* env, const char* className, const char* signature, Args... args)
+Proxy newObject(JNIEnv* env, KnownClass known, const char* signature, Args... args)
 {
-    IndirectJClass cls(env, findClass(env, className));
+    IndirectJClass cls(env, known);
     jmethodID ctor = cls.findMethodID("<init>", signature);
     jobject object = nullptr;
-    if (ctor != nullptr) {
+    if (ctor != nullptr && !exceptionPending(env)) {
         object = env->NewObject(cls.m_class, ctor, args...);
         queryException(env);
     }
@@ -180,6 +382,9 @@ Proxy newObject(JNIEnv* env, const char* className, const char* signature, Args.
 // cannot be made.
 jbyteArray newByteArray(JNIEnv* env, const jbyte* bytes, jsize length)
 {
+    if (exceptionPending(env)) {
+        return nullptr;
+    }
     jbyteArray array = env->NewByteArray(length);
     queryException(env);
     if (array != nullptr && length > 0) {
@@ -237,6 +442,16 @@ private:
 
 constexpr const char* kTextCharset = "UTF-8";
 
+bool isAscii(const char* text, std::size_t length)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // JNI hands out modified UTF-8, where a character beyond the Basic
 // Multilingual Plane is two 3-byte halves of a surrogate pair; the client
 // library's parser reads standard UTF-8 and refuses those halves.  A pair is
@@ -276,16 +491,25 @@ String String::construct(JNIEnv* env, const char* text)
     if (text == nullptr) {
         text = "";
     }
-    IndirectJClass cls(env, findClass(env, "java/lang/String"));
+    IndirectJClass cls(env, KnownClass::String);
+    jobject object = nullptr;
+    if (cls.m_class == nullptr || exceptionPending(env)) {
+        return String(cls, object);
+    }
+    const std::size_t length = std::strlen(text);
+    if (isAscii(text, length)) {
+        // Plain ASCII reads the same in modified UTF-8: one JNI call, no byte array.
+        object = env->NewStringUTF(text);
+        queryException(env);
+        return String(cls, object);
+    }
     // Decoded as UTF-8 whatever the JVM's default character set: the client
     // library's text is UTF-8, and a JVM started without a UTF-8 locale would
     // otherwise turn every non-ASCII character into a question mark.
     jmethodID ctor = cls.findMethodID("<init>", "([BLjava/lang/String;)V");
-    jobject object = nullptr;
     if (ctor != nullptr) {
-        jsize length = static_cast<jsize>(std::strlen(text));
-        jbyteArray bytes = newByteArray(env, reinterpret_cast<const jbyte*>(text), length);
-        jstring charset = env->NewStringUTF(kTextCharset);
+        jbyteArray bytes = newByteArray(env, reinterpret_cast<const jbyte*>(text), static_cast<jsize>(length));
+        jstring charset = bytes != nullptr ? env->NewStringUTF(kTextCharset) : nullptr;
         queryException(env);
         if (bytes != nullptr && charset != nullptr) {
             object = env->NewObject(cls.m_class, ctor, bytes, charset);
@@ -336,7 +560,7 @@ std::wstring String::getStringW()
 
 Vector Vector::construct(JNIEnv* env)
 {
-    return newObject<Vector>(env, "java/util/Vector", "()V");
+    return newObject<Vector>(env, KnownClass::Vector, "()V");
 }
 
 Iterator Collection::iterator()
@@ -346,42 +570,42 @@ Iterator Collection::iterator()
 
 Boolean Boolean::construct(JNIEnv* env, std::uint8_t value)
 {
-    return newObject<Boolean>(env, "java/lang/Boolean", "(Z)V", static_cast<jint>(value != 0));
+    return newObject<Boolean>(env, KnownClass::Boolean, "(Z)V", static_cast<jint>(value != 0));
 }
 
 Character Character::construct(JNIEnv* env, std::uint16_t value)
 {
-    return newObject<Character>(env, "java/lang/Character", "(C)V", static_cast<jint>(value));
+    return newObject<Character>(env, KnownClass::Character, "(C)V", static_cast<jint>(value));
 }
 
 Byte Byte::construct(JNIEnv* env, std::int8_t value)
 {
-    return newObject<Byte>(env, "java/lang/Byte", "(B)V", static_cast<jint>(value));
+    return newObject<Byte>(env, KnownClass::Byte, "(B)V", static_cast<jint>(value));
 }
 
 Short Short::construct(JNIEnv* env, std::int16_t value)
 {
-    return newObject<Short>(env, "java/lang/Short", "(S)V", static_cast<jint>(value));
+    return newObject<Short>(env, KnownClass::Short, "(S)V", static_cast<jint>(value));
 }
 
 Integer Integer::construct(JNIEnv* env, std::int32_t value)
 {
-    return newObject<Integer>(env, "java/lang/Integer", "(I)V", static_cast<jint>(value));
+    return newObject<Integer>(env, KnownClass::Integer, "(I)V", static_cast<jint>(value));
 }
 
 Long Long::construct(JNIEnv* env, std::int64_t value)
 {
-    return newObject<Long>(env, "java/lang/Long", "(J)V", static_cast<jlong>(value));
+    return newObject<Long>(env, KnownClass::Long, "(J)V", static_cast<jlong>(value));
 }
 
 Float Float::construct(JNIEnv* env, float value)
 {
-    return newObject<Float>(env, "java/lang/Float", "(F)V", static_cast<jdouble>(value));
+    return newObject<Float>(env, KnownClass::Float, "(F)V", static_cast<jdouble>(value));
 }
 
 Double Double::construct(JNIEnv* env, double value)
 {
-    return newObject<Double>(env, "java/lang/Double", "(D)V", static_cast<jdouble>(value));
+    return newObject<Double>(env, KnownClass::Double, "(D)V", static_cast<jdouble>(value));
 }
 
 }  // namespace java
@@ -391,17 +615,17 @@ namespace cim {
 UnsignedInt8 UnsignedInt8::construct(JNIEnv* env, std::uint8_t value)
 {
     // Widened without sign: 255 stays 255 in the Java short.
-    return newObject<UnsignedInt8>(env, "javax/wbem/cim/UnsignedInt8", "(S)V", static_cast<jint>(value));
+    return newObject<UnsignedInt8>(env, KnownClass::UnsignedInt8, "(S)V", static_cast<jint>(value));
 }
 
 UnsignedInt16 UnsignedInt16::construct(JNIEnv* env, std::uint16_t value)
 {
-    return newObject<UnsignedInt16>(env, "javax/wbem/cim/UnsignedInt16", "(I)V", static_cast<jint>(value));
+    return newObject<UnsignedInt16>(env, KnownClass::UnsignedInt16, "(I)V", static_cast<jint>(value));
 }
 
 UnsignedInt32 UnsignedInt32::construct(JNIEnv* env, std::uint32_t value)
 {
-    return newObject<UnsignedInt32>(env, "javax/wbem/cim/UnsignedInt32", "(J)V", static_cast<jlong>(value));
+    return newObject<UnsignedInt32>(env, KnownClass::UnsignedInt32, "(J)V", static_cast<jlong>(value));
 }
 
 UnsignedInt64 UnsignedInt64::construct(JNIEnv* env, std::uint64_t value)
@@ -411,7 +635,7 @@ UnsignedInt64 UnsignedInt64::construct(JNIEnv* env, std::uint64_t value)
     for (int i = 0; i < kBytes; ++i) {
         bigEndian[i] = static_cast<jbyte>(static_cast<std::uint8_t>(value >> (8 * (kBytes - 1 - i))));
     }
-    IndirectJClass cls(env, findClass(env, "javax/wbem/cim/UnsignedInt64"));
+    IndirectJClass cls(env, KnownClass::UnsignedInt64);
     jmethodID ctor = cls.findMethodID("<init>", "([B)V");
     jobject object = nullptr;
     if (ctor != nullptr) {
@@ -419,6 +643,7 @@ UnsignedInt64 UnsignedInt64::construct(JNIEnv* env, std::uint64_t value)
         if (bytes != nullptr) {
             object = env->NewObject(cls.m_class, ctor, bytes);
             queryException(env);
+            env->DeleteLocalRef(bytes);
         }
     }
     return UnsignedInt64(cls, object);
@@ -426,21 +651,22 @@ UnsignedInt64 UnsignedInt64::construct(JNIEnv* env, std::uint64_t value)
 
 CIMDataTypeClass CIMDataTypeClass::construct(JNIEnv* env)
 {
-    IndirectJClass cls(env, findClass(env, "javax/wbem/cim/CIMDataType"));
+    IndirectJClass cls(env, KnownClass::CIMDataType);
     return CIMDataTypeClass(cls, nullptr);
 }
 
 CIMDataType CIMDataType::construct(JNIEnv* env, jint typeNumber)
 {
-    return newObject<CIMDataType>(env, "javax/wbem/cim/CIMDataType", "(I)V", typeNumber);
+    return newObject<CIMDataType>(env, KnownClass::CIMDataType, "(I)V", typeNumber);
 }
 
 namespace {
 
-// The CIMValue factories wrap the new object over its own class, with empty caches.
-CIMValue wrapNewValue(JNIEnv* env, const IndirectJObj& made)
+// The CIMValue factories wrap the new object over its class, whose members
+// are shared.
+CIMValue wrapNewValue(JNIEnv*, const IndirectJObj& made)
 {
-    return CIMValue(env, made.m_object);
+    return CIMValue(made, made.m_object);
 }
 
 }  // namespace
@@ -448,19 +674,19 @@ CIMValue wrapNewValue(JNIEnv* env, const IndirectJObj& made)
 CIMValue CIMValue::construct(JNIEnv* env)
 {
     jobject none = nullptr;
-    return wrapNewValue(env, newObject<IndirectJObj>(env, "javax/wbem/cim/CIMValue", "(Ljava/lang/Object;)V", none));
+    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue, "(Ljava/lang/Object;)V", none));
 }
 
 CIMValue CIMValue::construct(JNIEnv* env, jobject value, const CIMDataType& type)
 {
-    return wrapNewValue(env, newObject<IndirectJObj>(env, "javax/wbem/cim/CIMValue",
+    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue,
                                                      "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V",
                                                      value, type.m_object));
 }
 
 CIMValue CIMValue::construct(JNIEnv* env, const java::Vector& values, const CIMDataType& type)
 {
-    return wrapNewValue(env, newObject<IndirectJObj>(env, "javax/wbem/cim/CIMValue",
+    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue,
                                                      "(Ljava/util/Vector;Ljavax/wbem/cim/CIMDataType;)V",
                                                      values.m_object, type.m_object));
 }
@@ -473,7 +699,7 @@ java::String CIMValue::getValueAsString()
 
 CIMObjectPath CIMObjectPath::construct(JNIEnv* env, const java::String& path)
 {
-    return newObject<CIMObjectPath>(env, "javax/wbem/cim/CIMObjectPath", "(Ljava/lang/String;)V", path.m_object);
+    return newObject<CIMObjectPath>(env, KnownClass::CIMObjectPath, "(Ljava/lang/String;)V", path.m_object);
 }
 
 CIMObjectPath CIMObjectPath::construct(JNIEnv* env, const char* path)
@@ -483,39 +709,39 @@ CIMObjectPath CIMObjectPath::construct(JNIEnv* env, const char* path)
 
 CIMProperty CIMProperty::construct(JNIEnv* env, const java::String& name)
 {
-    return newObject<CIMProperty>(env, "javax/wbem/cim/CIMProperty", "(Ljava/lang/String;)V", name.m_object);
+    return newObject<CIMProperty>(env, KnownClass::CIMProperty, "(Ljava/lang/String;)V", name.m_object);
 }
 
 CIMInstance CIMInstance::construct(JNIEnv* env)
 {
-    return newObject<CIMInstance>(env, "javax/wbem/cim/CIMInstance", "()V");
+    return newObject<CIMInstance>(env, KnownClass::CIMInstance, "()V");
 }
 
 CIMMethod CIMMethod::construct(JNIEnv* env, const java::String& name)
 {
-    return newObject<CIMMethod>(env, "javax/wbem/cim/CIMMethod", "(Ljava/lang/String;)V", name.m_object);
+    return newObject<CIMMethod>(env, KnownClass::CIMMethod, "(Ljava/lang/String;)V", name.m_object);
 }
 
 CIMParameter CIMParameter::construct(JNIEnv* env, const java::String& name)
 {
-    return newObject<CIMParameter>(env, "javax/wbem/cim/CIMParameter", "(Ljava/lang/String;)V", name.m_object);
+    return newObject<CIMParameter>(env, KnownClass::CIMParameter, "(Ljava/lang/String;)V", name.m_object);
 }
 
 CIMArgument CIMArgument::construct(JNIEnv* env)
 {
-    return newObject<CIMArgument>(env, "javax/wbem/cim/CIMArgument", "()V");
+    return newObject<CIMArgument>(env, KnownClass::CIMArgument, "()V");
 }
 
 CIMArgument CIMArgument::construct(JNIEnv* env, const java::String& name, const CIMValue& value)
 {
-    return newObject<CIMArgument>(env, "javax/wbem/cim/CIMArgument",
+    return newObject<CIMArgument>(env, KnownClass::CIMArgument,
                                   "(Ljava/lang/String;Ljavax/wbem/cim/CIMValue;)V", name.m_object,
                                   value.m_object);
 }
 
 CIMDateTime CIMDateTime::construct(JNIEnv* env, const java::String& text)
 {
-    return newObject<CIMDateTime>(env, "javax/wbem/cim/CIMDateTime", "(Ljava/lang/String;)V", text.m_object);
+    return newObject<CIMDateTime>(env, KnownClass::CIMDateTime, "(Ljava/lang/String;)V", text.m_object);
 }
 
 }  // namespace cim

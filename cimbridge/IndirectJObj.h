@@ -3,10 +3,15 @@
 // java.lang / java.util classes and the javax.wbem.cim classes built on them.
 //
 // Wrappers live on the stack of one native call and own no JNI reference: the
-// local references they hold are freed by the JVM when the native returns.
+// local references they hold are freed by the JVM when the native returns (or
+// the local frame they were made in is popped).  The classes the proxies stand
+// for are looked up once per JVM and held as global references, with the
+// members looked up on them, until releaseKnownClasses.
 // A wrapper over a null class or object never hands that null to JNI: the
 // lookups give null, the call family its zero result, and whatever Java error
-// made the null stays pending for the caller's Java code to see.
+// made the null stays pending for the caller's Java code to see.  While a Java
+// exception is pending no wrapper makes a JNI call that JNI forbids then: the
+// calls give their zero results and the exception stays.
 #ifndef ORV_CIMBRIDGE_INDIRECTJOBJ_H
 #define ORV_CIMBRIDGE_INDIRECTJOBJ_H
 
@@ -22,10 +27,24 @@
 // a number no CIMDataType type field has, so type comparisons find no match.
 constexpr jint kNoTypeNumber = std::numeric_limits<jint>::min();
 
+// The Java classes the bridge makes objects of or checks values against.
+enum class KnownClass {
+    String, Vector, Collection, Number, Boolean, Character, Byte, Short, Integer, Long, Float, Double,
+    UnsignedInt8, UnsignedInt16, UnsignedInt32, UnsignedInt64,
+    CIMDataType, CIMValue, CIMObjectPath, CIMProperty, CIMInstance, CIMMethod, CIMParameter, CIMArgument,
+    CIMDateTime,
+    Count
+};
+
+struct SharedMembers;  // the members of a known class, shared by every wrapper of it
+
 class IndirectJClass {
 public:
 
     IndirectJClass(JNIEnv* env, jclass cls);
+    // A wrapper over a known class (its global reference; null, with the Java
+    // error pending, when the class cannot be found).
+    IndirectJClass(JNIEnv* env, KnownClass known);
     IndirectJClass(const IndirectJClass&) = default;
     IndirectJClass& operator=(const IndirectJClass&) = default;
     virtual ~IndirectJClass();
@@ -48,6 +67,39 @@ public:
     std::vector<Member<jmethodID>> m_methodIDs;
     std::vector<Member<jfieldID>> m_staticFieldIDs;
     JNIEnv* m_env;
+    // For a known class: the process-wide member table, searched before any
+    // lookup, so that proxies made one per result element look nothing up.
+    SharedMembers* m_shared = nullptr;
+};
+
+// Whether the object is an instance of the known class; false for null, or
+// when the class cannot be found (its error then pending).
+bool isInstanceOf(JNIEnv* env, jobject object, KnownClass known);
+
+// The Java name of a known class ("java.lang.Number").
+std::string knownClassName(KnownClass known);
+
+// The object's class name as Java gives it ("java.lang.Integer"); "null" for null.
+std::string javaClassName(JNIEnv* env, jobject object);
+
+// Deletes the global references of the known classes (the library is being
+// unloaded); the next use looks them up again.
+void releaseKnownClasses(JNIEnv* env);
+
+// Holds a local frame for the references of one element of a result, so that
+// a native keeps a bounded number of them whatever the result's size.
+class LocalFrame {
+public:
+    LocalFrame(JNIEnv* env, jint capacity);
+    ~LocalFrame();
+    LocalFrame(const LocalFrame&) = delete;
+    LocalFrame& operator=(const LocalFrame&) = delete;
+    // Pops the frame, keeping `result` as a reference of the enclosing frame.
+    jobject pop(jobject result);
+
+private:
+    JNIEnv* m_env;
+    bool m_pushed;
 };
 
 class IndirectJObj : public IndirectJClass {

@@ -16,16 +16,17 @@ constexpr std::size_t kTimeBufferSize = 80;
 constexpr const char* kTraceFileName = "brevincimtrc.log";
 
 // The trace file's path, fixed by the first entry written to the file.  A
-// function-local static is built once even when two threads race to it.
+// function-local static is built once even when two threads race to it; it
+// is never destroyed, since a listener thread may trace while the process exits.
 const std::string& cim_log_dir()
 {
-    static const std::string path = [] {
+    static const std::string& path = *new std::string([] {
         const char* home = std::getenv("ORV_HOME");
         if (home == nullptr) {
             return std::string("./") + kTraceFileName;
         }
         return std::string(home) + "/orvlogs/" + kTraceFileName;
-    }();
+    }());
     return path;
 }
 

@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -58,8 +59,11 @@ const char* const kReentryMessage =
 
 // ------------------------------------------------------------- last errors
 
+// The state that listener threads use lives on the heap and is never
+// destroyed: a process that exits with a listener inside the bridge must not
+// find it gone under that thread in the static destructors.
 std::mutex g_lastErrorMapLock;
-std::map<unsigned long, char*> g_lastErrorMap;  // texts are strdup copies
+std::map<unsigned long, char*>& g_lastErrorMap = *new std::map<unsigned long, char*>();  // strdup copies
 
 void AssignLastError(const char* text)
 {
@@ -128,8 +132,11 @@ struct WbemServices {
 };
 
 std::mutex g_pegasusLock;  // all OpenPegasus work of the process, one call at a time
-std::mutex g_wbemSvcLock;  // g_SvcMap only
-std::map<int, WbemServices*> g_SvcMap;
+std::mutex g_wbemSvcLock;  // g_SvcMap and g_closingHandles only
+std::map<int, WbemServices*>& g_SvcMap = *new std::map<int, WbemServices*>();
+// Handles being torn down: still taken (a new setup cannot get one until its
+// old listener has stopped), but no operation or indication finds them.
+std::set<int>& g_closingHandles = *new std::set<int>();
 
 constexpr int kFirstHandle = 1;
 
@@ -179,7 +186,10 @@ WbemServices* getServices(JNIEnv*, jobject, jint handle)
 {
     std::lock_guard<std::mutex> guard(g_wbemSvcLock);
     auto found = g_SvcMap.find(handle);
-    return found != g_SvcMap.end() ? found->second : nullptr;
+    if (found == g_SvcMap.end() || g_closingHandles.count(handle) != 0) {
+        return nullptr;
+    }
+    return found->second;
 }
 
 // Registers a record under the smallest free handle and returns that handle.
@@ -194,17 +204,35 @@ int registerServices(WbemServices* services)
     return handle;
 }
 
-// Removes and returns the record of a handle, or null.
-WbemServices* unregisterServices(int handle)
+// Marks a handle as being torn down and returns its record; null when it has
+// none or another tear-down has it already.
+WbemServices* beginClosing(int handle)
 {
     std::lock_guard<std::mutex> guard(g_wbemSvcLock);
     auto found = g_SvcMap.find(handle);
-    if (found == g_SvcMap.end()) {
+    if (found == g_SvcMap.end() || !g_closingHandles.insert(handle).second) {
         return nullptr;
     }
-    WbemServices* services = found->second;
-    g_SvcMap.erase(found);
-    return services;
+    return found->second;
+}
+
+// Frees a handle whose tear-down is complete.
+void finishClosing(int handle)
+{
+    std::lock_guard<std::mutex> guard(g_wbemSvcLock);
+    g_SvcMap.erase(handle);
+    g_closingHandles.erase(handle);
+}
+
+// The handles of every connection, for tearing them all down.
+std::set<int> registeredHandles()
+{
+    std::lock_guard<std::mutex> guard(g_wbemSvcLock);
+    std::set<int> handles;
+    for (const auto& entry : g_SvcMap) {
+        handles.insert(entry.first);
+    }
+    return handles;
 }
 
 bool isSeparator(char c)
@@ -241,30 +269,59 @@ void releaseTarget(WbemIndicationConsumer& consumer)
     consumer.m_target = nullptr;
 }
 
-// Stops and frees what a connection record owns.  Called without
-// g_pegasusLock once the record is out of the registry: stopping a listener
-// joins its threads, and one of them may be waiting for that lock.
-void destroyServices(WbemServices* services)
+// Stops a connection's listener.  Called without g_pegasusLock: stopping
+// joins the listener's threads, and one of them may be waiting for that lock
+// (it then finds the handle closing and drops its indication).
+void stopListener(WbemServices& services)
 {
-    if (services->m_listener != nullptr) {
+    if (services.m_listener != nullptr) {
         try {
-            services->m_listener->stop();
+            services.m_listener->stop();
         } catch (...) {
             // a listener that fails to stop is destroyed all the same
         }
-        delete services->m_listener;
     }
+}
+
+// Frees what a connection record owns once its listener has stopped.  The
+// client goes under g_pegasusLock (the client library is not reentrant); the
+// listener and the consumer after it, since nothing calls them any more.
+void destroyServices(WbemServices* services)
+{
+    {
+        PegasusLockGuard lock;
+        delete services->m_nameSpace;
+        delete services->m_client;  // closes the connection
+        services->m_nameSpace = nullptr;
+        services->m_client = nullptr;
+    }
+    delete services->m_listener;
     if (services->m_consumer != nullptr) {
         releaseTarget(*services->m_consumer);
     }
     delete services->m_consumer;
-    delete services->m_nameSpace;
-    delete services->m_client;  // closes the connection
     services->m_listener = nullptr;
     services->m_consumer = nullptr;
-    services->m_nameSpace = nullptr;
-    services->m_client = nullptr;
     delete services;
+}
+
+// Tears one connection down; false when the handle has none (or another
+// tear-down has it).  The caller holds no lock.
+bool tearDownConnection(int handle)
+{
+    WbemServices* services = nullptr;
+    {
+        PegasusLockGuard lock;
+        services = beginClosing(handle);
+    }
+    if (services == nullptr) {
+        return false;
+    }
+    debugmsg("Services not null\n");
+    stopListener(*services);
+    destroyServices(services);
+    finishClosing(handle);  // only now may a new connection take the handle
+    return true;
 }
 
 // ------------------------------------------------------------- Java exceptions
@@ -280,6 +337,25 @@ void throwIfJavaExceptionPending(JNIEnv* env)
         throw JavaExceptionPending();
     }
 }
+
+// A Java value the bridge cannot send as it is (no type to be had, an object
+// of the wrong class): the operation fails with the general status and the
+// reason, completed by the caller with what the value was for, as the last
+// error; nothing is sent.
+struct UnsendableValue {
+    std::string reason;
+};
+
+[[noreturn]] void unsendable(std::string reason)
+{
+    throw UnsendableValue{std::move(reason)};
+}
+
+// Local references a native may hold at once outside the frames below, and
+// those one element of a result needs (a property with its type, value
+// object and value, a path with its text).
+constexpr jint kOperationFrameCapacity = 64;
+constexpr jint kElementFrameCapacity = 32;
 
 // ------------------------------------------------------------- object paths
 
@@ -297,15 +373,6 @@ bool isQuotedType(cim::CIMDataTypeClass& types, jint code)
 {
     return isType(types, code, "STRING") || isType(types, code, "CHAR16") ||
            isType(types, code, "DATETIME") || isType(types, code, "REFERENCE");
-}
-
-bool isInstanceOf(JNIEnv* env, jobject object, const char* className)
-{
-    jclass cls = env->FindClass(className);
-    throwIfJavaExceptionPending(env);
-    const bool result = env->IsInstanceOf(object, cls) == JNI_TRUE;
-    env->DeleteLocalRef(cls);
-    return result;
 }
 
 enum class KeyForm { Quoted, Bare, Unknown };
@@ -337,10 +404,9 @@ KeyForm keyFormOfValue(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMValue&
     if (object == nullptr) {
         return KeyForm::Unknown;
     }
-    if (isInstanceOf(env, object, "java/lang/Number") || isInstanceOf(env, object, "java/lang/Boolean")) {
-        return KeyForm::Bare;
-    }
-    return KeyForm::Quoted;
+    const bool bare = isInstanceOf(env, object, KnownClass::Number) || isInstanceOf(env, object, KnownClass::Boolean);
+    throwIfJavaExceptionPending(env);
+    return bare ? KeyForm::Bare : KeyForm::Quoted;
 }
 
 // The model-path text of a Java CIMObjectPath: class name, then ".name=value"
@@ -363,6 +429,7 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path)
     throwIfJavaExceptionPending(env);
     bool first = true;
     for (jint i = 0; i < count; ++i) {
+        LocalFrame frame(env, kElementFrameCapacity);
         cim::CIMProperty key(env, keys.CallObjectMethod("get", "(I)Ljava/lang/Object;", i));
         std::string name = java::String(env, key.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
         throwIfJavaExceptionPending(env);
@@ -469,11 +536,16 @@ jint runOperation(JNIEnv* env, jobject receiver, jint handle, Operation&& operat
         if (services == nullptr) {
             return kRcNoConnection;
         }
+        // Whatever the operation makes lives in this frame, popped on every way out.
+        LocalFrame frame(env, kOperationFrameCapacity);
         try {
             return operation(*services);
         } catch (const Pegasus::CIMException& e) {
             AssignLastError(exceptionText(e).c_str());
             return ConvertToRC(e);
+        } catch (const UnsendableValue& e) {
+            AssignLastError(e.reason.c_str());
+            return kRcGeneralFailure;
         }
     } catch (...) {
         // Other OpenPegasus failures, a Java exception left pending, no memory:
@@ -620,8 +692,12 @@ jobject javaArrayObject(JNIEnv* env, const Pegasus::CIMValue& value, Unsigned ru
     Pegasus::Array<T> items;
     value.get(items);
     java::Vector vector = java::Vector::construct(env);
+    throwIfJavaExceptionPending(env);
     for (Pegasus::Uint32 i = 0; i < items.size(); ++i) {
-        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaObject(env, items[i], rule));
+        LocalFrame frame(env, kElementFrameCapacity);
+        jobject element = javaObject(env, items[i], rule);
+        throwIfJavaExceptionPending(env);
+        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", element);
         throwIfJavaExceptionPending(env);
     }
     return vector.m_object;
@@ -655,13 +731,14 @@ jobject javaValueObject(JNIEnv* env, const Pegasus::CIMValue& value, Pegasus::CI
     }
 }
 
-// Holds a Java object's monitor until the end of the scope.
+// Holds a Java object's monitor until the end of the scope.  The constructor
+// cannot throw, so a monitor once entered is always left; the caller checks
+// for the exception a failed entry leaves.
 class JavaMonitor {
 public:
-    JavaMonitor(JNIEnv* env, jobject object) : m_env(env), m_object(object)
+    JavaMonitor(JNIEnv* env, jobject object) noexcept : m_env(env), m_object(object)
     {
-        m_entered = object != nullptr && env->MonitorEnter(object) == JNI_OK;
-        throwIfJavaExceptionPending(env);
+        m_entered = object != nullptr && !env->ExceptionCheck() && env->MonitorEnter(object) == JNI_OK;
     }
     ~JavaMonitor()
     {
@@ -680,9 +757,9 @@ private:
 
 // The value of a boolean qualifier of a class property; false when it is
 // absent, of another type or null.
-bool booleanQualifier(const Pegasus::CIMConstProperty& property, const char* name, bool& value)
+bool booleanQualifier(const Pegasus::CIMConstProperty& property, const Pegasus::CIMName& name, bool& value)
 {
-    const Pegasus::Uint32 index = property.findQualifier(Pegasus::CIMName(name));
+    const Pegasus::Uint32 index = property.findQualifier(name);
     if (index == PEG_NOT_FOUND) {
         return false;
     }
@@ -706,13 +783,20 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
 {
     if (isKey) {
         javaProperty.CallVoidMethod("setKey", "(Z)V", JNI_TRUE);
+        throwIfJavaExceptionPending(env);
     }
-    javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", javaString(env, origin.getString()).m_object);
+    java::String originText = javaString(env, origin.getString());
+    throwIfJavaExceptionPending(env);
+    javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", originText.m_object);
+    throwIfJavaExceptionPending(env);
     bool access = false;
-    if (booleanQualifier(classProperty, "Read", access)) {
+    // Made once (every property asks), and never destroyed: listener threads use them.
+    static const Pegasus::CIMName& readQualifier = *new Pegasus::CIMName("Read");
+    static const Pegasus::CIMName& writeQualifier = *new Pegasus::CIMName("Write");
+    if (booleanQualifier(classProperty, readQualifier, access)) {
         javaProperty.CallVoidMethod("setReadable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
     }
-    if (booleanQualifier(classProperty, "Write", access)) {
+    if (booleanQualifier(classProperty, writeQualifier, access)) {
         javaProperty.CallVoidMethod("setWriteable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
     }
     throwIfJavaExceptionPending(env);
@@ -727,6 +811,7 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     const bool isReference = type == Pegasus::CIMTYPE_REFERENCE;
     const bool isArray = classProperty.isArray();
     cim::CIMDataType javaType = javaDataType(env, types, javaTypeField(type, isArray && !isReference, rule));
+    throwIfJavaExceptionPending(env);
     javaProperty.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", javaType.m_object);
     throwIfJavaExceptionPending(env);
     if (value.isNull() || (isReference && (isArray || value.isArray()))) {
@@ -748,7 +833,9 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, con
 {
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
     JavaMonitor monitor(env, vector.m_object);
+    throwIfJavaExceptionPending(env);
     for (const std::string& name : names) {
+        LocalFrame frame(env, kElementFrameCapacity);
         const Pegasus::CIMName cimName(Pegasus::String(name.c_str()));
         const Pegasus::Uint32 instanceIndex = instance.findProperty(cimName);
         if (instanceIndex == PEG_NOT_FOUND) {
@@ -764,6 +851,7 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, con
         Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
 
         cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
+        throwIfJavaExceptionPending(env);
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
         throwIfJavaExceptionPending(env);
         fillJavaProperty(env, types, javaProperty, name, classProperty, value, instanceProperty.getType(), origin,
@@ -778,6 +866,7 @@ void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
 {
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
     for (const std::string& name : names) {
+        LocalFrame frame(env, kElementFrameCapacity);
         const Pegasus::Uint32 classIndex = cimClass.findProperty(Pegasus::CIMName(Pegasus::String(name.c_str())));
         if (classIndex == PEG_NOT_FOUND) {
             continue;
@@ -786,6 +875,7 @@ void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
         const Pegasus::CIMValue value = classProperty.getValue();
 
         cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
+        throwIfJavaExceptionPending(env);
         javaClass.CallVoidMethod("addProperty", "(Ljavax/wbem/cim/CIMProperty;)V", javaProperty.m_object);
         throwIfJavaExceptionPending(env);
         fillJavaProperty(env, types, javaProperty, name, classProperty, value, classProperty.getType(),
@@ -827,10 +917,26 @@ jobject valueObjectOf(JNIEnv* env, cim::CIMValue& value)
     return object;
 }
 
-template <class T, class Read>
-T readJava(JNIEnv* env, jobject object, Read read)
+// Fails the operation unless the object is of the class a row reads.
+void expectClass(JNIEnv* env, jobject object, KnownClass expected)
 {
-    IndirectJObj proxy(env, object);
+    const bool fits = isInstanceOf(env, object, expected);
+    throwIfJavaExceptionPending(env);
+    if (!fits) {
+        const std::string found = javaClassName(env, object);
+        throwIfJavaExceptionPending(env);
+        unsendable("the value is a " + found + " where a " + knownClassName(expected) + " is expected");
+    }
+}
+
+// Reads one object with a row's accessor, after checking its class: an
+// accessor called on an object of another class would raise an Error in Java.
+// The proxy is made over the row's class, whose members are shared.
+template <class T, class Read>
+T readJava(JNIEnv* env, jobject object, KnownClass expected, Read read)
+{
+    expectClass(env, object, expected);
+    IndirectJObj proxy(IndirectJClass(env, expected), object);
     const T item = read(proxy);
     throwIfJavaExceptionPending(env);
     return item;
@@ -856,16 +962,7 @@ Pegasus::Real32 readReal32(IndirectJObj& o) { return o.CallFloatMethod("floatVal
 Pegasus::Real64 readReal64(IndirectJObj& o) { return o.CallDoubleMethod("doubleValue", "()D"); }
 Pegasus::String readString(IndirectJObj& o)
 {
-    // The JVM reads any object handed to it as a string's chars as if it were
-    // one: another class in a string value would crash it.
-    jclass stringClass = o.m_env->FindClass("java/lang/String");
-    throwIfJavaExceptionPending(o.m_env);
-    const bool isString = o.m_env->IsInstanceOf(o.m_object, stringClass) == JNI_TRUE;
-    o.m_env->DeleteLocalRef(stringClass);
-    if (!isString) {
-        throw Pegasus::TypeMismatchException();
-    }
-    return Pegasus::String(java::String(o.m_env, o.m_object).getStringA().c_str());
+    return Pegasus::String(java::String(o, o.m_object).getStringA().c_str());
 }
 Pegasus::Char16 readChar16(IndirectJObj& o) { return Pegasus::Char16(o.CallCharMethod("charValue", "()C")); }
 Pegasus::Boolean readBoolean(IndirectJObj& o) { return o.CallBooleanMethod("booleanValue", "()Z") == JNI_TRUE; }
@@ -879,7 +976,7 @@ std::string javaText(IndirectJObj& o)
 Pegasus::CIMDateTime readDateTime(IndirectJObj& o) { return Pegasus::CIMDateTime(Pegasus::String(javaText(o).c_str())); }
 Pegasus::CIMObjectPath readPath(IndirectJObj& o) { return Pegasus::CIMObjectPath(Pegasus::String(javaText(o).c_str())); }
 
-template <class T, T (*Read)(IndirectJObj&)>
+template <class T, T (*Read)(IndirectJObj&), KnownClass Expected>
 void convertScalar(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pegasus::CIMValue& out)
 {
     jobject object = valueObjectOf(env, value);
@@ -887,10 +984,10 @@ void convertScalar(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Peg
         out = Pegasus::CIMValue(type, false);  // null, but of the right type for the server
         return;
     }
-    out = Pegasus::CIMValue(readJava<T>(env, object, Read));
+    out = Pegasus::CIMValue(readJava<T>(env, object, Expected, Read));
 }
 
-template <class T, T (*Read)(IndirectJObj&)>
+template <class T, T (*Read)(IndirectJObj&), KnownClass Expected>
 void convertArray(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pegasus::CIMValue& out)
 {
     jobject object = valueObjectOf(env, value);
@@ -898,18 +995,24 @@ void convertArray(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pega
         out = Pegasus::CIMValue(type, true);
         return;
     }
+    expectClass(env, object, KnownClass::Collection);
     Pegasus::Array<T> items;
     java::Collection collection(env, object);
     java::Iterator iterator = collection.iterator();
     throwIfJavaExceptionPending(env);
-    while (iterator.CallBooleanMethod("hasNext", "()Z") == JNI_TRUE) {
+    for (;;) {
+        LocalFrame frame(env, kElementFrameCapacity);
+        const bool more = iterator.CallBooleanMethod("hasNext", "()Z") == JNI_TRUE;
+        throwIfJavaExceptionPending(env);
+        if (!more) {
+            break;
+        }
         jobject element = iterator.CallObjectMethod("next", "()Ljava/lang/Object;");
         throwIfJavaExceptionPending(env);
         if (element != nullptr) {  // a null element has no value to send
-            items.append(readJava<T>(env, element, Read));
+            items.append(readJava<T>(env, element, Expected, Read));
         }
     }
-    throwIfJavaExceptionPending(env);
     out = Pegasus::CIMValue(items);
 }
 
@@ -927,41 +1030,152 @@ struct JavaToCimRow {
     bool optional;  // a field not every Java CIMDataType declares
 };
 
+template <class T, T (*Read)(IndirectJObj&), KnownClass Expected>
+constexpr JavaToCimRow scalarRow(const char* field, Pegasus::CIMType type)
+{
+    return JavaToCimRow{field, type, convertScalar<T, Read, Expected>, false};
+}
+
+template <class T, T (*Read)(IndirectJObj&), KnownClass Expected>
+constexpr JavaToCimRow arrayRow(const char* field, Pegasus::CIMType type, bool optional = false)
+{
+    return JavaToCimRow{field, type, convertArray<T, Read, Expected>, optional};
+}
+
+using Pegasus::Sint8;
+using Pegasus::Sint16;
+using Pegasus::Sint32;
+using Pegasus::Sint64;
+using Pegasus::Uint8;
+using Pegasus::Uint16;
+using Pegasus::Uint64;
+using Pegasus::Real32;
+using Pegasus::Real64;
+constexpr KnownClass kNumber = KnownClass::Number;
+
 // In the order the type fields are compared; the last four carry datetime and
-// reference values, which would otherwise be lost.
+// reference values, which would otherwise be lost.  Every number row reads
+// any java.lang.Number, the unsigned classes included.
 const JavaToCimRow kJavaToCim[] = {
-    {"SINT8", Pegasus::CIMTYPE_SINT8, convertScalar<Pegasus::Sint8, readSint8>, false},
-    {"SINT8_ARRAY", Pegasus::CIMTYPE_SINT8, convertArray<Pegasus::Sint8, readSint8>, false},
-    {"SINT16", Pegasus::CIMTYPE_SINT16, convertScalar<Pegasus::Sint16, readSint16>, false},
-    {"SINT16_ARRAY", Pegasus::CIMTYPE_SINT16, convertArray<Pegasus::Sint16, readSint16>, false},
-    {"SINT32", Pegasus::CIMTYPE_SINT32, convertScalar<Pegasus::Sint32, readSint32>, false},
-    {"SINT32_ARRAY", Pegasus::CIMTYPE_SINT32, convertArray<Pegasus::Sint32, readSint32>, false},
-    {"SINT64", Pegasus::CIMTYPE_SINT64, convertScalar<Pegasus::Sint64, readSint64>, false},
-    {"SINT64_ARRAY", Pegasus::CIMTYPE_SINT64, convertArray<Pegasus::Sint64, readSint64>, false},
-    {"UINT8", Pegasus::CIMTYPE_UINT8, convertScalar<Pegasus::Uint8, readUint8>, false},
-    {"UINT8_ARRAY", Pegasus::CIMTYPE_UINT8, convertArray<Pegasus::Uint8, readUint8>, false},
-    {"UINT16", Pegasus::CIMTYPE_UINT16, convertScalar<Pegasus::Uint16, readUint16>, false},
-    {"UINT16_ARRAY", Pegasus::CIMTYPE_UINT16, convertArray<Pegasus::Uint16, readUint16>, false},
-    {"UINT32", Pegasus::CIMTYPE_UINT32, convertScalar<Pegasus::Uint32, readUint32>, false},
-    {"UINT32_ARRAY", Pegasus::CIMTYPE_UINT32, convertArray<Pegasus::Uint32, readUint32>, false},
-    {"UINT64", Pegasus::CIMTYPE_UINT64, convertScalar<Pegasus::Uint64, readUint64>, false},
-    {"UINT64_ARRAY", Pegasus::CIMTYPE_UINT64, convertArray<Pegasus::Uint64, readUint64>, false},
-    {"REAL32", Pegasus::CIMTYPE_REAL32, convertScalar<Pegasus::Real32, readReal32>, false},
-    {"REAL32_ARRAY", Pegasus::CIMTYPE_REAL32, convertArray<Pegasus::Real32, readReal32>, false},
-    {"REAL64", Pegasus::CIMTYPE_REAL64, convertScalar<Pegasus::Real64, readReal64>, false},
-    {"REAL64_ARRAY", Pegasus::CIMTYPE_REAL64, convertArray<Pegasus::Real64, readReal64>, false},
-    {"STRING", Pegasus::CIMTYPE_STRING, convertScalar<Pegasus::String, readString>, false},
-    {"STRING_ARRAY", Pegasus::CIMTYPE_STRING, convertArray<Pegasus::String, readString>, false},
+    scalarRow<Sint8, readSint8, kNumber>("SINT8", Pegasus::CIMTYPE_SINT8),
+    arrayRow<Sint8, readSint8, kNumber>("SINT8_ARRAY", Pegasus::CIMTYPE_SINT8),
+    scalarRow<Sint16, readSint16, kNumber>("SINT16", Pegasus::CIMTYPE_SINT16),
+    arrayRow<Sint16, readSint16, kNumber>("SINT16_ARRAY", Pegasus::CIMTYPE_SINT16),
+    scalarRow<Sint32, readSint32, kNumber>("SINT32", Pegasus::CIMTYPE_SINT32),
+    arrayRow<Sint32, readSint32, kNumber>("SINT32_ARRAY", Pegasus::CIMTYPE_SINT32),
+    scalarRow<Sint64, readSint64, kNumber>("SINT64", Pegasus::CIMTYPE_SINT64),
+    arrayRow<Sint64, readSint64, kNumber>("SINT64_ARRAY", Pegasus::CIMTYPE_SINT64),
+    scalarRow<Uint8, readUint8, kNumber>("UINT8", Pegasus::CIMTYPE_UINT8),
+    arrayRow<Uint8, readUint8, kNumber>("UINT8_ARRAY", Pegasus::CIMTYPE_UINT8),
+    scalarRow<Uint16, readUint16, kNumber>("UINT16", Pegasus::CIMTYPE_UINT16),
+    arrayRow<Uint16, readUint16, kNumber>("UINT16_ARRAY", Pegasus::CIMTYPE_UINT16),
+    scalarRow<Uint32, readUint32, kNumber>("UINT32", Pegasus::CIMTYPE_UINT32),
+    arrayRow<Uint32, readUint32, kNumber>("UINT32_ARRAY", Pegasus::CIMTYPE_UINT32),
+    scalarRow<Uint64, readUint64, kNumber>("UINT64", Pegasus::CIMTYPE_UINT64),
+    arrayRow<Uint64, readUint64, kNumber>("UINT64_ARRAY", Pegasus::CIMTYPE_UINT64),
+    scalarRow<Real32, readReal32, kNumber>("REAL32", Pegasus::CIMTYPE_REAL32),
+    arrayRow<Real32, readReal32, kNumber>("REAL32_ARRAY", Pegasus::CIMTYPE_REAL32),
+    scalarRow<Real64, readReal64, kNumber>("REAL64", Pegasus::CIMTYPE_REAL64),
+    arrayRow<Real64, readReal64, kNumber>("REAL64_ARRAY", Pegasus::CIMTYPE_REAL64),
+    scalarRow<Pegasus::String, readString, KnownClass::String>("STRING", Pegasus::CIMTYPE_STRING),
+    arrayRow<Pegasus::String, readString, KnownClass::String>("STRING_ARRAY", Pegasus::CIMTYPE_STRING),
     {"NULL", Pegasus::CIMTYPE_BOOLEAN, convertNull, false},
-    {"CHAR16", Pegasus::CIMTYPE_CHAR16, convertScalar<Pegasus::Char16, readChar16>, false},
-    {"CHAR16_ARRAY", Pegasus::CIMTYPE_CHAR16, convertArray<Pegasus::Char16, readChar16>, false},
-    {"BOOLEAN", Pegasus::CIMTYPE_BOOLEAN, convertScalar<Pegasus::Boolean, readBoolean>, false},
-    {"BOOLEAN_ARRAY", Pegasus::CIMTYPE_BOOLEAN, convertArray<Pegasus::Boolean, readBoolean>, false},
-    {"DATETIME", Pegasus::CIMTYPE_DATETIME, convertScalar<Pegasus::CIMDateTime, readDateTime>, false},
-    {"DATETIME_ARRAY", Pegasus::CIMTYPE_DATETIME, convertArray<Pegasus::CIMDateTime, readDateTime>, false},
-    {"REFERENCE", Pegasus::CIMTYPE_REFERENCE, convertScalar<Pegasus::CIMObjectPath, readPath>, false},
-    {"REFERENCE_ARRAY", Pegasus::CIMTYPE_REFERENCE, convertArray<Pegasus::CIMObjectPath, readPath>, true},
+    scalarRow<Pegasus::Char16, readChar16, KnownClass::Character>("CHAR16", Pegasus::CIMTYPE_CHAR16),
+    arrayRow<Pegasus::Char16, readChar16, KnownClass::Character>("CHAR16_ARRAY", Pegasus::CIMTYPE_CHAR16),
+    scalarRow<Pegasus::Boolean, readBoolean, KnownClass::Boolean>("BOOLEAN", Pegasus::CIMTYPE_BOOLEAN),
+    arrayRow<Pegasus::Boolean, readBoolean, KnownClass::Boolean>("BOOLEAN_ARRAY", Pegasus::CIMTYPE_BOOLEAN),
+    scalarRow<Pegasus::CIMDateTime, readDateTime, KnownClass::CIMDateTime>("DATETIME", Pegasus::CIMTYPE_DATETIME),
+    arrayRow<Pegasus::CIMDateTime, readDateTime, KnownClass::CIMDateTime>("DATETIME_ARRAY", Pegasus::CIMTYPE_DATETIME),
+    scalarRow<Pegasus::CIMObjectPath, readPath, KnownClass::CIMObjectPath>("REFERENCE", Pegasus::CIMTYPE_REFERENCE),
+    arrayRow<Pegasus::CIMObjectPath, readPath, KnownClass::CIMObjectPath>("REFERENCE_ARRAY", Pegasus::CIMTYPE_REFERENCE,
+                                                                         true),
 };
+
+const JavaToCimRow& rowOfField(const char* field)
+{
+    for (const JavaToCimRow& row : kJavaToCim) {
+        if (std::strcmp(row.field, field) == 0) {
+            return row;
+        }
+    }
+    throw std::logic_error(std::string("no Java-to-CIM row for ") + field);
+}
+
+// The type a value object's class stands for, for a value without a data
+// type: the same classes the path text writes untyped keys by.
+struct TypeOfClass {
+    KnownClass javaClass;
+    const char* scalarField;
+    const char* arrayField;
+};
+
+const TypeOfClass kTypeOfClass[] = {
+    {KnownClass::String, "STRING", "STRING_ARRAY"},
+    {KnownClass::Character, "CHAR16", "CHAR16_ARRAY"},
+    {KnownClass::Boolean, "BOOLEAN", "BOOLEAN_ARRAY"},
+    {KnownClass::UnsignedInt8, "UINT8", "UINT8_ARRAY"},
+    {KnownClass::UnsignedInt16, "UINT16", "UINT16_ARRAY"},
+    {KnownClass::UnsignedInt32, "UINT32", "UINT32_ARRAY"},
+    {KnownClass::UnsignedInt64, "UINT64", "UINT64_ARRAY"},
+    {KnownClass::Byte, "SINT8", "SINT8_ARRAY"},
+    {KnownClass::Short, "SINT16", "SINT16_ARRAY"},
+    {KnownClass::Integer, "SINT32", "SINT32_ARRAY"},
+    {KnownClass::Long, "SINT64", "SINT64_ARRAY"},
+    {KnownClass::Float, "REAL32", "REAL32_ARRAY"},
+    {KnownClass::Double, "REAL64", "REAL64_ARRAY"},
+    {KnownClass::CIMDateTime, "DATETIME", "DATETIME_ARRAY"},
+    {KnownClass::CIMObjectPath, "REFERENCE", "REFERENCE_ARRAY"},
+};
+
+const TypeOfClass* typeOfObject(JNIEnv* env, jobject object)
+{
+    for (const TypeOfClass& entry : kTypeOfClass) {
+        const bool matches = isInstanceOf(env, object, entry.javaClass);
+        throwIfJavaExceptionPending(env);
+        if (matches) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// The row for a value whose CIMValue has no data type: by its value object's
+// class, a Vector by its first element that is not null.
+const JavaToCimRow& rowOfUntypedValue(JNIEnv* env, cim::CIMValue& value)
+{
+    jobject object = valueObjectOf(env, value);
+    if (object == nullptr) {
+        return rowOfField("NULL");  // no type and no value: nothing to lose
+    }
+    const bool isVector = isInstanceOf(env, object, KnownClass::Vector);
+    throwIfJavaExceptionPending(env);
+    if (!isVector) {
+        if (const TypeOfClass* type = typeOfObject(env, object)) {
+            return rowOfField(type->scalarField);
+        }
+        const std::string found = javaClassName(env, object);
+        throwIfJavaExceptionPending(env);
+        unsendable("the value has no data type, and its value object, a " + found + ", gives none");
+    }
+    java::Vector vector(env, object);
+    const jint count = vector.CallIntMethod("size", "()I");
+    throwIfJavaExceptionPending(env);
+    for (jint i = 0; i < count; ++i) {
+        LocalFrame frame(env, kElementFrameCapacity);
+        jobject element = vector.CallObjectMethod("get", "(I)Ljava/lang/Object;", i);
+        throwIfJavaExceptionPending(env);
+        if (element == nullptr) {
+            continue;
+        }
+        if (const TypeOfClass* type = typeOfObject(env, element)) {
+            return rowOfField(type->arrayField);
+        }
+        const std::string found = javaClassName(env, element);
+        throwIfJavaExceptionPending(env);
+        unsendable("the value has no data type, and its first element, a " + found + ", gives none");
+    }
+    unsendable("the value has no data type, and its Vector holds no element to take one from");
+}
 
 // Reads a type field that may be missing, leaving no NoSuchFieldError behind;
 // kNoTypeNumber when it is missing.
@@ -975,21 +1189,48 @@ jint optionalTypeField(cim::CIMDataTypeClass& types, const char* field)
     return number;
 }
 
-// A Java CIMValue as a Pegasus value; `out` stays as it is (null) when the
-// Java type is none of the known ones.
+// A Java CIMValue as a Pegasus value.  A null Java CIMValue is the null
+// value; a value that cannot be sent as it is fails the operation
+// (UnsendableValue), so nothing half-converted reaches the server.
 void CIMValueToCIMValue(cim::CIMValue& value, Pegasus::CIMValue& out)
 {
     JNIEnv* env = value.m_env;
+    if (value.m_object == nullptr) {
+        throwIfJavaExceptionPending(env);
+        out = Pegasus::CIMValue();
+        return;
+    }
     cim::CIMDataType type(env, value.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
+    throwIfJavaExceptionPending(env);
+    if (type.m_object == nullptr) {
+        const JavaToCimRow& row = rowOfUntypedValue(env, value);
+        row.convert(env, value, row.type, out);
+        return;
+    }
     const jint number = type.CallIntMethod("getType", "()I");
     throwIfJavaExceptionPending(env);
     for (const JavaToCimRow& row : kJavaToCim) {
         const bool matches = row.optional ? optionalTypeField(type, row.field) == number && number != kNoTypeNumber
                                           : isType(type, number, row.field);
+        throwIfJavaExceptionPending(env);
         if (matches) {
             row.convert(env, value, row.type, out);
             return;
         }
+    }
+    unsendable("the value's type number " + std::to_string(number) + " is no CIM data type");
+}
+
+// Converts a value for an operation; a value that cannot be sent names what
+// it was for (`what` is called only then, with no exception pending).
+template <class Describe>
+void convertForServer(cim::CIMValue& value, Pegasus::CIMValue& out, Describe what)
+{
+    try {
+        CIMValueToCIMValue(value, out);
+    } catch (UnsendableValue& e) {
+        e.reason = what() + ": " + e.reason + "; nothing was sent";
+        throw;
     }
 }
 
@@ -1008,6 +1249,7 @@ jint enumerateClassNames(JNIEnv* env, WbemServices& services, jobject result, jo
         services.m_client->enumerateClassNames(*services.m_nameSpace, className, deep);
     java::Vector vector(env, result);
     for (Pegasus::Uint32 i = 0; i < names.size(); ++i) {
+        LocalFrame frame(env, kElementFrameCapacity);
         cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, javaString(env, names[i].getString()));
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
         throwIfJavaExceptionPending(env);
@@ -1026,6 +1268,7 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
         if (!paths[i].getClassName().equal(className)) {
             continue;
         }
+        LocalFrame frame(env, kElementFrameCapacity);
         cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, javaString(env, paths[i].toString()));
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
         throwIfJavaExceptionPending(env);
@@ -1035,9 +1278,10 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
 
 jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject path)
 {
-    std::string pathText;
-    const Pegasus::CIMObjectPath instanceName = pegasusPath(env, path, pathText);
+    // Traced before it is parsed: for a path the parser refuses, this line says why.
+    const std::string pathText = ObjectPathAsString(env, path);
     debugmsg("XXX: getInstance(): Instance Object Path = \"%s\"\n", pathText.c_str());
+    const Pegasus::CIMObjectPath instanceName{Pegasus::String(pathText.c_str())};
     const Pegasus::CIMInstance instance = services.m_client->getInstance(
         *services.m_nameSpace, instanceName, false, true, true, Pegasus::CIMPropertyList());
     const Pegasus::CIMClass cimClass = services.m_client->getClass(
@@ -1053,14 +1297,18 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
     keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);
     throwIfJavaExceptionPending(env);
 
+    // Each setter is the caller's own code: one that throws stops the operation.
     cim::CIMInstance javaInstance(env, target);
     const std::string fullPath = narrow(services.m_nameSpace->getString()) + ":" + pathText;
     debugmsg("XXX: getInstance: Setting Instance Object Path to \"%s\"\n", fullPath.c_str());
     cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, java::String::construct(env, fullPath.c_str()));
     throwIfJavaExceptionPending(env);
     javaInstance.CallVoidMethod("setObjectPath", "(Ljavax/wbem/cim/CIMObjectPath;)V", javaPath.m_object);
-    javaInstance.CallVoidMethod("setClassName", "(Ljava/lang/String;)V",
-                                javaString(env, instance.getClassName().getString()).m_object);
+    throwIfJavaExceptionPending(env);
+    java::String className = javaString(env, instance.getClassName().getString());
+    throwIfJavaExceptionPending(env);
+    javaInstance.CallVoidMethod("setClassName", "(Ljava/lang/String;)V", className.m_object);
+    throwIfJavaExceptionPending(env);
     javaInstance.CallVoidMethod("setProperties", "(Ljava/util/Vector;)V", keyVector.m_object);
     throwIfJavaExceptionPending(env);
     return kRcOk;
@@ -1116,14 +1364,19 @@ jint createInstance(JNIEnv* env, WbemServices& services, jobject result, jobject
     const jint count = properties.CallIntMethod("size", "()I");
     throwIfJavaExceptionPending(env);
     for (jint i = 0; i < count; ++i) {
+        LocalFrame frame(env, kElementFrameCapacity);
         cim::CIMProperty property(env, properties.CallObjectMethod("get", "(I)Ljava/lang/Object;", i));
         cim::CIMValue javaValue(env, property.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
         throwIfJavaExceptionPending(env);
+        const auto propertyName = [&] {
+            std::string name =
+                java::String(env, property.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
+            throwIfJavaExceptionPending(env);
+            return name;
+        };
         Pegasus::CIMValue value;
-        CIMValueToCIMValue(javaValue, value);
-        const std::string name =
-            java::String(env, property.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
-        throwIfJavaExceptionPending(env);
+        convertForServer(javaValue, value, [&] { return "createInstance: property " + propertyName(); });
+        const std::string name = propertyName();
         newInstance.addProperty(Pegasus::CIMProperty(Pegasus::CIMName(Pegasus::String(name.c_str())), value, 0,
                                                      Pegasus::CIMName(), Pegasus::CIMName(), false));
     }
@@ -1134,13 +1387,19 @@ jint createInstance(JNIEnv* env, WbemServices& services, jobject result, jobject
     cim::CIMObjectPath made = cim::CIMObjectPath::construct(env, javaString(env, created.toString()));
     throwIfJavaExceptionPending(env);
     cim::CIMObjectPath target(env, result);
-    target.CallVoidMethod("setObjectName", "(Ljava/lang/String;)V",
-                          made.CallObjectMethod("getObjectName", "()Ljava/lang/String;"));
-    target.CallVoidMethod("setNameSpace", "(Ljava/lang/String;)V",
-                          made.CallObjectMethod("getNameSpace", "()Ljava/lang/String;"));
-    target.CallVoidMethod("setHost", "(Ljava/lang/String;)V", made.CallObjectMethod("getHost", "()Ljava/lang/String;"));
-    target.CallVoidMethod("setKeys", "(Ljava/util/Vector;)V", made.CallObjectMethod("getKeys", "()Ljava/util/Vector;"));
-    throwIfJavaExceptionPending(env);
+    // Each part is read and handed over in turn; a setter that throws stops the copy.
+    const auto copy = [&](const char* getter, const char* setter, const char* type) {
+        const std::string getterSignature = std::string("()") + type;
+        const std::string setterSignature = std::string("(") + type + ")V";
+        jobject part = made.CallObjectMethod(getter, getterSignature.c_str());
+        throwIfJavaExceptionPending(env);
+        target.CallVoidMethod(setter, setterSignature.c_str(), part);
+        throwIfJavaExceptionPending(env);
+    };
+    copy("getObjectName", "setObjectName", "Ljava/lang/String;");
+    copy("getNameSpace", "setNameSpace", "Ljava/lang/String;");
+    copy("getHost", "setHost", "Ljava/lang/String;");
+    copy("getKeys", "setKeys", "Ljava/util/Vector;");
     return kRcOk;
 }
 
@@ -1204,7 +1463,12 @@ jint getProperties(JNIEnv* env, WbemServices& services, jobject result, jobject 
         for (jsize i = 0; i < count; ++i) {
             jobject name = env->GetObjectArrayElement(propertyNames, i);
             throwIfJavaExceptionPending(env);
-            names.insert(java::String(env, name).getStringA());
+            std::string text = java::String(env, name).getStringA();
+            throwIfJavaExceptionPending(env);
+            // A null or empty name names no property: skipped as a name the instance lacks.
+            if (!text.empty()) {
+                names.insert(std::move(text));
+            }
             env->DeleteLocalRef(name);
         }
     }
@@ -1218,10 +1482,10 @@ jint setProperty(JNIEnv* env, WbemServices& services, jobject path, jstring prop
     std::string pathText;
     const Pegasus::CIMObjectPath instanceName = pegasusPath(env, path, pathText);
     cim::CIMValue javaValue(env, newValue);
-    Pegasus::CIMValue value;
-    CIMValueToCIMValue(javaValue, value);
     const std::string name = java::String(env, propertyName).getStringA();
     throwIfJavaExceptionPending(env);
+    Pegasus::CIMValue value;
+    convertForServer(javaValue, value, [&] { return "setProperty: property " + name; });
     services.m_client->setProperty(*services.m_nameSpace, instanceName, Pegasus::CIMName(Pegasus::String(name.c_str())),
                                    value);
     return kRcOk;
@@ -1229,29 +1493,53 @@ jint setProperty(JNIEnv* env, WbemServices& services, jobject path, jstring prop
 
 // ------------------------------------------------------------- indications
 
-// Attaches the listener's thread to the JVM for one indication.
-class AttachedThread {
+// A listener thread's tie to the JVM, made on its first indication and kept
+// for the thread's life: attaching and detaching per indication costs more
+// than the rest of the delivery.  A thread the JVM already knows (a Java
+// thread, or one its owner attached) is used as it is and never detached
+// here: detaching it would pull the JVM out from under its owner.  Threads
+// attached here are daemons, so they never hold the JVM's exit up.
+class ListenerThreadAttachment {
 public:
-    explicit AttachedThread(JavaVM* jvm) : m_jvm(jvm)
+    ListenerThreadAttachment() = default;
+    ~ListenerThreadAttachment()
     {
-        if (jvm != nullptr && jvm->AttachCurrentThread(reinterpret_cast<void**>(&m_env), nullptr) != JNI_OK) {
-            m_env = nullptr;
-        }
-    }
-    ~AttachedThread()
-    {
-        if (m_env != nullptr) {
+        if (m_attachedHere && m_jvm != nullptr) {
             m_jvm->DetachCurrentThread();
         }
     }
-    AttachedThread(const AttachedThread&) = delete;
-    AttachedThread& operator=(const AttachedThread&) = delete;
-    JNIEnv* env() const { return m_env; }
+    ListenerThreadAttachment(const ListenerThreadAttachment&) = delete;
+    ListenerThreadAttachment& operator=(const ListenerThreadAttachment&) = delete;
+
+    // This thread's environment in the JVM; null when it cannot be had.
+    JNIEnv* env(JavaVM* jvm)
+    {
+        if (jvm == nullptr) {
+            return nullptr;
+        }
+        JNIEnv* env = nullptr;
+        if (jvm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK) {
+            return env;
+        }
+        if (m_attachedHere) {
+            return nullptr;  // attached here once, and the JVM has since gone
+        }
+        JavaVMAttachArgs arguments{JNI_VERSION_1_6, const_cast<char*>(kListenerThreadName), nullptr};
+        if (jvm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), &arguments) != JNI_OK) {
+            return nullptr;
+        }
+        m_jvm = jvm;
+        m_attachedHere = true;
+        return env;
+    }
 
 private:
-    JavaVM* m_jvm;
-    JNIEnv* m_env = nullptr;
+    static constexpr const char* kListenerThreadName = "CIM indication listener";
+    JavaVM* m_jvm = nullptr;
+    bool m_attachedHere = false;
 };
+
+thread_local ListenerThreadAttachment t_listenerAttachment;
 
 void forwardIndication(JNIEnv* env, WbemServices& services, WbemIndicationConsumer& consumer,
                        const Pegasus::CIMInstance& indicationInstance)
@@ -1282,11 +1570,12 @@ void WbemIndicationConsumer::consumeIndication(const Pegasus::OperationContext&,
             return;
         }
         debugmsg("XXX: consumeIndication Invoked!\n");
-        AttachedThread attached(m_jvm);
-        JNIEnv* env = attached.env();
+        JNIEnv* env = t_listenerAttachment.env(m_jvm);
         if (env == nullptr) {
             return;  // no JVM for this thread: the indication is dropped
         }
+        // The thread stays attached: its references go with this frame.
+        LocalFrame frame(env, kOperationFrameCapacity);
         if (m_forwardIndicationID == nullptr && m_target != nullptr) {
             IndirectJObj target(env, m_target);
             m_forwardIndicationID = target.findMethodID("forwardIndication", "(ZLjavax/wbem/cim/CIMInstance;)V");
@@ -1379,6 +1668,7 @@ jobjectArray javaOutputArguments(JNIEnv* env, const Pegasus::Array<Pegasus::CIMP
     jobjectArray array = env->NewObjectArray(count, templateArgument.m_class, templateArgument.m_object);
     throwIfJavaExceptionPending(env);
     for (jsize i = 0; i < count; ++i) {
+        LocalFrame frame(env, kElementFrameCapacity);
         cim::CIMValue value = CIMValueToJavaObject(env, outputs[static_cast<Pegasus::Uint32>(i)].getValue());
         java::String name = javaString(env, outputs[static_cast<Pegasus::Uint32>(i)].getParameterName());
         debugmsg("XXX: invokeMethod: output property \"%s\"\n", name.getStringA().c_str());
@@ -1398,14 +1688,16 @@ Pegasus::Array<Pegasus::CIMParamValue> pegasusInputArguments(JNIEnv* env, jobjec
     }
     inputs.reserveCapacity(static_cast<Pegasus::Uint32>(env->GetArrayLength(arguments)));
     for (jsize i = 0; i < env->GetArrayLength(arguments); ++i) {
+        LocalFrame frame(env, kElementFrameCapacity);
         cim::CIMArgument argument(env, env->GetObjectArrayElement(arguments, i));
         throwIfJavaExceptionPending(env);
         java::String name(env, argument.CallObjectMethod("getName", "()Ljava/lang/String;"));
+        throwIfJavaExceptionPending(env);
         cim::CIMValue javaValue(env, argument.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
         const std::string narrowName = name.getStringA();
         throwIfJavaExceptionPending(env);
         Pegasus::CIMValue value;
-        CIMValueToCIMValue(javaValue, value);
+        convertForServer(javaValue, value, [&] { return "invokeMethod: argument " + narrowName; });
         inputs.append(Pegasus::CIMParamValue(Pegasus::String(narrowName.c_str()), value, true));
     }
     return inputs;
@@ -1453,24 +1745,53 @@ jint invokeMethod(JNIEnv* env, WbemServices& services, jobject path, jstring met
         return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
     }
 
+    // From here on the listener hears of the outcome exactly once.
+    Pegasus::Array<Pegasus::CIMParamValue> inputs;
     try {
-        const Pegasus::Array<Pegasus::CIMParamValue> inputs = pegasusInputArguments(env, arguments);
-        Pegasus::Array<Pegasus::CIMParamValue> outputs;
-        Pegasus::CIMValue returned;
-        try {
-            returned = services.m_client->invokeMethod(*services.m_nameSpace, objectPath, name, inputs, outputs);
-        } catch (const Pegasus::CIMException& e) {
-            AssignLastError(exceptionText(e).c_str());
-            return completeMethodCall(env, listener, completed, ConvertToRC(e), nullptr, nullptr);
-        }
-        cim::CIMValue returnValue = javaReturnValue(env, returned);
-        jobjectArray outputArray = javaOutputArguments(env, outputs);
-        return completeMethodCall(env, listener, completed, kRcOk, returnValue.m_object, outputArray);
+        inputs = pegasusInputArguments(env, arguments);
     } catch (const JavaExceptionPending&) {
-        throw;  // the caller's own Java exception says what went wrong
+        // The exception of one of the caller's arguments: held while the
+        // listener is told (no Java call may be made with it pending), then
+        // raised again for the caller.
+        jthrowable thrown = env->ExceptionOccurred();
+        env->ExceptionClear();
+        AssignLastError("invokeMethod: reading an argument threw a Java exception; the method was not run");
+        const jint code = completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
+        if (!env->ExceptionCheck() && thrown != nullptr) {
+            env->Throw(thrown);
+        }
+        return code;
+    } catch (const UnsendableValue& e) {
+        AssignLastError(e.reason.c_str());
+        return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
     } catch (...) {
         return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
     }
+
+    Pegasus::Array<Pegasus::CIMParamValue> outputs;
+    Pegasus::CIMValue returned;
+    try {
+        returned = services.m_client->invokeMethod(*services.m_nameSpace, objectPath, name, inputs, outputs);
+    } catch (const Pegasus::CIMException& e) {
+        AssignLastError(exceptionText(e).c_str());
+        return completeMethodCall(env, listener, completed, ConvertToRC(e), nullptr, nullptr);
+    } catch (...) {
+        return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
+    }
+
+    jobject returnValue = nullptr;
+    jobjectArray outputArray = nullptr;
+    try {
+        returnValue = javaReturnValue(env, returned).m_object;
+        outputArray = javaOutputArguments(env, outputs);
+    } catch (...) {
+        // The method ran; what it gave cannot reach Java (a path the Java
+        // parser refuses, no memory): the listener still hears of it.
+        env->ExceptionClear();
+        AssignLastError("invokeMethod: the method ran, but its results could not be converted to Java objects");
+        return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
+    }
+    return completeMethodCall(env, listener, completed, kRcOk, returnValue, outputArray);
 }
 
 // The value of an In or Out qualifier of a parameter: absent or null leaves
@@ -1514,6 +1835,7 @@ void loadMethods(JNIEnv* env, cim::CIMClass& javaClass, const Pegasus::CIMClass&
 {
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
     for (Pegasus::Uint32 m = 0; m < cimClass.getMethodCount(); ++m) {
+        LocalFrame methodFrame(env, kElementFrameCapacity);
         Pegasus::CIMConstMethod method = cimClass.getMethod(m);
         const std::string methodName = narrow(method.getName().getString());
         if (method.findQualifier(Pegasus::CIMName("Deprecated")) != PEG_NOT_FOUND) {
@@ -1528,6 +1850,7 @@ void loadMethods(JNIEnv* env, cim::CIMClass& javaClass, const Pegasus::CIMClass&
         }
         java::Vector parameters = java::Vector::construct(env);
         for (Pegasus::Uint32 p = 0; p < method.getParameterCount(); ++p) {
+            LocalFrame parameterFrame(env, kElementFrameCapacity);
             Pegasus::CIMConstParameter parameter = method.getParameter(p);
             if (!isListedParameter(parameter)) {
                 continue;
@@ -1655,23 +1978,12 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_setup(JNIEnv* env, jobject
 JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_tearDown(JNIEnv*, jobject, jint handle)
 {
     try {
-        PegasusLockGuard lock;
-        if (!lock.locked()) {
+        if (t_holdsPegasusLock) {
             AssignLastError(kReentryMessage);
             return kRcGeneralFailure;
         }
-        WbemServices* services = nullptr;
-        {
-            debugmsg("tearDown called\n");
-            services = unregisterServices(handle);
-            if (services != nullptr) {
-                debugmsg("Services not null\n");
-            }
-            lock.unlock();
-        }
-        if (services != nullptr) {
-            destroyServices(services);
-        }
+        debugmsg("tearDown called\n");
+        tearDownConnection(handle);
         debugmsg("Teardown complete\n");
         return kRcOk;
     } catch (...) {
@@ -1790,6 +2102,24 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMIndicationHook_attachListener(J
                    : 0;
     } catch (...) {
         return 0;
+    }
+}
+
+// The library is unloaded with its class loader: every connection is torn
+// down (listeners stopped first), then the classes the bridge holds go.
+JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* jvm, void*)
+{
+    try {
+        for (int handle : registeredHandles()) {
+            tearDownConnection(handle);
+        }
+        JNIEnv* env = nullptr;
+        if (jvm == nullptr || jvm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) != JNI_OK) {
+            env = nullptr;
+        }
+        releaseKnownClasses(env);
+    } catch (...) {
+        // nothing may leave an unloading library
     }
 }
 

@@ -3,7 +3,11 @@
 // Perf_Item and enumerateInstanceNames of 10,000 of them.  The bridge side is
 // BridgeBench.java calling CIMImpl in a JVM started from here against the same
 // server; this program times the bare client, reads the JVM's figures and
-// prints both with their ratio.  Prints figures; never fails on them.
+// prints both with their ratio.  Then the indication consumer: 10,000
+// indications from a plain sender here into the listener of a bridge
+// connection in IndicationBench.java, their rate into Java and their delay.
+// Prints figures; never fails on them.
+#include "IndicationExport.h"
 #include "MinicimdProcess.h"
 #include "PerfItems.h"
 
@@ -12,10 +16,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 PEGASUS_USING_PEGASUS;
@@ -34,6 +41,11 @@ constexpr int kWarmupInstanceCalls = 200;
 constexpr int kWarmupNameCalls = 3;
 constexpr double kGoalRatio = 2.0;
 constexpr size_t kLineSize = 256;
+constexpr int kIndications = 10000;
+constexpr int kSenders = 2;
+constexpr double kIndicationGoalRate = 5000;   // per second, sustained
+constexpr double kIndicationGoalMicros = 200;  // cost per indication
+const char* const kAlertClass = "Bench_Alert";
 const char* const kNamespace = "root/cimv2";  // where the bridge's callers set up
 
 // Median over the repetitions of the time per call, in microseconds.
@@ -75,6 +87,48 @@ bool runBridge(JavaFigure& getInstance, JavaFigure& names)
     return pclose(java) == 0;
 }
 
+struct IndicationFigures {
+    double rate = 0;
+    double p50 = 0;
+    double p99 = 0;
+    int count = 0;
+    int sent = 0;
+};
+
+// Starts IndicationBench, sends it kIndications from kSenders threads (each
+// stamped with the monotonic clock, as the JVM's nanoTime reads it) and reads
+// what it measured.
+bool runIndications(IndicationFigures& figures)
+{
+    const std::string command = std::string("'") + ORV_JAVA + "' '-Djava.library.path=" + ORV_BENCH_LIBPATH +
+                                "' -cp '" + ORV_BENCH_CLASSPATH + "' IndicationBench " + std::to_string(kIndications);
+    std::FILE* java = popen(command.c_str(), "r");
+    if (java == nullptr) return false;
+    char line[kLineSize];
+    int port = 0;
+    while (port == 0 && std::fgets(line, sizeof line, java) != nullptr) {
+        if (std::sscanf(line, "listening %d", &port) != 1) port = 0;
+    }
+    std::atomic<int> next{0};
+    std::atomic<int> sent{0};
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders && port != 0; ++s) {
+        senders.emplace_back([&] {
+            for (int n = next++; n < kIndications; n = next++) {
+                const auto now = std::chrono::steady_clock::now().time_since_epoch();
+                const std::int64_t stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+                if (bridgetest::sendIndication(port, bridgetest::indicationExport(kAlertClass, n, stamp)) == 200) ++sent;
+            }
+        });
+    }
+    for (auto& t : senders) t.join();
+    figures.sent = sent.load();
+    while (std::fgets(line, sizeof line, java) != nullptr) {
+        std::sscanf(line, "indications %lf %lf %lf %d", &figures.rate, &figures.p50, &figures.p99, &figures.count);
+    }
+    return pclose(java) == 0 && port != 0;
+}
+
 void print(const char* what, const char* side, double micros)
 {
     std::printf("  %-34s %-6s %10.1f us/call\n", what, side, micros);
@@ -87,9 +141,11 @@ int main()
     char tmpl[] = "/tmp/bridge-benchXXXXXX";
     const std::string dir = mkdtemp(tmpl);
     const std::string mof = perf_items::writeMof(dir);
+    const std::string alertMof = dir + "/alert.mof";
+    std::ofstream(alertMof) << "class " << kAlertClass << " {\n  string Message;\n  uint32 Sequence;\n  sint64 SentAt;\n};\n";
     MinicimdProcess::Options o;
     o.localAuth = true;
-    o.extra = {"--namespace", kNamespace, "--mof", mof};
+    o.extra = {"--namespace", kNamespace, "--mof", mof, "--mof", alertMof};
     MinicimdProcess server(o);
     const std::string home = server.dir() + "/orv";
     mkdir(home.c_str(), 0700);
@@ -154,6 +210,21 @@ int main()
                 bridgeInstance.micros, bareInstance);
     std::printf("FIGURE bridge enumerateInstanceNames (10,000)|%.1f|us/call|bare enumerateInstanceNames|%.1f\n",
                 bridgeNames.micros, bareNames);
+
+    IndicationFigures indications;
+    if (!runIndications(indications)) {
+        std::fprintf(stderr, "bridge benchmark: the indication side failed\n");
+    }
+    std::printf("  indications: %d sent by %d plain senders, %d reached Java: %.0f/s, delay p50 %.1f us, p99 %.1f us\n",
+                indications.sent, kSenders, indications.count, indications.rate, indications.p50, indications.p99);
+    std::printf("FIGURE bridge indications into Java (10,000)|%.0f|indications/s|goal, sustained|%.0f\n",
+                indications.rate, kIndicationGoalRate);
+    std::printf("FIGURE bridge indication cost (1 / rate)|%.1f|us|goal|%.1f\n",
+                indications.rate > 0 ? 1e6 / indications.rate : 0.0, kIndicationGoalMicros);
+    std::printf("FIGURE bridge indication delay p50|%.1f|us|goal, cost per indication|%.1f\n", indications.p50,
+                kIndicationGoalMicros);
+    std::printf("FIGURE bridge indication delay p99|%.1f|us|goal, cost per indication|%.1f\n", indications.p99,
+                kIndicationGoalMicros);
     server.stop();
     const int removed = std::system(("rm -rf '" + dir + "'").c_str());
     (void)removed;

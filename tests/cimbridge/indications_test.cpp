@@ -153,6 +153,62 @@ TEST_F(Indications, AnExceptionOfTheTargetIsClearedAndDeliveryGoesOn)
   EXPECT_EQ(count(), 2);
 }
 
+// What a listener thread looks like to the JVM after an indication.
+struct ThreadState {
+  bool attached = false;
+  bool daemon = false;
+};
+
+ThreadState stateOfThisThread(JavaVM* jvm)
+{
+  ThreadState state;
+  JNIEnv* env = nullptr;
+  state.attached = jvm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK;
+  if (state.attached) {
+    jclass threadClass = env->FindClass("java/lang/Thread");
+    jobject self = env->CallStaticObjectMethod(
+        threadClass, env->GetStaticMethodID(threadClass, "currentThread", "()Ljava/lang/Thread;"));
+    env->ExceptionClear();
+    state.daemon = env->CallBooleanMethod(self, env->GetMethodID(threadClass, "isDaemon", "()Z")) == JNI_TRUE;
+    env->ExceptionClear();
+    env->DeleteLocalRef(self);
+    env->DeleteLocalRef(threadClass);
+  }
+  return state;
+}
+
+TEST_F(Indications, AListenerThreadStaysAttachedAsADaemonForItsLife)
+{
+  WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+  ThreadState after;
+  std::thread listenerThread([&] {
+    consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication("Test_Base"));
+    consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication("Test_Base"));
+    after = stateOfThisThread(orvtest::Vm());
+  });
+  listenerThread.join();  // detached as it ends
+  EXPECT_EQ(count(), 2);
+  EXPECT_TRUE(after.attached);
+  EXPECT_TRUE(after.daemon);
+}
+
+TEST_F(Indications, AThreadItsOwnerAttachedIsNeverDetachedHere)
+{
+  WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+  ThreadState after;
+  std::thread ownedThread([&] {
+    JNIEnv* own = nullptr;
+    if (orvtest::Vm()->AttachCurrentThread(reinterpret_cast<void**>(&own), nullptr) != JNI_OK) return;
+    consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication("Test_Base"));
+    after = stateOfThisThread(orvtest::Vm());
+    orvtest::Vm()->DetachCurrentThread();
+  });
+  ownedThread.join();
+  EXPECT_EQ(count(), 1);
+  EXPECT_TRUE(after.attached) << "the owner's attachment was taken away";
+  EXPECT_FALSE(after.daemon);
+}
+
 TEST_F(Indications, TheIndicationClassNativesDoNothing)
 {
   jstring name = jstr("CIM_InstCreation");

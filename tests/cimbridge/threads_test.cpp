@@ -1,13 +1,16 @@
 // The natives from many native threads attached to one JVM, against a real
 // minicimd: each thread sets up its own connection, reads through it, tears
-// it down and detaches.  Built under ThreadSanitizer (label tsan) to check the
+// it down and detaches; and connections with listeners torn down while
+// indications arrive.  Built under ThreadSanitizer (label tsan) to check the
 // handle registry, the last errors, the operation lock and the client library.
 #include "../../cimbridge/orvcim.cpp"
 
+#include "IndicationExport.h"
 #include "MinicimdProcess.h"
 #include "bridge_test_util.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -19,6 +22,9 @@ namespace {
 
 constexpr int kThreads = 4;
 constexpr int kRounds = 5;
+constexpr int kListenerCycles = 20;
+constexpr int kOperationThreads = 2;
+constexpr auto kListenerLife = std::chrono::milliseconds(20);
 
 jobject make(JNIEnv* e, const char* cls, const char* text = nullptr)
 {
@@ -81,7 +87,106 @@ std::string work()
   return problem;
 }
 
+jobject nameSpace(JNIEnv* e, const char* name)
+{
+  jclass c = e->FindClass("javax/wbem/cim/CIMNameSpace");
+  return e->NewObject(c, e->GetMethodID(c, "<init>", "(Ljava/lang/String;Ljava/lang/String;)V"), e->NewStringUTF(""),
+                      e->NewStringUTF(name));
+}
+
+// Enumerates through a connection of its own until `stop`; what went wrong, empty when nothing did.
+std::string operateUntil(const std::atomic<bool>& stop)
+{
+  JNIEnv* e = nullptr;
+  if (orvtest::Vm()->AttachCurrentThread(reinterpret_cast<void**>(&e), nullptr) != JNI_OK) return "attach failed";
+  std::string problem;
+  e->PushLocalFrame(16);
+  const jint handle = Java_javax_wbem_client_CIMImpl_setup(e, nullptr, nameSpace(e, "root/test"));
+  if (handle <= 0) problem = "setup: " + LastErrorOfThisThread();
+  while (!stop.load() && problem.empty()) {
+    e->PushLocalFrame(16);
+    jobject names = make(e, "java/util/Vector");
+    const jint rc = Java_javax_wbem_client_CIMImpl_enumerateInstanceNames(
+        e, nullptr, handle, names, make(e, "javax/wbem/cim/CIMObjectPath", "Test_Base"));
+    if (rc != kRcOk) problem = "enumerateInstanceNames " + std::to_string(rc) + ": " + LastErrorOfThisThread();
+    e->PopLocalFrame(nullptr);
+  }
+  Java_javax_wbem_client_CIMImpl_tearDown(e, nullptr, handle);
+  e->PopLocalFrame(nullptr);
+  orvtest::Vm()->DetachCurrentThread();
+  return problem;
+}
+
 class Threads : public JvmTest {};
+
+// Connections with a listener are set up and torn down in a loop while a
+// sender keeps exporting indications to the current listener and other
+// threads run operations: the client goes under the lock, the handle only
+// after its listener has stopped.
+TEST_F(Threads, TearDownWhileIndicationsArriveAndOperationsRun)
+{
+  jclass targetClass = env->FindClass("IndicationTarget");
+  ASSERT_NE(targetClass, nullptr);
+  jobject target = env->NewGlobalRef(env->NewObject(targetClass, env->GetMethodID(targetClass, "<init>", "()V")));
+  noException();
+
+  // One cycle alone first: the classes every thread uses are loaded before
+  // any other thread runs (the JVM's class loading is no part of what is checked).
+  {
+    const jint handle = Java_javax_wbem_client_CIMImpl_setup(env, nullptr, nameSpace(env, "root/test"));
+    ASSERT_GT(handle, 0) << LastErrorOfThisThread();
+    ASSERT_GT(Java_javax_wbem_client_CIMIndicationHook_attachListener(env, nullptr, handle, target, 0), 0);
+    jobject names = make(env, "java/util/Vector");
+    EXPECT_EQ(Java_javax_wbem_client_CIMImpl_enumerateInstanceNames(
+                  env, nullptr, handle, names, make(env, "javax/wbem/cim/CIMObjectPath", "Test_Base")), kRcOk);
+    EXPECT_EQ(Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, handle), kRcOk);
+    make(env, "javax/wbem/cim/CIMInstance");
+  }
+  std::atomic<bool> stop{false};
+  std::atomic<int> port{0};
+  std::atomic<int> sent{0};
+  std::thread sender([&] {
+    for (std::uint32_t n = 0; !stop.load(); ++n) {
+      const int p = port.load();
+      if (p == 0 || bridgetest::sendIndication(p, bridgetest::indicationExport("Test_Base", n, 0)) == 0) {
+        std::this_thread::yield();
+      } else {
+        ++sent;
+      }
+    }
+  });
+  std::vector<std::string> problems(kOperationThreads);
+  std::vector<std::thread> operators;
+  for (int i = 0; i < kOperationThreads; ++i) {
+    operators.emplace_back([i, &problems, &stop] { problems[static_cast<std::size_t>(i)] = operateUntil(stop); });
+  }
+  for (int cycle = 0; cycle < kListenerCycles; ++cycle) {
+    const jint handle = Java_javax_wbem_client_CIMImpl_setup(env, nullptr, nameSpace(env, "root/test"));
+    ASSERT_GT(handle, 0) << LastErrorOfThisThread();
+    const jint listening = Java_javax_wbem_client_CIMIndicationHook_attachListener(env, nullptr, handle, target, 0);
+    ASSERT_GT(listening, 0) << "cycle " << cycle;
+    port.store(listening);
+    std::this_thread::sleep_for(kListenerLife);
+    // The sender keeps going: indications are in flight while the connection goes.
+    EXPECT_EQ(Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, handle), kRcOk);
+    EXPECT_EQ(getServices(env, nullptr, handle), nullptr);
+  }
+  port.store(0);
+  stop.store(true);
+  sender.join();
+  for (auto& t : operators) t.join();
+  for (int i = 0; i < kOperationThreads; ++i) EXPECT_EQ(problems[static_cast<std::size_t>(i)], "") << "thread " << i;
+  EXPECT_GT(sent.load(), 0);
+  jmethodID count = env->GetMethodID(targetClass, "count", "()I");
+  const jint received = env->CallIntMethod(target, count);
+  noException();
+  EXPECT_GT(received, 0);
+  EXPECT_LE(received, sent.load());
+  env->DeleteGlobalRef(target);
+  std::lock_guard<std::mutex> guard(g_wbemSvcLock);
+  EXPECT_EQ(g_SvcMap.size(), 0u);
+  EXPECT_TRUE(g_closingHandles.empty());
+}
 
 TEST_F(Threads, EachAttachedThreadReadsThroughItsOwnConnection)
 {

@@ -133,6 +133,24 @@ TEST_F(Properties, MissingNamesAreSkippedAndAMismatchKeepsWhatWasAdded)
   EXPECT_EQ(size(again.m_object), 1);
 }
 
+TEST_F(Properties, AnOperationStoppedByAJavaExceptionLeavesTheVectorsMonitorFree)
+{
+  Pegasus::CIMClass cls(CIMName("T"));
+  cls.addProperty(property("A", CIMValue(Pegasus::CIMTYPE_UINT32, false)));
+  Pegasus::CIMInstance inst(CIMName("T"));
+  inst.addProperty(property("A", CIMValue(Pegasus::Uint32(7))));
+  java::Vector vector = java::Vector::construct(env);
+  env->ThrowNew(env->FindClass("java/lang/IllegalStateException"), "earlier");
+  EXPECT_THROW(LoadProperties(env, vector, {"A"}, inst, cls, false), JavaExceptionPending);
+  EXPECT_EQ(orvtest::TakeException(env).message, "earlier");
+  jclass threadClass = env->FindClass("java/lang/Thread");
+  jmethodID holdsLock = env->GetStaticMethodID(threadClass, "holdsLock", "(Ljava/lang/Object;)Z");
+  const bool held = env->CallStaticBooleanMethod(threadClass, holdsLock, vector.m_object) == JNI_TRUE;
+  noException();
+  EXPECT_FALSE(held);
+  EXPECT_EQ(size(vector.m_object), 0);
+}
+
 // Java type fields are compared in a fixed order, stopping at the match.
 TEST_F(Properties, JavaValuesConvertByTheirTypeField)
 {
@@ -161,7 +179,6 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
       {javaValue(nullptr, field("UINT32")), 13, "null", Pegasus::CIMTYPE_UINT32},
       {javaValue(minus56, field("NULL")), 23, "null", Pegasus::CIMTYPE_BOOLEAN},
       {javaValue(nullptr, field("BOOLEAN_ARRAY")), 27, "null", Pegasus::CIMTYPE_BOOLEAN},
-      {javaValue(minus56, 99), 31, "null", Pegasus::CIMTYPE_BOOLEAN},
   };
   for (const auto& c : cases) {
     cim::CIMValue value = c.value;
@@ -173,6 +190,14 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
     EXPECT_EQ(out.isNull() ? std::string("null") : std::string(out.toString().getCString()), c.expected);
     EXPECT_EQ(out.getType(), c.type) << c.expected;
   }
+  // A type number no field has: the value cannot be sent, and nothing is made of it.
+  cim::CIMValue unknown = javaValue(minus56, 99);
+  Pegasus::CIMValue out;
+  bridgetest::LookupCounter counter(env);
+  EXPECT_THROW(CIMValueToCIMValue(unknown, out), UnsendableValue);
+  EXPECT_FALSE(env->ExceptionCheck());
+  EXPECT_EQ(counter.fieldLookups(), 31);
+  EXPECT_TRUE(out.isNull());
 }
 
 // Method results: the unsigned classes, arrays as Vectors, nulls keep their type.

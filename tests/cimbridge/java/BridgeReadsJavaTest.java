@@ -442,6 +442,34 @@ public final class BridgeReadsJavaTest {
         }
     }
 
+    /**
+     * One enumeration of 20,000 names: the natives' local references stay
+     * bounded whatever the result's size (the -Xcheck:jni twin allows no
+     * local-capacity note).
+     */
+    private static void manyNames(int h) {
+        final int many = 20000;
+        CIMInstance inst = new CIMInstance();
+        inst.setClassName("Bridge_Item");
+        for (int i = 0; i < many; i++) {
+            inst.setProperty("Id", typed("many " + i, CIMDataType.STRING));
+            CIMObjectPath p = className("Bridge_Item");
+            if (impl.createInstance(h, new CIMObjectPath(), p, inst) != 0) {
+                checks.check(false, "create instance " + i + ": " + impl.getLastError());
+                return;
+            }
+        }
+        Vector<Object> names = new Vector<>();
+        checks.same(0, impl.enumerateInstanceNames(h, names, className("Bridge_Item")), "enumerate 20,000: " + impl.getLastError());
+        checks.same(many + 1, names.size(), "every name (and the fixed one)");
+        for (Object o : names) {
+            CIMObjectPath p = (CIMObjectPath) o;
+            if (p.getKey("Id") != null && String.valueOf(p.getKey("Id").getValue()).startsWith("many ")) {
+                impl.deleteInstance(h, p);
+            }
+        }
+    }
+
     public static void main(String[] args) throws Exception {
         if (args.length != 1) {
             System.err.println("usage: BridgeReadsJavaTest --with-server|--server-gone");
@@ -458,6 +486,7 @@ public final class BridgeReadsJavaTest {
             failures(h);
             reentry(h);
             traceLines(h);
+            manyNames(h);
             impl.tearDown(h);
             manyThreads();
         } else {

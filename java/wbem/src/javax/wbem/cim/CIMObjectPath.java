@@ -123,6 +123,15 @@ public class CIMObjectPath implements java.io.Serializable {
 
     /** Reads the model-path form; every error names the position where it was found. */
     private static final class Parser {
+        // Compiled once: a path is parsed for every name an enumeration returns.
+        private static final java.util.regex.Pattern DECIMAL = java.util.regex.Pattern.compile("[+-]?[0-9]+");
+        private static final java.util.regex.Pattern HEX = java.util.regex.Pattern.compile("[+-]?0[xX][0-9a-fA-F]+");
+        private static final java.util.regex.Pattern HEX_PREFIX = java.util.regex.Pattern.compile("^[+-]?0[xX]");
+        private static final java.util.regex.Pattern REAL =
+            java.util.regex.Pattern.compile("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?");
+        // Decimal digits that always fit a long (a sign aside).
+        private static final int LONG_SAFE_DIGITS = 18;
+
         private final String text;
         private int pos;
 
@@ -276,15 +285,15 @@ public class CIMObjectPath implements java.io.Serializable {
                 return new CIMValue(Boolean.valueOf(token), new CIMDataType(CIMDataType.BOOLEAN));
             }
             try {
-                if (token.matches("[+-]?[0-9]+")) {
+                if (DECIMAL.matcher(token).matches()) {
                     return integer(token.startsWith("+") ? token.substring(1) : token, 10);
                 }
-                if (token.matches("[+-]?0[xX][0-9a-fA-F]+")) {
+                if (HEX.matcher(token).matches()) {
                     boolean neg = token.startsWith("-");
-                    String digits = token.replaceFirst("^[+-]?0[xX]", "");
+                    String digits = HEX_PREFIX.matcher(token).replaceFirst("");
                     return integer((neg ? "-" : "") + digits, 16);
                 }
-                if (token.matches("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?")) {
+                if (REAL.matcher(token).matches()) {
                     return new CIMValue(Double.valueOf(token), new CIMDataType(CIMDataType.REAL64));
                 }
             } catch (NumberFormatException e) {
@@ -295,6 +304,10 @@ public class CIMObjectPath implements java.io.Serializable {
         }
 
         private static CIMValue integer(String digits, int radix) {
+            int signs = digits.startsWith("-") ? 1 : 0;
+            if (radix == 10 && digits.length() - signs <= LONG_SAFE_DIGITS) {
+                return new CIMValue(Long.parseLong(digits), new CIMDataType(CIMDataType.SINT64));
+            }
             java.math.BigInteger v = new java.math.BigInteger(digits, radix);
             if (v.bitLength() < 64) {
                 return new CIMValue(v.longValue(), new CIMDataType(CIMDataType.SINT64));
