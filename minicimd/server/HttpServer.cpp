@@ -3,6 +3,8 @@
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -35,15 +37,22 @@ struct RequestState {
     bool tooBig = false;
     bool answered = false;
     size_t discarded = 0;
+    // Refused on its headers (authentication) or for want of memory: the
+    // body is read and dropped, then this is the answer.
+    bool refused = false;
+    HttpAnswer refusal;
+    size_t held = 0;  // of the bodies' budget
 };
 
 struct ConnState {
     bool authenticated = false;
+    unsigned long long id = 0;  // unique for the server's lifetime (addresses are reused)
 };
 
 struct Challenge {
     std::string user;
     std::string content;
+    unsigned long long connection = 0;  // the one that asked; only it may answer
     std::chrono::steady_clock::time_point created;
 };
 
@@ -98,6 +107,23 @@ struct HttpServer::Impl {
     int unixFd = -1;
     std::mutex challengeMu;
     std::map<std::string, Challenge> challenges;  // by file path
+    std::atomic<size_t> bodyBytes{0};
+    std::atomic<unsigned long long> connections{0};  // started so far, for their ids  // held by all requests, at most kMaxBodyBytesInFlight
+
+    // Takes `n` more bytes of the bodies' budget for `st`; false when there are not so many.
+    bool holdBody(RequestState* st, size_t n) {
+        size_t now = bodyBytes.load();
+        do {
+            if (now + n > kMaxBodyBytesInFlight) return false;
+        } while (!bodyBytes.compare_exchange_weak(now, now + n));
+        st->held += n;
+        return true;
+    }
+
+    void releaseBody(RequestState* st) {
+        bodyBytes -= st->held;
+        st->held = 0;
+    }
 
     ~Impl() {
         if (unixDaemon) MHD_stop_daemon(unixDaemon);
@@ -157,7 +183,7 @@ struct HttpServer::Impl {
     }
 
     // Writes a fresh challenge file only the named user can read; returns its path.
-    bool makeChallenge(const std::string& user, std::string& path) {
+    bool makeChallenge(const std::string& user, unsigned long long connection, std::string& path) {
         errno = 0;
         struct passwd* pw = getpwnam(user.c_str());
         if (!pw) return false;
@@ -194,7 +220,7 @@ struct HttpServer::Impl {
             unlink(oldest->first.c_str());
             challenges.erase(oldest);
         }
-        challenges[path] = Challenge{user, content, std::chrono::steady_clock::now()};
+        challenges[path] = Challenge{user, content, connection, std::chrono::steady_clock::now()};
         return true;
     }
 
@@ -213,7 +239,7 @@ struct HttpServer::Impl {
         size_t c1 = inner.find(':');
         if (c1 == std::string::npos) {
             std::string path;
-            if (inner.empty() || !makeChallenge(inner, path)) {
+            if (inner.empty() || !conn || !makeChallenge(inner, conn->id, path)) {
                 deny.headers.push_back({"PGErrorDetail", CimHandler::uriEncode("unknown user '" + inner + "'")});
                 deny.headers.push_back({"WWW-Authenticate", "Local \"\""});
                 return false;
@@ -232,6 +258,8 @@ struct HttpServer::Impl {
         std::lock_guard<std::mutex> lock(challengeMu);
         expireChallenges();
         auto it = challenges.find(path);
+        // A challenge another connection asked for is not this one's to answer or use up.
+        if (it != challenges.end() && (!conn || it->second.connection != conn->id)) it = challenges.end();
         bool ok = it != challenges.end() && it->second.user == user && it->second.content == content;
         if (it != challenges.end()) {
             // One answer per challenge, right or wrong.
@@ -263,6 +291,14 @@ struct HttpServer::Impl {
                 st->answered = true;
                 return queue(c, tooLarge());
             }
+            // Authentication is decided on the headers: the body of a request
+            // that is refused is never kept.  The answer waits for the body's end
+            // so that the connection stays usable (a challenge is answered on it).
+            const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
+            // (Other methods and paths get their own answers, as before.)
+            if (std::string(method) == "POST" && std::string(url) == "/cimom" && !self->authenticate(c, conn, st->refusal))
+                st->refused = true;
             return MHD_YES;
         }
         if (*dataSize) {
@@ -274,13 +310,33 @@ struct HttpServer::Impl {
                 *dataSize = 0;
                 return st->discarded > kMaxDiscardBytes ? MHD_NO : MHD_YES;
             }
+            if (st->refused) {
+                *dataSize = 0;
+                return MHD_YES;
+            }
             if (st->body.size() + *dataSize > kMaxRequestBytes) {
                 st->tooBig = true;
                 st->body.clear();
                 st->body.shrink_to_fit();
+                self->releaseBody(st);
                 *dataSize = 0;
                 return MHD_YES;
             }
+            // What the string may grow to, so the budget holds what is really allocated.
+            size_t need = st->body.size() + *dataSize;
+            if (need > st->held && !self->holdBody(st, std::max(need, std::min(2 * st->held, kMaxRequestBytes)) - st->held)) {
+                st->refused = true;
+                st->refusal = plain(503, "the server holds too many request bodies; try again later");
+                st->refusal.headers.push_back({"Retry-After", "1"});
+                st->body.clear();
+                st->body.shrink_to_fit();
+                self->releaseBody(st);
+                logLine("request bodies in flight reached " + std::to_string(kMaxBodyBytesInFlight) +
+                        " bytes: a request was answered 503");
+                *dataSize = 0;
+                return MHD_YES;
+            }
+            if (st->body.capacity() < st->held) st->body.reserve(st->held);
             st->body.append(data, *dataSize);
             *dataSize = 0;
             return MHD_YES;
@@ -290,6 +346,7 @@ struct HttpServer::Impl {
             HttpAnswer a;
             std::string m = method;
             if (st->tooBig) return st->answered ? MHD_YES : queue(c, tooLarge());
+            if (st->refused) return queue(c, std::move(st->refusal));
             if (m != "POST") {
                 a = plain(501, "only POST is supported");
                 return queue(c, std::move(a));
@@ -298,9 +355,6 @@ struct HttpServer::Impl {
                 a = plain(404, "no CIM service at " + std::string(url) + " (use /cimom)");
                 return queue(c, std::move(a));
             }
-            const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-            ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
-            if (!self->authenticate(c, conn, a)) return queue(c, std::move(a));
             HttpRequestInfo req;
             req.hasCimOperation = headerPresent(c, "CIMOperation");
             req.cimOperation = header(c, "CIMOperation");
@@ -312,6 +366,7 @@ struct HttpServer::Impl {
                                 std::string(version) != "HTTP/1.0";
             req.body = std::move(st->body);
             a = self->handler->handle(req);
+            self->releaseBody(st);
             if (self->cfg.verbose) logLine(req.cimMethod + " -> " + std::to_string(a.status));
             return queue(c, std::move(a));
         } catch (const std::exception& e) {
@@ -321,18 +376,20 @@ struct HttpServer::Impl {
     }
 
     static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode toe) {
-        (void)cls;
         (void)c;
         (void)toe;
-        delete static_cast<RequestState*>(*reqCls);
+        RequestState* st = static_cast<RequestState*>(*reqCls);
+        if (st) static_cast<Impl*>(cls)->releaseBody(st);
+        delete st;
         *reqCls = nullptr;
     }
 
     static void onConnection(void* cls, MHD_Connection* c, void** socketCtx, MHD_ConnectionNotificationCode code) {
-        (void)cls;
         (void)c;
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            *socketCtx = new ConnState();
+            ConnState* conn = new ConnState();
+            conn->id = ++static_cast<Impl*>(cls)->connections;
+            *socketCtx = conn;
         } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
             delete static_cast<ConnState*>(*socketCtx);
             *socketCtx = nullptr;
@@ -369,6 +426,23 @@ std::unique_ptr<HttpServer> HttpServer::start(const ServerConfig& cfg, const Cim
     if (cfg.socketPath.empty() && cfg.port < 0) {
         error = "nothing to listen on: give --socket and/or --port";
         return nullptr;
+    }
+    if (cfg.localAuth) {
+        // Clients look for challenge files directly in the directory they are
+        // told of.  One of our own is made unlistable to others, who may still
+        // reach the file whose name they were given (0711); a shared one such
+        // as /tmp stays as it is: names read there are of no use, since a
+        // challenge is answered only on the connection that asked for it.
+        struct stat st;
+        if (stat(cfg.authDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            error = "--auth-dir " + cfg.authDir + " is not a directory";
+            return nullptr;
+        }
+        if (st.st_uid == geteuid() && !(st.st_mode & S_IWOTH) && (st.st_mode & 07777) != 0711 &&
+            chmod(cfg.authDir.c_str(), 0711) != 0) {
+            error = "cannot make " + cfg.authDir + " unlistable: " + strerror(errno);
+            return nullptr;
+        }
     }
     if (!cfg.socketPath.empty()) {
         sockaddr_un sa{};

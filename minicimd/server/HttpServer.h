@@ -35,6 +35,9 @@ public:
     // How much of an oversized body is read (and dropped) so that the 413
     // reaches the client; beyond it the connection is closed.
     static constexpr size_t kMaxDiscardBytes = 64u * 1024 * 1024;
+    // The request bodies of all connections together held at once; a body
+    // that would go beyond is dropped as it comes and answered 503.
+    static constexpr size_t kMaxBodyBytesInFlight = 64u * 1024 * 1024;
     static constexpr unsigned kMaxConnections = 256;
     static constexpr unsigned kConnectionTimeoutSeconds = 300;
     // Unanswered challenges kept at once, and how long one stays valid.
