@@ -3,6 +3,9 @@
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
+#include <condition_variable>
+#include <set>
+#include <thread>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -47,6 +50,13 @@ struct RequestState {
 struct ConnState {
     bool authenticated = false;
     unsigned long long id = 0;  // unique for the server's lifetime (addresses are reused)
+    int fd = -1;
+    std::string peer;  // "uid N" (Unix socket) or the address (TCP), for the per-peer limit
+    // Guarded by the server's connection lock: by when the request under way
+    // must be in whole, and whether one is still coming (not being answered).
+    std::chrono::steady_clock::time_point deadline;
+    bool receiving = true;
+    bool refused = false;  // over its peer's limit: answered 503 and closed
 };
 
 struct Challenge {
@@ -108,7 +118,93 @@ struct HttpServer::Impl {
     std::mutex challengeMu;
     std::map<std::string, Challenge> challenges;  // by file path
     std::atomic<size_t> bodyBytes{0};
-    std::atomic<unsigned long long> connections{0};  // started so far, for their ids  // held by all requests, at most kMaxBodyBytesInFlight
+    std::atomic<unsigned long long> connections{0};  // started so far, for their ids
+    // Open connections and how many each peer holds; the watchdog closes
+    // those whose request is overdue.
+    std::mutex connMu;
+    std::condition_variable connWake;
+    std::set<ConnState*> open;
+    std::map<std::string, unsigned> perPeer;
+    bool stopping = false;
+    std::thread watchdog;
+
+    std::chrono::steady_clock::time_point nextDeadline() const {
+        return std::chrono::steady_clock::now() + std::chrono::seconds(cfg.requestDeadlineSeconds);
+    }
+
+    void watch() {
+        std::unique_lock<std::mutex> lock(connMu);
+        while (!stopping) {
+            connWake.wait_for(lock, std::chrono::seconds(1));
+            auto now = std::chrono::steady_clock::now();
+            for (ConnState* conn : open) {
+                if (conn->receiving && now > conn->deadline && conn->fd >= 0) {
+                    // The connection's thread sees its socket end and closes it.
+                    logLine("a request did not come whole within " + std::to_string(cfg.requestDeadlineSeconds) +
+                            " s: its connection is closed");
+                    shutdown(conn->fd, SHUT_RDWR);
+                    conn->deadline = now + std::chrono::hours(24);  // once
+                }
+            }
+        }
+    }
+
+    // A new connection: counted for its peer; one over the limit is answered and ended at once.
+    void opened(MHD_Connection* c, ConnState* conn) {
+        const MHD_ConnectionInfo* fi = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        conn->fd = fi ? fi->connect_fd : -1;
+        sockaddr_storage sa{};
+        socklen_t len = sizeof sa;
+        unsigned limit = kMaxConnectionsPerAddress;
+        if (conn->fd >= 0 && getsockname(conn->fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0 && sa.ss_family == AF_UNIX) {
+            ucred cred{};
+            socklen_t credLen = sizeof cred;
+            if (getsockopt(conn->fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLen) == 0)
+                conn->peer = "uid " + std::to_string(cred.uid);
+            limit = kMaxConnectionsPerUser;
+        } else if (conn->fd >= 0 && getpeername(conn->fd, reinterpret_cast<sockaddr*>(&sa), &(len = sizeof sa)) == 0 &&
+                   sa.ss_family == AF_INET) {
+            char text[INET_ADDRSTRLEN] = "";
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&sa)->sin_addr, text, sizeof text);
+            conn->peer = text;
+        }
+        std::lock_guard<std::mutex> lock(connMu);
+        conn->deadline = nextDeadline();
+        open.insert(conn);
+        if (conn->peer.empty()) return;
+        if (++perPeer[conn->peer] > limit) {
+            conn->refused = true;
+            if (perPeer[conn->peer] == limit + 1)
+                logLine(conn->peer + " holds " + std::to_string(limit) + " connections: more are refused");
+            const std::string text = "too many connections from " + conn->peer + "; try again later\n";
+            const std::string busy = "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n"
+                                     "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+                                     std::to_string(text.size()) + "\r\n\r\n" + text;
+            ssize_t r = send(conn->fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            (void)r;
+            shutdown(conn->fd, SHUT_RDWR);
+        }
+    }
+
+    void closed(ConnState* conn) {
+        std::lock_guard<std::mutex> lock(connMu);
+        open.erase(conn);
+        auto it = perPeer.find(conn->peer);
+        if (it != perPeer.end() && --it->second == 0) perPeer.erase(it);
+    }
+
+    // The request is in whole (being answered), or answered (the next one may come).
+    void requestIn(MHD_Connection* c, bool in) {
+        const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
+        if (!conn) return;
+        std::lock_guard<std::mutex> lock(connMu);
+        conn->receiving = !in;
+        // Between requests a connection may idle as long as libmicrohttpd lets
+        // it (kConnectionTimeoutSeconds); a new one must bring its first
+        // request within the deadline.
+        if (!in) conn->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
+    }  // held by all requests, at most kMaxBodyBytesInFlight
 
     // Takes `n` more bytes of the bodies' budget for `st`; false when there are not so many.
     bool holdBody(RequestState* st, size_t n) {
@@ -128,6 +224,12 @@ struct HttpServer::Impl {
     ~Impl() {
         if (unixDaemon) MHD_stop_daemon(unixDaemon);
         if (tcpDaemon) MHD_stop_daemon(tcpDaemon);
+        {
+            std::lock_guard<std::mutex> lock(connMu);
+            stopping = true;
+            connWake.notify_all();
+        }
+        if (watchdog.joinable()) watchdog.join();
         if (unixFd >= 0) {
             close(unixFd);
             unlink(cfg.socketPath.c_str());
@@ -281,6 +383,8 @@ struct HttpServer::Impl {
         Impl* self = static_cast<Impl*>(cls);
         RequestState* st = static_cast<RequestState*>(*reqCls);
         if (!st) {
+            const MHD_ConnectionInfo* sc = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            if (sc && sc->socket_context && static_cast<ConnState*>(sc->socket_context)->refused) return MHD_NO;
             st = new RequestState();
             *reqCls = st;
             std::string len = header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -342,6 +446,7 @@ struct HttpServer::Impl {
             return MHD_YES;
         }
         // The whole request is in.
+        self->requestIn(c, true);
         try {
             HttpAnswer a;
             std::string m = method;
@@ -376,21 +481,23 @@ struct HttpServer::Impl {
     }
 
     static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode toe) {
-        (void)c;
         (void)toe;
         RequestState* st = static_cast<RequestState*>(*reqCls);
         if (st) static_cast<Impl*>(cls)->releaseBody(st);
+        static_cast<Impl*>(cls)->requestIn(c, false);
         delete st;
         *reqCls = nullptr;
     }
 
     static void onConnection(void* cls, MHD_Connection* c, void** socketCtx, MHD_ConnectionNotificationCode code) {
-        (void)c;
+        Impl* self = static_cast<Impl*>(cls);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             ConnState* conn = new ConnState();
-            conn->id = ++static_cast<Impl*>(cls)->connections;
+            conn->id = ++self->connections;
             *socketCtx = conn;
+            self->opened(c, conn);
         } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+            if (*socketCtx) self->closed(static_cast<ConnState*>(*socketCtx));
             delete static_cast<ConnState*>(*socketCtx);
             *socketCtx = nullptr;
         }
@@ -427,6 +534,7 @@ std::unique_ptr<HttpServer> HttpServer::start(const ServerConfig& cfg, const Cim
         error = "nothing to listen on: give --socket and/or --port";
         return nullptr;
     }
+    im.watchdog = std::thread([&im] { im.watch(); });
     if (cfg.localAuth) {
         // Clients look for challenge files directly in the directory they are
         // told of.  One of our own is made unlistable to others, who may still

@@ -45,6 +45,8 @@ const char kUsage[] =
     "                      every *.mof in it); may be repeated\n"
     "  --local-auth        require OpenPegasus \"Local\" authentication\n"
     "  --auth-dir DIR      where challenge files are written (default /tmp)\n"
+    "  --request-deadline S\n"
+    "                      seconds a whole request may take to come (default 60)\n"
     "  --verbose           log every request\n"
     "  --help              show this text\n"
     "\n"
@@ -91,6 +93,15 @@ int main(int argc, char** argv) {
             cfg.localAuth = true;
         } else if (a == "--auth-dir") {
             cfg.authDir = need("a directory");
+        } else if (a == "--request-deadline") {
+            std::string v = need("seconds");
+            char* end = nullptr;
+            long n = strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end || n < 1 || n > 3600) {
+                fprintf(stderr, "minicimd: bad --request-deadline '%s' (1 to 3600 seconds)\n", v.c_str());
+                return 2;
+            }
+            cfg.requestDeadlineSeconds = static_cast<unsigned>(n);
         } else if (a == "--verbose") {
             cfg.verbose = true;
         } else {

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace minicimd_test;
 
@@ -157,4 +159,45 @@ TEST(Limits, AChallengeIsAnsweredOnlyOnItsConnection) {
         EXPECT_EQ(asked.read().status, 200);
     }
     rmdir(dir.c_str());
+}
+
+TEST(Limits, OneUserCannotTakeEveryConnection) {
+    MinicimdProcess s(MinicimdProcess::Options{});
+    // Far more idle connections than one user may hold; the server's own
+    // limit (256) is not reached, so others would still get in.
+    std::vector<RawConnection> idle;
+    for (int i = 0; i < 100; ++i) idle.push_back(RawConnection::unixSocket(s.socketPath()));
+    int refused = 0;
+    for (auto& c : idle) {
+        RawResponse r = c.read(200);
+        if (r.status == 503) ++refused;
+    }
+    EXPECT_GE(refused, 100 - 48) << "connections beyond the user's limit are answered and closed";
+    EXPECT_LT(refused, 100);
+    // Once the user lets go, it is served again.
+    idle.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    RawConnection c = RawConnection::unixSocket(s.socketPath());
+    c.send(enumerateClassNames());
+    EXPECT_EQ(c.read().status, 200);
+}
+
+TEST(Limits, ARequestThatTricklesInIsCutOff) {
+    MinicimdProcess::Options o;
+    o.extra = {"--request-deadline", "2"};
+    MinicimdProcess s(o);
+    RawConnection c = RawConnection::unixSocket(s.socketPath());
+    // One byte of the headers every 200 ms: never idle, never done.
+    std::string request = enumerateClassNames();
+    auto start = std::chrono::steady_clock::now();
+    bool cut = false;
+    for (size_t i = 0; i < request.size() && std::chrono::steady_clock::now() - start < std::chrono::seconds(60); ++i) {
+        if (!c.send(request.substr(i, 1))) {
+            cut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(cut || c.closedByPeer(1000)) << "the trickling request was let run";
+    EXPECT_NE(s.readLog().find("did not come whole"), std::string::npos) << s.readLog();
 }
