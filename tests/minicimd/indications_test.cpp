@@ -104,6 +104,20 @@ CIMInstance testInstance(const std::string& name, const std::string& label) {
 
 std::string url(Uint32 port, const std::string& path) { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
+// A socket that takes connections (the kernel does) and never reads them; sets its port.
+int silentSocket(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 64) != 0)
+        throw std::runtime_error("cannot listen on a free port");
+    socklen_t len = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    port = ntohs(sa.sin_port);
+    return fd;
+}
+
 class Subscriptions : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -265,15 +279,8 @@ TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp) {
     // Nobody listens on the first port; the second accepts connections (the
     // kernel does) and never answers.
     int gone = freeTcpPort();
-    int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(listen(silent, 64), 0);
-    socklen_t len = sizeof sa;
-    getsockname(silent, reinterpret_cast<sockaddr*>(&sa), &len);
-    int silentPort = ntohs(sa.sin_port);
+    int silentPort = 0;
+    int silent = silentSocket(silentPort);
     for (auto [name, port] : {std::pair<const char*, int>{"gone", gone}, {"silent", silentPort}}) {
         CIMObjectPath f = client_.createInstance(kInterop, filter(name, "SELECT * FROM CIM_InstIndication"));
         CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(static_cast<Uint32>(port), "/")));
@@ -330,25 +337,13 @@ RawListener::Serve slowAnswers(std::chrono::milliseconds delay, std::atomic<int>
 TEST_F(Subscriptions, SlowAndDeadListenersDelayOnlyThemselves) {
     std::atomic<int> slowAnswered{0};
     RawListener slow(slowAnswers(std::chrono::milliseconds(1000), slowAnswered));
-    // Listeners that take connections (the kernel does) and never read them.
+    // Two ports nobody listens on and five listeners that never read.
+    std::vector<int> ports = {slow.port(), freeTcpPort(), freeTcpPort()};
     std::vector<int> silent;
     for (int i = 0; i < 5; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-        ASSERT_EQ(listen(fd, 64), 0);
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        silent.push_back(fd);
-    }
-    std::vector<int> ports = {slow.port(), freeTcpPort(), freeTcpPort()};
-    for (int fd : silent) {
-        sockaddr_in sa{};
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        ports.push_back(ntohs(sa.sin_port));
+        int port = 0;
+        silent.push_back(silentSocket(port));
+        ports.push_back(port);
     }
     for (size_t i = 0; i < ports.size(); ++i) {
         std::string name = "other-" + std::to_string(i);
@@ -452,4 +447,62 @@ TEST_F(Subscriptions, EndlessAnswerIsReadOnlyToItsBound) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_NE(server_->readLog().find("longer than"), std::string::npos) << server_->readLog();
     EXPECT_LT(written.load(), 32u * 1024 * 1024);
+}
+
+namespace {
+
+// A consumer that takes nothing until it is let go: the listener's queue fills
+// and stays full longer than an export may wait for room.
+class HeldConsumer : public RecordingConsumer {
+public:
+    void consumeIndication(const OperationContext& ctx, const String& path, const CIMInstance& indication) override {
+        {
+            std::unique_lock<std::mutex> g(mu_);
+            cv_.wait(g, [this] { return released_; });
+        }
+        RecordingConsumer::consumeIndication(ctx, path, indication);
+    }
+    void release() {
+        std::lock_guard<std::mutex> g(mu_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool released_ = false;
+};
+
+}  // namespace
+
+TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain) {
+    HeldConsumer held;
+    CIMListener listener(0);
+    listener.addConsumer(&held);
+    listener.start();
+    // Let go whatever happens, before the listener is stopped (it waits for its consumer).
+    struct Release {
+        HeldConsumer& consumer;
+        ~Release() { consumer.release(); }
+    } releaseAtEnd{held};
+    CIMObjectPath f = client_.createInstance(kInterop, filter("held", "SELECT * FROM CIM_InstCreation"));
+    CIMObjectPath h = client_.createInstance(kInterop, destination("held", url(listener.getPortNumber(), "/held")));
+    client_.createInstance(kInterop, subscription(f, h));
+    // One in the consumer, the listener's queue full (1024), and some more.
+    const int kChanges = 1100;
+    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (server_->readLog().find("try again later") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    held.release();
+    ASSERT_TRUE(held.waitFor(kChanges));
+    std::vector<Received> got = held.all();
+    ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
+    for (int i = 0; i < kChanges; ++i) ASSERT_EQ(sourceName(got[i].indication), "n" + std::to_string(i)) << i;
+    // The refusal said it was temporary, and the export got through later.
+    std::string log = server_->readLog();
+    EXPECT_NE(log.find("the listener's queue is full; try again later; trying again"), std::string::npos) << log;
+    EXPECT_NE(log.find("delivered after"), std::string::npos) << log;
+    listener.stop();
 }
