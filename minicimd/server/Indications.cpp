@@ -336,6 +336,8 @@ void IndicationService::raise(const char* indicationClass, const std::string& ns
             d.what = "minicimd:" + std::to_string(id) + " (" + indicationClass + ") to " + destination;
             d.path = url.path;
             enqueue(url.port, std::move(d));
+        } catch (const orv::cimxml::EncodeError& e) {
+            logLine(std::string("indication not delivered: ") + e.what());
         } catch (const std::exception& e) {
             // A subscription whose filter or destination is gone or broken delivers nothing.
             if (verbose_) logLine(std::string("subscription skipped: ") + e.what());
