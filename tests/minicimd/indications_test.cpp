@@ -361,6 +361,8 @@ TEST_F(Subscriptions, SlowAndDeadListenersDelayOnlyThemselves) {
     std::vector<Received> got = consumer_.all();
     ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
     for (int i = 0; i < kChanges; ++i) EXPECT_EQ(sourceName(got[i].indication), "n" + std::to_string(i));
+    // The slow listener's exports all come on one kept-alive connection.
+    EXPECT_EQ(slow.connections(), 1);
     server_->stop();
     for (int fd : silent) close(fd);
 }
