@@ -93,6 +93,8 @@ if [[ -n "$ORV_BENCH_BRIDGE" ]]; then
   run bridge "$ORV_BENCH_BRIDGE"
 fi
 run minicimd "$ORV_BENCH_MINICIMD"
+run mof-chain "$ORV_BENCH_MOF_CHAIN"
+run indications "$ORV_BENCH_INDICATIONS"
 run netinfo "$ORV_BENCH_JAVA" -cp "$ORV_BENCH_NETINFO_CP" \
   "-Djava.library.path=$ORV_BENCH_NETINFO_LP" NetinfoBench "$NETINFO_ADDRESS" "$NETINFO_CALLS"
 if [[ -n "$ORV_BENCH_SPAWN" ]]; then

@@ -341,7 +341,7 @@ static void addQualifiers(T& owner, const std::vector<CIMQualifier>& qs, const m
 void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     std::string key = lowerName(d.name);
     if (n.classes.count(key)) throw MofError(d.pos, "class '" + d.name + "' is already defined in namespace '" + n.name + "'");
-    const ClassEntry* super = nullptr;
+    ClassEntry* super = nullptr;
     if (!d.superClass.empty()) {
         auto it = n.classes.find(lowerName(d.superClass));
         if (it == n.classes.end())
@@ -351,6 +351,11 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     ClassEntry e;
     e.name = d.name;
     e.superClass = super ? super->name : "";
+    e.depth = super ? super->depth + 1 : 0;
+    if (e.depth > kMaxInheritanceDepth)
+        throw MofError(d.pos, "class '" + d.name + "' would be " + std::to_string(e.depth) +
+                                  " levels below its root class; at most " + std::to_string(kMaxInheritanceDepth) +
+                                  " are supported");
     CIMName className = nameAt(d.name, d.pos);
     CIMClass c(className, super ? super->cls.getClassName() : CIMName());
     bool isAssoc = false;
@@ -372,14 +377,24 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     std::vector<CIMProperty> props;
     std::vector<CIMMethod> methods;
     if (super) {
-        for (Uint32 i = 0; i < super->cls.getPropertyCount(); ++i) {
-            CIMProperty p = super->cls.getProperty(i).clone();
-            p.setPropagated(true);
+        // What the superclass itself inherited is shared as it is (stored
+        // classes are never changed; getClass hands out copies): only its own
+        // features are copied, so a long chain costs one copy a class.
+        CIMClass& sc = super->cls;
+        for (Uint32 i = 0; i < sc.getPropertyCount(); ++i) {
+            CIMProperty p = sc.getProperty(i);
+            if (!p.getPropagated()) {
+                p = p.clone();
+                p.setPropagated(true);
+            }
             props.push_back(p);
         }
-        for (Uint32 i = 0; i < super->cls.getMethodCount(); ++i) {
-            CIMMethod m = super->cls.getMethod(i).clone();
-            m.setPropagated(true);
+        for (Uint32 i = 0; i < sc.getMethodCount(); ++i) {
+            CIMMethod m = sc.getMethod(i);
+            if (!m.getPropagated()) {
+                m = m.clone();
+                m.setPropagated(true);
+            }
             methods.push_back(m);
         }
     }
@@ -391,8 +406,10 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     for (const auto& pd : d.properties) {
         std::string where = "property '" + d.name + "." + pd.name + "'";
         int existing = -1;
-        for (size_t i = 0; i < props.size(); ++i)
-            if (nameEq(str(props[i].getName()), pd.name)) existing = static_cast<int>(i);
+        // The superclass's index says at once whether there is anything to override.
+        if (super && super->cls.findProperty(nameAt(pd.name, pd.pos)) != PEG_NOT_FOUND)
+            for (size_t i = 0; i < props.size(); ++i)
+                if (nameEq(str(props[i].getName()), pd.name)) existing = static_cast<int>(i);
         CIMType type = cimTypeOf(pd.type);
         if (existing >= 0 && (props[existing].getType() != type || props[existing].isArray() != pd.isArray))
             throw MofError(pd.pos, where + " overrides an inherited property of another type");
@@ -430,8 +447,9 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     for (const auto& md : d.methods) {
         std::string where = "method '" + d.name + "." + md.name + "'";
         int existing = -1;
-        for (size_t i = 0; i < methods.size(); ++i)
-            if (nameEq(str(methods[i].getName()), md.name)) existing = static_cast<int>(i);
+        if (super && super->cls.findMethod(nameAt(md.name, md.pos)) != PEG_NOT_FOUND)
+            for (size_t i = 0; i < methods.size(); ++i)
+                if (nameEq(str(methods[i].getName()), md.name)) existing = static_cast<int>(i);
         std::vector<CIMQualifier> inheritedQuals;
         if (existing >= 0) inheritedQuals = qualifiersOf(methods[existing]);
         CIMName origin = existing >= 0 ? methods[existing].getClassOrigin() : className;
@@ -533,15 +551,19 @@ const Repository::ClassEntry& Repository::classOrThrow(const Namespace& n, const
 }
 
 bool Repository::isSubclassOf(const Namespace& n, const std::string& cls, const std::string& base) const {
-    std::string cur = lowerName(cls);
     std::string want = lowerName(base);
-    for (int guard = 0; guard < 1000 && !cur.empty(); ++guard) {
-        if (cur == want) return true;
-        auto it = n.classes.find(cur);
-        if (it == n.classes.end()) return false;
-        cur = lowerName(it->second.superClass);
+    auto it = n.classes.find(lowerName(cls));
+    if (it == n.classes.end()) return lowerName(cls) == want;
+    auto b = n.classes.find(want);
+    if (b == n.classes.end()) return false;
+    // Depths are known: walk up only as far as the base's level.
+    const ClassEntry* cur = &it->second;
+    while (cur->depth > b->second.depth) {
+        auto up = n.classes.find(lowerName(cur->superClass));
+        if (up == n.classes.end()) return false;
+        cur = &up->second;
     }
-    return false;
+    return cur == &b->second;
 }
 
 CIMObjectPath Repository::pathOf(const ClassEntry& c, const CIMConstInstance& inst) const {

@@ -47,6 +47,9 @@ public:
     // Most instances one namespace may hold; CreateInstance beyond it fails
     // with CIM_ERR_SERVER_LIMITS_EXCEEDED instead of eating the machine.
     static constexpr size_t kMaxInstancesPerNamespace = 1000000;
+    // How deep a class may sit below its root class (real schemas: about a
+    // dozen levels); a deeper one fails to compile.
+    static constexpr unsigned kMaxInheritanceDepth = 4096;
 
     static std::unique_ptr<Repository> create();
 
@@ -106,6 +109,7 @@ private:
         std::vector<std::string> keyNames;
         bool abstract = false;
         InstanceForms forms;
+        unsigned depth = 0;  // superclasses above it
     };
     struct Namespace {
         std::string name;

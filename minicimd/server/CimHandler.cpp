@@ -7,6 +7,7 @@
 #include <Pegasus/Common/CIMProperty.h>
 #include <Pegasus/Common/CIMQualifier.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Pegasus;
@@ -205,6 +206,15 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
         return badRequest("unsupported-operation", "CIMOperation must be MethodCall");
     if (!req.contentType.empty() && req.contentType.find("xml") == std::string::npos)
         return badRequest("request-not-valid", "Content-Type must be application/xml or text/xml");
+
+    // Counted before parsing: a document's tokens cost many times its bytes.
+    size_t tags = static_cast<size_t>(std::count(req.body.begin(), req.body.end(), '<'));
+    size_t attributes = static_cast<size_t>(std::count(req.body.begin(), req.body.end(), '='));
+    if (tags > kMaxRequestTags)
+        return badRequest("request-not-valid", "the request has more than " + std::to_string(kMaxRequestTags) + " tags");
+    if (attributes > kMaxRequestAttributes)
+        return badRequest("request-not-valid",
+                          "the request has more than " + std::to_string(kMaxRequestAttributes) + " attributes");
 
     CimRequest creq;
     int code = 0;

@@ -51,6 +51,12 @@ class IndicationService;
 
 class CimHandler {
 public:
+    // The most markup a request may hold: tags ('<') and attributes ('=';
+    // an equals sign in text counts too).  Real requests need a few thousand;
+    // a body of empty elements is refused before it is read into tokens.
+    static constexpr size_t kMaxRequestTags = 512u * 1024;
+    static constexpr size_t kMaxRequestAttributes = 512u * 1024;
+
     static CimHandler create(Repository& repo);
     // Instance changes go to `indications` (subscriptions are checked there); none by default.
     void setIndications(IndicationService* indications) { indications_ = indications; }

@@ -4,6 +4,11 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <condition_variable>
+#include <set>
+#include <thread>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -40,15 +45,29 @@ struct RequestState {
     bool tooBig = false;
     bool answered = false;
     size_t discarded = 0;
+    // Refused on its headers (authentication) or for want of memory: the
+    // body is read and dropped, then this is the answer.
+    bool refused = false;
+    HttpAnswer refusal;
+    size_t held = 0;  // of the bodies' budget
 };
 
 struct ConnState {
     bool authenticated = false;
+    unsigned long long id = 0;  // unique for the server's lifetime (addresses are reused)
+    int fd = -1;
+    std::string peer;  // "uid N" (Unix socket) or the address (TCP), for the per-peer limit
+    // Guarded by the server's connection lock: by when the request under way
+    // must be in whole, and whether one is still coming (not being answered).
+    std::chrono::steady_clock::time_point deadline;
+    bool receiving = true;
+    bool refused = false;  // over its peer's limit: answered 503 and closed
 };
 
 struct Challenge {
     std::string user;
     std::string content;
+    unsigned long long connection = 0;  // the one that asked; only it may answer
     std::chrono::steady_clock::time_point created;
 };
 
@@ -103,10 +122,119 @@ struct HttpServer::Impl {
     int unixFd = -1;
     std::mutex challengeMu;
     std::map<std::string, Challenge> challenges;  // by file path
+    std::atomic<size_t> bodyBytes{0};
+    std::atomic<unsigned long long> connections{0};  // started so far, for their ids
+    // Open connections and how many each peer holds; the watchdog closes
+    // those whose request is overdue.
+    std::mutex connMu;
+    std::condition_variable connWake;
+    std::set<ConnState*> open;
+    std::map<std::string, unsigned> perPeer;
+    bool stopping = false;
+    std::thread watchdog;
+
+    std::chrono::steady_clock::time_point nextDeadline() const {
+        return std::chrono::steady_clock::now() + std::chrono::seconds(cfg.requestDeadlineSeconds);
+    }
+
+    void watch() {
+        std::unique_lock<std::mutex> lock(connMu);
+        while (!stopping) {
+            connWake.wait_for(lock, std::chrono::seconds(1));
+            auto now = std::chrono::steady_clock::now();
+            for (ConnState* conn : open) {
+                if (conn->receiving && now > conn->deadline && conn->fd >= 0) {
+                    // The connection's thread sees its socket end and closes it.
+                    logLine("a request did not come whole within " + std::to_string(cfg.requestDeadlineSeconds) +
+                            " s: its connection is closed");
+                    shutdown(conn->fd, SHUT_RDWR);
+                    conn->deadline = now + std::chrono::hours(24);  // once
+                }
+            }
+        }
+    }
+
+    // A new connection: counted for its peer; one over the limit is answered and ended at once.
+    void opened(MHD_Connection* c, ConnState* conn) {
+        const MHD_ConnectionInfo* fi = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        conn->fd = fi ? fi->connect_fd : -1;
+        sockaddr_storage sa{};
+        socklen_t len = sizeof sa;
+        unsigned limit = kMaxConnectionsPerAddress;
+        if (conn->fd >= 0 && getsockname(conn->fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0 && sa.ss_family == AF_UNIX) {
+            ucred cred{};
+            socklen_t credLen = sizeof cred;
+            if (getsockopt(conn->fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLen) == 0)
+                conn->peer = "uid " + std::to_string(cred.uid);
+            limit = kMaxConnectionsPerUser;
+        } else if (conn->fd >= 0 && getpeername(conn->fd, reinterpret_cast<sockaddr*>(&sa), &(len = sizeof sa)) == 0 &&
+                   sa.ss_family == AF_INET) {
+            char text[INET_ADDRSTRLEN] = "";
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&sa)->sin_addr, text, sizeof text);
+            conn->peer = text;
+        }
+        std::lock_guard<std::mutex> lock(connMu);
+        conn->deadline = nextDeadline();
+        open.insert(conn);
+        if (conn->peer.empty()) return;
+        if (++perPeer[conn->peer] > limit) {
+            conn->refused = true;
+            if (perPeer[conn->peer] == limit + 1)
+                logLine(conn->peer + " holds " + std::to_string(limit) + " connections: more are refused");
+            const std::string text = "too many connections from " + conn->peer + "; try again later\n";
+            const std::string busy = "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n"
+                                     "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+                                     std::to_string(text.size()) + "\r\n\r\n" + text;
+            ssize_t r = send(conn->fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            (void)r;
+            shutdown(conn->fd, SHUT_RDWR);
+        }
+    }
+
+    void closed(ConnState* conn) {
+        std::lock_guard<std::mutex> lock(connMu);
+        open.erase(conn);
+        auto it = perPeer.find(conn->peer);
+        if (it != perPeer.end() && --it->second == 0) perPeer.erase(it);
+    }
+
+    // The request is in whole (being answered), or answered (the next one may come).
+    void requestIn(MHD_Connection* c, bool in) {
+        const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
+        if (!conn) return;
+        std::lock_guard<std::mutex> lock(connMu);
+        conn->receiving = !in;
+        // Between requests a connection may idle as long as libmicrohttpd lets
+        // it (kConnectionTimeoutSeconds); a new one must bring its first
+        // request within the deadline.
+        if (!in) conn->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
+    }  // held by all requests, at most kMaxBodyBytesInFlight
+
+    // Takes `n` more bytes of the bodies' budget for `st`; false when there are not so many.
+    bool holdBody(RequestState* st, size_t n) {
+        size_t now = bodyBytes.load();
+        do {
+            if (now + n > kMaxBodyBytesInFlight) return false;
+        } while (!bodyBytes.compare_exchange_weak(now, now + n));
+        st->held += n;
+        return true;
+    }
+
+    void releaseBody(RequestState* st) {
+        bodyBytes -= st->held;
+        st->held = 0;
+    }
 
     ~Impl() {
         if (unixDaemon) MHD_stop_daemon(unixDaemon);
         if (tcpDaemon) MHD_stop_daemon(tcpDaemon);
+        {
+            std::lock_guard<std::mutex> lock(connMu);
+            stopping = true;
+            connWake.notify_all();
+        }
+        if (watchdog.joinable()) watchdog.join();
         if (unixFd >= 0) {
             close(unixFd);
             unlink(cfg.socketPath.c_str());
@@ -164,7 +292,7 @@ struct HttpServer::Impl {
     }
 
     // Writes a fresh challenge file only the named user can read; returns its path.
-    bool makeChallenge(const std::string& user, std::string& path) {
+    bool makeChallenge(const std::string& user, unsigned long long connection, std::string& path) {
         errno = 0;
         struct passwd* pw = getpwnam(user.c_str());
         if (!pw) return false;
@@ -201,7 +329,7 @@ struct HttpServer::Impl {
             unlink(oldest->first.c_str());
             challenges.erase(oldest);
         }
-        challenges[path] = Challenge{user, content, std::chrono::steady_clock::now()};
+        challenges[path] = Challenge{user, content, connection, std::chrono::steady_clock::now()};
         return true;
     }
 
@@ -220,7 +348,7 @@ struct HttpServer::Impl {
         size_t c1 = inner.find(':');
         if (c1 == std::string::npos) {
             std::string path;
-            if (inner.empty() || !makeChallenge(inner, path)) {
+            if (inner.empty() || !conn || !makeChallenge(inner, conn->id, path)) {
                 deny.headers.push_back({"PGErrorDetail", CimHandler::uriEncode("unknown user '" + inner + "'")});
                 deny.headers.push_back({"WWW-Authenticate", "Local \"\""});
                 return false;
@@ -239,6 +367,8 @@ struct HttpServer::Impl {
         std::lock_guard<std::mutex> lock(challengeMu);
         expireChallenges();
         auto it = challenges.find(path);
+        // A challenge another connection asked for is not this one's to answer or use up.
+        if (it != challenges.end() && (!conn || it->second.connection != conn->id)) it = challenges.end();
         bool ok = it != challenges.end() && it->second.user == user && it->second.content == content;
         if (it != challenges.end()) {
             // One answer per challenge, right or wrong.
@@ -260,6 +390,8 @@ struct HttpServer::Impl {
         Impl* self = static_cast<Impl*>(cls);
         RequestState* st = static_cast<RequestState*>(*reqCls);
         if (!st) {
+            const MHD_ConnectionInfo* sc = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            if (sc && sc->socket_context && static_cast<ConnState*>(sc->socket_context)->refused) return MHD_NO;
             st = new RequestState();
             *reqCls = st;
             std::string len = header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -270,6 +402,14 @@ struct HttpServer::Impl {
                 st->answered = true;
                 return queue(c, tooLarge());
             }
+            // Authentication is decided on the headers: the body of a request
+            // that is refused is never kept.  The answer waits for the body's end
+            // so that the connection stays usable (a challenge is answered on it).
+            const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
+            // (Other methods and paths get their own answers, as before.)
+            if (std::string(method) == "POST" && std::string(url) == "/cimom" && !self->authenticate(c, conn, st->refusal))
+                st->refused = true;
             return MHD_YES;
         }
         if (*dataSize) {
@@ -281,22 +421,44 @@ struct HttpServer::Impl {
                 *dataSize = 0;
                 return st->discarded > kMaxDiscardBytes ? MHD_NO : MHD_YES;
             }
+            if (st->refused) {
+                *dataSize = 0;
+                return MHD_YES;
+            }
             if (st->body.size() + *dataSize > kMaxRequestBytes) {
                 st->tooBig = true;
                 st->body.clear();
                 st->body.shrink_to_fit();
+                self->releaseBody(st);
                 *dataSize = 0;
                 return MHD_YES;
             }
+            // What the string may grow to, so the budget holds what is really allocated.
+            size_t need = st->body.size() + *dataSize;
+            if (need > st->held && !self->holdBody(st, std::max(need, std::min(2 * st->held, kMaxRequestBytes)) - st->held)) {
+                st->refused = true;
+                st->refusal = plain(503, "the server holds too many request bodies; try again later");
+                st->refusal.headers.push_back({"Retry-After", "1"});
+                st->body.clear();
+                st->body.shrink_to_fit();
+                self->releaseBody(st);
+                logLine("request bodies in flight reached " + std::to_string(kMaxBodyBytesInFlight) +
+                        " bytes: a request was answered 503");
+                *dataSize = 0;
+                return MHD_YES;
+            }
+            if (st->body.capacity() < st->held) st->body.reserve(st->held);
             st->body.append(data, *dataSize);
             *dataSize = 0;
             return MHD_YES;
         }
         // The whole request is in.
+        self->requestIn(c, true);
         try {
             HttpAnswer a;
             std::string m = method;
             if (st->tooBig) return st->answered ? MHD_YES : queue(c, tooLarge());
+            if (st->refused) return queue(c, std::move(st->refusal));
             if (m != "POST") {
                 a = plain(501, "only POST is supported");
                 return queue(c, std::move(a));
@@ -305,9 +467,6 @@ struct HttpServer::Impl {
                 a = plain(404, "no CIM service at " + std::string(url) + " (use /cimom)");
                 return queue(c, std::move(a));
             }
-            const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-            ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
-            if (!self->authenticate(c, conn, a)) return queue(c, std::move(a));
             HttpRequestInfo req;
             req.hasCimOperation = headerPresent(c, "CIMOperation");
             req.cimOperation = header(c, "CIMOperation");
@@ -319,6 +478,7 @@ struct HttpServer::Impl {
                                 std::string(version) != "HTTP/1.0";
             req.body = std::move(st->body);
             a = self->handler->handle(req);
+            self->releaseBody(st);
             if (self->cfg.verbose) logLine(req.cimMethod + " -> " + std::to_string(a.status));
             return queue(c, std::move(a));
         } catch (const std::exception& e) {
@@ -328,19 +488,23 @@ struct HttpServer::Impl {
     }
 
     static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode toe) {
-        (void)cls;
-        (void)c;
         (void)toe;
-        delete static_cast<RequestState*>(*reqCls);
+        RequestState* st = static_cast<RequestState*>(*reqCls);
+        if (st) static_cast<Impl*>(cls)->releaseBody(st);
+        static_cast<Impl*>(cls)->requestIn(c, false);
+        delete st;
         *reqCls = nullptr;
     }
 
     static void onConnection(void* cls, MHD_Connection* c, void** socketCtx, MHD_ConnectionNotificationCode code) {
-        (void)cls;
-        (void)c;
+        Impl* self = static_cast<Impl*>(cls);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            *socketCtx = new ConnState();
+            ConnState* conn = new ConnState();
+            conn->id = ++self->connections;
+            *socketCtx = conn;
+            self->opened(c, conn);
         } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+            if (*socketCtx) self->closed(static_cast<ConnState*>(*socketCtx));
             delete static_cast<ConnState*>(*socketCtx);
             *socketCtx = nullptr;
         }
@@ -376,6 +540,24 @@ std::unique_ptr<HttpServer> HttpServer::start(const ServerConfig& cfg, const Cim
     if (cfg.socketPath.empty() && cfg.port < 0) {
         error = "nothing to listen on: give --socket and/or --port";
         return nullptr;
+    }
+    im.watchdog = std::thread([&im] { im.watch(); });
+    if (cfg.localAuth) {
+        // Clients look for challenge files directly in the directory they are
+        // told of.  One of our own is made unlistable to others, who may still
+        // reach the file whose name they were given (0711); a shared one such
+        // as /tmp stays as it is: names read there are of no use, since a
+        // challenge is answered only on the connection that asked for it.
+        struct stat st;
+        if (stat(cfg.authDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            error = "--auth-dir " + cfg.authDir + " is not a directory";
+            return nullptr;
+        }
+        if (st.st_uid == geteuid() && !(st.st_mode & S_IWOTH) && (st.st_mode & 07777) != 0711 &&
+            chmod(cfg.authDir.c_str(), 0711) != 0) {
+            error = "cannot make " + cfg.authDir + " unlistable: " + strerror(errno);
+            return nullptr;
+        }
     }
     if (!cfg.socketPath.empty()) {
         sockaddr_un sa{};

@@ -20,12 +20,20 @@ namespace minicimd {
 // else kept as it is.
 std::string uriDecode(const std::string& s);
 
+// How long a whole request may take to come (--request-deadline).
+constexpr unsigned kDefaultRequestDeadlineSeconds = 60;
+
 struct ServerConfig {
     std::string socketPath;  // empty: no Unix socket
     int port = -1;           // -1: no TCP; 0: any free port
     bool localAuth = false;
     std::string authDir = "/tmp";
     bool verbose = false;
+    // A connection's first request (headers and body) must have come whole
+    // this long after it opened, a later one within kConnectionTimeoutSeconds
+    // of the previous answer (however slowly it trickles); else the
+    // connection is closed.
+    unsigned requestDeadlineSeconds = kDefaultRequestDeadlineSeconds;
 };
 
 class HttpServer {
@@ -35,7 +43,15 @@ public:
     // How much of an oversized body is read (and dropped) so that the 413
     // reaches the client; beyond it the connection is closed.
     static constexpr size_t kMaxDiscardBytes = 64u * 1024 * 1024;
+    // The request bodies of all connections together held at once; a body
+    // that would go beyond is dropped as it comes and answered 503.
+    static constexpr size_t kMaxBodyBytesInFlight = 64u * 1024 * 1024;
     static constexpr unsigned kMaxConnections = 256;
+    // Connections one local user (Unix socket, by SO_PEERCRED) or one address
+    // (TCP) may hold at once; beyond it a new one is answered 503 and closed.
+    // Well below kMaxConnections, so that others always find a slot.
+    static constexpr unsigned kMaxConnectionsPerUser = 48;
+    static constexpr unsigned kMaxConnectionsPerAddress = 48;
     static constexpr unsigned kConnectionTimeoutSeconds = 300;
     // Unanswered challenges kept at once, and how long one stays valid.
     static constexpr size_t kMaxPendingChallenges = 1024;

@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 #include <unistd.h>
@@ -142,11 +143,6 @@ CIMProperty embeddedProperty(const char* name, const CIMInstance& inst) {
     CIMProperty p(CIMName(name), CIMValue(String(embedded(inst).c_str())));
     p.addQualifier(CIMQualifier(CIMName("EmbeddedObject"), CIMValue(Boolean(true))));
     return p;
-}
-
-size_t collectBody(char* data, size_t size, size_t n, void* cls) {
-    static_cast<std::string*>(cls)->append(data, size * n);
-    return size * n;
 }
 
 int abortWhenStopping(void* cls, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -325,14 +321,23 @@ void IndicationService::raise(const char* indicationClass, const std::string& ns
             if (!fromHere) continue;
             std::string destination = instanceString(handler, "Destination");
             Url url = parseDestination(destination);
+            CIMInstance indication = base.clone();
+            indication.addProperty(CIMProperty(CIMName("IndicationFilterName"),
+                                               CIMValue(String(instanceString(filter, "Name").c_str()))));
+            orv::cimxml::ExportRequest req;
+            req.messageId = std::to_string(url.port) + "-" + std::to_string(id);
+            orv::cimxml::ExportParamValue p;
+            p.name = "NewIndication";
+            p.hasInstance = true;
+            p.instance = indication;
+            req.params.push_back(p);
             Delivery d;
-            d.port = url.port;
+            d.body = orv::cimxml::writeExportRequest(req);
+            d.what = "minicimd:" + std::to_string(id) + " (" + indicationClass + ") to " + destination;
             d.path = url.path;
-            d.destination = destination;
-            d.indication = base.clone();
-            d.indication.addProperty(CIMProperty(CIMName("IndicationFilterName"),
-                                                 CIMValue(String(instanceString(filter, "Name").c_str()))));
-            enqueue(std::move(d));
+            enqueue(url.port, std::move(d));
+        } catch (const orv::cimxml::EncodeError& e) {
+            logLine(std::string("indication not delivered: ") + e.what());
         } catch (const std::exception& e) {
             // A subscription whose filter or destination is gone or broken delivers nothing.
             if (verbose_) logLine(std::string("subscription skipped: ") + e.what());
@@ -342,131 +347,222 @@ void IndicationService::raise(const char* indicationClass, const std::string& ns
     }
 }
 
-void IndicationService::enqueue(Delivery d) {
+void IndicationService::dropNewest(Destination& dest) {
+    dest.queue.pop_back();
+    --queuedTotal_;
+    if (dest.dropped++ == 0)
+        logLine("indications for port " + std::to_string(dest.port) + " are being dropped: its queue or all queues are full (" +
+                std::to_string(kMaxQueuedPerDestination) + " a destination, " + std::to_string(kMaxQueuedTotal) + " in all)");
+}
+
+void IndicationService::enqueue(int port, Delivery d) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (stopping_ || !thread_.joinable()) return;
-    if (queue_.size() >= kMaxQueuedDeliveries) {
-        logLine("indication queue full (" + std::to_string(kMaxQueuedDeliveries) + "): dropped the oldest, for " +
-                queue_.front().destination);
-        queue_.pop_front();
+    if (stopping_ || !started_) return;
+    std::unique_ptr<Destination>& slot = destinations_[port];
+    if (!slot) {
+        slot.reset(new Destination());
+        slot->port = port;
     }
-    queue_.push_back(std::move(d));
-    wake_.notify_one();
+    Destination& dest = *slot;
+    dest.queue.push_back(std::move(d));
+    ++queuedTotal_;
+    if (dest.queue.size() > kMaxQueuedPerDestination) {
+        dropNewest(dest);
+    } else if (queuedTotal_ > kMaxQueuedTotal) {
+        // The longest queue is the one most behind (a dead or stalled listener).
+        Destination* longest = &dest;
+        for (auto& kv : destinations_)
+            if (kv.second->queue.size() > longest->queue.size()) longest = kv.second.get();
+        dropNewest(*longest);
+    } else if (dest.dropped != 0) {
+        logLine(std::to_string(dest.dropped) + " indications for port " + std::to_string(port) +
+                " were dropped while the queues were full");
+        dest.dropped = 0;
+    }
+    if (!dest.running) {
+        // A sender that ended on being idle has left its loop; it is gone in a moment.
+        if (dest.sender.joinable()) dest.sender.join();
+        dest.running = true;
+        Destination* self = &dest;
+        dest.sender = std::thread([this, self] { send(self); });
+    }
+    dest.wake.notify_one();
 }
 
 void IndicationService::start() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     std::lock_guard<std::mutex> lock(mu_);
-    if (thread_.joinable()) return;
+    started_ = true;
     stopping_ = false;
     abort_ = false;
-    thread_ = std::thread([this] { run(); });
 }
 
 void IndicationService::stop() {
-    std::thread t;
+    std::vector<std::thread> senders;
     {
         std::lock_guard<std::mutex> lock(mu_);
         stopping_ = true;
         abort_ = true;
-        queue_.clear();
-        wake_.notify_all();
-        t = std::move(thread_);
+        for (auto& kv : destinations_) {
+            queuedTotal_ -= kv.second->queue.size();
+            kv.second->queue.clear();
+            if (kv.second->sender.joinable()) senders.push_back(std::move(kv.second->sender));
+            kv.second->wake.notify_all();
+        }
     }
-    if (t.joinable()) t.join();
+    for (auto& t : senders) t.join();
+    std::lock_guard<std::mutex> lock(mu_);
+    destinations_.clear();
+    started_ = false;
 }
 
-void IndicationService::run() {
-    CURL* curl = curl_easy_init();  // kept: connections to a listener are reused
-    if (!curl) {
-        logLine("cannot start delivering indications (libcurl)");
-        return;
+namespace {
+
+// The answer of one attempt, read up to its bound.
+struct Answer {
+    std::string body;
+    bool tooLong = false;
+};
+
+size_t collectAnswer(char* data, size_t size, size_t n, void* cls) {
+    Answer* a = static_cast<Answer*>(cls);
+    if (a->body.size() + size * n > IndicationService::kMaxAnswerBytes) {
+        a->tooLong = true;
+        return 0;  // ends the transfer
     }
-    for (;;) {
-        Delivery d;
-        {
-            std::unique_lock<std::mutex> lock(mu_);
-            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            if (stopping_) break;
-            d = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        auto failed = failedUntil_.find(d.port);
-        if (failed != failedUntil_.end()) {
-            if (std::chrono::steady_clock::now() < failed->second) {
-                if (verbose_) logLine("indication dropped: " + d.destination + " failed a moment ago");
-                continue;
-            }
-            failedUntil_.erase(failed);
-        }
-        orv::cimxml::ExportRequest req;
-        req.messageId = std::to_string(d.port) + "-" + instanceString(d.indication, "IndicationIdentifier");
-        orv::cimxml::ExportParamValue p;
-        p.name = "NewIndication";
-        p.hasInstance = true;
-        p.instance = d.indication;
-        req.params.push_back(p);
-        std::string body;
-        try {
-            body = orv::cimxml::writeExportRequest(req);
-        } catch (const orv::cimxml::EncodeError& e) {
-            logLine(std::string("indication not delivered: ") + e.what());
-            continue;
-        }
-        std::string answer;
-        std::string url = "http://127.0.0.1:" + std::to_string(d.port) + d.path;
-        curl_slist* headers = nullptr;
-        headers = curl_slist_append(headers, "Content-Type: application/xml; charset=utf-8");
-        headers = curl_slist_append(headers, "CIMExport: MethodRequest");
-        headers = curl_slist_append(headers, "CIMExportMethod: ExportIndication");
-        headers = curl_slist_append(headers, "CIMProtocolVersion: 1.0");
-        headers = curl_slist_append(headers, "Expect:");
-        curl_easy_reset(curl);
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    a->body.append(data, size * n);
+    return size * n;
+}
+
+// What came of one attempt.
+enum class Outcome { Delivered, Retry, Refused };
+
+}  // namespace
+
+void IndicationService::send(Destination* dest) {
+    CURL* curl = curl_easy_init();  // kept for the thread: its connection is reused
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Content-Type: application/xml; charset=utf-8");
+    headers = curl_slist_append(headers, "CIMExport: MethodRequest");
+    headers = curl_slist_append(headers, "CIMExportMethod: ExportIndication");
+    headers = curl_slist_append(headers, "CIMProtocolVersion: 1.0");
+    headers = curl_slist_append(headers, "Expect:");
+    if (!curl || !headers) {
+        logLine("cannot deliver indications to port " + std::to_string(dest->port) + " (libcurl)");
+    } else {
         curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kDeliveryTimeoutMs);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kDeliveryTimeoutMs);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectAnswer);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abortWhenStopping);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &abort_);
-        CURLcode rc = curl_easy_perform(curl);
-        long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        curl_slist_free_all(headers);
-        std::string what = instanceString(d.indication, "IndicationIdentifier") + " (" +
-                           str(d.indication.getClassName()) + ") to " + d.destination;
-        if (rc != CURLE_OK) {
+    }
+    const std::string base = "http://127.0.0.1:" + std::to_string(dest->port);
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> lock(mu_);
+    while (curl && headers && !stopping_) {
+        if (dest->queue.empty()) {
+            dest->wake.wait_for(lock, std::chrono::milliseconds(kSenderIdleMs),
+                           [&] { return stopping_ || !dest->queue.empty(); });
+            if (dest->queue.empty()) break;  // stopping, or idle
+            continue;
+        }
+        Delivery d = std::move(dest->queue.front());
+        dest->queue.pop_front();
+        lock.unlock();
+
+        long delayMs = kRetryFirstDelayMs;
+        unsigned failures = 0;
+        Clock::time_point firstFailure;
+        std::string lastError;
+        bool givenUp = false;
+        for (;;) {
+            std::string url = base + d.path;
+            Answer answer;
+            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, d.body.data());
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(d.body.size()));
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+            CURLcode rc = curl_easy_perform(curl);
+            long status = 0;
+            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
             if (abort_) break;
-            logLine("indication " + what + " not delivered: " + curl_easy_strerror(rc) + "; more for it are dropped for " +
-                    std::to_string(kFailedListenerPauseMs) + " ms");
-            failedUntil_[d.port] = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFailedListenerPauseMs);
-            continue;
-        }
-        if (status != 200) {
-            logLine("indication " + what + " refused: HTTP " + std::to_string(status));
-            continue;
-        }
-        try {
-            orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(answer);
-            if (resp.isError) {
-                logLine("indication " + what + " refused: " + cimStatusName(static_cast<int>(resp.errorCode)) + " " +
-                        str(resp.errorDescription));
-            } else if (verbose_) {
-                logLine("indication " + what + " delivered");
+            Outcome outcome = Outcome::Retry;
+            std::string error;
+            if (answer.tooLong) {
+                outcome = Outcome::Refused;
+                error = "the listener's answer is longer than " + std::to_string(kMaxAnswerBytes) + " bytes";
+            } else if (rc != CURLE_OK) {
+                error = curl_easy_strerror(rc);
+            } else if (status != 200) {
+                // The server side's trouble may pass; a request it calls wrong will not.
+                outcome = status >= 500 || status == 429 ? Outcome::Retry : Outcome::Refused;
+                error = "HTTP " + std::to_string(status);
+            } else {
+                try {
+                    orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(answer.body);
+                    if (!resp.isError) {
+                        outcome = Outcome::Delivered;
+                    } else {
+                        // CIM_ERR_FAILED is what a listener with a full queue answers.
+                        outcome = resp.errorCode == CIM_ERR_FAILED ? Outcome::Retry : Outcome::Refused;
+                        error = std::string(cimStatusName(static_cast<int>(resp.errorCode))) + " " + str(resp.errorDescription);
+                    }
+                } catch (const orv::cimxml::XmlError& e) {
+                    outcome = Outcome::Refused;
+                    error = std::string("the listener's answer is not an export response: ") + e.what();
+                }
             }
-        } catch (const orv::cimxml::XmlError& e) {
-            logLine("indication " + what + ": the listener's answer is not an export response: " + e.what());
+            if (outcome == Outcome::Delivered) {
+                if (failures != 0)
+                    logLine("indication " + d.what + " delivered after " + std::to_string(failures) +
+                            " failed attempts (last: " + lastError + ")");
+                else if (verbose_)
+                    logLine("indication " + d.what + " delivered");
+                break;
+            }
+            if (outcome == Outcome::Refused) {
+                logLine("indication " + d.what + " refused: " + error);
+                break;
+            }
+            // Logged when a run of failures starts and when it ends, not for each attempt.
+            if (failures++ == 0) {
+                firstFailure = Clock::now();
+                logLine("indication " + d.what + " not delivered: " + error + "; trying again");
+            }
+            lastError = error;
+            if (Clock::now() - firstFailure > std::chrono::milliseconds(kGiveUpAfterMs)) {
+                logLine("indication " + d.what + " given up after " + std::to_string(failures) + " attempts: " + error);
+                givenUp = true;
+                break;
+            }
+            std::unique_lock<std::mutex> pause(mu_);
+            if (dest->wake.wait_for(pause, std::chrono::milliseconds(delayMs), [this] { return stopping_; })) break;
+            delayMs = std::min(delayMs * 2, kRetryMostDelayMs);
+        }
+        lock.lock();
+        --queuedTotal_;
+        if (givenUp && !dest->queue.empty()) {
+            logLine(std::to_string(dest->queue.size()) + " indications queued for port " + std::to_string(dest->port) +
+                    " dropped with it");
+            queuedTotal_ -= dest->queue.size();
+            dest->queue.clear();
         }
     }
-    curl_easy_cleanup(curl);
+    if (dest->dropped != 0) {
+        logLine(std::to_string(dest->dropped) + " indications for port " + std::to_string(dest->port) +
+                " were dropped while the queues were full");
+        dest->dropped = 0;
+    }
+    dest->running = false;
+    lock.unlock();
+    curl_slist_free_all(headers);
+    if (curl) curl_easy_cleanup(curl);
 }
 
 }  // namespace minicimd

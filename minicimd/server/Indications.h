@@ -3,8 +3,9 @@
 // when they are created; every instance change elsewhere becomes a
 // CIM_InstCreation, CIM_InstDeletion or CIM_InstModification for each
 // subscription whose filter selects it.  Deliveries (CIM-XML exports over
-// HTTP, loopback only) run on a thread of their own from a bounded queue, so
-// an operation never waits for a listener.
+// HTTP, loopback only) run from a bounded queue per destination, each with a
+// sender thread and a kept-alive connection of its own, so an operation never
+// waits for a listener and a slow or dead listener delays only itself.
 #ifndef MINICIMD_SERVER_INDICATIONS_H
 #define MINICIMD_SERVER_INDICATIONS_H
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,14 +27,27 @@ namespace minicimd {
 class IndicationService {
 public:
     static constexpr const char* kInteropNamespace = "root/interop";
-    // Deliveries waiting for the delivery thread; when it is full the oldest
-    // is dropped (and logged): a stalled listener costs old news, not memory.
-    static constexpr size_t kMaxQueuedDeliveries = 1024;
-    // The longest one delivery (connect, send, answer) may take.
-    static constexpr long kDeliveryTimeoutMs = 3000;
-    // After a failed delivery, what is queued for the same listener in this
-    // time is dropped, so that one dead listener does not delay the others.
-    static constexpr long kFailedListenerPauseMs = 10000;
+    // Deliveries waiting for one destination (beyond it new ones for that
+    // destination are dropped, counted and logged once per burst) ...
+    static constexpr size_t kMaxQueuedPerDestination = 65536;
+    // ... and for all of them: past it the longest queue loses its newest.
+    static constexpr size_t kMaxQueuedTotal = 131072;
+    // The longest one attempt (connect, send, answer) may take; above the
+    // time a listener may hold an export while its consumers catch up.
+    static constexpr long kDeliveryTimeoutMs = 10000;
+    // A failed attempt is tried again after a pause that starts here and
+    // doubles up to the most; the deliveries behind it wait, keeping order.
+    static constexpr long kRetryFirstDelayMs = 50;
+    static constexpr long kRetryMostDelayMs = 5000;
+    // A destination that has failed every attempt for this long is given
+    // up: what is queued for it is dropped (counted and logged).
+    static constexpr long kGiveUpAfterMs = 600000;
+    // The most of a listener's answer that is read; a longer one fails
+    // the delivery (a listener's answer to an export is a few hundred bytes).
+    static constexpr size_t kMaxAnswerBytes = 64 * 1024;
+    // A sender with nothing to do for this long ends (and starts again when
+    // something comes for its destination).
+    static constexpr long kSenderIdleMs = 30000;
 
     // The schema built into the binary (minicimd-interop.mof), for the interop namespace.
     static const char* interopSchema();
@@ -43,7 +58,7 @@ public:
     IndicationService& operator=(const IndicationService&) = delete;
 
     void start();
-    void stop();  // drops what is queued, ends a delivery under way, joins
+    void stop();  // drops what is queued, ends deliveries under way, joins the senders
 
     // Checks an instance about to be created and fills in the keys a server
     // chooses (system and creation class names); throws CimError.
@@ -59,29 +74,36 @@ public:
 
 private:
     struct Delivery {
+        std::string body;  // the export request, encoded
+        std::string path;  // of the destination URL
+        std::string what;  // identifier, class and destination, for logs
+    };
+    // One listener (by port: its paths share a connection).
+    struct Destination {
         int port = 0;
-        std::string path;         // of the destination URL
-        std::string destination;  // as the client gave it, for logs
-        Pegasus::CIMInstance indication;
+        std::deque<Delivery> queue;
+        std::thread sender;
+        std::condition_variable wake;
+        bool running = false;  // the sender is in its loop
+        size_t dropped = 0;    // in the current burst of drops
     };
 
     bool isSubscriptionClass(const std::string& ns, const std::string& className) const;
     void raise(const char* indicationClass, const std::string& ns, const Pegasus::CIMInstance& source,
                const Pegasus::CIMInstance* previous);
-    void enqueue(Delivery d);
-    void run();
+    void enqueue(int port, Delivery d);
+    void dropNewest(Destination& dest);  // mu_ held
+    void send(Destination* dest);        // a sender thread
 
     Repository* repo_;
     bool verbose_;
     std::mutex mu_;  // guards everything below
-    std::condition_variable wake_;
-    std::deque<Delivery> queue_;
+    std::map<int, std::unique_ptr<Destination>> destinations_;
+    size_t queuedTotal_ = 0;  // in every queue and in flight
+    bool started_ = false;
     bool stopping_ = false;
     unsigned long long sequence_ = 0;
-    std::thread thread_;
-    std::atomic<bool> abort_{false};  // ends a delivery under way at stop
-    // Delivery thread only: listener port -> until when it is skipped.
-    std::map<int, std::chrono::steady_clock::time_point> failedUntil_;
+    std::atomic<bool> abort_{false};  // ends deliveries under way at stop
 };
 
 }  // namespace minicimd

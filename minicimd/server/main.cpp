@@ -45,6 +45,8 @@ const char kUsage[] =
     "                      every *.mof in it); may be repeated\n"
     "  --local-auth        require OpenPegasus \"Local\" authentication\n"
     "  --auth-dir DIR      where challenge files are written (default /tmp)\n"
+    "  --request-deadline S\n"
+    "                      seconds a whole request may take to come (default 60)\n"
     "  --verbose           log every request\n"
     "  --help              show this text\n"
     "\n"
@@ -68,20 +70,24 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
+        // The option's value as a whole number from `lo` to `hi`; exits on anything else.
+        auto number = [&](const char* what, long lo, long hi) -> long {
+            std::string v = need(what);
+            char* end = nullptr;
+            long n = strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end || n < lo || n > hi) {
+                fprintf(stderr, "minicimd: bad %s '%s' (%ld to %ld)\n", a.c_str(), v.c_str(), lo, hi);
+                exit(2);
+            }
+            return n;
+        };
         if (a == "--help" || a == "-h") {
             fputs(kUsage, stdout);
             return 0;
         } else if (a == "--socket") {
             cfg.socketPath = need("a path");
         } else if (a == "--port") {
-            std::string v = need("a number");
-            char* end = nullptr;
-            long p = strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end || p < 0 || p > 65535) {
-                fprintf(stderr, "minicimd: bad port '%s'\n", v.c_str());
-                return 2;
-            }
-            cfg.port = static_cast<int>(p);
+            cfg.port = static_cast<int>(number("a number", 0, 65535));
         } else if (a == "--namespace") {
             ns = need("a namespace");
             loads.push_back({ns, ""});
@@ -91,6 +97,8 @@ int main(int argc, char** argv) {
             cfg.localAuth = true;
         } else if (a == "--auth-dir") {
             cfg.authDir = need("a directory");
+        } else if (a == "--request-deadline") {
+            cfg.requestDeadlineSeconds = static_cast<unsigned>(number("seconds", 1, 3600));
         } else if (a == "--verbose") {
             cfg.verbose = true;
         } else {

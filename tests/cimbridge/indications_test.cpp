@@ -61,6 +61,62 @@ protected:
     return lastError;
   }
 
+  // Attaches a listener to a new connection to root/interop and subscribes it
+  // to creations; gives the connection's handle (0 on failure, with a test failure).
+  jint subscribeTarget(Pegasus::CIMClient& client)
+  {
+    // The consumer looks the indication's class up in the connection's namespace.
+    const jint interop = setup("root/interop");
+    EXPECT_GT(interop, 0) << LastErrorOfThisThread();
+    EXPECT_TRUE(attachIndicationListener(env, interop, target, 0));
+    Pegasus::Uint32 port = 0;
+    {
+      PegasusLockGuard lock;
+      WbemServices* services = getServices(env, nullptr, interop);
+      EXPECT_NE(services, nullptr);
+      if (services == nullptr || services->m_listener == nullptr) return 0;
+      port = services->m_listener->getPortNumber();
+    }
+    EXPECT_GT(port, 0u);
+    EXPECT_FALSE(attachIndicationListener(env, interop, target, 0)) << "one listener a connection";
+
+    client.connectLocal();
+    // The server is shared by the tests: each subscribes with names of its own.
+    static int subscriptions = 0;
+    const Pegasus::String name(("bridge-" + std::to_string(++subscriptions)).c_str());
+    const Pegasus::CIMNamespaceName interopName("root/interop");
+    Pegasus::CIMInstance filter("CIM_IndicationFilter");
+    filter.addProperty(Pegasus::CIMProperty("Name", name));
+    filter.addProperty(Pegasus::CIMProperty("Query", Pegasus::String("SELECT * FROM CIM_InstCreation")));
+    filter.addProperty(Pegasus::CIMProperty("QueryLanguage", Pegasus::String("WQL")));
+    const Pegasus::CIMObjectPath f = client.createInstance(interopName, filter);
+    Pegasus::CIMInstance destination("CIM_ListenerDestinationCIMXML");
+    destination.addProperty(Pegasus::CIMProperty("Name", name));
+    const std::string url = "http://localhost:" + std::to_string(port) + "/bridge";
+    destination.addProperty(Pegasus::CIMProperty("Destination", Pegasus::String(url.c_str())));
+    const Pegasus::CIMObjectPath h = client.createInstance(interopName, destination);
+    Pegasus::CIMInstance subscription("CIM_IndicationSubscription");
+    subscription.addProperty(Pegasus::CIMProperty("Filter", Pegasus::CIMValue(f), 0, "CIM_IndicationFilter"));
+    subscription.addProperty(Pegasus::CIMProperty("Handler", Pegasus::CIMValue(h), 0, "CIM_ListenerDestination"));
+    subscription_ = client.createInstance(interopName, subscription);
+    return interop;
+  }
+
+  // Waits until `n` indications have reached the target or none came for a while.
+  void awaitCount(jint n)
+  {
+    jint seen = count();
+    auto quietSince = std::chrono::steady_clock::now();
+    while (seen < n && std::chrono::steady_clock::now() - quietSince < kDeliveryLimit) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const jint now = count();
+      if (now != seen) quietSince = std::chrono::steady_clock::now();
+      seen = now;
+    }
+  }
+
+  Pegasus::CIMObjectPath subscription_;
+
   jint count()
   {
     jmethodID m = env->GetMethodID(env->GetObjectClass(target), "count", "()I");
@@ -219,51 +275,43 @@ TEST_F(Indications, TheIndicationClassNativesDoNothing)
 
 TEST_F(Indications, ACreationTravelsFromASubscriptionToTheJavaTarget)
 {
-  // The consumer looks the indication's class up in the connection's namespace.
-  const jint interop = setup("root/interop");
-  ASSERT_GT(interop, 0) << LastErrorOfThisThread();
-  ASSERT_TRUE(attachIndicationListener(env, interop, target, 0));
-  Pegasus::Uint32 port = 0;
-  {
-    PegasusLockGuard lock;
-    WbemServices* services = getServices(env, nullptr, interop);
-    ASSERT_NE(services, nullptr);
-    ASSERT_NE(services->m_listener, nullptr);
-    port = services->m_listener->getPortNumber();
-  }
-  ASSERT_GT(port, 0u);
-  EXPECT_FALSE(attachIndicationListener(env, interop, target, 0)) << "one listener a connection";
-
   Pegasus::CIMClient client;
-  client.connectLocal();
-  const Pegasus::CIMNamespaceName interopName("root/interop");
-  Pegasus::CIMInstance filter("CIM_IndicationFilter");
-  filter.addProperty(Pegasus::CIMProperty("Name", Pegasus::String("bridge")));
-  filter.addProperty(Pegasus::CIMProperty("Query", Pegasus::String("SELECT * FROM CIM_InstCreation")));
-  filter.addProperty(Pegasus::CIMProperty("QueryLanguage", Pegasus::String("WQL")));
-  const Pegasus::CIMObjectPath f = client.createInstance(interopName, filter);
-  Pegasus::CIMInstance destination("CIM_ListenerDestinationCIMXML");
-  destination.addProperty(Pegasus::CIMProperty("Name", Pegasus::String("bridge")));
-  const std::string url = "http://localhost:" + std::to_string(port) + "/bridge";
-  destination.addProperty(Pegasus::CIMProperty("Destination", Pegasus::String(url.c_str())));
-  const Pegasus::CIMObjectPath h = client.createInstance(interopName, destination);
-  Pegasus::CIMInstance subscription("CIM_IndicationSubscription");
-  subscription.addProperty(Pegasus::CIMProperty("Filter", Pegasus::CIMValue(f), 0, "CIM_IndicationFilter"));
-  subscription.addProperty(Pegasus::CIMProperty("Handler", Pegasus::CIMValue(h), 0, "CIM_ListenerDestination"));
-  client.createInstance(interopName, subscription);
+  const jint interop = subscribeTarget(client);
+  ASSERT_GT(interop, 0);
 
   Pegasus::CIMInstance inst("Test_Base");
   inst.addProperty(Pegasus::CIMProperty("Name", Pegasus::String("from-the-bridge-test")));
   client.createInstance(Pegasus::CIMNamespaceName("root/test"), inst);
 
-  const auto deadline = std::chrono::steady_clock::now() + kDeliveryLimit;
-  while (count() == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  awaitCount(1);
   ASSERT_EQ(count(), 1) << LastErrorOfThisThread();
   // CIM_InstCreation has no keys: its properties come in byte order.
   EXPECT_EQ(propertiesOf(0), "CIM_InstCreation: IndicationFilterName IndicationIdentifier IndicationTime SourceInstance "
                              "SourceInstanceModelPath");
+  client.deleteInstance(Pegasus::CIMNamespaceName("root/interop"), subscription_);
+  EXPECT_EQ(Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, interop), 0);
+}
+
+TEST_F(Indications, ABurstIntoASlowTargetLosesNothing)
+{
+  // The target takes about a millisecond an indication, far slower than one
+  // client creates: the listener's queue fills and stays full.
+  env->CallVoidMethod(target, env->GetMethodID(env->GetObjectClass(target), "setDelayMicros", "(J)V"),
+                      static_cast<jlong>(1000));
+  noException();
+  Pegasus::CIMClient client;
+  const jint interop = subscribeTarget(client);
+  ASSERT_GT(interop, 0);
+  constexpr jint kBurst = 10000;
+  const Pegasus::CIMNamespaceName test("root/test");
+  for (jint i = 0; i < kBurst; ++i) {
+    Pegasus::CIMInstance inst("Test_Base");
+    inst.addProperty(Pegasus::CIMProperty("Name", Pegasus::String(("burst-" + std::to_string(i)).c_str())));
+    client.createInstance(test, inst);
+  }
+  awaitCount(kBurst);
+  EXPECT_EQ(count(), kBurst);
+  client.deleteInstance(Pegasus::CIMNamespaceName("root/interop"), subscription_);
   EXPECT_EQ(Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, interop), 0);
 }
 

@@ -3,6 +3,7 @@
 // CIMListener on a free port receives what instance changes in root/test
 // raise; listeners that are gone or never answer do not hold operations up.
 #include "MinicimdProcess.h"
+#include "RawListener.h"
 
 #include <Pegasus/Client/CIMClient.h>
 #include <Pegasus/Common/CIMProperty.h>
@@ -10,6 +11,7 @@
 #include <Pegasus/Listener/CIMListener.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -101,6 +103,20 @@ CIMInstance testInstance(const std::string& name, const std::string& label) {
 }
 
 std::string url(Uint32 port, const std::string& path) { return "http://127.0.0.1:" + std::to_string(port) + path; }
+
+// A socket that takes connections (the kernel does) and never reads them; sets its port.
+int silentSocket(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 64) != 0)
+        throw std::runtime_error("cannot listen on a free port");
+    socklen_t len = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    port = ntohs(sa.sin_port);
+    return fd;
+}
 
 class Subscriptions : public ::testing::Test {
 protected:
@@ -263,15 +279,8 @@ TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp) {
     // Nobody listens on the first port; the second accepts connections (the
     // kernel does) and never answers.
     int gone = freeTcpPort();
-    int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(listen(silent, 64), 0);
-    socklen_t len = sizeof sa;
-    getsockname(silent, reinterpret_cast<sockaddr*>(&sa), &len);
-    int silentPort = ntohs(sa.sin_port);
+    int silentPort = 0;
+    int silent = silentSocket(silentPort);
     for (auto [name, port] : {std::pair<const char*, int>{"gone", gone}, {"silent", silentPort}}) {
         CIMObjectPath f = client_.createInstance(kInterop, filter(name, "SELECT * FROM CIM_InstIndication"));
         CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(static_cast<Uint32>(port), "/")));
@@ -296,4 +305,206 @@ TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     close(silent);
+}
+
+namespace {
+
+// The Name of an indication's SourceInstance, read back from its CIM-XML.
+std::string sourceName(const CIMInstance& indication) {
+    std::string source = stringProperty(indication, "SourceInstance");
+    size_t at = source.find("<PROPERTY NAME=\"Name\"");
+    size_t v = source.find("<VALUE>", at);
+    size_t end = source.find("</VALUE>", v);
+    if (at == std::string::npos || v == std::string::npos || end == std::string::npos) return "<none>";
+    return source.substr(v + 7, end - v - 7);
+}
+
+// A listener that answers every export right, but only after `delay`.
+RawListener::Serve slowAnswers(std::chrono::milliseconds delay, std::atomic<int>& answered) {
+    return [delay, &answered](int fd, const std::atomic<bool>& stopping) {
+        std::string buffered;
+        while (RawListener::readRequest(fd, stopping, buffered)) {
+            std::this_thread::sleep_for(delay);
+            std::string a = RawListener::exportAnswer();
+            if (::send(fd, a.data(), a.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(a.size())) return;
+            ++answered;
+        }
+    };
+}
+
+}  // namespace
+
+TEST_F(Subscriptions, SlowAndDeadListenersDelayOnlyThemselves) {
+    std::atomic<int> slowAnswered{0};
+    RawListener slow(slowAnswers(std::chrono::milliseconds(1000), slowAnswered));
+    // Two ports nobody listens on and five listeners that never read.
+    std::vector<int> ports = {slow.port(), freeTcpPort(), freeTcpPort()};
+    std::vector<int> silent;
+    for (int i = 0; i < 5; ++i) {
+        int port = 0;
+        silent.push_back(silentSocket(port));
+        ports.push_back(port);
+    }
+    for (size_t i = 0; i < ports.size(); ++i) {
+        std::string name = "other-" + std::to_string(i);
+        CIMObjectPath f = client_.createInstance(kInterop, filter(name, "SELECT * FROM CIM_InstCreation"));
+        CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(static_cast<Uint32>(ports[i]), "/")));
+        client_.createInstance(kInterop, subscription(f, h));
+    }
+    subscribe("live", "SELECT * FROM CIM_InstCreation", "/live");
+    const int kChanges = 20;
+    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    ASSERT_TRUE(consumer_.waitFor(kChanges));
+    // The live listener has all of them, in order, while the slow one is still
+    // working through its first few.
+    EXPECT_LT(slowAnswered.load(), kChanges / 2);
+    std::vector<Received> got = consumer_.all();
+    ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
+    for (int i = 0; i < kChanges; ++i) EXPECT_EQ(sourceName(got[i].indication), "n" + std::to_string(i));
+    // The slow listener's exports all come on one kept-alive connection.
+    EXPECT_EQ(slow.connections(), 1);
+    server_->stop();
+    for (int fd : silent) close(fd);
+}
+
+TEST_F(Subscriptions, ListenerThatComesUpLateGetsEverythingInOrder) {
+    int port = freeTcpPort();
+    CIMObjectPath f = client_.createInstance(kInterop, filter("late", "SELECT * FROM CIM_InstCreation"));
+    CIMObjectPath h = client_.createInstance(kInterop, destination("late", url(static_cast<Uint32>(port), "/late")));
+    client_.createInstance(kInterop, subscription(f, h));
+    const int kChanges = 30;
+    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    // Nobody listened for a while; now somebody does.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    RecordingConsumer late;
+    CIMListener listener(static_cast<Uint32>(port));
+    listener.addConsumer(&late);
+    listener.start();
+    ASSERT_TRUE(late.waitFor(kChanges));
+    std::vector<Received> got = late.all();
+    ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
+    for (int i = 0; i < kChanges; ++i) EXPECT_EQ(sourceName(got[i].indication), "n" + std::to_string(i));
+    listener.stop();
+}
+
+namespace {
+
+// A consumer slower than the server creates: the listener's queue fills.
+class SlowConsumer : public RecordingConsumer {
+public:
+    void consumeIndication(const OperationContext& ctx, const String& path, const CIMInstance& indication) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(4000));
+        RecordingConsumer::consumeIndication(ctx, path, indication);
+    }
+};
+
+}  // namespace
+
+TEST_F(Subscriptions, SlowConsumerLosesNothing) {
+    SlowConsumer slowConsumer;
+    CIMListener listener(0);
+    listener.addConsumer(&slowConsumer);
+    listener.start();
+    CIMObjectPath f = client_.createInstance(kInterop, filter("slow", "SELECT * FROM CIM_InstCreation"));
+    CIMObjectPath h =
+        client_.createInstance(kInterop, destination("slow", url(listener.getPortNumber(), "/slow")));
+    client_.createInstance(kInterop, subscription(f, h));
+    // Far more than the listener's queue holds, faster than the consumer takes them.
+    const int kChanges = 3000;
+    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    ASSERT_TRUE(slowConsumer.waitFor(kChanges));
+    std::vector<Received> got = slowConsumer.all();
+    ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
+    for (int i = 0; i < kChanges; ++i) ASSERT_EQ(sourceName(got[i].indication), "n" + std::to_string(i)) << i;
+    listener.stop();
+}
+
+TEST_F(Subscriptions, EndlessAnswerIsReadOnlyToItsBound) {
+    // Answers every request with a 200 whose body never ends, as long as it is read.
+    std::atomic<size_t> written{0};
+    RawListener endless([&written](int fd, const std::atomic<bool>& stopping) {
+        std::string buffered;
+        if (!RawListener::readRequest(fd, stopping, buffered)) return;
+        std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: 100000000000\r\n\r\n";
+        if (::send(fd, head.data(), head.size(), MSG_NOSIGNAL) < 0) return;
+        std::string chunk(65536, ' ');
+        const size_t kGiveUp = 512u * 1024 * 1024;
+        while (!stopping && written < kGiveUp) {
+            pollfd p{fd, POLLOUT, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            ssize_t n = ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EAGAIN) return;
+            if (n > 0) written += static_cast<size_t>(n);
+        }
+    });
+    CIMObjectPath f = client_.createInstance(kInterop, filter("endless", "SELECT * FROM CIM_InstCreation"));
+    CIMObjectPath h = client_.createInstance(kInterop, destination("endless", url(static_cast<Uint32>(endless.port()), "/")));
+    client_.createInstance(kInterop, subscription(f, h));
+    subscribe("live", "SELECT * FROM CIM_InstCreation", "/live");
+    client_.createInstance(kTest, testInstance("one", "x"));
+    ASSERT_TRUE(consumer_.waitFor(1));
+    // The bad answer ends the connection: minicimd has read little of it.
+    auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (server_->readLog().find("longer than") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(server_->readLog().find("longer than"), std::string::npos) << server_->readLog();
+    EXPECT_LT(written.load(), 32u * 1024 * 1024);
+}
+
+namespace {
+
+// A consumer that takes nothing until it is let go: the listener's queue fills
+// and stays full longer than an export may wait for room.
+class HeldConsumer : public RecordingConsumer {
+public:
+    void consumeIndication(const OperationContext& ctx, const String& path, const CIMInstance& indication) override {
+        {
+            std::unique_lock<std::mutex> g(mu_);
+            cv_.wait(g, [this] { return released_; });
+        }
+        RecordingConsumer::consumeIndication(ctx, path, indication);
+    }
+    void release() {
+        std::lock_guard<std::mutex> g(mu_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool released_ = false;
+};
+
+}  // namespace
+
+TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain) {
+    HeldConsumer held;
+    CIMListener listener(0);
+    listener.addConsumer(&held);
+    listener.start();
+    // Let go whatever happens, before the listener is stopped (it waits for its consumer).
+    struct Release {
+        HeldConsumer& consumer;
+        ~Release() { consumer.release(); }
+    } releaseAtEnd{held};
+    CIMObjectPath f = client_.createInstance(kInterop, filter("held", "SELECT * FROM CIM_InstCreation"));
+    CIMObjectPath h = client_.createInstance(kInterop, destination("held", url(listener.getPortNumber(), "/held")));
+    client_.createInstance(kInterop, subscription(f, h));
+    // One in the consumer, the listener's queue full (1024), and some more.
+    const int kChanges = 1100;
+    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (server_->readLog().find("try again later") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    held.release();
+    ASSERT_TRUE(held.waitFor(kChanges));
+    std::vector<Received> got = held.all();
+    ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
+    for (int i = 0; i < kChanges; ++i) ASSERT_EQ(sourceName(got[i].indication), "n" + std::to_string(i)) << i;
+    // The refusal said it was temporary, and the export got through later.
+    std::string log = server_->readLog();
+    EXPECT_NE(log.find("the listener's queue is full; try again later; trying again"), std::string::npos) << log;
+    EXPECT_NE(log.find("delivered after"), std::string::npos) << log;
+    listener.stop();
 }

@@ -265,6 +265,16 @@ CIMInstance shaped(const Repository& r, const std::string& ns, const CIMObjectPa
     return inst;
 }
 
+// A chain of `levels` classes below Chain_0, each adding a property or not.
+std::string chainMof(unsigned levels, bool properties = true) {
+    std::string mof = "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride);\n"
+                      "class Chain_0 { [Key] string Name; };\n";
+    for (unsigned i = 1; i <= levels; ++i)
+        mof += "class Chain_" + std::to_string(i) + " : Chain_" + std::to_string(i - 1) + " { " +
+               (properties ? "string P" + std::to_string(i) + ";" : "") + " };\n";
+    return mof;
+}
+
 }  // namespace
 
 TEST(StoredForm, ValuesComeBackAsGiven) {
@@ -386,4 +396,26 @@ TEST(StoredForm, InstancesKeepTheShapeTheyWereMadeIn) {
     auto all = r->enumerateInstances(ns, "Test_Special");
     ASSERT_EQ(all.size(), 1u);
     EXPECT_TRUE(all[0].identical(r->getInstance(ns, path)));
+}
+
+TEST(RepositoryInheritance, ADeepChainIsResolvedWhole) {
+    const unsigned kLevels = 1100;
+    auto r = Repository::create();
+    mof::Compilation c;
+    mof::MofParser::parseText(chainMof(kLevels), "chain.mof", c);
+    r->loadCompilation("root/x", c);
+    EXPECT_EQ(r->enumerateClassNames("root/x", "Chain_0", true).size(), kLevels);
+    const std::string deepest = "Chain_" + std::to_string(kLevels);
+    EXPECT_TRUE(r->classIsA("root/x", deepest, "Chain_0"));
+    EXPECT_FALSE(r->classIsA("root/x", "Chain_0", deepest));
+    EXPECT_EQ(r->getClass("root/x", deepest).getPropertyCount(), kLevels + 1);
+    r->createInstance("root/x", deepest, {{"Name", text("bottom")}});
+    EXPECT_EQ(r->enumerateInstances("root/x", "Chain_0").size(), 1u);
+    EXPECT_EQ(r->enumerateInstanceNames("root/x", "Chain_0").size(), 1u);
+}
+
+TEST(RepositoryInheritance, TooDeepAChainFailsToCompile) {
+    std::string err = loadError(chainMof(Repository::kMaxInheritanceDepth + 1, false));
+    EXPECT_NE(err.find("levels below its root class"), std::string::npos) << err;
+    EXPECT_NE(err.find("Chain_" + std::to_string(Repository::kMaxInheritanceDepth + 1)), std::string::npos) << err;
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -36,9 +37,12 @@ constexpr size_t kMaxRequestBytes = 4u * 1024 * 1024;
 constexpr size_t kMaxDiscardBytes = 16u * 1024 * 1024;
 constexpr unsigned kMaxConnections = 64;
 constexpr unsigned kConnectionTimeoutSeconds = 30;
-// Indications received and not yet handed to the consumers; beyond it an
-// export is refused (the sender sees CIM_ERR_FAILED) rather than eat memory.
+// Indications received and not yet handed to the consumers.  When it is full
+// an export waits up to kQueueWaitMs for room (its sender slows down to the
+// consumers' pace); after that it is refused as a temporary failure
+// (CIM_ERR_FAILED), which a sender is expected to try again.
 constexpr size_t kMaxQueuedIndications = 1024;
+constexpr long kQueueWaitMs = 2000;
 
 void logLine(const std::string& s) {
     std::string line = "CIMListener: " + s + "\n";
@@ -105,6 +109,8 @@ public:
     std::deque<Delivery> queue;
     bool stopping = false;
     std::condition_variable wake;
+    std::condition_variable room;  // the queue has room again, or stopping
+    size_t refusedInBurst = 0;     // refusals since the queue last took one
     std::thread dispatcher;
     // Held while a consumer runs, so that removeConsumer can wait for it.
     std::mutex calling;
@@ -164,6 +170,7 @@ public:
             stopping = true;
             queue.clear();
             wake.notify_all();
+            room.notify_all();
             // A consumer stopping its own listener cannot wait for itself;
             // the thread ends on its own and the next start or the destructor joins it.
             if (std::this_thread::get_id() != dispatcher.get_id()) t = std::move(dispatcher);
@@ -187,6 +194,7 @@ public:
                 d = std::move(queue.front());
                 queue.pop_front();
                 targets = consumers;
+                room.notify_one();
             }
             String path(d.destinationPath.c_str());
             for (CIMIndicationConsumer* c : targets) {
@@ -244,11 +252,21 @@ public:
         } else if (!p->hasInstance) {
             fail(CIM_ERR_INVALID_PARAMETER, "NewIndication holds no INSTANCE");
         } else {
-            std::lock_guard<std::mutex> g(lock);
-            if (queue.size() >= kMaxQueuedIndications) {
-                fail(CIM_ERR_FAILED, "the listener's queue is full");
-                logLine("queue full (" + std::to_string(kMaxQueuedIndications) + "): an indication was refused");
+            std::unique_lock<std::mutex> g(lock);
+            bool hasRoom = room.wait_for(g, std::chrono::milliseconds(kQueueWaitMs),
+                                         [this] { return stopping || queue.size() < kMaxQueuedIndications; });
+            if (!hasRoom || stopping) {
+                fail(CIM_ERR_FAILED, "the listener's queue is full; try again later");
+                // Logged once when a burst of refusals starts, and with its count when it ends.
+                if (refusedInBurst++ == 0)
+                    logLine("queue full (" + std::to_string(kMaxQueuedIndications) +
+                            "): indications are refused for now");
             } else {
+                if (refusedInBurst != 0) {
+                    logLine("queue has room again; " + std::to_string(refusedInBurst) +
+                            " indications were refused while it was full");
+                    refusedInBurst = 0;
+                }
                 queue.push_back(Delivery{url, p->instance});
                 wake.notify_one();
             }
