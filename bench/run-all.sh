@@ -95,6 +95,7 @@ fi
 run minicimd "$ORV_BENCH_MINICIMD"
 run mof-chain "$ORV_BENCH_MOF_CHAIN"
 run indications "$ORV_BENCH_INDICATIONS"
+run listener "$ORV_BENCH_LISTENER"
 run netinfo "$ORV_BENCH_JAVA" -cp "$ORV_BENCH_NETINFO_CP" \
   "-Djava.library.path=$ORV_BENCH_NETINFO_LP" NetinfoBench "$NETINFO_ADDRESS" "$NETINFO_CALLS"
 if [[ -n "$ORV_BENCH_SPAWN" ]]; then
@@ -119,6 +120,10 @@ expected=(
   "minicimd|minicimd GetInstance, 8 clients"
   "minicimd|minicimd EnumerateInstanceNames (10,000), 1 client"
   "minicimd|minicimd EnumerateInstanceNames (10,000), 8 clients"
+  "listener|listener indications, amplifying bodies"
+  "listener|listener peak memory, amplifying bodies"
+  "listener|listener indications, trickling connections"
+  "listener|listener peak memory, trickling connections"
   "netinfo|netinfo getNetworkMask($NETINFO_ADDRESS)"
   "spawn|spawn of the shutdown stand-in, SystemActions.reboot (median)"
 )

@@ -1,9 +1,13 @@
+# The CIM-XML codec, which most targets read their input with.
+set(_fuzz_cimxml_sources
+    ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/XmlPull.cpp
+    ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlReader.cpp
+    ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlWriter.cpp)
+
 # The CIM-XML reader (and writer, by round trip); seeds are the recorded exchanges.
 orv_fuzz_target(cimxml
   SOURCES fuzz_cimxml.cpp
-          ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/XmlPull.cpp
-          ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlReader.cpp
-          ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlWriter.cpp
+          ${_fuzz_cimxml_sources}
   INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src
   LIBS -lexpat)
 
@@ -15,8 +19,37 @@ orv_fuzz_target(bridgepath
 # The export listener's request reader (and writer, by round trip).
 orv_fuzz_target(export_request
   SOURCES fuzz_export_request.cpp
-          ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/XmlPull.cpp
-          ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlReader.cpp
-          ${PROJECT_SOURCE_DIR}/cimclient/src/CimXml/CimXmlWriter.cpp
+          ${_fuzz_cimxml_sources}
+  INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src
+  LIBS -lexpat)
+
+# The listener's HTTP handling, on a real listener, with the framing made by the harness.
+orv_fuzz_target(listener_http
+  SOURCES fuzz_listener_http.cpp
+          ${PROJECT_SOURCE_DIR}/cimclient/src/Listener/CIMListener.cpp
+          ${_fuzz_cimxml_sources}
+  INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src ${PROJECT_SOURCE_DIR}/tests/cimclient/support
+  LIBS -lmicrohttpd -lexpat -lpthread)
+
+# The client's handling of HTTP answers, from a local socket to the CIM result.
+orv_fuzz_target(client_http
+  SOURCES fuzz_client_http.cpp
+          ${PROJECT_SOURCE_DIR}/cimclient/src/Client/CIMClient.cpp
+          ${PROJECT_SOURCE_DIR}/cimclient/src/Client/CIMClientException.cpp
+          ${PROJECT_SOURCE_DIR}/cimclient/src/Client/HttpTransport.cpp
+          ${PROJECT_SOURCE_DIR}/cimclient/src/Client/LocalAuth.cpp
+          ${_fuzz_cimxml_sources}
+  INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src
+  LIBS -lcurl -lexpat -lpthread)
+
+# The Local authentication challenge and the answer header made from its file.
+orv_fuzz_target(local_challenge
+  SOURCES fuzz_local_challenge.cpp ${PROJECT_SOURCE_DIR}/cimclient/src/Client/LocalAuth.cpp
+  INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src)
+
+# The reader of a listener's answer to an export (and its writer, by round trip).
+orv_fuzz_target(export_response
+  SOURCES fuzz_export_response.cpp
+          ${_fuzz_cimxml_sources}
   INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src
   LIBS -lexpat)

@@ -3,7 +3,11 @@
 // kind, and the Local authentication handshake.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -393,4 +397,154 @@ TEST(CimClientTransport, ServerClosingIdleConnectionsIsReconnectedTransparently)
     auto reqs = server->requests();
     ASSERT_EQ(reqs.size(), 30u);
     for (int i = 0; i < 30; ++i) EXPECT_EQ(reqs[static_cast<std::size_t>(i)].body, std::to_string(i));
+}
+
+// ---------------------------------------------------------------------------
+// Trust in the local socket and the challenge file
+
+namespace {
+
+// An account that is neither root nor us.
+constexpr uid_t kOtherUid = 65534;
+
+std::string connectFailure(const std::string& socketPath) {
+    auto conn = HttpConnection::overUnixSocket(socketPath);
+    try {
+        conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout);
+    } catch (const TransportError& e) {
+        EXPECT_EQ(e.kind(), TransportError::Kind::CannotConnect) << e.what();
+        return e.what();
+    }
+    return "connected";
+}
+
+// A server run by another user: a child process that listens on `path` as
+// kOtherUid and answers every request with 200, until it is killed.
+class ForeignServer {
+public:
+    explicit ForeignServer(const std::string& dir) : path_(dir + "/s") {
+        if (::chown(dir.c_str(), kOtherUid, kOtherUid) != 0) throw std::runtime_error("chown");
+        int ready[2];
+        if (::pipe(ready) != 0) throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            if (::setgid(kOtherUid) != 0 || ::setuid(kOtherUid) != 0) ::_exit(2);
+            int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un sa{};
+            sa.sun_family = AF_UNIX;
+            std::strncpy(sa.sun_path, path_.c_str(), sizeof sa.sun_path - 1);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 8) != 0) ::_exit(3);
+            (void)!::write(ready[1], "x", 1);
+            static const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n<ok>";
+            for (;;) {
+                int c = ::accept(fd, nullptr, nullptr);
+                char buf[4096];
+                if (c >= 0 && ::read(c, buf, sizeof buf) > 0) (void)!::write(c, kOk, sizeof kOk - 1);
+                if (c >= 0) ::close(c);
+            }
+        }
+        ::close(ready[1]);
+        char x;
+        bool up = ::read(ready[0], &x, 1) == 1;
+        ::close(ready[0]);
+        if (!up) throw std::runtime_error("the foreign server did not start");
+        // The name now looks like root's own, in root's own directory.
+        if (::lchown(path_.c_str(), 0, 0) != 0 || ::chown(dir.c_str(), 0, 0) != 0) throw std::runtime_error("chown");
+    }
+    ~ForeignServer() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace
+
+TEST(CimClientLocalSocket, SocketsOthersCouldHavePlantedAreRefusedBeforeAnythingIsSent) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& dir, const std::string& socket)> plant;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"socket of another user", [](const std::string&, const std::string& s) { ASSERT_EQ(::lchown(s.c_str(), kOtherUid, kOtherUid), 0); },
+         "the socket is owned by uid 65534"},
+        {"directory anyone may write", [](const std::string& d, const std::string&) { ASSERT_EQ(::chmod(d.c_str(), 0777), 0); },
+         "writable by other users and not sticky"},
+        {"directory of another user", [](const std::string& d, const std::string&) { ASSERT_EQ(::chown(d.c_str(), kOtherUid, kOtherUid), 0); },
+         "is owned by uid 65534"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        std::string path = dir.path() + "/s";
+        auto server = ScriptedHttpServer::onUnixSocket(path, [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
+        c.plant(dir.path(), path);
+        EXPECT_NE(connectFailure(path).find(c.reason), std::string::npos) << connectFailure(path);
+        EXPECT_TRUE(server->requests().empty());
+    }
+    // Files that are neither sockets are refused too.
+    TempDir dir;
+    writeFile(dir.path() + "/plain", "x");
+    EXPECT_NE(connectFailure(dir.path() + "/plain").find("not a socket"), std::string::npos);
+}
+
+TEST(CimClientLocalSocket, ASocketInAStickyDirectoryOwnedByRootIsUsed) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);  // as /var/tmp
+    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
+    auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
+    EXPECT_NO_THROW(conn->checkReachable(kTimeout));
+    EXPECT_EQ(conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout).status, 200);
+}
+
+TEST(CimClientLocalSocket, AServerOfAnotherUserBehindATrustedNameIsRefused) {
+    TempDir dir;
+    ForeignServer server(dir.path());
+    // The name passes every check; the listening process does not.
+    EXPECT_EQ(orv::http::untrustedSocketPathReason(server.path()), "");
+    std::string why = connectFailure(server.path());
+    EXPECT_NE(why.find("the process listening on it runs as uid 65534"), std::string::npos) << why;
+    auto conn = HttpConnection::overUnixSocket(server.path());
+    EXPECT_EQ(kindOf([&] { conn->checkReachable(kTimeout); }), TransportError::Kind::CannotConnect);
+}
+
+TEST(CimClientLocalAuth, ChallengeFilesThatAreNotTheCallersOwnAreNeitherReadNorSent) {
+    struct Case {
+        const char* what;
+        uid_t owner;
+        mode_t mode;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"another user's secret", kOtherUid, 0600, "owned by uid 65534"},
+        {"group may write", 0, 0620, "writable by group or others"},
+        {"anyone may write", 0, 0602, "writable by group or others"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file = "/tmp/cimclient-test-foreign-" + std::to_string(::getpid());
+        writeFile(file, "THEIRSECRET\n");
+        ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        TempDir dir;
+        LocalAuthServer script{file, "THEIRSECRET", "tester"};
+        auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) { return script(r); });
+        auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
+        conn->enableLocalAuthentication("tester", orv::http::localAuthDirectories());
+        try {
+            conn->post("/cimom", {}, "x", kTimeout);
+            ADD_FAILURE() << "the challenge was answered";
+        } catch (const TransportError& e) {
+            EXPECT_EQ(e.kind(), TransportError::Kind::AuthRefused);
+            EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(server->requests().size(), 1u);
+        ::unlink(file.c_str());
+    }
 }

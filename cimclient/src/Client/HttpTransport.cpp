@@ -4,8 +4,14 @@
 
 #include <curl/curl.h>
 
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -53,6 +59,53 @@ int hexValue(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+
+// Judges a Unix socket before a byte is sent on it: the name when libcurl
+// opens a socket for it (for a clear reason), then the peer of the connected
+// descriptor just before each request, which settles it whatever happened to
+// the name in between.
+struct CheckedUnixSocket {
+    std::string path;
+    std::string failure;  // why the last connection was refused
+    curl_socket_t last = CURL_SOCKET_BAD;  // the connection libcurl opened last
+
+    static curl_socket_t onOpen(void* ud, curlsocktype purpose, curl_sockaddr* address) {
+        auto* self = static_cast<CheckedUnixSocket*>(ud);
+        if (purpose == CURLSOCKTYPE_IPCXN) {
+            self->failure = untrustedSocketPathReason(self->path);
+            if (!self->failure.empty()) return CURL_SOCKET_BAD;
+        }
+        curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (purpose == CURLSOCKTYPE_IPCXN) self->last = fd;
+        return fd;
+    }
+
+    static int onClose(void* ud, curl_socket_t fd) {
+        auto* self = static_cast<CheckedUnixSocket*>(ud);
+        if (fd == self->last) self->last = CURL_SOCKET_BAD;
+        return ::close(fd);
+    }
+
+    static int beforeRequest(void* ud, char*, char*, int, int) {
+        auto* self = static_cast<CheckedUnixSocket*>(ud);
+        return self->checkPeer() ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+    }
+
+    bool checkPeer() {
+        failure = last == CURL_SOCKET_BAD ? "the connection is not known" : untrustedSocketPeerReason(last);
+        return failure.empty();
+    }
+
+    void install(CURL* handle) {
+        curl_easy_setopt(handle, CURLOPT_UNIX_SOCKET_PATH, path.c_str());
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &CheckedUnixSocket::onOpen);
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(handle, CURLOPT_CLOSESOCKETFUNCTION, &CheckedUnixSocket::onClose);
+        curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, this);
+        curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &CheckedUnixSocket::beforeRequest);
+        curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
+    }
+};
 
 }  // namespace
 
@@ -107,6 +160,7 @@ struct HttpConnection::Impl {
     CURL* easy = nullptr;
     std::string url;
     std::string socketPath;  // empty for TCP
+    CheckedUnixSocket unixSocket;
     std::string host;
     std::string userName;
     std::string password;
@@ -193,6 +247,7 @@ std::unique_ptr<HttpConnection> HttpConnection::overUnixSocket(const std::string
     globalInit();
     auto impl = std::make_unique<Impl>();
     impl->socketPath = socketPath;
+    impl->unixSocket.path = socketPath;
     impl->host = "localhost";
     impl->url = "http://localhost/";
     impl->easy = curl_easy_init();
@@ -221,7 +276,8 @@ void HttpConnection::checkReachable(unsigned long timeoutMilliseconds) {
     if (probe == nullptr) throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
     char error[CURL_ERROR_SIZE] = {0};
     curl_easy_setopt(probe, CURLOPT_URL, impl_->url.c_str());
-    if (!impl_->socketPath.empty()) curl_easy_setopt(probe, CURLOPT_UNIX_SOCKET_PATH, impl_->socketPath.c_str());
+    CheckedUnixSocket unixSocket{impl_->socketPath, std::string()};
+    if (!impl_->socketPath.empty()) unixSocket.install(probe);
     curl_easy_setopt(probe, CURLOPT_PROXY, "");
     curl_easy_setopt(probe, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(probe, CURLOPT_NOSIGNAL, 1L);
@@ -229,10 +285,15 @@ void HttpConnection::checkReachable(unsigned long timeoutMilliseconds) {
     curl_easy_setopt(probe, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
     curl_easy_setopt(probe, CURLOPT_ERRORBUFFER, error);
     CURLcode rc = curl_easy_perform(probe);
+    // Nothing is requested on the probe, so its peer is judged here.
+    if (rc == CURLE_OK && !impl_->socketPath.empty() && !unixSocket.checkPeer()) rc = CURLE_ABORTED_BY_CALLBACK;
     const std::string detail = connectFailureDetail(probe, rc);
     curl_easy_cleanup(probe);
     if (rc == CURLE_OK) return;
     std::string where = impl_->socketPath.empty() ? impl_->host : impl_->socketPath;
+    if (!unixSocket.failure.empty()) {
+        throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + unixSocket.failure);
+    }
     if (rc == CURLE_OPERATION_TIMEDOUT) {
         throw TransportError(TransportError::Kind::Timeout, "no connection to " + where + " within " +
                                                                 std::to_string(timeoutMilliseconds) + " ms");
@@ -290,7 +351,8 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     // Every option is set on each call: the handle is reused so that libcurl
     // keeps the connection open, and options persist between transfers.
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    if (!d.socketPath.empty()) curl_easy_setopt(c, CURLOPT_UNIX_SOCKET_PATH, d.socketPath.c_str());
+    d.unixSocket.failure.clear();
+    if (!d.socketPath.empty()) d.unixSocket.install(c);
     curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route through an environment proxy
     curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
@@ -334,6 +396,9 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
 
     std::string where = d.socketPath.empty() ? d.host : d.socketPath;
     std::string detail = d.errorBuffer[0] != '\0' ? std::string(d.errorBuffer) : curl_easy_strerror(rc);
+    if (rc != CURLE_OK && !d.unixSocket.failure.empty()) {
+        throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + d.unixSocket.failure);
+    }
     if (rc != CURLE_OK) {
         switch (rc) {
             case CURLE_COULDNT_CONNECT:

@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,7 +50,40 @@ bool safeHeaderText(const std::string& s) {
     return true;
 }
 
+bool trustedOwner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
+
+std::string ownerText(uid_t uid) {
+    return "uid " + std::to_string(uid) + ", neither root nor the calling user (uid " + std::to_string(::geteuid()) + ")";
+}
+
 }  // namespace
+
+std::string untrustedSocketPathReason(const std::string& path) {
+    struct stat sock;
+    if (::lstat(path.c_str(), &sock) != 0) return std::strerror(errno);
+    if (!S_ISSOCK(sock.st_mode)) return "not a socket";
+    if (!trustedOwner(sock.st_uid)) return "the socket is owned by " + ownerText(sock.st_uid);
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat d;
+    if (::stat(dir.c_str(), &d) != 0) return "its directory " + dir + ": " + std::strerror(errno);
+    // Whoever may write the directory may put another socket under the name.
+    if (!trustedOwner(d.st_uid)) return "its directory " + dir + " is owned by " + ownerText(d.st_uid);
+    if ((d.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (d.st_mode & S_ISVTX) == 0) {
+        return "its directory " + dir + " is writable by other users and not sticky";
+    }
+    return std::string();
+}
+
+std::string untrustedSocketPeerReason(int fd) {
+    struct ucred peer;
+    socklen_t len = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || len != sizeof peer) {
+        return std::string("cannot learn who listens on the socket: ") + std::strerror(errno);
+    }
+    if (!trustedOwner(peer.uid)) return "the process listening on it runs as " + ownerText(peer.uid);
+    return std::string();
+}
 
 const std::vector<std::string>& localAuthDirectories() {
     static const std::vector<std::string> dirs = {"/var/opt/tog-pegasus/cache/localauth", "/var/tmp", "/tmp"};
@@ -149,6 +183,15 @@ std::string localAuthAnswerHeader(const std::string& user, const std::string& pa
     if (::fstat(fd.fd, &openInfo) != 0 || !S_ISREG(openInfo.st_mode) ||
         openInfo.st_ino != linkInfo.st_ino || openInfo.st_dev != linkInfo.st_dev) {
         throw LocalAuthError(refused + "the file changed while it was checked");
+    }
+    // Only a file of our own, which nobody else could have written, proves
+    // anything; any other file the server names is someone's secret.
+    if (openInfo.st_uid != ::geteuid()) {
+        throw LocalAuthError(refused + "it is owned by uid " + std::to_string(openInfo.st_uid) +
+                             ", not by the calling user (uid " + std::to_string(::geteuid()) + ")");
+    }
+    if ((openInfo.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        throw LocalAuthError(refused + "it is writable by group or others");
     }
     std::string content;
     char buf[512];

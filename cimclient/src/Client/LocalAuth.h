@@ -35,11 +35,23 @@ std::string localAuthFirstHeader(const std::string& user);
 // Extracts the file path from `Local "<path>"`.  Throws LocalAuthError.
 std::string parseLocalChallenge(const std::string& wwwAuthenticate);
 
-// Reads the challenge file, after checking where it is, and returns the
+// Reads the challenge file, after checking where it is and that it is the
+// effective user's own (a regular file, no group or other write), and returns the
 // header line `PegasusAuthorization: Local "<user>:<path>:<content>"`.
 // `allowedDirs` defaults to localAuthDirectories().  Throws LocalAuthError.
 std::string localAuthAnswerHeader(const std::string& user, const std::string& challengePath,
                                   const std::vector<std::string>& allowedDirs = localAuthDirectories());
+
+// Why the local socket at `path` cannot be trusted to be the CIM server's
+// ("" when it can): it must be a socket owned by root or by the effective
+// user, in a directory owned by one of them that others cannot write to
+// unless it is sticky.  A missing socket is reported with the system's reason.
+std::string untrustedSocketPathReason(const std::string& path);
+
+// The same judgement on a connected descriptor, which no renaming can
+// change: the process listening at the other end must run as root or as the
+// effective user ("" when it does).
+std::string untrustedSocketPeerReason(int fd);
 
 // The local socket path connectLocal uses: $CIM_LOCAL_SOCKET if set, else the
 // first existing OpenPegasus default ("" when none exists).

@@ -2,6 +2,11 @@
 // HTTP on a loopback port (libmicrohttpd), reads them with the shared CIM-XML
 // codec, answers at once and hands each indication to every consumer on a
 // dispatch thread of its own, in the order they arrived.
+//
+// Anyone on the machine can reach the port, so what one sender can take is
+// bounded: the markup of a request is counted as it arrives, the bodies held
+// by all requests together stay within a budget, every request has a
+// deadline, and a new connection may push out the one waiting longest.
 #include <Pegasus/Common/Exception.h>
 #include <Pegasus/Consumer/CIMIndicationConsumer.h>
 #include <Pegasus/Listener/CIMListener.h>
@@ -9,6 +14,7 @@
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +24,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,7 +42,29 @@ constexpr size_t kMaxRequestBytes = 4u * 1024 * 1024;
 // How much of an oversized body is read (and dropped) so that the 413
 // reaches the sender; beyond it the connection is closed.
 constexpr size_t kMaxDiscardBytes = 16u * 1024 * 1024;
+// An indication is a few hundred elements; the reader makes a token of each,
+// so far fewer than a 4 MiB body could hold are taken.
+constexpr size_t kMaxElementsPerRequest = 10000;
+constexpr size_t kMaxAttributesPerRequest = 20000;
+// Bodies held by all requests in flight together.  Past it a request gets
+// 503 and Retry-After; large requests leave the last part to small ones, so
+// that indications still get through while big bodies arrive.
+constexpr size_t kRequestMemoryBudgetBytes = 32u * 1024 * 1024;
+constexpr size_t kLargeRequestBytes = 64u * 1024;
+constexpr size_t kSmallRequestReserveBytes = 2u * 1024 * 1024;
+constexpr unsigned kRetryAfterSeconds = 2;
+// Connections being served; a new one past it (or past the share of one
+// peer address) pushes out the one whose request has waited longest.
 constexpr unsigned kMaxConnections = 64;
+constexpr unsigned kMaxConnectionsPerAddress = 48;
+// Accepted beyond the above while pushed-out connections are closing.
+constexpr unsigned kSpareConnections = 16;
+// A connection younger than this is not pushed out: a real sender is done by then.
+constexpr auto kMinAgeBeforeEviction = std::chrono::milliseconds(250);
+// From a connection's opening (or its previous request's end) to the end of
+// its request, headers and body: a sender trickling bytes is cut off.
+constexpr auto kRequestDeadline = std::chrono::seconds(5);
+constexpr auto kDeadlineCheckInterval = std::chrono::milliseconds(200);
 constexpr unsigned kConnectionTimeoutSeconds = 30;
 // Indications received and not yet handed to the consumers.  When it is full
 // an export waits up to kQueueWaitMs for room (its sender slows down to the
@@ -50,11 +79,51 @@ void logLine(const std::string& s) {
     (void)r;
 }
 
+// Counts the elements and attributes of a body as it arrives.  Markup in
+// comments and CDATA counts too (more than the reader would see, never less),
+// and a quote inside `<!...>` is not followed, so that it cannot hide what comes next.
+struct MarkupCounter {
+    size_t elements = 0;
+    size_t attributes = 0;
+    bool inTag = false;
+    bool afterOpen = false;
+    bool declaration = false;  // <!...>
+    char quote = 0;
+
+    void feed(const char* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            char ch = p[i];
+            if (afterOpen) {
+                afterOpen = false;
+                declaration = ch == '!';
+                if (ch != '/' && ch != '?' && ch != '!') ++elements;
+            }
+            if (!inTag) {
+                if (ch == '<') inTag = afterOpen = true;
+            } else if (quote != 0) {
+                if (ch == quote) quote = 0;
+            } else if (ch == '>') {
+                inTag = false;
+            } else if (declaration) {
+            } else if (ch == '"' || ch == '\'') {
+                quote = ch;
+            } else if (ch == '=') {
+                ++attributes;
+            }
+        }
+    }
+    bool tooMuch() const { return elements > kMaxElementsPerRequest || attributes > kMaxAttributesPerRequest; }
+};
+
+enum class Refusal { None, TooLarge, TooMuchMarkup, OverBudget };
+
 struct RequestState {
     std::string body;
-    bool tooBig = false;
+    Refusal refusal = Refusal::None;
     bool answered = false;  // refused on its headers alone
     size_t discarded = 0;
+    size_t charged = 0;  // of the memory budget
+    MarkupCounter markup;
 };
 
 struct Answer {
@@ -94,6 +163,16 @@ struct Delivery {
     CIMInstance indication;
 };
 
+// A connection as the deadline and the slot keeping see it.  `fd` is our
+// own duplicate of the connection's socket, so shutting it down can never
+// touch a descriptor the daemon has closed and reused.
+struct TrackedConnection {
+    int fd = -1;
+    in_addr_t peer = 0;
+    std::chrono::steady_clock::time_point since;  // opened, or its last request ended
+    bool cut = false;
+};
+
 }  // namespace
 
 class CIMListenerRep {
@@ -114,6 +193,14 @@ public:
     std::thread dispatcher;
     // Held while a consumer runs, so that removeConsumer can wait for it.
     std::mutex calling;
+
+    // Guards the budget, the connections and the flag below.
+    std::mutex connectionLock;
+    size_t budgetUsed = 0;
+    std::map<MHD_Connection*, TrackedConnection> connections;
+    bool watching = false;
+    std::condition_variable watchWake;
+    std::thread watchdog;
 
     ~CIMListenerRep() {
         stopAll();
@@ -142,7 +229,9 @@ public:
         daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &CIMListenerRep::onRequest, this,
                                   MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&sa),
                                   MHD_OPTION_NOTIFY_COMPLETED, &CIMListenerRep::onCompleted, this,
-                                  MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+                                  MHD_OPTION_NOTIFY_CONNECTION, &CIMListenerRep::onConnection, this,
+                                  MHD_OPTION_CONNECTION_LIMIT, kMaxConnections + kSpareConnections,
+                                  MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerAddress + kSpareConnections,
                                   MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
                                   MHD_OPTION_END);
         if (!daemon) throw Exception(String(("CIMListener: cannot listen on 127.0.0.1:" + std::to_string(port)).c_str()));
@@ -150,6 +239,11 @@ public:
         boundPort = di && di->port ? di->port : port;
         stopping = false;
         dispatcher = std::thread([this] { dispatch(); });
+        {
+            std::lock_guard<std::mutex> w(connectionLock);
+            watching = true;
+        }
+        watchdog = std::thread([this] { watchDeadlines(); });
         alive = true;
     }
 
@@ -166,6 +260,12 @@ public:
         // The daemon's threads may be queueing; stop them first, without the lock.
         MHD_stop_daemon(d);
         {
+            std::lock_guard<std::mutex> w(connectionLock);
+            watching = false;
+            watchWake.notify_all();
+        }
+        if (watchdog.joinable()) watchdog.join();
+        {
             std::lock_guard<std::mutex> g(lock);
             stopping = true;
             queue.clear();
@@ -176,6 +276,96 @@ public:
             if (std::this_thread::get_id() != dispatcher.get_id()) t = std::move(dispatcher);
         }
         if (t.joinable()) t.join();
+    }
+
+    // Takes `bytes` of the memory budget for a request; false when they are not there.
+    bool charge(RequestState& st, size_t bytes) {
+        std::lock_guard<std::mutex> g(connectionLock);
+        bool large = st.charged + bytes > kLargeRequestBytes;
+        size_t limit = large ? kRequestMemoryBudgetBytes - kSmallRequestReserveBytes : kRequestMemoryBudgetBytes;
+        if (budgetUsed + bytes > limit) return false;
+        budgetUsed += bytes;
+        st.charged += bytes;
+        return true;
+    }
+
+    void release(RequestState& st) {
+        std::lock_guard<std::mutex> g(connectionLock);
+        budgetUsed -= st.charged;
+        st.charged = 0;
+    }
+
+    // Called with connectionLock held.
+    static void cut(TrackedConnection& t) {
+        if (t.cut) return;
+        t.cut = true;
+        ::shutdown(t.fd, SHUT_RDWR);
+    }
+
+    // Keeps the connections being served within the limits by pushing out
+    // the one that has waited longest (of the same peer when its share is
+    // full); when every other is too young, the new one goes.
+    void makeRoomFor(MHD_Connection* fresh) {
+        const TrackedConnection& mine = connections[fresh];
+        unsigned live = 0, fromPeer = 0;
+        for (const auto& kv : connections) {
+            if (kv.second.cut) continue;
+            ++live;
+            if (kv.second.peer == mine.peer) ++fromPeer;
+        }
+        bool peerFull = fromPeer > kMaxConnectionsPerAddress;
+        if (live <= kMaxConnections && !peerFull) return;
+        auto now = std::chrono::steady_clock::now();
+        TrackedConnection* oldest = nullptr;
+        for (auto& kv : connections) {
+            TrackedConnection& t = kv.second;
+            if (kv.first == fresh || t.cut || now - t.since < kMinAgeBeforeEviction) continue;
+            if (peerFull && t.peer != mine.peer) continue;
+            if (oldest == nullptr || t.since < oldest->since) oldest = &t;
+        }
+        cut(oldest != nullptr ? *oldest : connections[fresh]);
+    }
+
+    static void onConnection(void* cls, MHD_Connection* c, void** /*socketContext*/,
+                             MHD_ConnectionNotificationCode code) {
+        CIMListenerRep* self = static_cast<CIMListenerRep*>(cls);
+        std::lock_guard<std::mutex> g(self->connectionLock);
+        if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+            auto it = self->connections.find(c);
+            if (it == self->connections.end()) return;
+            if (it->second.fd >= 0) ::close(it->second.fd);
+            self->connections.erase(it);
+            return;
+        }
+        const MHD_ConnectionInfo* fdInfo = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const MHD_ConnectionInfo* addrInfo = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        TrackedConnection t;
+        t.fd = fdInfo != nullptr ? ::fcntl(fdInfo->connect_fd, F_DUPFD_CLOEXEC, 0) : -1;
+        if (t.fd < 0) return;  // not tracked: only the daemon's own timeout applies
+        if (addrInfo != nullptr && addrInfo->client_addr != nullptr && addrInfo->client_addr->sa_family == AF_INET) {
+            t.peer = reinterpret_cast<const sockaddr_in*>(addrInfo->client_addr)->sin_addr.s_addr;
+        }
+        t.since = std::chrono::steady_clock::now();
+        self->connections[c] = t;
+        self->makeRoomFor(c);
+    }
+
+    // The next request on a kept-alive connection has a deadline of its own.
+    void requestEnded(MHD_Connection* c) {
+        std::lock_guard<std::mutex> g(connectionLock);
+        auto it = connections.find(c);
+        if (it != connections.end()) it->second.since = std::chrono::steady_clock::now();
+    }
+
+    void watchDeadlines() {
+        std::unique_lock<std::mutex> g(connectionLock);
+        while (watching) {
+            watchWake.wait_for(g, kDeadlineCheckInterval);
+            auto now = std::chrono::steady_clock::now();
+            for (auto& kv : connections) {
+                if (now - kv.second.since > kRequestDeadline) cut(kv.second);
+            }
+        }
     }
 
     bool onDispatchThread() const {
@@ -288,8 +478,30 @@ public:
         return ret;
     }
 
-    static Answer tooLarge() {
+    static Answer refusal(Refusal why) {
+        switch (why) {
+            case Refusal::TooMuchMarkup:
+                return refused(413, "request-not-valid",
+                               "request holds more than " + std::to_string(kMaxElementsPerRequest) + " elements or " +
+                                   std::to_string(kMaxAttributesPerRequest) + " attributes");
+            case Refusal::OverBudget: {
+                Answer a = plain(503, "the listener is busy; try again later");
+                a.headers.push_back({"Retry-After", std::to_string(kRetryAfterSeconds)});
+                return a;
+            }
+            case Refusal::TooLarge:
+            case Refusal::None:
+                break;
+        }
         return refused(413, "request-not-valid", "request body larger than " + std::to_string(kMaxRequestBytes) + " bytes");
+    }
+
+    // Stops keeping the body of a request that is refused; the rest is read and dropped.
+    void refuse(RequestState& st, Refusal why) {
+        st.refusal = why;
+        st.body.clear();
+        st.body.shrink_to_fit();
+        release(st);
     }
 
     static MHD_Result onRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
@@ -312,32 +524,46 @@ public:
                 std::string len = header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
                 if (!len.empty() && (len.size() > 12 || len.find_first_not_of("0123456789") != std::string::npos ||
                                      std::stoull(len) > kMaxRequestBytes)) {
-                    st->tooBig = true;
-                    return queueAnswer(c, tooLarge());
+                    st->refusal = Refusal::TooLarge;
+                    return queueAnswer(c, refusal(st->refusal));
+                }
+                // A declared body is charged at once, so that a refusal comes before it is sent.
+                if (!len.empty() && !self->charge(*st, std::stoull(len))) {
+                    st->refusal = Refusal::OverBudget;
+                    return queueAnswer(c, refusal(st->refusal));
                 }
                 st->answered = false;
                 return MHD_YES;
             }
             if (*dataSize) {
-                if (st->tooBig) {
-                    // Read and drop the rest so that the 413 reaches the client
+                if (st->refusal != Refusal::None) {
+                    // Read and drop the rest so that the refusal reaches the client
                     // (closing on unread data resets the connection), but only so much.
                     st->discarded += *dataSize;
                     *dataSize = 0;
                     return st->discarded > kMaxDiscardBytes ? MHD_NO : MHD_YES;
                 }
-                if (st->body.size() + *dataSize > kMaxRequestBytes) {
-                    st->tooBig = true;
-                    st->body.clear();
-                    st->body.shrink_to_fit();
-                } else {
-                    st->body.append(data, *dataSize);
-                }
+                size_t size = *dataSize;
                 *dataSize = 0;
+                if (st->body.size() + size > kMaxRequestBytes) {
+                    self->refuse(*st, Refusal::TooLarge);
+                    return MHD_YES;
+                }
+                st->markup.feed(data, size);
+                if (st->markup.tooMuch()) {
+                    self->refuse(*st, Refusal::TooMuchMarkup);
+                    return MHD_YES;
+                }
+                size_t needed = st->body.size() + size;
+                if (needed > st->charged && !self->charge(*st, needed - st->charged)) {
+                    self->refuse(*st, Refusal::OverBudget);
+                    return MHD_YES;
+                }
+                st->body.append(data, size);
                 return MHD_YES;
             }
             if (st->answered) return MHD_YES;
-            if (st->tooBig) return queueAnswer(c, tooLarge());
+            if (st->refusal != Refusal::None) return queueAnswer(c, refusal(st->refusal));
             return queueAnswer(c, self->handleExport(c, url, st->body));
         } catch (const std::exception& e) {
             logLine(std::string("internal error: ") + e.what());
@@ -348,9 +574,13 @@ public:
         }
     }
 
-    static void onCompleted(void* /*cls*/, MHD_Connection* /*c*/, void** reqCls, MHD_RequestTerminationCode /*toe*/) {
-        delete static_cast<RequestState*>(*reqCls);
+    static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode /*toe*/) {
+        CIMListenerRep* self = static_cast<CIMListenerRep*>(cls);
+        RequestState* st = static_cast<RequestState*>(*reqCls);
+        if (st != nullptr) self->release(*st);
+        delete st;
         *reqCls = nullptr;
+        self->requestEnded(c);
     }
 };
 
