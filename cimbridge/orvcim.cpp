@@ -169,15 +169,6 @@ public:
     // False when this thread was already inside a CIM native.
     bool locked() const { return m_locked; }
 
-    void unlock()
-    {
-        if (m_locked) {
-            m_locked = false;
-            t_holdsPegasusLock = false;
-            g_pegasusLock.unlock();
-        }
-    }
-
 private:
     bool m_locked = false;
 };
@@ -774,20 +765,44 @@ bool booleanQualifier(const Pegasus::CIMConstProperty& property, const Pegasus::
     return true;
 }
 
+// The Java texts of the class origins one load meets, each made once (the
+// properties of a class share one origin or a few) in the frame of the whole
+// load, so that the frames of its properties leave them alone.
+class OriginTexts {
+public:
+    explicit OriginTexts(JNIEnv* env) : m_env(env) {}
+
+    jobject of(const Pegasus::CIMName& origin)
+    {
+        const Pegasus::String& text = origin.getString();
+        for (const auto& known : m_texts) {
+            if (known.first == text) {
+                return known.second;
+            }
+        }
+        jobject made = javaString(m_env, text).m_object;
+        throwIfJavaExceptionPending(m_env);
+        m_texts.emplace_back(text, made);
+        return made;
+    }
+
+private:
+    JNIEnv* m_env;
+    std::vector<std::pair<Pegasus::String, jobject>> m_texts;
+};
+
 // What both forms do to a Java property that is already added: key flag,
 // origin, access qualifiers, type and value.
 void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMProperty& javaProperty,
                       const std::string& name, const Pegasus::CIMConstProperty& classProperty,
-                      const Pegasus::CIMValue& value, Pegasus::CIMType type, const Pegasus::CIMName& origin,
+                      const Pegasus::CIMValue& value, Pegasus::CIMType type, jobject originText,
                       bool isKey, Unsigned rule)
 {
     if (isKey) {
         javaProperty.CallVoidMethod("setKey", "(Z)V", JNI_TRUE);
         throwIfJavaExceptionPending(env);
     }
-    java::String originText = javaString(env, origin.getString());
-    throwIfJavaExceptionPending(env);
-    javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", originText.m_object);
+    javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", originText);
     throwIfJavaExceptionPending(env);
     bool access = false;
     // Made once (every property asks), and never destroyed: listener threads use them.
@@ -834,8 +849,8 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, con
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
     JavaMonitor monitor(env, vector.m_object);
     throwIfJavaExceptionPending(env);
+    OriginTexts origins(env);
     for (const std::string& name : names) {
-        LocalFrame frame(env, kElementFrameCapacity);
         const Pegasus::CIMName cimName(Pegasus::String(name.c_str()));
         const Pegasus::Uint32 instanceIndex = instance.findProperty(cimName);
         if (instanceIndex == PEG_NOT_FOUND) {
@@ -849,13 +864,15 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, con
             continue;
         }
         Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
+        jobject originText = origins.of(origin);
+        LocalFrame frame(env, kElementFrameCapacity);
 
         cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
         throwIfJavaExceptionPending(env);
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
         throwIfJavaExceptionPending(env);
-        fillJavaProperty(env, types, javaProperty, name, classProperty, value, instanceProperty.getType(), origin,
-                         isKey, Unsigned::Widen);
+        fillJavaProperty(env, types, javaProperty, name, classProperty, value, instanceProperty.getType(),
+                         originText, isKey, Unsigned::Widen);
     }
 }
 
@@ -865,21 +882,23 @@ void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
                     bool isKey)
 {
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    OriginTexts origins(env);
     for (const std::string& name : names) {
-        LocalFrame frame(env, kElementFrameCapacity);
         const Pegasus::Uint32 classIndex = cimClass.findProperty(Pegasus::CIMName(Pegasus::String(name.c_str())));
         if (classIndex == PEG_NOT_FOUND) {
             continue;
         }
         Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
         const Pegasus::CIMValue value = classProperty.getValue();
+        jobject originText = origins.of(classProperty.getClassOrigin());
+        LocalFrame frame(env, kElementFrameCapacity);
 
         cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
         throwIfJavaExceptionPending(env);
         javaClass.CallVoidMethod("addProperty", "(Ljavax/wbem/cim/CIMProperty;)V", javaProperty.m_object);
         throwIfJavaExceptionPending(env);
-        fillJavaProperty(env, types, javaProperty, name, classProperty, value, classProperty.getType(),
-                         classProperty.getClassOrigin(), isKey, Unsigned::Keep);
+        fillJavaProperty(env, types, javaProperty, name, classProperty, value, classProperty.getType(), originText,
+                         isKey, Unsigned::Keep);
     }
 }
 

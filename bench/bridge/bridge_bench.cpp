@@ -46,6 +46,8 @@ constexpr int kSenders = 2;
 constexpr double kIndicationGoalRate = 5000;   // per second, sustained
 constexpr double kIndicationGoalMicros = 200;  // cost per indication
 const char* const kAlertClass = "Bench_Alert";
+constexpr int kSendTries = 1000;
+constexpr auto kRefusedPause = std::chrono::milliseconds(2);
 const char* const kNamespace = "root/cimv2";  // where the bridge's callers set up
 
 // Median over the repetitions of the time per call, in microseconds.
@@ -117,7 +119,14 @@ bool runIndications(IndicationFigures& figures)
             for (int n = next++; n < kIndications; n = next++) {
                 const auto now = std::chrono::steady_clock::now().time_since_epoch();
                 const std::int64_t stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
-                if (bridgetest::sendIndication(port, bridgetest::indicationExport(kAlertClass, n, stamp)) == 200) ++sent;
+                const std::string request = bridgetest::indicationExport(kAlertClass, n, stamp);
+                // A full listener queue refuses: sent again after a pause, as a server's handler does.
+                bool refused = true;
+                for (int tries = 0; refused && tries < kSendTries; ++tries) {
+                    if (bridgetest::sendIndication(port, request, &refused) != 200) refused = true;
+                    if (refused) std::this_thread::sleep_for(kRefusedPause);
+                }
+                if (!refused) ++sent;
             }
         });
     }
@@ -215,7 +224,7 @@ int main()
     if (!runIndications(indications)) {
         std::fprintf(stderr, "bridge benchmark: the indication side failed\n");
     }
-    std::printf("  indications: %d sent by %d plain senders, %d reached Java: %.0f/s, delay p50 %.1f us, p99 %.1f us\n",
+    std::printf("  indications: %d accepted from %d plain senders, %d reached Java: %.0f/s, delay p50 %.1f us, p99 %.1f us\n",
                 indications.sent, kSenders, indications.count, indications.rate, indications.p50, indications.p99);
     std::printf("FIGURE bridge indications into Java (10,000)|%.0f|indications/s|goal, sustained|%.0f\n",
                 indications.rate, kIndicationGoalRate);

@@ -30,14 +30,19 @@ inline std::string indicationExport(const std::string& className, std::uint32_t 
 }
 
 // Sends one export and waits for the answer; its HTTP status, 0 when none came.
-inline int sendIndication(int port, const std::string& request)
+inline int sendIndication(int port, const std::string& request, bool* refused = nullptr)
 {
     try {
         minicimd_test::RawConnection c = minicimd_test::RawConnection::tcp(port);
         if (!c.send(request)) {
             return 0;
         }
-        return c.read().status;
+        const minicimd_test::RawResponse answer = c.read();
+        if (refused != nullptr) {
+            // A listener whose queue is full answers with an ERROR element.
+            *refused = answer.body.find("<ERROR") != std::string::npos;
+        }
+        return answer.status;
     } catch (...) {
         return 0;  // no listener on the port (any more)
     }
