@@ -485,6 +485,26 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers) 
     thrown<CIMClientResponseException>([&] { c.enumerateClassNames(ns); });
     good();
 
+    // Status codes past the defined ones, in the trailer and in the body, are failures that keep the number.
+    next = [](const std::string& id) {
+        std::string b = classNamesBody(id);
+        return "HTTP/1.1 200 OK\r\nCIMOperation: MethodResponse\r\nTransfer-Encoding: chunked\r\n\r\n" +
+               [&] { char s[16]; std::snprintf(s, sizeof s, "%zx\r\n", b.size()); return std::string(s); }() + b +
+               "\r\n0\r\nCIMStatusCode: 96\r\nCIMStatusCodeDescription: odd\r\n\r\n";
+    };
+    CIMException odd = thrown<CIMException>([&] { c.enumerateClassNames(ns); });
+    EXPECT_EQ(odd.getCode(), CIM_ERR_FAILED);
+    EXPECT_EQ(u8(odd.getMessage()), "CIM status 96: odd");
+    next = [](const std::string& id) {
+        return okAnswer("<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
+                        "<MESSAGE ID=\"" + id + "\" PROTOCOLVERSION=\"1.0\"><SIMPLERSP><IMETHODRESPONSE NAME=\"EnumerateClassNames\">"
+                        "<ERROR CODE=\"4000000000\"/></IMETHODRESPONSE></SIMPLERSP></MESSAGE></CIM>");
+    };
+    odd = thrown<CIMException>([&] { c.enumerateClassNames(ns); });
+    EXPECT_EQ(odd.getCode(), CIM_ERR_FAILED);
+    EXPECT_EQ(u8(odd.getMessage()), "CIM status 4000000000");
+    good();
+
     next = [](const std::string& id) {
         std::string b = classNamesBody(id);
         return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(b.size()) + "\r\n\r\n" + b;

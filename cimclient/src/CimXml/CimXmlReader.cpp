@@ -767,8 +767,16 @@ void readError(Reader& rd, CimResponse& r) {
     std::string_view code = c.requireAttribute(t, "CODE");
     Uint32 n = rd.scalarAt<Uint32>(t, code);
     r.isError = true;
-    r.errorCode = static_cast<CIMStatusCode>(n);
     if (const XmlAttribute* d = c.findAttribute(t, "DESCRIPTION")) r.errorDescription = toString(d->value);
+    if (n <= CIM_ERR_SERVER_IS_SHUTTING_DOWN) {
+        r.errorCode = static_cast<CIMStatusCode>(n);
+    } else {
+        // A code past the defined ones is no CIMStatusCode; it stays in the description.
+        r.errorCode = CIM_ERR_FAILED;
+        String known = r.errorDescription;
+        r.errorDescription = String(("CIM status " + std::to_string(n)).c_str());
+        if (known.size() != 0) r.errorDescription.append(String(": ")).append(known);
+    }
     while (c.atStart("INSTANCE")) r.errorInstances.append(rd.readInstance());
     c.closeElement("ERROR");
 }

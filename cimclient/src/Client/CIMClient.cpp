@@ -121,6 +121,11 @@ public:
             if (code != 0) {
                 const std::string* description = response.field("CIMStatusCodeDescription");
                 std::string text = description ? orv::http::uriUnescape(*description) : std::string();
+                // A code past the defined ones is no CIMStatusCode; it stays in the message.
+                if (code > CIM_ERR_SERVER_IS_SHUTTING_DOWN) {
+                    throw CIMException(CIM_ERR_FAILED, fromUtf8("CIM status " + std::to_string(code) +
+                                                                (text.empty() ? std::string() : ": " + text)));
+                }
                 if (text.empty()) text = cimStatusCodeToString(static_cast<CIMStatusCode>(code));
                 throw CIMException(static_cast<CIMStatusCode>(code), fromUtf8(text));
             }
