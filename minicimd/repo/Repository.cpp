@@ -146,7 +146,9 @@ void Repository::loadCompilation(const std::string& ns, const mof::Compilation& 
             Namespace& n = nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace);
             loadClass(n, d);
             ClassEntry& e = n.classes.at(lowerName(d.name));
-            e.forms = InstanceForms(e.cls);
+            e.forms.reset();
+            auto held = n.instances.find(lowerName(d.name));
+            if (held != n.instances.end() && !held->second.empty()) e.forms.emplace(e.cls);
             break;
         }
         case mof::Production::Instance: {
@@ -522,6 +524,7 @@ void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d) {
         CIMObjectPath path = pathOf(ce, inst);
         if (bucket.count(id)) throw CimError(kCimAlreadyExists, "instance " + str(path.toString()) + " already exists");
         inst.setPath(path);
+        if (!ce.forms) ce.forms.emplace(ce.cls);
         bucket.emplace(id, InstanceForms::storedOf(ce.cls, inst));
         ++n.instanceTotal;
         if (!d.alias.empty()) n.aliases[lowerName(d.alias)] = path;
@@ -716,7 +719,7 @@ CIMInstance Repository::getInstance(const std::string& ns, const CIMObjectPath& 
     const ClassEntry* c = nullptr;
     const StoredInstance* i = findInstance(n, path, nullptr, &c);
     if (!i) throw CimError(kCimNotFound, str(path.toString()));
-    return c->forms.instanceOf(c->cls, *i);
+    return c->forms->instanceOf(c->cls, *i);
 }
 
 void Repository::writeInstance(const std::string& ns, const CIMObjectPath& path, const InstanceView& view,
@@ -726,7 +729,7 @@ void Repository::writeInstance(const std::string& ns, const CIMObjectPath& path,
     const ClassEntry* c = nullptr;
     const StoredInstance* i = findInstance(n, path, nullptr, &c);
     if (!i) throw CimError(kCimNotFound, str(path.toString()));
-    c->forms.write(*i, view, out);
+    c->forms->write(*i, view, out);
 }
 
 std::vector<std::pair<const Repository::ClassEntry*, const std::map<std::string, StoredInstance>*>>
@@ -746,7 +749,7 @@ std::vector<CIMInstance> Repository::enumerateInstances(const std::string& ns, c
     std::shared_lock<std::shared_mutex> lock(mu_);
     std::vector<CIMInstance> r;
     for (const auto& [c, bucket] : bucketsOf(nsOrThrow(ns), className)) {
-        for (const auto& kv : *bucket) r.push_back(c->forms.instanceOf(c->cls, kv.second));
+        for (const auto& kv : *bucket) r.push_back(c->forms->instanceOf(c->cls, kv.second));
     }
     return r;
 }
@@ -799,6 +802,7 @@ CIMObjectPath Repository::createInstance(const std::string& ns, const std::strin
     if (n.instanceTotal >= kMaxInstancesPerNamespace)
         throw CimError(kCimServerLimitsExceeded, "namespace " + n.name + " holds the most instances allowed");
     inst.setPath(path);
+    if (!c.forms) c.forms.emplace(c.cls);
     bucket.emplace(id, InstanceForms::storedOf(c.cls, inst));
     ++n.instanceTotal;
     return path;

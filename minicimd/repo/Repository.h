@@ -16,6 +16,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -108,7 +109,10 @@ private:
         std::string superClass;
         std::vector<std::string> keyNames;
         bool abstract = false;
-        InstanceForms forms;
+        // Built, under the exclusive lock, when the class first holds an instance:
+        // a deep schema has many classes that never do, and each one's pieces
+        // repeat everything it inherits.
+        mutable std::optional<InstanceForms> forms;
         unsigned depth = 0;  // superclasses above it
     };
     struct Namespace {
