@@ -82,20 +82,38 @@ namespace {
 constexpr std::size_t kKnownClassCount = static_cast<std::size_t>(KnownClass::Count);
 
 constexpr const char* kKnownClassNames[kKnownClassCount] = {
-    "java/lang/String", "java/util/Vector", "java/util/Collection", "java/lang/Number", "java/lang/Boolean",
-    "java/lang/Character", "java/lang/Byte", "java/lang/Short", "java/lang/Integer", "java/lang/Long",
-    "java/lang/Float", "java/lang/Double",
-    "javax/wbem/cim/UnsignedInt8", "javax/wbem/cim/UnsignedInt16", "javax/wbem/cim/UnsignedInt32",
+    "java/lang/String",
+    "java/util/Vector",
+    "java/util/Collection",
+    "java/lang/Number",
+    "java/lang/Boolean",
+    "java/lang/Character",
+    "java/lang/Byte",
+    "java/lang/Short",
+    "java/lang/Integer",
+    "java/lang/Long",
+    "java/lang/Float",
+    "java/lang/Double",
+    "javax/wbem/cim/UnsignedInt8",
+    "javax/wbem/cim/UnsignedInt16",
+    "javax/wbem/cim/UnsignedInt32",
     "javax/wbem/cim/UnsignedInt64",
-    "javax/wbem/cim/CIMDataType", "javax/wbem/cim/CIMValue", "javax/wbem/cim/CIMObjectPath",
-    "javax/wbem/cim/CIMProperty", "javax/wbem/cim/CIMInstance", "javax/wbem/cim/CIMMethod",
-    "javax/wbem/cim/CIMParameter", "javax/wbem/cim/CIMArgument", "javax/wbem/cim/CIMDateTime",
+    "javax/wbem/cim/CIMDataType",
+    "javax/wbem/cim/CIMValue",
+    "javax/wbem/cim/CIMObjectPath",
+    "javax/wbem/cim/CIMProperty",
+    "javax/wbem/cim/CIMInstance",
+    "javax/wbem/cim/CIMMethod",
+    "javax/wbem/cim/CIMParameter",
+    "javax/wbem/cim/CIMArgument",
+    "javax/wbem/cim/CIMDateTime",
 };
 
 // Guards the lookups of known classes and the writers of their member tables.
 std::mutex g_knownClassLock;
 // Never destroyed: a listener thread may still use it while the process exits.
-std::array<SharedMembers, kKnownClassCount>& g_knownClasses = *new std::array<SharedMembers, kKnownClassCount>();
+std::array<SharedMembers, kKnownClassCount>& g_knownClasses =
+    *new std::array<SharedMembers, kKnownClassCount>();
 
 // The members of a known class with its global reference; null (the Java
 // error pending) when the class cannot be found or an exception is pending.
@@ -148,7 +166,8 @@ bool isInstanceOf(JNIEnv* env, jobject object, KnownClass known)
         return false;
     }
     SharedMembers* members = knownMembers(env, known);
-    return members != nullptr && env->IsInstanceOf(object, members->global.load(std::memory_order_acquire)) == JNI_TRUE;
+    return members != nullptr &&
+           env->IsInstanceOf(object, members->global.load(std::memory_order_acquire)) == JNI_TRUE;
 }
 
 std::string knownClassName(KnownClass known)
@@ -170,11 +189,13 @@ std::string javaClassName(JNIEnv* env, jobject object)
     }
     jclass cls = env->GetObjectClass(object);
     IndirectJObj classObject(env, cls);
-    std::string name = java::String(env, classObject.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
+    std::string name =
+        java::String(env, classObject.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
     return name;
 }
 
-LocalFrame::LocalFrame(JNIEnv* env, jint capacity) : m_env(env), m_pushed(env->PushLocalFrame(capacity) == 0) {}
+LocalFrame::LocalFrame(JNIEnv* env, jint capacity) : m_env(env), m_pushed(env->PushLocalFrame(capacity) == 0)
+{}
 
 LocalFrame::~LocalFrame()
 {
@@ -214,7 +235,8 @@ IndirectJClass::~IndirectJClass()
 namespace {
 
 template <class ID>
-const ID* findMember(const std::vector<IndirectJClass::Member<ID>>& members, const char* name, const char* signature)
+const ID* findMember(const std::vector<IndirectJClass::Member<ID>>& members, const char* name,
+                     const char* signature)
 {
     for (const auto& m : members) {
         if (m.name == name && m.signature == signature) return &m.id;
@@ -294,15 +316,13 @@ jint IndirectJClass::GetStaticIntField(const char* name, const char* signature)
 // ---------------------------------------------------------------- IndirectJObj
 
 IndirectJObj::IndirectJObj(JNIEnv* env, jobject object)
-    : IndirectJClass(env, object != nullptr && !exceptionPending(env) ? env->GetObjectClass(object) : nullptr),
+    : IndirectJClass(env,
+                     object != nullptr && !exceptionPending(env) ? env->GetObjectClass(object) : nullptr),
       m_object(object)
-{
-}
+{}
 
-IndirectJObj::IndirectJObj(const IndirectJClass& cls, jobject object)
-    : IndirectJClass(cls), m_object(object)
-{
-}
+IndirectJObj::IndirectJObj(const IndirectJClass& cls, jobject object) : IndirectJClass(cls), m_object(object)
+{}
 
 IndirectJObj::~IndirectJObj()
 {
@@ -317,7 +337,7 @@ jmethodID IndirectJObj::callable(const char* name, const char* signature)
     return findMethodID(name, signature);
 }
 
-#define ORV_CALL_METHOD(Type, JniName, ZeroResult)                         \
+#define ORV_CALL_METHOD(Type, JniName, ZeroResult)                           \
     Type IndirectJObj::JniName(const char* name, const char* signature, ...) \
     {                                                                        \
         jmethodID id = callable(name, signature);                            \
@@ -399,8 +419,7 @@ class StringUTFCharsPin {
 public:
     StringUTFCharsPin(JNIEnv* env, jstring string)
         : m_env(env), m_string(string), m_chars(env->GetStringUTFChars(string, nullptr))
-    {
-    }
+    {}
     ~StringUTFCharsPin()
     {
         if (m_chars != nullptr) {
@@ -422,8 +441,7 @@ class StringCharsPin {
 public:
     StringCharsPin(JNIEnv* env, jstring string)
         : m_env(env), m_string(string), m_chars(env->GetStringChars(string, nullptr))
-    {
-    }
+    {}
     ~StringCharsPin()
     {
         if (m_chars != nullptr) {
@@ -462,8 +480,12 @@ std::string standardUtf8(const char* modified)
     std::string out;
     out.reserve(std::strlen(modified));
     constexpr std::size_t kHalfLength = 3;
-    auto highHalf = [](const unsigned char* p) { return p[0] == 0xED && (p[1] & 0xF0) == 0xA0 && (p[2] & 0xC0) == 0x80; };
-    auto lowHalf = [](const unsigned char* p) { return p[0] == 0xED && (p[1] & 0xF0) == 0xB0 && (p[2] & 0xC0) == 0x80; };
+    auto highHalf = [](const unsigned char* p) {
+        return p[0] == 0xED && (p[1] & 0xF0) == 0xA0 && (p[2] & 0xC0) == 0x80;
+    };
+    auto lowHalf = [](const unsigned char* p) {
+        return p[0] == 0xED && (p[1] & 0xF0) == 0xB0 && (p[2] & 0xC0) == 0x80;
+    };
     while (*in != 0) {
         if (in[0] == 0xED && in[1] != 0 && in[2] != 0 && highHalf(in) && in[3] != 0 && in[4] != 0 &&
             in[5] != 0 && lowHalf(in + kHalfLength)) {
@@ -508,7 +530,8 @@ String String::construct(JNIEnv* env, const char* text)
     // otherwise turn every non-ASCII character into a question mark.
     jmethodID ctor = cls.findMethodID("<init>", "([BLjava/lang/String;)V");
     if (ctor != nullptr) {
-        jbyteArray bytes = newByteArray(env, reinterpret_cast<const jbyte*>(text), static_cast<jsize>(length));
+        jbyteArray bytes =
+            newByteArray(env, reinterpret_cast<const jbyte*>(text), static_cast<jsize>(length));
         jstring charset = bytes != nullptr ? env->NewStringUTF(kTextCharset) : nullptr;
         queryException(env);
         if (bytes != nullptr && charset != nullptr) {
@@ -674,7 +697,8 @@ CIMValue wrapNewValue(JNIEnv*, const IndirectJObj& made)
 CIMValue CIMValue::construct(JNIEnv* env)
 {
     jobject none = nullptr;
-    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue, "(Ljava/lang/Object;)V", none));
+    return wrapNewValue(env,
+                        newObject<IndirectJObj>(env, KnownClass::CIMValue, "(Ljava/lang/Object;)V", none));
 }
 
 CIMValue CIMValue::construct(JNIEnv* env, jobject value, const CIMDataType& type)

@@ -29,9 +29,30 @@ constexpr jint kNoTypeNumber = std::numeric_limits<jint>::min();
 
 // The Java classes the bridge makes objects of or checks values against.
 enum class KnownClass {
-    String, Vector, Collection, Number, Boolean, Character, Byte, Short, Integer, Long, Float, Double,
-    UnsignedInt8, UnsignedInt16, UnsignedInt32, UnsignedInt64,
-    CIMDataType, CIMValue, CIMObjectPath, CIMProperty, CIMInstance, CIMMethod, CIMParameter, CIMArgument,
+    String,
+    Vector,
+    Collection,
+    Number,
+    Boolean,
+    Character,
+    Byte,
+    Short,
+    Integer,
+    Long,
+    Float,
+    Double,
+    UnsignedInt8,
+    UnsignedInt16,
+    UnsignedInt32,
+    UnsignedInt64,
+    CIMDataType,
+    CIMValue,
+    CIMObjectPath,
+    CIMProperty,
+    CIMInstance,
+    CIMMethod,
+    CIMParameter,
+    CIMArgument,
     CIMDateTime,
     Count
 };
@@ -40,7 +61,6 @@ struct SharedMembers;  // the members of a known class, shared by every wrapper 
 
 class IndirectJClass {
 public:
-
     IndirectJClass(JNIEnv* env, jclass cls);
     // A wrapper over a known class (its global reference; null, with the Java
     // error pending, when the class cannot be found).

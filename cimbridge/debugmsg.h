@@ -10,8 +10,14 @@ __attribute__((visibility("default"))) extern int CIM_DEBUG_ENABLED;
 }
 
 // The trace switch, read and written atomically.
-inline int traceMode() { return __atomic_load_n(&CIM_DEBUG_ENABLED, __ATOMIC_RELAXED); }
-inline void setTraceMode(int mode) { __atomic_store_n(&CIM_DEBUG_ENABLED, mode, __ATOMIC_RELAXED); }
+inline int traceMode()
+{
+    return __atomic_load_n(&CIM_DEBUG_ENABLED, __ATOMIC_RELAXED);
+}
+inline void setTraceMode(int mode)
+{
+    __atomic_store_n(&CIM_DEBUG_ENABLED, mode, __ATOMIC_RELAXED);
+}
 
 // Writes one trace entry when tracing is on; the format carries its own line end.
 void debugmsg(const char* format, ...) __attribute__((format(printf, 1, 2)));

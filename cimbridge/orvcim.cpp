@@ -108,8 +108,7 @@ class WbemIndicationConsumer : public Pegasus::CIMIndicationConsumer {
 public:
     WbemIndicationConsumer(JavaVM* jvm, jobject target, int handle)
         : m_jvm(jvm), m_target(target), m_forwardIndicationID(nullptr), m_handle(handle)
-    {
-    }
+    {}
     ~WbemIndicationConsumer() override
     {
         m_jvm = nullptr;
@@ -395,7 +394,8 @@ KeyForm keyFormOfValue(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMValue&
     if (object == nullptr) {
         return KeyForm::Unknown;
     }
-    const bool bare = isInstanceOf(env, object, KnownClass::Number) || isInstanceOf(env, object, KnownClass::Boolean);
+    const bool bare =
+        isInstanceOf(env, object, KnownClass::Number) || isInstanceOf(env, object, KnownClass::Boolean);
     throwIfJavaExceptionPending(env);
     return bare ? KeyForm::Bare : KeyForm::Quoted;
 }
@@ -422,7 +422,8 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path)
     for (jint i = 0; i < count; ++i) {
         LocalFrame frame(env, kElementFrameCapacity);
         cim::CIMProperty key(env, keys.CallObjectMethod("get", "(I)Ljava/lang/Object;", i));
-        std::string name = java::String(env, key.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
+        std::string name =
+            java::String(env, key.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
         throwIfJavaExceptionPending(env);
         if (name.empty()) {
             continue;
@@ -476,7 +477,8 @@ jint setupConnection(JNIEnv* env, jobject nameSpaceObject)
         client.reset(new Pegasus::CIMClient());
         client->connectLocal();
 
-        std::unique_ptr<WbemServices> services(new WbemServices{client.get(), nameSpace.get(), nullptr, nullptr});
+        std::unique_ptr<WbemServices> services(
+            new WbemServices{client.get(), nameSpace.get(), nullptr, nullptr});
         const int handle = registerServices(services.get());
         services.release();
         client.release();
@@ -560,7 +562,8 @@ std::string narrow(const Pegasus::String& text)
 std::string objectNameOf(JNIEnv* env, jobject path)
 {
     cim::CIMObjectPath javaPath(env, path);
-    std::string name = java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
+    std::string name =
+        java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
     throwIfJavaExceptionPending(env);
     return name;
 }
@@ -579,20 +582,13 @@ struct JavaTypeRow {
 };
 
 constexpr JavaTypeRow kJavaTypes[kKnownTypeCount] = {
-    {"CIMTYPE_BOOLEAN", "BOOLEAN", "BOOLEAN_ARRAY"},
-    {"CIMTYPE_UINT8", "UINT8", "UINT8_ARRAY"},
-    {"CIMTYPE_SINT8", "SINT8", "SINT8_ARRAY"},
-    {"CIMTYPE_UINT16", "UINT16", "UINT16_ARRAY"},
-    {"CIMTYPE_SINT16", "SINT16", "SINT16_ARRAY"},
-    {"CIMTYPE_UINT32", "UINT32", "UINT32_ARRAY"},
-    {"CIMTYPE_SINT32", "SINT32", "SINT32_ARRAY"},
-    {"CIMTYPE_UINT64", "UINT64", "UINT64_ARRAY"},
-    {"CIMTYPE_SINT64", "SINT64", "SINT64_ARRAY"},
-    {"CIMTYPE_REAL32", "REAL32", "REAL32_ARRAY"},
-    {"CIMTYPE_REAL64", "REAL64", "REAL64_ARRAY"},
-    {"CIMTYPE_CHAR16", "CHAR16", "CHAR16_ARRAY"},
-    {"CIMTYPE_STRING", "STRING", "STRING_ARRAY"},
-    {"CIMTYPE_DATETIME", "DATETIME", "DATETIME_ARRAY"},
+    {"CIMTYPE_BOOLEAN", "BOOLEAN", "BOOLEAN_ARRAY"}, {"CIMTYPE_UINT8", "UINT8", "UINT8_ARRAY"},
+    {"CIMTYPE_SINT8", "SINT8", "SINT8_ARRAY"},       {"CIMTYPE_UINT16", "UINT16", "UINT16_ARRAY"},
+    {"CIMTYPE_SINT16", "SINT16", "SINT16_ARRAY"},    {"CIMTYPE_UINT32", "UINT32", "UINT32_ARRAY"},
+    {"CIMTYPE_SINT32", "SINT32", "SINT32_ARRAY"},    {"CIMTYPE_UINT64", "UINT64", "UINT64_ARRAY"},
+    {"CIMTYPE_SINT64", "SINT64", "SINT64_ARRAY"},    {"CIMTYPE_REAL32", "REAL32", "REAL32_ARRAY"},
+    {"CIMTYPE_REAL64", "REAL64", "REAL64_ARRAY"},    {"CIMTYPE_CHAR16", "CHAR16", "CHAR16_ARRAY"},
+    {"CIMTYPE_STRING", "STRING", "STRING_ARRAY"},    {"CIMTYPE_DATETIME", "DATETIME", "DATETIME_ARRAY"},
     {"CIMTYPE_REFERENCE", "REFERENCE", "REFERENCE"},
 };
 
@@ -609,11 +605,15 @@ const char* javaTypeField(Pegasus::CIMType type, bool isArray, Unsigned rule)
 {
     if (rule == Unsigned::Widen) {
         switch (type) {
-        case Pegasus::CIMTYPE_UINT8: return isArray ? "SINT16_ARRAY" : "SINT16";
-        case Pegasus::CIMTYPE_UINT16: return isArray ? "SINT32_ARRAY" : "SINT32";
-        case Pegasus::CIMTYPE_UINT32:
-        case Pegasus::CIMTYPE_UINT64: return isArray ? "SINT64_ARRAY" : "SINT64";
-        default: break;
+            case Pegasus::CIMTYPE_UINT8:
+                return isArray ? "SINT16_ARRAY" : "SINT16";
+            case Pegasus::CIMTYPE_UINT16:
+                return isArray ? "SINT32_ARRAY" : "SINT32";
+            case Pegasus::CIMTYPE_UINT32:
+            case Pegasus::CIMTYPE_UINT64:
+                return isArray ? "SINT64_ARRAY" : "SINT64";
+            default:
+                break;
         }
     }
     const JavaTypeRow& row = kJavaTypes[type];
@@ -626,39 +626,63 @@ cim::CIMDataType javaDataType(JNIEnv* env, cim::CIMDataTypeClass& types, const c
 }
 
 // One Java object per Pegasus value, as the rule says.
-jobject javaObject(JNIEnv* env, Pegasus::Boolean v, Unsigned) { return java::Boolean::construct(env, v ? 1 : 0).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Boolean v, Unsigned)
+{
+    return java::Boolean::construct(env, v ? 1 : 0).m_object;
+}
 jobject javaObject(JNIEnv* env, Pegasus::Uint8 v, Unsigned rule)
 {
     return rule == Unsigned::Widen ? java::Short::construct(env, static_cast<std::int16_t>(v)).m_object
                                    : cim::UnsignedInt8::construct(env, v).m_object;
 }
-jobject javaObject(JNIEnv* env, Pegasus::Sint8 v, Unsigned) { return java::Byte::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Sint8 v, Unsigned)
+{
+    return java::Byte::construct(env, v).m_object;
+}
 jobject javaObject(JNIEnv* env, Pegasus::Uint16 v, Unsigned rule)
 {
     return rule == Unsigned::Widen ? java::Integer::construct(env, static_cast<std::int32_t>(v)).m_object
                                    : cim::UnsignedInt16::construct(env, v).m_object;
 }
-jobject javaObject(JNIEnv* env, Pegasus::Sint16 v, Unsigned) { return java::Short::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Sint16 v, Unsigned)
+{
+    return java::Short::construct(env, v).m_object;
+}
 jobject javaObject(JNIEnv* env, Pegasus::Uint32 v, Unsigned rule)
 {
     return rule == Unsigned::Widen ? java::Long::construct(env, static_cast<std::int64_t>(v)).m_object
                                    : cim::UnsignedInt32::construct(env, v).m_object;
 }
-jobject javaObject(JNIEnv* env, Pegasus::Sint32 v, Unsigned) { return java::Integer::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Sint32 v, Unsigned)
+{
+    return java::Integer::construct(env, v).m_object;
+}
 jobject javaObject(JNIEnv* env, Pegasus::Uint64 v, Unsigned rule)
 {
     // Widened, the same 64 bits: values from 2^63 up come out negative.
     return rule == Unsigned::Widen ? java::Long::construct(env, static_cast<std::int64_t>(v)).m_object
                                    : cim::UnsignedInt64::construct(env, v).m_object;
 }
-jobject javaObject(JNIEnv* env, Pegasus::Sint64 v, Unsigned) { return java::Long::construct(env, v).m_object; }
-jobject javaObject(JNIEnv* env, Pegasus::Real32 v, Unsigned) { return java::Float::construct(env, v).m_object; }
-jobject javaObject(JNIEnv* env, Pegasus::Real64 v, Unsigned) { return java::Double::construct(env, v).m_object; }
+jobject javaObject(JNIEnv* env, Pegasus::Sint64 v, Unsigned)
+{
+    return java::Long::construct(env, v).m_object;
+}
+jobject javaObject(JNIEnv* env, Pegasus::Real32 v, Unsigned)
+{
+    return java::Float::construct(env, v).m_object;
+}
+jobject javaObject(JNIEnv* env, Pegasus::Real64 v, Unsigned)
+{
+    return java::Double::construct(env, v).m_object;
+}
 jobject javaObject(JNIEnv* env, const Pegasus::Char16& v, Unsigned)
 {
     return java::Character::construct(env, static_cast<std::uint16_t>(v)).m_object;
 }
-jobject javaObject(JNIEnv* env, const Pegasus::String& v, Unsigned) { return javaString(env, v).m_object; }
+jobject javaObject(JNIEnv* env, const Pegasus::String& v, Unsigned)
+{
+    return javaString(env, v).m_object;
+}
 jobject javaObject(JNIEnv* env, const Pegasus::CIMDateTime& v, Unsigned)
 {
     return cim::CIMDateTime::construct(env, javaString(env, v.toString())).m_object;
@@ -701,24 +725,40 @@ jobject javaObjectOf(JNIEnv* env, const Pegasus::CIMValue& value, bool isArray, 
 }
 
 // The Java object (a Vector for an array) of a non-null Pegasus value of a known type.
-jobject javaValueObject(JNIEnv* env, const Pegasus::CIMValue& value, Pegasus::CIMType type, bool isArray, Unsigned rule)
+jobject javaValueObject(JNIEnv* env, const Pegasus::CIMValue& value, Pegasus::CIMType type, bool isArray,
+                        Unsigned rule)
 {
     switch (type) {
-    case Pegasus::CIMTYPE_BOOLEAN: return javaObjectOf<Pegasus::Boolean>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_UINT8: return javaObjectOf<Pegasus::Uint8>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_SINT8: return javaObjectOf<Pegasus::Sint8>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_UINT16: return javaObjectOf<Pegasus::Uint16>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_SINT16: return javaObjectOf<Pegasus::Sint16>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_UINT32: return javaObjectOf<Pegasus::Uint32>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_SINT32: return javaObjectOf<Pegasus::Sint32>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_UINT64: return javaObjectOf<Pegasus::Uint64>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_SINT64: return javaObjectOf<Pegasus::Sint64>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_REAL32: return javaObjectOf<Pegasus::Real32>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_REAL64: return javaObjectOf<Pegasus::Real64>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_CHAR16: return javaObjectOf<Pegasus::Char16>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_STRING: return javaObjectOf<Pegasus::String>(env, value, isArray, rule);
-    case Pegasus::CIMTYPE_DATETIME: return javaObjectOf<Pegasus::CIMDateTime>(env, value, isArray, rule);
-    default: return javaObjectOf<Pegasus::CIMObjectPath>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_BOOLEAN:
+            return javaObjectOf<Pegasus::Boolean>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_UINT8:
+            return javaObjectOf<Pegasus::Uint8>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_SINT8:
+            return javaObjectOf<Pegasus::Sint8>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_UINT16:
+            return javaObjectOf<Pegasus::Uint16>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_SINT16:
+            return javaObjectOf<Pegasus::Sint16>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_UINT32:
+            return javaObjectOf<Pegasus::Uint32>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_SINT32:
+            return javaObjectOf<Pegasus::Sint32>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_UINT64:
+            return javaObjectOf<Pegasus::Uint64>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_SINT64:
+            return javaObjectOf<Pegasus::Sint64>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_REAL32:
+            return javaObjectOf<Pegasus::Real32>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_REAL64:
+            return javaObjectOf<Pegasus::Real64>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_CHAR16:
+            return javaObjectOf<Pegasus::Char16>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_STRING:
+            return javaObjectOf<Pegasus::String>(env, value, isArray, rule);
+        case Pegasus::CIMTYPE_DATETIME:
+            return javaObjectOf<Pegasus::CIMDateTime>(env, value, isArray, rule);
+        default:
+            return javaObjectOf<Pegasus::CIMObjectPath>(env, value, isArray, rule);
     }
 }
 
@@ -756,7 +796,8 @@ bool booleanQualifier(const Pegasus::CIMConstProperty& property, const Pegasus::
     }
     Pegasus::CIMConstQualifier qualifier = property.getQualifier(index);
     const Pegasus::CIMValue& qualifierValue = qualifier.getValue();
-    if (qualifier.getType() != Pegasus::CIMTYPE_BOOLEAN || qualifierValue.isArray() || qualifierValue.isNull()) {
+    if (qualifier.getType() != Pegasus::CIMTYPE_BOOLEAN || qualifierValue.isArray() ||
+        qualifierValue.isNull()) {
         return false;
     }
     Pegasus::Boolean b = false;
@@ -795,8 +836,8 @@ private:
 // origin, access qualifiers, type and value.
 void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMProperty& javaProperty,
                       const std::string& name, const Pegasus::CIMConstProperty& classProperty,
-                      const Pegasus::CIMValue& value, Pegasus::CIMType type, jobject originText,
-                      bool isKey, Unsigned rule)
+                      const Pegasus::CIMValue& value, Pegasus::CIMType type, jobject originText, bool isKey,
+                      Unsigned rule)
 {
     if (isKey) {
         javaProperty.CallVoidMethod("setKey", "(Z)V", JNI_TRUE);
@@ -819,7 +860,8 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
         return;
     }
     if (rule == Unsigned::Widen) {
-        debugmsg("LoadProperties: Property %s has a datatype of %s\n", name.c_str(), kJavaTypes[type].pegasusName);
+        debugmsg("LoadProperties: Property %s has a datatype of %s\n", name.c_str(),
+                 kJavaTypes[type].pegasusName);
     }
     // A reference property is one path, whatever its array flag; a reference
     // array gets the type but no value, since no single path holds it.
@@ -843,8 +885,8 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
 
 // Instance form: appends Java properties for the named properties of the
 // instance to the vector, holding the vector's monitor meanwhile.
-void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, const Pegasus::CIMInstance& instance,
-                    const Pegasus::CIMClass& cimClass, bool isKey)
+void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
+                    const Pegasus::CIMInstance& instance, const Pegasus::CIMClass& cimClass, bool isKey)
 {
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
     JavaMonitor monitor(env, vector.m_object);
@@ -867,7 +909,8 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, con
         jobject originText = origins.of(origin);
         LocalFrame frame(env, kElementFrameCapacity);
 
-        cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
+        cim::CIMProperty javaProperty =
+            cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
         throwIfJavaExceptionPending(env);
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
         throwIfJavaExceptionPending(env);
@@ -878,13 +921,14 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names, con
 
 // Class form: adds Java properties for the named properties of the class,
 // with their default values, to the Java class.
-void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names, const Pegasus::CIMClass& cimClass,
-                    bool isKey)
+void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
+                    const Pegasus::CIMClass& cimClass, bool isKey)
 {
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
     OriginTexts origins(env);
     for (const std::string& name : names) {
-        const Pegasus::Uint32 classIndex = cimClass.findProperty(Pegasus::CIMName(Pegasus::String(name.c_str())));
+        const Pegasus::Uint32 classIndex =
+            cimClass.findProperty(Pegasus::CIMName(Pegasus::String(name.c_str())));
         if (classIndex == PEG_NOT_FOUND) {
             continue;
         }
@@ -893,12 +937,13 @@ void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
         jobject originText = origins.of(classProperty.getClassOrigin());
         LocalFrame frame(env, kElementFrameCapacity);
 
-        cim::CIMProperty javaProperty = cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
+        cim::CIMProperty javaProperty =
+            cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
         throwIfJavaExceptionPending(env);
         javaClass.CallVoidMethod("addProperty", "(Ljavax/wbem/cim/CIMProperty;)V", javaProperty.m_object);
         throwIfJavaExceptionPending(env);
-        fillJavaProperty(env, types, javaProperty, name, classProperty, value, classProperty.getType(), originText,
-                         isKey, Unsigned::Keep);
+        fillJavaProperty(env, types, javaProperty, name, classProperty, value, classProperty.getType(),
+                         originText, isKey, Unsigned::Keep);
     }
 }
 
@@ -963,28 +1008,58 @@ T readJava(JNIEnv* env, jobject object, KnownClass expected, Read read)
 
 // One element of each Java-to-CIM row: the accessor of the Java class and the
 // Pegasus type it becomes (unsigned types keep the bits of the signed read).
-Pegasus::Sint8 readSint8(IndirectJObj& o) { return o.CallByteMethod("byteValue", "()B"); }
-Pegasus::Sint16 readSint16(IndirectJObj& o) { return o.CallShortMethod("shortValue", "()S"); }
-Pegasus::Sint32 readSint32(IndirectJObj& o) { return o.CallIntMethod("intValue", "()I"); }
-Pegasus::Sint64 readSint64(IndirectJObj& o) { return o.CallLongMethod("longValue", "()J"); }
-Pegasus::Uint8 readUint8(IndirectJObj& o) { return static_cast<Pegasus::Uint8>(o.CallByteMethod("byteValue", "()B")); }
+Pegasus::Sint8 readSint8(IndirectJObj& o)
+{
+    return o.CallByteMethod("byteValue", "()B");
+}
+Pegasus::Sint16 readSint16(IndirectJObj& o)
+{
+    return o.CallShortMethod("shortValue", "()S");
+}
+Pegasus::Sint32 readSint32(IndirectJObj& o)
+{
+    return o.CallIntMethod("intValue", "()I");
+}
+Pegasus::Sint64 readSint64(IndirectJObj& o)
+{
+    return o.CallLongMethod("longValue", "()J");
+}
+Pegasus::Uint8 readUint8(IndirectJObj& o)
+{
+    return static_cast<Pegasus::Uint8>(o.CallByteMethod("byteValue", "()B"));
+}
 Pegasus::Uint16 readUint16(IndirectJObj& o)
 {
     return static_cast<Pegasus::Uint16>(o.CallShortMethod("shortValue", "()S"));
 }
-Pegasus::Uint32 readUint32(IndirectJObj& o) { return static_cast<Pegasus::Uint32>(o.CallIntMethod("intValue", "()I")); }
+Pegasus::Uint32 readUint32(IndirectJObj& o)
+{
+    return static_cast<Pegasus::Uint32>(o.CallIntMethod("intValue", "()I"));
+}
 Pegasus::Uint64 readUint64(IndirectJObj& o)
 {
     return static_cast<Pegasus::Uint64>(o.CallLongMethod("longValue", "()J"));
 }
-Pegasus::Real32 readReal32(IndirectJObj& o) { return o.CallFloatMethod("floatValue", "()F"); }
-Pegasus::Real64 readReal64(IndirectJObj& o) { return o.CallDoubleMethod("doubleValue", "()D"); }
+Pegasus::Real32 readReal32(IndirectJObj& o)
+{
+    return o.CallFloatMethod("floatValue", "()F");
+}
+Pegasus::Real64 readReal64(IndirectJObj& o)
+{
+    return o.CallDoubleMethod("doubleValue", "()D");
+}
 Pegasus::String readString(IndirectJObj& o)
 {
     return Pegasus::String(java::String(o, o.m_object).getStringA().c_str());
 }
-Pegasus::Char16 readChar16(IndirectJObj& o) { return Pegasus::Char16(o.CallCharMethod("charValue", "()C")); }
-Pegasus::Boolean readBoolean(IndirectJObj& o) { return o.CallBooleanMethod("booleanValue", "()Z") == JNI_TRUE; }
+Pegasus::Char16 readChar16(IndirectJObj& o)
+{
+    return Pegasus::Char16(o.CallCharMethod("charValue", "()C"));
+}
+Pegasus::Boolean readBoolean(IndirectJObj& o)
+{
+    return o.CallBooleanMethod("booleanValue", "()Z") == JNI_TRUE;
+}
 
 // Datetime and reference values cross as their Java text, which the client
 // library parses.
@@ -992,8 +1067,14 @@ std::string javaText(IndirectJObj& o)
 {
     return java::String(o.m_env, o.CallObjectMethod("toString", "()Ljava/lang/String;")).getStringA();
 }
-Pegasus::CIMDateTime readDateTime(IndirectJObj& o) { return Pegasus::CIMDateTime(Pegasus::String(javaText(o).c_str())); }
-Pegasus::CIMObjectPath readPath(IndirectJObj& o) { return Pegasus::CIMObjectPath(Pegasus::String(javaText(o).c_str())); }
+Pegasus::CIMDateTime readDateTime(IndirectJObj& o)
+{
+    return Pegasus::CIMDateTime(Pegasus::String(javaText(o).c_str()));
+}
+Pegasus::CIMObjectPath readPath(IndirectJObj& o)
+{
+    return Pegasus::CIMObjectPath(Pegasus::String(javaText(o).c_str()));
+}
 
 template <class T, T (*Read)(IndirectJObj&), KnownClass Expected>
 void convertScalar(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pegasus::CIMValue& out)
@@ -1061,15 +1142,15 @@ constexpr JavaToCimRow arrayRow(const char* field, Pegasus::CIMType type, bool o
     return JavaToCimRow{field, type, convertArray<T, Read, Expected>, optional};
 }
 
-using Pegasus::Sint8;
+using Pegasus::Real32;
+using Pegasus::Real64;
 using Pegasus::Sint16;
 using Pegasus::Sint32;
 using Pegasus::Sint64;
-using Pegasus::Uint8;
+using Pegasus::Sint8;
 using Pegasus::Uint16;
 using Pegasus::Uint64;
-using Pegasus::Real32;
-using Pegasus::Real64;
+using Pegasus::Uint8;
 constexpr KnownClass kNumber = KnownClass::Number;
 
 // In the order the type fields are compared; the last four carry datetime and
@@ -1103,11 +1184,14 @@ const JavaToCimRow kJavaToCim[] = {
     arrayRow<Pegasus::Char16, readChar16, KnownClass::Character>("CHAR16_ARRAY", Pegasus::CIMTYPE_CHAR16),
     scalarRow<Pegasus::Boolean, readBoolean, KnownClass::Boolean>("BOOLEAN", Pegasus::CIMTYPE_BOOLEAN),
     arrayRow<Pegasus::Boolean, readBoolean, KnownClass::Boolean>("BOOLEAN_ARRAY", Pegasus::CIMTYPE_BOOLEAN),
-    scalarRow<Pegasus::CIMDateTime, readDateTime, KnownClass::CIMDateTime>("DATETIME", Pegasus::CIMTYPE_DATETIME),
-    arrayRow<Pegasus::CIMDateTime, readDateTime, KnownClass::CIMDateTime>("DATETIME_ARRAY", Pegasus::CIMTYPE_DATETIME),
-    scalarRow<Pegasus::CIMObjectPath, readPath, KnownClass::CIMObjectPath>("REFERENCE", Pegasus::CIMTYPE_REFERENCE),
-    arrayRow<Pegasus::CIMObjectPath, readPath, KnownClass::CIMObjectPath>("REFERENCE_ARRAY", Pegasus::CIMTYPE_REFERENCE,
-                                                                         true),
+    scalarRow<Pegasus::CIMDateTime, readDateTime, KnownClass::CIMDateTime>("DATETIME",
+                                                                           Pegasus::CIMTYPE_DATETIME),
+    arrayRow<Pegasus::CIMDateTime, readDateTime, KnownClass::CIMDateTime>("DATETIME_ARRAY",
+                                                                          Pegasus::CIMTYPE_DATETIME),
+    scalarRow<Pegasus::CIMObjectPath, readPath, KnownClass::CIMObjectPath>("REFERENCE",
+                                                                           Pegasus::CIMTYPE_REFERENCE),
+    arrayRow<Pegasus::CIMObjectPath, readPath, KnownClass::CIMObjectPath>("REFERENCE_ARRAY",
+                                                                          Pegasus::CIMTYPE_REFERENCE, true),
 };
 
 const JavaToCimRow& rowOfField(const char* field)
@@ -1229,8 +1313,9 @@ void CIMValueToCIMValue(cim::CIMValue& value, Pegasus::CIMValue& out)
     const jint number = type.CallIntMethod("getType", "()I");
     throwIfJavaExceptionPending(env);
     for (const JavaToCimRow& row : kJavaToCim) {
-        const bool matches = row.optional ? optionalTypeField(type, row.field) == number && number != kNoTypeNumber
-                                          : isType(type, number, row.field);
+        const bool matches = row.optional
+                                 ? optionalTypeField(type, row.field) == number && number != kNoTypeNumber
+                                 : isType(type, number, row.field);
         throwIfJavaExceptionPending(env);
         if (matches) {
             row.convert(env, value, row.type, out);
@@ -1269,7 +1354,8 @@ jint enumerateClassNames(JNIEnv* env, WbemServices& services, jobject result, jo
     java::Vector vector(env, result);
     for (Pegasus::Uint32 i = 0; i < names.size(); ++i) {
         LocalFrame frame(env, kElementFrameCapacity);
-        cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, javaString(env, names[i].getString()));
+        cim::CIMObjectPath javaPath =
+            cim::CIMObjectPath::construct(env, javaString(env, names[i].getString()));
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
         throwIfJavaExceptionPending(env);
     }
@@ -1288,7 +1374,8 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
             continue;
         }
         LocalFrame frame(env, kElementFrameCapacity);
-        cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, javaString(env, paths[i].toString()));
+        cim::CIMObjectPath javaPath =
+            cim::CIMObjectPath::construct(env, javaString(env, paths[i].toString()));
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
         throwIfJavaExceptionPending(env);
     }
@@ -1320,7 +1407,8 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
     cim::CIMInstance javaInstance(env, target);
     const std::string fullPath = narrow(services.m_nameSpace->getString()) + ":" + pathText;
     debugmsg("XXX: getInstance: Setting Instance Object Path to \"%s\"\n", fullPath.c_str());
-    cim::CIMObjectPath javaPath = cim::CIMObjectPath::construct(env, java::String::construct(env, fullPath.c_str()));
+    cim::CIMObjectPath javaPath =
+        cim::CIMObjectPath::construct(env, java::String::construct(env, fullPath.c_str()));
     throwIfJavaExceptionPending(env);
     javaInstance.CallVoidMethod("setObjectPath", "(Ljavax/wbem/cim/CIMObjectPath;)V", javaPath.m_object);
     throwIfJavaExceptionPending(env);
@@ -1396,11 +1484,12 @@ jint createInstance(JNIEnv* env, WbemServices& services, jobject result, jobject
         Pegasus::CIMValue value;
         convertForServer(javaValue, value, [&] { return "createInstance: property " + propertyName(); });
         const std::string name = propertyName();
-        newInstance.addProperty(Pegasus::CIMProperty(Pegasus::CIMName(Pegasus::String(name.c_str())), value, 0,
-                                                     Pegasus::CIMName(), Pegasus::CIMName(), false));
+        newInstance.addProperty(Pegasus::CIMProperty(Pegasus::CIMName(Pegasus::String(name.c_str())), value,
+                                                     0, Pegasus::CIMName(), Pegasus::CIMName(), false));
     }
 
-    const Pegasus::CIMObjectPath created = services.m_client->createInstance(*services.m_nameSpace, newInstance);
+    const Pegasus::CIMObjectPath created =
+        services.m_client->createInstance(*services.m_nameSpace, newInstance);
 
     // The caller's path changes only now that the server has the instance.
     cim::CIMObjectPath made = cim::CIMObjectPath::construct(env, javaString(env, created.toString()));
@@ -1443,8 +1532,8 @@ InstanceWithClass fetchInstanceWithClass(JNIEnv* env, WbemServices& services, jo
     InstanceWithClass fetched;
     fetched.instance = services.m_client->getInstance(*services.m_nameSpace, instanceName, false, true, true,
                                                       Pegasus::CIMPropertyList());
-    fetched.cimClass = services.m_client->getClass(*services.m_nameSpace, fetched.instance.getClassName(), false,
-                                                   true, true, Pegasus::CIMPropertyList());
+    fetched.cimClass = services.m_client->getClass(*services.m_nameSpace, fetched.instance.getClassName(),
+                                                   false, true, true, Pegasus::CIMPropertyList());
     return fetched;
 }
 
@@ -1473,7 +1562,8 @@ jint getProperty(JNIEnv* env, WbemServices& services, jobject target, jobject pa
     return kRcOk;
 }
 
-jint getProperties(JNIEnv* env, WbemServices& services, jobject result, jobject path, jobjectArray propertyNames)
+jint getProperties(JNIEnv* env, WbemServices& services, jobject result, jobject path,
+                   jobjectArray propertyNames)
 {
     const InstanceWithClass fetched = fetchInstanceWithClass(env, services, path);
     NameSet names;
@@ -1505,8 +1595,8 @@ jint setProperty(JNIEnv* env, WbemServices& services, jobject path, jstring prop
     throwIfJavaExceptionPending(env);
     Pegasus::CIMValue value;
     convertForServer(javaValue, value, [&] { return "setProperty: property " + name; });
-    services.m_client->setProperty(*services.m_nameSpace, instanceName, Pegasus::CIMName(Pegasus::String(name.c_str())),
-                                   value);
+    services.m_client->setProperty(*services.m_nameSpace, instanceName,
+                                   Pegasus::CIMName(Pegasus::String(name.c_str())), value);
     return kRcOk;
 }
 
@@ -1597,7 +1687,8 @@ void WbemIndicationConsumer::consumeIndication(const Pegasus::OperationContext&,
         LocalFrame frame(env, kOperationFrameCapacity);
         if (m_forwardIndicationID == nullptr && m_target != nullptr) {
             IndirectJObj target(env, m_target);
-            m_forwardIndicationID = target.findMethodID("forwardIndication", "(ZLjavax/wbem/cim/CIMInstance;)V");
+            m_forwardIndicationID =
+                target.findMethodID("forwardIndication", "(ZLjavax/wbem/cim/CIMInstance;)V");
         }
         WbemServices* services = getServices(env, nullptr, m_handle);
         if (services != nullptr && m_forwardIndicationID != nullptr) {
@@ -1634,7 +1725,8 @@ bool attachIndicationListener(JNIEnv* env, jint handle, jobject target, Pegasus:
         return false;
     }
     std::unique_ptr<Pegasus::CIMListener> listener(new Pegasus::CIMListener(port));
-    std::unique_ptr<WbemIndicationConsumer> consumer(new WbemIndicationConsumer(jvm, env->NewGlobalRef(target), handle));
+    std::unique_ptr<WbemIndicationConsumer> consumer(
+        new WbemIndicationConsumer(jvm, env->NewGlobalRef(target), handle));
     try {
         listener->addConsumer(consumer.get());
         listener->start();
@@ -1664,8 +1756,9 @@ cim::CIMValue javaReturnValue(JNIEnv* env, const Pegasus::CIMValue& value)
     bool isArray = false;
     if (object != nullptr) {
         IndirectJObj objectClass(env, env->GetObjectClass(object));
-        isArray = java::String(env, objectClass.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringW() ==
-                  L"java.util.Vector";
+        isArray =
+            java::String(env, objectClass.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringW() ==
+            L"java.util.Vector";
         throwIfJavaExceptionPending(env);
     }
     result.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V",
@@ -1731,8 +1824,8 @@ jint completeMethodCall(JNIEnv* env, jobject listener, jmethodID completed, jint
     return code;
 }
 
-jint invokeMethod(JNIEnv* env, WbemServices& services, jobject path, jstring methodName, jobjectArray arguments,
-                  jobject listener)
+jint invokeMethod(JNIEnv* env, WbemServices& services, jobject path, jstring methodName,
+                  jobjectArray arguments, jobject listener)
 {
     // The path and the name are read first; a failure there is reported to
     // the listener once it is known to have the completion method.
@@ -1807,7 +1900,8 @@ jint invokeMethod(JNIEnv* env, WbemServices& services, jobject path, jstring met
         // The method ran; what it gave cannot reach Java (a path the Java
         // parser refuses, no memory): the listener still hears of it.
         env->ExceptionClear();
-        AssignLastError("invokeMethod: the method ran, but its results could not be converted to Java objects");
+        AssignLastError(
+            "invokeMethod: the method ran, but its results could not be converted to Java objects");
         return completeMethodCall(env, listener, completed, kRcGeneralFailure, nullptr, nullptr);
     }
     return completeMethodCall(env, listener, completed, kRcOk, returnValue, outputArray);
@@ -1862,7 +1956,8 @@ void loadMethods(JNIEnv* env, cim::CIMClass& javaClass, const Pegasus::CIMClass&
                      methodName.c_str(), requestedName.c_str());
             continue;
         }
-        cim::CIMMethod javaMethod = cim::CIMMethod::construct(env, java::String::construct(env, methodName.c_str()));
+        cim::CIMMethod javaMethod =
+            cim::CIMMethod::construct(env, java::String::construct(env, methodName.c_str()));
         if (isKnownType(method.getType())) {
             cim::CIMDataType type = javaDataType(env, types, kJavaTypes[method.getType()].scalarField);
             javaMethod.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", type.m_object);
@@ -1900,8 +1995,9 @@ jint getClass(JNIEnv* env, WbemServices& services, jobject target, jobject path,
         return kRcNoClassName;
     }
     const Pegasus::CIMName className(Pegasus::String(requestedName.c_str()));
-    const Pegasus::CIMClass cimClass = services.m_client->getClass(
-        *services.m_nameSpace, className, localOnly, includeQualifiers, includeClassOrigin, Pegasus::CIMPropertyList());
+    const Pegasus::CIMClass cimClass =
+        services.m_client->getClass(*services.m_nameSpace, className, localOnly, includeQualifiers,
+                                    includeClassOrigin, Pegasus::CIMPropertyList());
     const NameSet keyNames = keyNamesOf(cimClass);
 
     cim::CIMClass javaClass(env, target);
@@ -1913,8 +2009,8 @@ jint getClass(JNIEnv* env, WbemServices& services, jobject target, jobject path,
 
     // The methods always come with their qualifiers and inherited ones, so
     // that deprecated methods and output parameters can be told apart.
-    const Pegasus::CIMClass withMethods = services.m_client->getClass(
-        *services.m_nameSpace, className, false, true, true, Pegasus::CIMPropertyList());
+    const Pegasus::CIMClass withMethods = services.m_client->getClass(*services.m_nameSpace, className, false,
+                                                                      true, true, Pegasus::CIMPropertyList());
     loadMethods(env, javaClass, withMethods, requestedName);
     return kRcOk;
 }
@@ -2010,16 +2106,18 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_tearDown(JNIEnv*, jobject,
     }
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_enumerateClassNames(JNIEnv* env, jobject self, jint handle,
-                                                                         jobject result, jobject path, jboolean deep)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_enumerateClassNames(JNIEnv* env, jobject self,
+                                                                          jint handle, jobject result,
+                                                                          jobject path, jboolean deep)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return enumerateClassNames(env, services, result, path, deep != JNI_FALSE);
     });
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_enumerateInstanceNames(JNIEnv* env, jobject self, jint handle,
-                                                                            jobject result, jobject path)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_enumerateInstanceNames(JNIEnv* env, jobject self,
+                                                                             jint handle, jobject result,
+                                                                             jobject path)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return enumerateInstanceNames(env, services, result, path);
@@ -2027,16 +2125,16 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_enumerateInstanceNames(JNI
 }
 
 JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getInstance(JNIEnv* env, jobject self, jint handle,
-                                                                 jobject instance, jobject path)
+                                                                  jobject instance, jobject path)
 {
-    return runOperation(env, self, handle, [&](WbemServices& services) {
-        return getInstance(env, services, instance, path);
-    });
+    return runOperation(env, self, handle,
+                        [&](WbemServices& services) { return getInstance(env, services, instance, path); });
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getClass(JNIEnv* env, jobject self, jint handle, jobject cimClass,
-                                                              jobject path, jboolean localOnly,
-                                                              jboolean includeQualifiers, jboolean includeClassOrigin)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getClass(JNIEnv* env, jobject self, jint handle,
+                                                               jobject cimClass, jobject path,
+                                                               jboolean localOnly, jboolean includeQualifiers,
+                                                               jboolean includeClassOrigin)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return getClass(env, services, cimClass, path, localOnly != JNI_FALSE, includeQualifiers != JNI_FALSE,
@@ -2045,7 +2143,8 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getClass(JNIEnv* env, jobj
 }
 
 JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_createInstance(JNIEnv* env, jobject self, jint handle,
-                                                                    jobject result, jobject path, jobject instance)
+                                                                     jobject result, jobject path,
+                                                                     jobject instance)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return createInstance(env, services, result, path, instance);
@@ -2053,13 +2152,15 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_createInstance(JNIEnv* env
 }
 
 JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_deleteInstance(JNIEnv* env, jobject self, jint handle,
-                                                                    jobject path)
+                                                                     jobject path)
 {
-    return runOperation(env, self, handle, [&](WbemServices& services) { return deleteInstance(env, services, path); });
+    return runOperation(env, self, handle,
+                        [&](WbemServices& services) { return deleteInstance(env, services, path); });
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getProperty(JNIEnv* env, jobject self, jint handle, jobject value,
-                                                                 jobject path, jstring propertyName)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getProperty(JNIEnv* env, jobject self, jint handle,
+                                                                  jobject value, jobject path,
+                                                                  jstring propertyName)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return getProperty(env, services, value, path, propertyName);
@@ -2067,37 +2168,40 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getProperty(JNIEnv* env, j
 }
 
 JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_getProperties(JNIEnv* env, jobject self, jint handle,
-                                                                   jobject result, jobject path,
-                                                                   jobjectArray propertyNames)
+                                                                    jobject result, jobject path,
+                                                                    jobjectArray propertyNames)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return getProperties(env, services, result, path, propertyNames);
     });
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_setProperty(JNIEnv* env, jobject self, jint handle, jobject path,
-                                                                 jstring propertyName, jobject value)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_setProperty(JNIEnv* env, jobject self, jint handle,
+                                                                  jobject path, jstring propertyName,
+                                                                  jobject value)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return setProperty(env, services, path, propertyName, value);
     });
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_invokeMethod(JNIEnv* env, jobject self, jint handle, jobject path,
-                                                                  jstring methodName, jobjectArray arguments,
-                                                                  jobject listener)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_invokeMethod(JNIEnv* env, jobject self, jint handle,
+                                                                   jobject path, jstring methodName,
+                                                                   jobjectArray arguments, jobject listener)
 {
     return runOperation(env, self, handle, [&](WbemServices& services) {
         return invokeMethod(env, services, path, methodName, arguments, listener);
     });
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_addLifecycleIndicationClass(JNIEnv*, jobject, jint, jstring)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_addLifecycleIndicationClass(JNIEnv*, jobject, jint,
+                                                                                  jstring)
 {
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_addExtrinsicIndicationClass(JNIEnv*, jobject, jint, jstring)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_addExtrinsicIndicationClass(JNIEnv*, jobject, jint,
+                                                                                  jstring)
 {
     return 0;
 }
@@ -2107,11 +2211,13 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMImpl_removeIndicationClass(JNIE
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMIndicationHook_attachListener(JNIEnv* env, jclass, jint handle,
-                                                                             jobject target, jint port)
+JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMIndicationHook_attachListener(JNIEnv* env, jclass,
+                                                                               jint handle, jobject target,
+                                                                               jint port)
 {
     try {
-        if (target == nullptr || port < 0 || !attachIndicationListener(env, handle, target, static_cast<Pegasus::Uint32>(port))) {
+        if (target == nullptr || port < 0 ||
+            !attachIndicationListener(env, handle, target, static_cast<Pegasus::Uint32>(port))) {
             return 0;
         }
         PegasusLockGuard lock;

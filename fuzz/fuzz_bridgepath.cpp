@@ -72,14 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         bool repeated = false;
         for (const Key& k : keys)
             repeated = repeated || String::equalNoCase(String(k.name.c_str()), String(key.name.c_str()));
-        if (!repeated)
-            keys.push_back(key);
+        if (!repeated) keys.push_back(key);
     }
 
     std::string text = className;
     bool first = true;
-    for (const Key& key : keys)
-        pathtext::appendKeyBinding(text, first, key.name, key.value, key.bare);
+    for (const Key& key : keys) pathtext::appendKeyBinding(text, first, key.name, key.value, key.bare);
 
     CIMObjectPath path;
     try {
@@ -87,17 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const Exception&) {
         __builtin_trap();  // the bridge wrote a path its own parser refuses
     }
-    if (!(path.getClassName() == CIMName(String(className.c_str()))))
-        __builtin_trap();
+    if (!(path.getClassName() == CIMName(String(className.c_str())))) __builtin_trap();
     const Array<CIMKeyBinding>& bindings = path.getKeyBindings();
-    if (bindings.size() != keys.size())
-        __builtin_trap();
+    if (bindings.size() != keys.size()) __builtin_trap();
     for (const Key& key : keys) {
         bool found = false;
         for (Uint32 i = 0; i < bindings.size() && !found; ++i)
             found = bindings[i].getName() == CIMName(String(key.name.c_str())) && sameValue(bindings[i], key);
-        if (!found)
-            __builtin_trap();
+        if (!found) __builtin_trap();
     }
     return 0;
 }

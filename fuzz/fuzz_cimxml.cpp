@@ -12,7 +12,8 @@
 namespace {
 
 template <class Message, class Read, class Write>
-void roundTrip(std::string_view text, Read read, Write write) {
+void roundTrip(std::string_view text, Read read, Write write)
+{
     Message first;
     try {
         first = read(text);
@@ -32,7 +33,8 @@ void roundTrip(std::string_view text, Read read, Write write) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     std::string_view text(reinterpret_cast<const char*>(data), size);
     roundTrip<orv::cimxml::CimResponse>(
         text, [](std::string_view t) { return orv::cimxml::readResponse(t); },

@@ -30,7 +30,8 @@ namespace {
 // body) and sends the current answer, then closes the connection.
 class AnsweringServer {
 public:
-    AnsweringServer() {
+    AnsweringServer()
+    {
         char tmpl[] = "/tmp/fuzz-client-http-XXXXXX";
         if (::mkdtemp(tmpl) == nullptr) std::abort();
         path_ = std::string(tmpl) + "/cimxml.socket";
@@ -38,17 +39,20 @@ public:
         sockaddr_un sa{};
         sa.sun_family = AF_UNIX;
         std::strncpy(sa.sun_path, path_.c_str(), sizeof sa.sun_path - 1);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, 16) != 0) std::abort();
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, 16) != 0)
+            std::abort();
         std::thread([this] { serve(); }).detach();
     }
     const std::string& path() const { return path_; }
-    void setAnswer(std::string a) {
+    void setAnswer(std::string a)
+    {
         std::lock_guard<std::mutex> g(lock_);
         answer_ = std::move(a);
     }
 
 private:
-    void serve() {
+    void serve()
+    {
         for (;;) {
             int c = ::accept(fd_, nullptr, nullptr);
             if (c < 0) continue;
@@ -65,7 +69,8 @@ private:
                 if (end == std::string::npos) continue;
                 std::size_t len = 0;
                 std::size_t at = got.find("Content-Length: ");
-                if (at != std::string::npos && at < end) len = std::strtoul(got.c_str() + at + 16, nullptr, 10);
+                if (at != std::string::npos && at < end)
+                    len = std::strtoul(got.c_str() + at + 16, nullptr, 10);
                 complete = got.size() >= end + 4 + len;
             }
             if (complete) {
@@ -90,7 +95,8 @@ private:
     std::string answer_;
 };
 
-AnsweringServer& server() {
+AnsweringServer& server()
+{
     static AnsweringServer* s = [] {
         auto* made = new AnsweringServer();
         ::setenv("CIM_LOCAL_SOCKET", made->path().c_str(), 1);
@@ -101,7 +107,8 @@ AnsweringServer& server() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     if (size == 0) return 0;
     server().setAnswer(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     CIMClient client;
@@ -110,9 +117,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         client.connectLocal();
         switch (data[0] % 4) {
-            case 0: (void)client.getClass(ns, CIMName("Test_Base")); break;
-            case 1: (void)client.enumerateInstanceNames(ns, CIMName("Test_Base")); break;
-            case 2: (void)client.enumerateInstances(ns, CIMName("Test_Base")); break;
+            case 0:
+                (void)client.getClass(ns, CIMName("Test_Base"));
+                break;
+            case 1:
+                (void)client.enumerateInstanceNames(ns, CIMName("Test_Base"));
+                break;
+            case 2:
+                (void)client.enumerateInstances(ns, CIMName("Test_Base"));
+                break;
             default: {
                 Array<CIMParamValue> in, out;
                 (void)client.invokeMethod(ns, CIMObjectPath("Test_Base.Id=\"1\""), CIMName("DoIt"), in, out);

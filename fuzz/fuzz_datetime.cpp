@@ -11,26 +11,18 @@ PEGASUS_USING_PEGASUS;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     String text;
-    try
-    {
+    try {
         text = String(reinterpret_cast<const char*>(data), Uint32(size));
-    }
-    catch (const Exception&)
-    {
+    } catch (const Exception&) {
         return 0;
     }
 
     CIMDateTime value;
-    try
-    {
+    try {
         value.set(text);
-    }
-    catch (const InvalidDateTimeFormatException&)
-    {
+    } catch (const InvalidDateTimeFormatException&) {
         return 0;
-    }
-    catch (const DateTimeOutOfRangeException&)
-    {
+    } catch (const DateTimeOutOfRangeException&) {
         return 0;
     }
 

@@ -9,7 +9,8 @@
 
 #include "CimXml/CimXml.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     std::string_view text(reinterpret_cast<const char*>(data), size);
     orv::cimxml::ExportRequest first;
     try {

@@ -9,7 +9,8 @@
 
 #include "CimXml/CimXml.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     std::string_view text(reinterpret_cast<const char*>(data), size);
     orv::cimxml::ExportResponse first;
     try {
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     orv::cimxml::ExportResponse second = orv::cimxml::readExportResponse(once);
     if (second.messageId != first.messageId || second.methodName != first.methodName ||
         second.isError != first.isError || second.errorCode != first.errorCode ||
-        second.errorDescription != first.errorDescription || orv::cimxml::writeExportResponse(second) != once) {
+        second.errorDescription != first.errorDescription ||
+        orv::cimxml::writeExportResponse(second) != once) {
         std::abort();
     }
     return 0;

@@ -25,7 +25,8 @@ public:
     void consumeIndication(const OperationContext&, const String&, const CIMInstance&) override {}
 };
 
-int listenerPort() {
+int listenerPort()
+{
     static IgnoringConsumer consumer;
     static CIMListener* listener = [] {
         auto* l = new CIMListener(0);
@@ -36,7 +37,8 @@ int listenerPort() {
     return static_cast<int>(listener->getPortNumber());
 }
 
-std::string nextLine(const std::string& in, std::size_t& pos) {
+std::string nextLine(const std::string& in, std::size_t& pos)
+{
     std::size_t eol = in.find('\n', pos);
     std::string line = in.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
     pos = eol == std::string::npos ? in.size() : eol + 1;
@@ -47,16 +49,19 @@ std::string nextLine(const std::string& in, std::size_t& pos) {
     return clean;
 }
 
-bool framingHeader(const std::string& line) {
+bool framingHeader(const std::string& line)
+{
     std::size_t colon = line.find(':');
     std::string name = line.substr(0, colon);
     for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name == "content-length" || name == "transfer-encoding" || name == "connection" || name == "expect";
+    return name == "content-length" || name == "transfer-encoding" || name == "connection" ||
+           name == "expect";
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     if (size == 0) return 0;
     const unsigned flags = data[0];
     std::string in(reinterpret_cast<const char*>(data) + 1, size - 1);

@@ -15,7 +15,8 @@
 
 namespace {
 
-const std::string& challengeDir() {
+const std::string& challengeDir()
+{
     static const std::string dir = [] {
         char tmpl[] = "/tmp/fuzz-local-challenge-XXXXXX";
         if (::mkdtemp(tmpl) == nullptr) std::abort();
@@ -24,7 +25,8 @@ const std::string& challengeDir() {
     return dir;
 }
 
-void checkAnswer(const std::string& answer) {
+void checkAnswer(const std::string& answer)
+{
     static const std::string kStart = "PegasusAuthorization: Local \"";
     if (answer.compare(0, kStart.size(), kStart) != 0 || answer.back() != '"') std::abort();
     if (answer.find_first_of("\r\n", 0) != std::string::npos) std::abort();
@@ -33,7 +35,8 @@ void checkAnswer(const std::string& answer) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     std::string input(reinterpret_cast<const char*>(data), size);
     std::size_t eol = input.find('\n');
     std::string value = input.substr(0, eol);

@@ -10,29 +10,22 @@ PEGASUS_USING_PEGASUS;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     String text;
-    try
-    {
+    try {
         text = String(reinterpret_cast<const char*>(data), Uint32(size));
-    }
-    catch (const Exception&)
-    {
+    } catch (const Exception&) {
         return 0;  // not UTF-8
     }
 
     CIMObjectPath path;
-    try
-    {
+    try {
         path.set(text);
-    }
-    catch (const MalformedObjectNameException&)
-    {
+    } catch (const MalformedObjectNameException&) {
         return 0;
     }
 
     const String printed = path.toString();
     const CIMObjectPath again(printed);  // must not throw
-    if (!(again == path) || again.toString() != printed)
-        __builtin_trap();
+    if (!(again == path) || again.toString() != printed) __builtin_trap();
     (void)path.makeHashCode();
     return 0;
 }

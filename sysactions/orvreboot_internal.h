@@ -13,7 +13,7 @@ namespace orv::sysactions {
 // "shutdown -r|-h -t <delay> now" with its standard streams on /dev/null.  Elements that do
 // not start with '/' are skipped.  Returns the child's pid; 0 when nothing was found; -1 with
 // a RuntimeException pending when the child could not be started.
-jint SystemShutdownSearching(JNIEnv* env, const char* fixedPrefix, const char* pathValue,
-                             bool reboot, jint delay);
+jint SystemShutdownSearching(JNIEnv* env, const char* fixedPrefix, const char* pathValue, bool reboot,
+                             jint delay);
 
 }  // namespace orv::sysactions

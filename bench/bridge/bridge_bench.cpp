@@ -33,8 +33,8 @@ namespace {
 using perf_items::kClass;
 using perf_items::kInstances;
 using perf_items::kProperties;
-constexpr int kFullInstance = 3;  // one of the instances with every value set
-constexpr int kInstanceCalls = 500;    // per repetition
+constexpr int kFullInstance = 3;     // one of the instances with every value set
+constexpr int kInstanceCalls = 500;  // per repetition
 constexpr int kNameCalls = 5;
 constexpr int kRepetitions = 7;
 constexpr int kWarmupInstanceCalls = 200;
@@ -57,8 +57,8 @@ double medianMicros(const std::function<void()>& call, int calls)
     for (int r = 0; r < kRepetitions; ++r) {
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = 0; i < calls; ++i) call();
-        perCall.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count() /
-                          calls);
+        perCall.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count() / calls);
     }
     std::sort(perCall.begin(), perCall.end());
     return perCall[perCall.size() / 2];
@@ -73,9 +73,9 @@ struct JavaFigure {
 bool runBridge(JavaFigure& getInstance, JavaFigure& names)
 {
     const std::string command = std::string("'") + ORV_JAVA + "' '-Djava.library.path=" + ORV_BENCH_LIBPATH +
-                                "' -cp '" + ORV_BENCH_CLASSPATH + "' BridgeBench " + std::to_string(kFullInstance) +
-                                " " + std::to_string(kInstanceCalls) + " " + std::to_string(kNameCalls) + " " +
-                                std::to_string(kRepetitions);
+                                "' -cp '" + ORV_BENCH_CLASSPATH + "' BridgeBench " +
+                                std::to_string(kFullInstance) + " " + std::to_string(kInstanceCalls) + " " +
+                                std::to_string(kNameCalls) + " " + std::to_string(kRepetitions);
     std::FILE* java = popen(command.c_str(), "r");
     if (java == nullptr) return false;
     char line[kLineSize];
@@ -103,7 +103,8 @@ struct IndicationFigures {
 bool runIndications(IndicationFigures& figures)
 {
     const std::string command = std::string("'") + ORV_JAVA + "' '-Djava.library.path=" + ORV_BENCH_LIBPATH +
-                                "' -cp '" + ORV_BENCH_CLASSPATH + "' IndicationBench " + std::to_string(kIndications);
+                                "' -cp '" + ORV_BENCH_CLASSPATH + "' IndicationBench " +
+                                std::to_string(kIndications);
     std::FILE* java = popen(command.c_str(), "r");
     if (java == nullptr) return false;
     char line[kLineSize];
@@ -133,7 +134,8 @@ bool runIndications(IndicationFigures& figures)
     for (auto& t : senders) t.join();
     figures.sent = sent.load();
     while (std::fgets(line, sizeof line, java) != nullptr) {
-        std::sscanf(line, "indications %lf %lf %lf %d", &figures.rate, &figures.p50, &figures.p99, &figures.count);
+        std::sscanf(line, "indications %lf %lf %lf %d", &figures.rate, &figures.p50, &figures.p99,
+                    &figures.count);
     }
     return pclose(java) == 0 && port != 0;
 }
@@ -151,7 +153,8 @@ int main()
     const std::string dir = mkdtemp(tmpl);
     const std::string mof = perf_items::writeMof(dir);
     const std::string alertMof = dir + "/alert.mof";
-    std::ofstream(alertMof) << "class " << kAlertClass << " {\n  string Message;\n  uint32 Sequence;\n  sint64 SentAt;\n};\n";
+    std::ofstream(alertMof) << "class " << kAlertClass
+                            << " {\n  string Message;\n  uint32 Sequence;\n  sint64 SentAt;\n};\n";
     MinicimdProcess::Options o;
     o.localAuth = true;
     o.extra = {"--namespace", kNamespace, "--mof", mof, "--mof", alertMof};
@@ -185,10 +188,12 @@ int main()
     }
     for (int i = 0; i < kWarmupNameCalls; ++i) enumerate();
     const double bareInstance = medianMicros(getInstance, kInstanceCalls);
-    const double bareWithClass = medianMicros([&] {
-        getInstance();
-        getClass();
-    }, kInstanceCalls);
+    const double bareWithClass = medianMicros(
+        [&] {
+            getInstance();
+            getClass();
+        },
+        kInstanceCalls);
     const double bareNames = medianMicros(enumerate, kNameCalls);
     client.disconnect();
 
@@ -202,13 +207,16 @@ int main()
                      bridgeNames.count);
     }
 
-    std::printf("  median of %d repetitions of %d getInstance / %d enumerateInstanceNames calls; goal bridge/bare <= %.1f\n",
-                kRepetitions, kInstanceCalls, kNameCalls, kGoalRatio);
+    std::printf(
+        "  median of %d repetitions of %d getInstance / %d enumerateInstanceNames calls; goal bridge/bare <= "
+        "%.1f\n",
+        kRepetitions, kInstanceCalls, kNameCalls, kGoalRatio);
     print("getInstance", "bare", bareInstance);
     print("getInstance + getClass", "bare", bareWithClass);
     print("getInstance (CIMImpl)", "bridge", bridgeInstance.micros);
-    std::printf("  ratio bridge / bare getInstance + getClass: %.2f   bridge / bare getInstance alone: %.2f\n",
-                bridgeInstance.micros / bareWithClass, bridgeInstance.micros / bareInstance);
+    std::printf(
+        "  ratio bridge / bare getInstance + getClass: %.2f   bridge / bare getInstance alone: %.2f\n",
+        bridgeInstance.micros / bareWithClass, bridgeInstance.micros / bareInstance);
     print("enumerateInstanceNames (10,000)", "bare", bareNames);
     print("enumerateInstanceNames (CIMImpl)", "bridge", bridgeNames.micros);
     std::printf("  ratio bridge / bare enumerateInstanceNames: %.2f\n", bridgeNames.micros / bareNames);
@@ -217,15 +225,18 @@ int main()
                 bridgeInstance.micros, bareWithClass);
     std::printf("FIGURE bridge getInstance (100 properties)|%.1f|us/call|bare getInstance alone|%.1f\n",
                 bridgeInstance.micros, bareInstance);
-    std::printf("FIGURE bridge enumerateInstanceNames (10,000)|%.1f|us/call|bare enumerateInstanceNames|%.1f\n",
-                bridgeNames.micros, bareNames);
+    std::printf(
+        "FIGURE bridge enumerateInstanceNames (10,000)|%.1f|us/call|bare enumerateInstanceNames|%.1f\n",
+        bridgeNames.micros, bareNames);
 
     IndicationFigures indications;
     if (!runIndications(indications)) {
         std::fprintf(stderr, "bridge benchmark: the indication side failed\n");
     }
-    std::printf("  indications: %d accepted from %d plain senders, %d reached Java: %.0f/s, delay p50 %.1f us, p99 %.1f us\n",
-                indications.sent, kSenders, indications.count, indications.rate, indications.p50, indications.p99);
+    std::printf(
+        "  indications: %d accepted from %d plain senders, %d reached Java: %.0f/s, delay p50 %.1f us, p99 "
+        "%.1f us\n",
+        indications.sent, kSenders, indications.count, indications.rate, indications.p50, indications.p99);
     std::printf("FIGURE bridge indications into Java (10,000)|%.0f|indications/s|goal, sustained|%.0f\n",
                 indications.rate, kIndicationGoalRate);
     std::printf("FIGURE bridge indication cost (1 / rate)|%.1f|us|goal|%.1f\n",

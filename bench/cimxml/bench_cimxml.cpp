@@ -27,7 +27,8 @@ using namespace Pegasus;
 
 namespace {
 
-std::string readSample(const std::string& name) {
+std::string readSample(const std::string& name)
+{
     std::ifstream in(std::string(ORV_SAMPLES_DIR) + "/" + name, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read sample " + name);
     std::ostringstream ss;
@@ -35,29 +36,35 @@ std::string readSample(const std::string& name) {
     return ss.str();
 }
 
-const std::string& enumerateNames10000() {
+const std::string& enumerateNames10000()
+{
     static const std::string doc = [] {
         std::string body = readSample("EnumerateInstanceNames-Perf_Item.body.xml");
         std::size_t end = body.rfind("</IRETURNVALUE>");
         std::string more;
         for (int id = 9990; id < 10000; ++id) {
-            more += "<INSTANCENAME CLASSNAME=\"Perf_Item\">\n<KEYBINDING NAME=\"Id\">\n<KEYVALUE VALUETYPE=\"numeric\">" +
-                    std::to_string(id) + "</KEYVALUE>\n</KEYBINDING>\n</INSTANCENAME>\n";
+            more +=
+                "<INSTANCENAME CLASSNAME=\"Perf_Item\">\n<KEYBINDING NAME=\"Id\">\n<KEYVALUE "
+                "VALUETYPE=\"numeric\">" +
+                std::to_string(id) + "</KEYVALUE>\n</KEYBINDING>\n</INSTANCENAME>\n";
         }
         body.insert(end, more);
-        if (orv::cimxml::readResponse(body).instanceNames.size() != 10000) throw std::logic_error("not 10,000 paths");
+        if (orv::cimxml::readResponse(body).instanceNames.size() != 10000)
+            throw std::logic_error("not 10,000 paths");
         return body;
     }();
     return doc;
 }
 
-const std::string& getInstanceRecorded() {
+const std::string& getInstanceRecorded()
+{
     static const std::string doc = readSample("GetInstance-Perf_Item-3.body.xml");
     return doc;
 }
 
 // The recorded instance with a value in each of its 100 properties.
-const std::string& getInstanceFilled() {
+const std::string& getInstanceFilled()
+{
     static const std::string doc = [] {
         orv::cimxml::CimResponse r = orv::cimxml::readResponse(getInstanceRecorded());
         CIMInstance inst = r.instances[0];
@@ -65,16 +72,35 @@ const std::string& getInstanceFilled() {
             CIMProperty p = inst.getProperty(i);
             if (!p.getValue().isNull()) continue;
             switch (p.getType()) {
-                case CIMTYPE_STRING: p.setValue(CIMValue(String("value-3-") + String(std::to_string(i).c_str()))); break;
-                case CIMTYPE_UINT32: p.setValue(CIMValue(Uint32(4000000000u + i))); break;
-                case CIMTYPE_SINT64: p.setValue(CIMValue(Sint64(-4000000000LL - i))); break;
-                case CIMTYPE_BOOLEAN: p.setValue(CIMValue(Boolean(i % 2 == 0))); break;
-                case CIMTYPE_REAL64: p.setValue(CIMValue(Real64(i + 0.25))); break;
-                case CIMTYPE_UINT8: p.setValue(CIMValue(Uint8(i))); break;
-                case CIMTYPE_UINT16: p.setValue(CIMValue(Uint16(i * 7))); break;
-                case CIMTYPE_CHAR16: p.setValue(CIMValue(Char16('A' + i % 26))); break;
-                case CIMTYPE_DATETIME: p.setValue(CIMValue(CIMDateTime(String("20261207041311.000000+000")))); break;
-                default: throw std::logic_error("unexpected property type in the sample");
+                case CIMTYPE_STRING:
+                    p.setValue(CIMValue(String("value-3-") + String(std::to_string(i).c_str())));
+                    break;
+                case CIMTYPE_UINT32:
+                    p.setValue(CIMValue(Uint32(4000000000u + i)));
+                    break;
+                case CIMTYPE_SINT64:
+                    p.setValue(CIMValue(Sint64(-4000000000LL - i)));
+                    break;
+                case CIMTYPE_BOOLEAN:
+                    p.setValue(CIMValue(Boolean(i % 2 == 0)));
+                    break;
+                case CIMTYPE_REAL64:
+                    p.setValue(CIMValue(Real64(i + 0.25)));
+                    break;
+                case CIMTYPE_UINT8:
+                    p.setValue(CIMValue(Uint8(i)));
+                    break;
+                case CIMTYPE_UINT16:
+                    p.setValue(CIMValue(Uint16(i * 7)));
+                    break;
+                case CIMTYPE_CHAR16:
+                    p.setValue(CIMValue(Char16('A' + i % 26)));
+                    break;
+                case CIMTYPE_DATETIME:
+                    p.setValue(CIMValue(CIMDateTime(String("20261207041311.000000+000"))));
+                    break;
+                default:
+                    throw std::logic_error("unexpected property type in the sample");
             }
         }
         r.instances[0] = inst;
@@ -87,13 +113,18 @@ const std::string& getInstanceFilled() {
 struct Counts {
     std::size_t elements = 0, textBytes = 0;
 };
-void XMLCALL onStart(void* ud, const XML_Char*, const XML_Char**) { ++static_cast<Counts*>(ud)->elements; }
+void XMLCALL onStart(void* ud, const XML_Char*, const XML_Char**)
+{
+    ++static_cast<Counts*>(ud)->elements;
+}
 void XMLCALL onEnd(void*, const XML_Char*) {}
-void XMLCALL onText(void* ud, const XML_Char*, int len) {
+void XMLCALL onText(void* ud, const XML_Char*, int len)
+{
     static_cast<Counts*>(ud)->textBytes += static_cast<std::size_t>(len);
 }
 
-void parserOnly(benchmark::State& state, const std::string& doc) {
+void parserOnly(benchmark::State& state, const std::string& doc)
+{
     for (auto _ : state) {
         Counts counts;
         XML_Parser p = XML_ParserCreate(nullptr);
@@ -109,7 +140,8 @@ void parserOnly(benchmark::State& state, const std::string& doc) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
 }
 
-void tokensOnly(benchmark::State& state, const std::string& doc) {
+void tokensOnly(benchmark::State& state, const std::string& doc)
+{
     for (auto _ : state) {
         orv::cimxml::XmlDocument d = orv::cimxml::XmlDocument::parse(doc);
         benchmark::DoNotOptimize(d.tokens().size());
@@ -117,7 +149,8 @@ void tokensOnly(benchmark::State& state, const std::string& doc) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
 }
 
-void fullReader(benchmark::State& state, const std::string& doc) {
+void fullReader(benchmark::State& state, const std::string& doc)
+{
     for (auto _ : state) {
         orv::cimxml::CimResponse r = orv::cimxml::readResponse(doc);
         benchmark::DoNotOptimize(r.instanceNames.size() + r.instances.size());
@@ -127,9 +160,12 @@ void fullReader(benchmark::State& state, const std::string& doc) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(parserOnly, EnumerateInstanceNames_10000, enumerateNames10000())->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(tokensOnly, EnumerateInstanceNames_10000, enumerateNames10000())->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(fullReader, EnumerateInstanceNames_10000, enumerateNames10000())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(parserOnly, EnumerateInstanceNames_10000, enumerateNames10000())
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(tokensOnly, EnumerateInstanceNames_10000, enumerateNames10000())
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(fullReader, EnumerateInstanceNames_10000, enumerateNames10000())
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(parserOnly, GetInstance_100_recorded, getInstanceRecorded())->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(tokensOnly, GetInstance_100_recorded, getInstanceRecorded())->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(fullReader, GetInstance_100_recorded, getInstanceRecorded())->Unit(benchmark::kMicrosecond);
@@ -143,7 +179,8 @@ namespace {
 class FigureReporter : public benchmark::ConsoleReporter {
 public:
     FigureReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
             if (r.error_occurred) continue;
@@ -161,7 +198,8 @@ public:
 };
 
 // One machine-readable line per figure: name|value|unit|reference name|reference value.
-void printFigure(const FigureReporter& rep, const char* what, const char* reader, const char* document) {
+void printFigure(const FigureReporter& rep, const char* what, const char* reader, const char* document)
+{
     auto ours = rep.megabytesPerSecond.find(std::string(reader) + "/" + document);
     auto expat = rep.megabytesPerSecond.find(std::string("parserOnly/") + document);
     if (ours == rep.megabytesPerSecond.end() || expat == rep.megabytesPerSecond.end()) return;
@@ -170,7 +208,8 @@ void printFigure(const FigureReporter& rep, const char* what, const char* reader
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     FigureReporter reporter;

@@ -18,7 +18,8 @@ const char* const kClass = "Perf_Item";
 const char* const kTypeCycle[] = {"string", "uint32",   "sint64", "boolean", "real64",
                                   "uint8",  "datetime", "string", "uint16",  "char16"};
 
-inline std::string valueOf(const std::string& type, unsigned n) {
+inline std::string valueOf(const std::string& type, unsigned n)
+{
     if (type == "string") return "\"value of property " + std::to_string(n) + "\"";
     if (type == "uint32") return std::to_string(4000000000u + n);
     if (type == "sint64") return std::to_string(-9000000000000ll - n);
@@ -31,7 +32,8 @@ inline std::string valueOf(const std::string& type, unsigned n) {
 }
 
 // Writes the class and its instances as MOF into `dir`; returns the file's path.
-inline std::string writeMof(const std::string& dir) {
+inline std::string writeMof(const std::string& dir)
+{
     std::vector<std::string> types, names;
     for (unsigned n = 1; n < kProperties; ++n) {
         char name[8];
@@ -41,14 +43,16 @@ inline std::string writeMof(const std::string& dir) {
     }
     const std::string path = dir + "/perf.mof";
     std::ofstream out(path);
-    out << "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride, ToSubclass);\n"
+    out << "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride, "
+           "ToSubclass);\n"
         << "class " << kClass << " {\n  [Key] uint32 Id;\n";
     for (size_t i = 0; i < names.size(); ++i) out << "  " << types[i] << " " << names[i] << ";\n";
     out << "};\n";
     for (int id = 0; id < kInstances; ++id) {
         out << "instance of " << kClass << " { Id = " << id << ";";
         const size_t valued = id < kFullInstances ? names.size() : 1;
-        for (size_t i = 0; i < valued; ++i) out << " " << names[i] << " = " << valueOf(types[i], i + 1) << ";";
+        for (size_t i = 0; i < valued; ++i)
+            out << " " << names[i] << " = " << valueOf(types[i], i + 1) << ";";
         out << " };\n";
     }
     return path;

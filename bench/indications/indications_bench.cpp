@@ -35,7 +35,8 @@ const int kSubscriptionCounts[] = {1, 4};
 constexpr auto kQuiet = std::chrono::seconds(30);
 constexpr size_t kLineSize = 512;
 
-std::string text(const CIMInstance& inst, const char* name) {
+std::string text(const CIMInstance& inst, const char* name)
+{
     Uint32 i = inst.findProperty(name);
     if (i == PEG_NOT_FOUND || inst.getProperty(i).getValue().isNull()) return "-";
     String s;
@@ -52,13 +53,16 @@ struct Arrival {
 
 class TimingConsumer : public CIMIndicationConsumer {
 public:
-    void consumeIndication(const OperationContext&, const String&, const CIMInstance& indication) override {
-        Arrival a{text(indication, "IndicationIdentifier"), text(indication, "IndicationFilterName"), Clock::now()};
+    void consumeIndication(const OperationContext&, const String&, const CIMInstance& indication) override
+    {
+        Arrival a{text(indication, "IndicationIdentifier"), text(indication, "IndicationFilterName"),
+                  Clock::now()};
         std::lock_guard<std::mutex> g(mu_);
         got_.push_back(std::move(a));
         cv_.notify_all();
     }
-    std::vector<Arrival> awaitCount(size_t n) {
+    std::vector<Arrival> awaitCount(size_t n)
+    {
         std::unique_lock<std::mutex> g(mu_);
         size_t seen = got_.size();
         for (;;) {
@@ -76,7 +80,8 @@ private:
 };
 
 // Subscribes `count` filters to creations, each with a destination on `port`.
-void subscribe(CIMClient& client, Uint32 port, int count) {
+void subscribe(CIMClient& client, Uint32 port, int count)
+{
     const CIMNamespaceName interop("root/interop");
     for (int i = 0; i < count; ++i) {
         std::string name = "bench-" + std::to_string(i);
@@ -98,7 +103,8 @@ void subscribe(CIMClient& client, Uint32 port, int count) {
 }
 
 // Creates kChanges instances; gives when each creation started.
-std::vector<Clock::time_point> createBurst(CIMClient& client) {
+std::vector<Clock::time_point> createBurst(CIMClient& client)
+{
     std::vector<Clock::time_point> started;
     started.reserve(kChanges);
     const CIMNamespaceName test("root/test");
@@ -121,7 +127,8 @@ struct Figures {
 };
 
 Figures measure(const std::vector<Clock::time_point>& started, Clock::time_point createdAll,
-                const std::vector<Arrival>& arrivals, int subscriptions) {
+                const std::vector<Arrival>& arrivals, int subscriptions)
+{
     Figures f;
     f.changesPerSecond = kChanges / std::chrono::duration<double>(createdAll - started.front()).count();
     std::set<std::pair<std::string, std::string>> distinct;
@@ -137,7 +144,8 @@ Figures measure(const std::vector<Clock::time_point>& started, Clock::time_point
         if (a.identifier.compare(0, prefix.size(), prefix) != 0) continue;
         long n = std::stol(a.identifier.substr(prefix.size()));
         if (n < 1 || n > kChanges) continue;
-        delays.push_back(std::chrono::duration<double, std::milli>(a.at - started[static_cast<size_t>(n - 1)]).count());
+        delays.push_back(
+            std::chrono::duration<double, std::milli>(a.at - started[static_cast<size_t>(n - 1)]).count());
     }
     f.lost = static_cast<long>(kChanges) * subscriptions - static_cast<long>(distinct.size());
     f.receivedPerSecond = distinct.size() / std::chrono::duration<double>(last - started.front()).count();
@@ -149,19 +157,27 @@ Figures measure(const std::vector<Clock::time_point>& started, Clock::time_point
     return f;
 }
 
-void report(const std::string& end, int subscriptions, const Figures& f) {
-    std::string what = "indications, " + std::to_string(subscriptions) + (subscriptions == 1 ? " subscription" : " subscriptions");
-    std::printf("  %-40s %-14s %8.0f changes/s %8.0f received/s %6ld lost %4ld duplicates  delay p50 %8.1f ms p99 %8.1f ms\n",
-                what.c_str(), end.c_str(), f.changesPerSecond, f.receivedPerSecond, f.lost, f.duplicates, f.p50Ms, f.p99Ms);
-    std::printf("FIGURE %s, to %s: changes at the server|%.0f|changes/s||\n", what.c_str(), end.c_str(), f.changesPerSecond);
-    std::printf("FIGURE %s, to %s: received|%.0f|indications/s||\n", what.c_str(), end.c_str(), f.receivedPerSecond);
+void report(const std::string& end, int subscriptions, const Figures& f)
+{
+    std::string what = "indications, " + std::to_string(subscriptions) +
+                       (subscriptions == 1 ? " subscription" : " subscriptions");
+    std::printf(
+        "  %-40s %-14s %8.0f changes/s %8.0f received/s %6ld lost %4ld duplicates  delay p50 %8.1f ms p99 "
+        "%8.1f ms\n",
+        what.c_str(), end.c_str(), f.changesPerSecond, f.receivedPerSecond, f.lost, f.duplicates, f.p50Ms,
+        f.p99Ms);
+    std::printf("FIGURE %s, to %s: changes at the server|%.0f|changes/s||\n", what.c_str(), end.c_str(),
+                f.changesPerSecond);
+    std::printf("FIGURE %s, to %s: received|%.0f|indications/s||\n", what.c_str(), end.c_str(),
+                f.receivedPerSecond);
     std::printf("FIGURE %s, to %s: lost|%ld|indications||\n", what.c_str(), end.c_str(), f.lost);
     std::printf("FIGURE %s, to %s: delay p50|%.1f|ms||\n", what.c_str(), end.c_str(), f.p50Ms);
     std::printf("FIGURE %s, to %s: delay p99|%.1f|ms||\n", what.c_str(), end.c_str(), f.p99Ms);
     std::fflush(stdout);
 }
 
-Figures toCppListener(int subscriptions) {
+Figures toCppListener(int subscriptions)
+{
     MinicimdProcess server(MinicimdProcess::Options{});
     setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
     TimingConsumer consumer;
@@ -185,7 +201,8 @@ struct Jvm {
     FILE* in = nullptr;   // its stdout
     FILE* out = nullptr;  // its stdin
 
-    bool start() {
+    bool start()
+    {
         int toJava[2], fromJava[2];
         if (pipe(toJava) != 0) return false;
         if (pipe(fromJava) != 0) return false;
@@ -205,7 +222,8 @@ struct Jvm {
         out = fdopen(toJava[1], "w");
         return pid > 0 && in && out;
     }
-    bool finish() {
+    bool finish()
+    {
         if (in) fclose(in);
         if (out) fclose(out);
         int status = 0;
@@ -214,7 +232,8 @@ struct Jvm {
     }
 };
 
-bool toJava(int subscriptions, Figures& figures) {
+bool toJava(int subscriptions, Figures& figures)
+{
     MinicimdProcess server(MinicimdProcess::Options{});
     setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
     Jvm jvm;
@@ -248,7 +267,8 @@ bool toJava(int subscriptions, Figures& figures) {
 
 }  // namespace
 
-int main() {
+int main()
+{
     std::printf("indications: %d creations from one client, as fast as it goes\n", kChanges);
     bool ok = true;
     for (int subscriptions : kSubscriptionCounts) {

@@ -32,7 +32,8 @@ struct Figures {
     double perSecond = 0;
 };
 
-Figures measure(const char* name, int port, CountingConsumer& consumer, const orvtest::Attack::Kind* kind) {
+Figures measure(const char* name, int port, CountingConsumer& consumer, const orvtest::Attack::Kind* kind)
+{
     long long before = orvtest::residentBytes();
     orvtest::resetPeakResident();
     unsigned long first = consumer.count;
@@ -50,14 +51,15 @@ Figures measure(const char* name, int port, CountingConsumer& consumer, const or
     Figures f;
     f.peakMiB = static_cast<double>(orvtest::residentBytes("VmHWM") - before) / (1024.0 * 1024.0);
     f.perSecond = static_cast<double>(consumer.count - first) / seconds;
-    std::printf("%-22s %8.1f indications/s  peak resident +%6.1f MiB  (%lu attacking connections made)\n", name,
-                f.perSecond, f.peakMiB, attacks);
+    std::printf("%-22s %8.1f indications/s  peak resident +%6.1f MiB  (%lu attacking connections made)\n",
+                name, f.perSecond, f.peakMiB, attacks);
     return f;
 }
 
 }  // namespace
 
-int main() {
+int main()
+{
     CountingConsumer consumer;
     CIMListener listener(0);
     listener.addConsumer(&consumer);
@@ -78,7 +80,8 @@ int main() {
     };
     figure("listener indications, amplifying bodies", amp.perSecond, "1/s", "no attack", quiet.perSecond);
     figure("listener peak memory, amplifying bodies", amp.peakMiB, "MiB", "no attack", quiet.peakMiB);
-    figure("listener indications, trickling connections", slow.perSecond, "1/s", "no attack", quiet.perSecond);
+    figure("listener indications, trickling connections", slow.perSecond, "1/s", "no attack",
+           quiet.perSecond);
     figure("listener peak memory, trickling connections", slow.peakMiB, "MiB", "no attack", quiet.peakMiB);
     return 0;
 }

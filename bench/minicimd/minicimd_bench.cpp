@@ -45,14 +45,17 @@ constexpr double kReferenceServerNamesMs = 29.8;
 constexpr double kReferenceServerInstanceMs = 1.1;
 constexpr double kReferenceServerMiB = 311;
 
-double threadCpuMs() {
+double threadCpuMs()
+{
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
-double nowMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+double nowMs()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 struct PerCall {
@@ -60,7 +63,8 @@ struct PerCall {
 };
 
 // Medians over the repetitions of the client's CPU and the wall time per call.
-PerCall measure(const std::function<void()>& call, int calls) {
+PerCall measure(const std::function<void()>& call, int calls)
+{
     call();  // warm the connection and the caches
     std::vector<double> cpu, wall;
     for (int r = 0; r < kCpuRepetitions; ++r) {
@@ -81,7 +85,8 @@ struct Figures {
 };
 
 // `clients` threads, each with its own connection, each doing `perClient` calls of `op`.
-Figures run(int clients, int perClient, const std::function<void(CIMClient&, int)>& op) {
+Figures run(int clients, int perClient, const std::function<void(CIMClient&, int)>& op)
+{
     std::vector<double> lat;
     std::mutex mu;
     std::atomic<int> failures{0};
@@ -100,7 +105,8 @@ Figures run(int clients, int perClient, const std::function<void(CIMClient&, int
                 } catch (const Exception&) {
                     ++failures;
                 }
-                mine.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+                mine.push_back(
+                    std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
             }
             std::lock_guard<std::mutex> lock(mu);
             lat.insert(lat.end(), mine.begin(), mine.end());
@@ -110,7 +116,9 @@ Figures run(int clients, int perClient, const std::function<void(CIMClient&, int
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (failures) fprintf(stderr, "warning: %d requests failed\n", failures.load());
     std::sort(lat.begin(), lat.end());
-    auto pct = [&](double p) { return lat[std::min(lat.size() - 1, static_cast<size_t>(p * static_cast<double>(lat.size())))]; };
+    auto pct = [&](double p) {
+        return lat[std::min(lat.size() - 1, static_cast<size_t>(p * static_cast<double>(lat.size())))];
+    };
     return Figures{secs, lat.size(), pct(0.50), pct(0.99)};
 }
 
@@ -118,26 +126,31 @@ std::string figureLines;
 
 // Machine-readable: name|value|unit|reference name|reference value.
 void figure(const std::string& what, double value, const char* unit, const char* reference = "",
-            double referenceValue = 0) {
+            double referenceValue = 0)
+{
     char line[256];
     if (*reference) {
-        snprintf(line, sizeof line, "FIGURE %s|%.3f|%s|%s|%.3f\n", what.c_str(), value, unit, reference, referenceValue);
+        snprintf(line, sizeof line, "FIGURE %s|%.3f|%s|%s|%.3f\n", what.c_str(), value, unit, reference,
+                 referenceValue);
     } else {
         snprintf(line, sizeof line, "FIGURE %s|%.1f|%s||\n", what.c_str(), value, unit);
     }
     figureLines += line;
 }
 
-void print(const char* what, int clients, const Figures& f) {
+void print(const char* what, int clients, const Figures& f)
+{
     const double perSecond = static_cast<double>(f.requests) / f.seconds;
-    printf("%-32s clients=%d  requests=%6zu  %9.1f req/s  p50=%9.1f us  p99=%9.1f us\n", what, clients, f.requests,
-           perSecond, f.p50us, f.p99us);
-    figure(std::string("minicimd ") + what + ", " + std::to_string(clients) + (clients == 1 ? " client" : " clients"),
+    printf("%-32s clients=%d  requests=%6zu  %9.1f req/s  p50=%9.1f us  p99=%9.1f us\n", what, clients,
+           f.requests, perSecond, f.p50us, f.p99us);
+    figure(std::string("minicimd ") + what + ", " + std::to_string(clients) +
+               (clients == 1 ? " client" : " clients"),
            perSecond, "req/s");
 }
 
 // The server's resident set, from /proc.
-long residentKiB(pid_t pid) {
+long residentKiB(pid_t pid)
+{
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string key;
     long kib = -1;
@@ -153,7 +166,8 @@ long residentKiB(pid_t pid) {
 
 }  // namespace
 
-int main() {
+int main()
+{
     char tmpl[] = "/tmp/minicimd-benchXXXXXX";
     std::string dir = mkdtemp(tmpl);
     std::string mof = perf_items::writeMof(dir);
@@ -170,7 +184,8 @@ int main() {
         c.getInstance(kNs, CIMObjectPath(path), false, true, true, CIMPropertyList());
     };
     auto enumNames = [](CIMClient& c, int) {
-        if (c.enumerateInstanceNames(kNs, perf_items::kClass).size() != static_cast<Uint32>(perf_items::kInstances))
+        if (c.enumerateInstanceNames(kNs, perf_items::kClass).size() !=
+            static_cast<Uint32>(perf_items::kInstances))
             throw Exception("wrong count");
     };
 
@@ -178,31 +193,37 @@ int main() {
         CIMClient client;
         client.connectLocal();
         const Uint32 names = client.enumerateInstanceNames(kNs, perf_items::kClass).size();
-        const Uint32 properties = client.getInstance(kNs, fullPath, false, true, true, CIMPropertyList()).getPropertyCount();
+        const Uint32 properties =
+            client.getInstance(kNs, fullPath, false, true, true, CIMPropertyList()).getPropertyCount();
         printf("minicimd: %u Perf_Item instances over %s, Id=%d has %u properties\n", names,
                server.socketPath().c_str(), kFullInstance, properties);
         const PerCall n = measure([&] { enumNames(client, 0); }, kCpuNameCalls);
-        const PerCall g = measure([&] { client.getInstance(kNs, fullPath, false, true, true, CIMPropertyList()); },
-                                  kCpuInstanceCalls);
+        const PerCall g =
+            measure([&] { client.getInstance(kNs, fullPath, false, true, true, CIMPropertyList()); },
+                    kCpuInstanceCalls);
         printf("EnumerateInstanceNames (10,000): client CPU %.3f ms, wall %.3f ms\n", n.cpuMs, n.wallMs);
         printf("GetInstance (100 properties):    client CPU %.3f ms, wall %.3f ms\n", g.cpuMs, g.wallMs);
-        printf("reference client CPU %.1f ms and %.2f ms, reference server wall %.1f ms and %.2f ms "
-               "(goals: at most half of each)\n",
-               kReferenceClientNamesMs, kReferenceClientInstanceMs, kReferenceServerNamesMs, kReferenceServerInstanceMs);
-        figure("client CPU, EnumerateInstanceNames 10,000", n.cpuMs, "ms", "reference client", kReferenceClientNamesMs);
-        figure("client CPU, GetInstance 100 properties", g.cpuMs, "ms", "reference client", kReferenceClientInstanceMs);
-        figure("server wall, EnumerateInstanceNames 10,000, minicimd + client", n.wallMs, "ms", "reference server",
-               kReferenceServerNamesMs);
-        figure("server wall, GetInstance 100 properties, minicimd + client", g.wallMs, "ms", "reference server",
-               kReferenceServerInstanceMs);
+        printf(
+            "reference client CPU %.1f ms and %.2f ms, reference server wall %.1f ms and %.2f ms "
+            "(goals: at most half of each)\n",
+            kReferenceClientNamesMs, kReferenceClientInstanceMs, kReferenceServerNamesMs,
+            kReferenceServerInstanceMs);
+        figure("client CPU, EnumerateInstanceNames 10,000", n.cpuMs, "ms", "reference client",
+               kReferenceClientNamesMs);
+        figure("client CPU, GetInstance 100 properties", g.cpuMs, "ms", "reference client",
+               kReferenceClientInstanceMs);
+        figure("server wall, EnumerateInstanceNames 10,000, minicimd + client", n.wallMs, "ms",
+               "reference server", kReferenceServerNamesMs);
+        figure("server wall, GetInstance 100 properties, minicimd + client", g.wallMs, "ms",
+               "reference server", kReferenceServerInstanceMs);
     }
     print("GetInstance", 1, run(1, 4000, getInstance));
     print("GetInstance", 8, run(8, 1000, getInstance));
     print("EnumerateInstanceNames (10,000)", 1, run(1, 40, enumNames));
     print("EnumerateInstanceNames (10,000)", 8, run(8, 10, enumNames));
     const long busyKiB = residentKiB(server.pid());
-    printf("minicimd resident memory: %ld KiB with the 10,000 instances loaded, %ld KiB after the runs\n", idleKiB,
-           busyKiB);
+    printf("minicimd resident memory: %ld KiB with the 10,000 instances loaded, %ld KiB after the runs\n",
+           idleKiB, busyKiB);
     figure("minicimd resident memory, 10,000 instances", static_cast<double>(busyKiB) / 1024.0, "MiB",
            "reference server after enumerating them", kReferenceServerMiB);
     fputs(figureLines.c_str(), stdout);

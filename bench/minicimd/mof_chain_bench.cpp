@@ -14,7 +14,8 @@ namespace {
 constexpr unsigned kLevels = 3000;
 
 // The most memory this process has held so far, in bytes.
-size_t peakResident() {
+size_t peakResident()
+{
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line))
@@ -24,9 +25,11 @@ size_t peakResident() {
 
 }  // namespace
 
-int main() {
-    std::string mof = "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride);\n"
-                      "class Chain_0 { [Key] string Name; };\n";
+int main()
+{
+    std::string mof =
+        "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride);\n"
+        "class Chain_0 { [Key] string Name; };\n";
     for (unsigned i = 1; i < kLevels; ++i)
         mof += "class Chain_" + std::to_string(i) + " : Chain_" + std::to_string(i - 1) + " { string P" +
                std::to_string(i) + "; };\n";
@@ -40,6 +43,7 @@ int main() {
     const double megabytes = static_cast<double>(peakResident() - before) / (1024.0 * 1024.0);
     std::printf("MOF chain of %u classes: %.2f s, %.0f MiB at the peak\n", kLevels, seconds, megabytes);
     std::printf("FIGURE MOF compile, chain of %u classes|%.2f|s||\n", kLevels, seconds);
-    std::printf("FIGURE MOF compile, chain of %u classes: peak memory added|%.0f|MiB||\n", kLevels, megabytes);
+    std::printf("FIGURE MOF compile, chain of %u classes: peak memory added|%.0f|MiB||\n", kLevels,
+                megabytes);
     return repo->enumerateClassNames("root/chain", "Chain_0", true).size() == kLevels - 1 ? 0 : 1;
 }

@@ -12,7 +12,8 @@ namespace {
 struct Server {
     std::unique_ptr<minicimd::Repository> repo = minicimd::Repository::create();
     minicimd::CimHandler handler = minicimd::CimHandler::create(*repo);
-    Server() {
+    Server()
+    {
         // The test schema, found from this file's own (absolute) path.
         std::string here = __FILE__;
         repo->loadMof("root/test", here.substr(0, here.rfind('/')) + "/../schema/minicimd-test.mof");
@@ -21,7 +22,8 @@ struct Server {
 };
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     static Server* server = new Server();
     minicimd::HttpRequestInfo req;
     req.hasCimOperation = true;

@@ -18,7 +18,8 @@ namespace {
 struct Server {
     std::unique_ptr<minicimd::Repository> repo = minicimd::Repository::create();
     minicimd::CimHandler handler = minicimd::CimHandler::create(*repo);
-    Server() {
+    Server()
+    {
         std::string here = __FILE__;
         repo->loadMof("root/test", here.substr(0, here.rfind('/')) + "/../schema/minicimd-test.mof");
         handler.addTestProviders();
@@ -28,20 +29,23 @@ struct Server {
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // The first header of that name, as libmicrohttpd gives it.
-const std::string* find(const Headers& headers, const char* name) {
+const std::string* find(const Headers& headers, const char* name)
+{
     for (const auto& h : headers)
         if (strcasecmp(h.first.c_str(), name) == 0) return &h.second;
     return nullptr;
 }
 
-std::string trimmed(const std::string& s) {
+std::string trimmed(const std::string& s)
+{
     const size_t b = s.find_first_not_of(" \t");
     if (b == std::string::npos) return "";
     return s.substr(b, s.find_last_not_of(" \t\r") + 1 - b);
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     static Server* server = new Server();
     const std::string text(reinterpret_cast<const char*>(data), size);
     size_t end = text.find("\r\n\r\n");

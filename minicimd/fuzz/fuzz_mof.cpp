@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     std::string text(reinterpret_cast<const char*>(data), size);
     // Includes would read arbitrary files of the fuzzing machine.
     if (text.find("include") != std::string::npos) return 0;

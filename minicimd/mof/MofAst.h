@@ -21,8 +21,23 @@ struct SourcePos {
 
 // Same order as Pegasus::CIMType so the loader converts by cast.
 enum class DataType {
-    Boolean, Uint8, Sint8, Uint16, Sint16, Uint32, Sint32, Uint64, Sint64,
-    Real32, Real64, Char16, String, Datetime, Reference, Object, Instance
+    Boolean,
+    Uint8,
+    Sint8,
+    Uint16,
+    Sint16,
+    Uint32,
+    Sint32,
+    Uint64,
+    Sint64,
+    Real32,
+    Real64,
+    Char16,
+    String,
+    Datetime,
+    Reference,
+    Object,
+    Instance
 };
 
 const char* dataTypeName(DataType t);
@@ -39,14 +54,14 @@ struct Literal {
     bool negative = false;
     uint64_t magnitude = 0;
     double realValue = 0.0;
-    std::string text;        // String (UTF-8), AliasRef (name without '$')
+    std::string text;  // String (UTF-8), AliasRef (name without '$')
     uint16_t char16 = 0;
     SourcePos pos;
 };
 
 struct Value {
-    bool isArray = false;       // written as { ... }
-    std::vector<Literal> items; // one item for a scalar
+    bool isArray = false;        // written as { ... }
+    std::vector<Literal> items;  // one item for a scalar
     SourcePos pos;
     bool isNullScalar() const { return !isArray && items.size() == 1 && items[0].kind == LiteralKind::Null; }
 };
@@ -67,8 +82,8 @@ enum ScopeBits : uint32_t {
     ScopeReference = 1u << 4,
     ScopeMethod = 1u << 5,
     ScopeParameter = 1u << 6,
-    ScopeAny = ScopeClass | ScopeAssociation | ScopeIndication | ScopeProperty |
-               ScopeReference | ScopeMethod | ScopeParameter,
+    ScopeAny = ScopeClass | ScopeAssociation | ScopeIndication | ScopeProperty | ScopeReference |
+               ScopeMethod | ScopeParameter,
 };
 
 struct QualifierUse {
@@ -93,10 +108,10 @@ struct QualifierDecl {
 struct PropertyDecl {
     std::vector<QualifierUse> qualifiers;
     DataType type = DataType::String;
-    std::string refClass;        // for references
+    std::string refClass;  // for references
     std::string name;
     bool isArray = false;
-    uint32_t arraySize = 0;      // 0 for a variable-length array
+    uint32_t arraySize = 0;  // 0 for a variable-length array
     std::optional<Value> defaultValue;
     SourcePos pos;
 };
@@ -139,7 +154,7 @@ struct PropertyInit {
 struct InstanceDecl {
     std::vector<QualifierUse> qualifiers;
     std::string className;
-    std::string alias;           // without '$', empty if none
+    std::string alias;  // without '$', empty if none
     std::vector<PropertyInit> properties;
     std::string nameSpace;
     SourcePos pos;

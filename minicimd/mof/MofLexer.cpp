@@ -9,16 +9,21 @@ namespace minicimd {
 namespace mof {
 
 namespace {
-const char* const kTypeNames[] = {"boolean", "uint8",  "sint8",  "uint16", "sint16", "uint32",
-                                  "sint32",  "uint64", "sint64", "real32", "real64", "char16",
+const char* const kTypeNames[] = {"boolean", "uint8",    "sint8",     "uint16", "sint16",  "uint32",
+                                  "sint32",  "uint64",   "sint64",    "real32", "real64",  "char16",
                                   "string",  "datetime", "reference", "object", "instance"};
 
-bool isIdentStart(char c) {
+bool isIdentStart(char c)
+{
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
            (static_cast<unsigned char>(c) >= 0x80);
 }
-bool isIdentChar(char c) { return isIdentStart(c) || (c >= '0' && c <= '9'); }
-int hexDigit(char c) {
+bool isIdentChar(char c)
+{
+    return isIdentStart(c) || (c >= '0' && c <= '9');
+}
+int hexDigit(char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -26,13 +31,18 @@ int hexDigit(char c) {
 }
 }  // namespace
 
-std::string SourcePos::toString() const {
+std::string SourcePos::toString() const
+{
     return file + ":" + std::to_string(line) + ":" + std::to_string(column);
 }
 
-const char* dataTypeName(DataType t) { return kTypeNames[static_cast<int>(t)]; }
+const char* dataTypeName(DataType t)
+{
+    return kTypeNames[static_cast<int>(t)];
+}
 
-bool dataTypeFromName(const std::string& name, DataType& out) {
+bool dataTypeFromName(const std::string& name, DataType& out)
+{
     // reference/object/instance are not written as type keywords in MOF.
     for (int i = 0; i <= static_cast<int>(DataType::Datetime); ++i) {
         if (strcasecmp(name.c_str(), kTypeNames[i]) == 0) {
@@ -43,7 +53,8 @@ bool dataTypeFromName(const std::string& name, DataType& out) {
     return false;
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
+void appendUtf8(std::string& out, uint32_t cp)
+{
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -61,49 +72,77 @@ void appendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-std::string Token::describe() const {
+std::string Token::describe() const
+{
     switch (kind) {
-    case TokenKind::End: return "end of file";
-    case TokenKind::Identifier: return "'" + text + "'";
-    case TokenKind::Integer: return "integer";
-    case TokenKind::Real: return "real number";
-    case TokenKind::String: return "string";
-    case TokenKind::Char16: return "char16 literal";
-    case TokenKind::Alias: return "alias '$" + text + "'";
-    case TokenKind::Pragma: return "'#pragma'";
-    case TokenKind::LBrace: return "'{'";
-    case TokenKind::RBrace: return "'}'";
-    case TokenKind::LParen: return "'('";
-    case TokenKind::RParen: return "')'";
-    case TokenKind::LBracket: return "'['";
-    case TokenKind::RBracket: return "']'";
-    case TokenKind::Semicolon: return "';'";
-    case TokenKind::Comma: return "','";
-    case TokenKind::Colon: return "':'";
-    case TokenKind::Equals: return "'='";
+        case TokenKind::End:
+            return "end of file";
+        case TokenKind::Identifier:
+            return "'" + text + "'";
+        case TokenKind::Integer:
+            return "integer";
+        case TokenKind::Real:
+            return "real number";
+        case TokenKind::String:
+            return "string";
+        case TokenKind::Char16:
+            return "char16 literal";
+        case TokenKind::Alias:
+            return "alias '$" + text + "'";
+        case TokenKind::Pragma:
+            return "'#pragma'";
+        case TokenKind::LBrace:
+            return "'{'";
+        case TokenKind::RBrace:
+            return "'}'";
+        case TokenKind::LParen:
+            return "'('";
+        case TokenKind::RParen:
+            return "')'";
+        case TokenKind::LBracket:
+            return "'['";
+        case TokenKind::RBracket:
+            return "']'";
+        case TokenKind::Semicolon:
+            return "';'";
+        case TokenKind::Comma:
+            return "','";
+        case TokenKind::Colon:
+            return "':'";
+        case TokenKind::Equals:
+            return "'='";
     }
     return "token";
 }
 
-MofLexer::MofLexer(const std::string& source, const std::string& fileName)
-    : src_(source), file_(fileName) {
+MofLexer::MofLexer(const std::string& source, const std::string& fileName) : src_(source), file_(fileName)
+{
     // A UTF-8 byte order mark is allowed at the start of a file.
     if (src_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
 }
 
-SourcePos MofLexer::here() const { return SourcePos{file_, line_, column_}; }
+SourcePos MofLexer::here() const
+{
+    return SourcePos{file_, line_, column_};
+}
 
-void MofLexer::fail(const std::string& message) const { throw MofError(here(), message); }
+void MofLexer::fail(const std::string& message) const
+{
+    throw MofError(here(), message);
+}
 
-void MofLexer::failAt(uint32_t line, uint32_t column, const std::string& message) const {
+void MofLexer::failAt(uint32_t line, uint32_t column, const std::string& message) const
+{
     throw MofError(SourcePos{file_, line, column}, message);
 }
 
-char MofLexer::peekChar(size_t ahead) const {
+char MofLexer::peekChar(size_t ahead) const
+{
     return pos_ + ahead < src_.size() ? src_[pos_ + ahead] : '\0';
 }
 
-void MofLexer::advance() {
+void MofLexer::advance()
+{
     if (pos_ >= src_.size()) return;
     char c = src_[pos_++];
     if (c == '\n') {
@@ -114,7 +153,8 @@ void MofLexer::advance() {
     }
 }
 
-void MofLexer::skipSpaceAndComments() {
+void MofLexer::skipSpaceAndComments()
+{
     for (;;) {
         char c = peekChar();
         if (pos_ >= src_.size()) return;
@@ -143,7 +183,8 @@ void MofLexer::skipSpaceAndComments() {
     }
 }
 
-Token MofLexer::next() {
+Token MofLexer::next()
+{
     skipSpaceAndComments();
     Token t;
     t.pos = here();
@@ -158,19 +199,32 @@ Token MofLexer::next() {
         return t;
     };
     switch (c) {
-    case '{': return single(TokenKind::LBrace);
-    case '}': return single(TokenKind::RBrace);
-    case '(': return single(TokenKind::LParen);
-    case ')': return single(TokenKind::RParen);
-    case '[': return single(TokenKind::LBracket);
-    case ']': return single(TokenKind::RBracket);
-    case ';': return single(TokenKind::Semicolon);
-    case ',': return single(TokenKind::Comma);
-    case ':': return single(TokenKind::Colon);
-    case '=': return single(TokenKind::Equals);
-    case '"': return lexString();
-    case '\'': return lexChar16();
-    default: break;
+        case '{':
+            return single(TokenKind::LBrace);
+        case '}':
+            return single(TokenKind::RBrace);
+        case '(':
+            return single(TokenKind::LParen);
+        case ')':
+            return single(TokenKind::RParen);
+        case '[':
+            return single(TokenKind::LBracket);
+        case ']':
+            return single(TokenKind::RBracket);
+        case ';':
+            return single(TokenKind::Semicolon);
+        case ',':
+            return single(TokenKind::Comma);
+        case ':':
+            return single(TokenKind::Colon);
+        case '=':
+            return single(TokenKind::Equals);
+        case '"':
+            return lexString();
+        case '\'':
+            return lexChar16();
+        default:
+            break;
     }
     if (c == '#') {
         advance();
@@ -191,8 +245,7 @@ Token MofLexer::next() {
         return t;
     }
     if ((c >= '0' && c <= '9') || c == '.' ||
-        ((c == '+' || c == '-') &&
-         ((peekChar(1) >= '0' && peekChar(1) <= '9') || peekChar(1) == '.'))) {
+        ((c == '+' || c == '-') && ((peekChar(1) >= '0' && peekChar(1) <= '9') || peekChar(1) == '.'))) {
         return lexNumber();
     }
     if (isIdentStart(c)) {
@@ -216,7 +269,8 @@ Token MofLexer::next() {
     fail(std::string("unexpected character '") + c + "'");
 }
 
-Token MofLexer::lexNumber() {
+Token MofLexer::lexNumber()
+{
     Token t;
     t.pos = here();
     size_t start = pos_;
@@ -244,7 +298,8 @@ Token MofLexer::lexNumber() {
         uint64_t v = 0;
         for (char d : digits) {
             int dv = hexDigit(d);
-            if (dv < 0 || static_cast<unsigned>(dv) >= base) bad("unexpected digit '" + std::string(1, d) + "'");
+            if (dv < 0 || static_cast<unsigned>(dv) >= base)
+                bad("unexpected digit '" + std::string(1, d) + "'");
             if (v > (UINT64_MAX - static_cast<unsigned>(dv)) / base) bad("out of the 64-bit range");
             v = v * base + static_cast<unsigned>(dv);
         }
@@ -277,7 +332,10 @@ Token MofLexer::lexNumber() {
     size_t frac = 0;
     if (i < body.size() && body[i] == '.') {
         ++i;
-        while (i < body.size() && body[i] >= '0' && body[i] <= '9') { ++i; ++frac; }
+        while (i < body.size() && body[i] >= '0' && body[i] <= '9') {
+            ++i;
+            ++frac;
+        }
         if (frac == 0) bad("a digit must follow the decimal point");
     } else if (i == 0) {
         bad("not a number");
@@ -286,7 +344,10 @@ Token MofLexer::lexNumber() {
         ++i;
         if (i < body.size() && (body[i] == '+' || body[i] == '-')) ++i;
         size_t e = 0;
-        while (i < body.size() && body[i] >= '0' && body[i] <= '9') { ++i; ++e; }
+        while (i < body.size() && body[i] >= '0' && body[i] <= '9') {
+            ++i;
+            ++e;
+        }
         if (e == 0) bad("exponent without digits");
     }
     if (i != body.size()) bad("unexpected character '" + std::string(1, body[i]) + "'");
@@ -297,15 +358,23 @@ Token MofLexer::lexNumber() {
     return t;
 }
 
-uint32_t MofLexer::lexUtf8CodePoint() {
+uint32_t MofLexer::lexUtf8CodePoint()
+{
     uint32_t l = line_, col = column_;
     unsigned char b = static_cast<unsigned char>(peekChar());
     int extra;
     uint32_t cp;
-    if (b >= 0xC2 && b <= 0xDF) { extra = 1; cp = b & 0x1F; }
-    else if (b >= 0xE0 && b <= 0xEF) { extra = 2; cp = b & 0x0F; }
-    else if (b >= 0xF0 && b <= 0xF4) { extra = 3; cp = b & 0x07; }
-    else failAt(l, col, "invalid UTF-8 sequence");
+    if (b >= 0xC2 && b <= 0xDF) {
+        extra = 1;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        extra = 2;
+        cp = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        extra = 3;
+        cp = b & 0x07;
+    } else
+        failAt(l, col, "invalid UTF-8 sequence");
     advance();
     for (int k = 0; k < extra; ++k) {
         unsigned char cb = static_cast<unsigned char>(peekChar());
@@ -319,43 +388,53 @@ uint32_t MofLexer::lexUtf8CodePoint() {
     return cp;
 }
 
-uint32_t MofLexer::lexEscape() {
+uint32_t MofLexer::lexEscape()
+{
     uint32_t l = line_, col = column_ - 1;
     char c = peekChar();
     advance();
     switch (c) {
-    case 'b': return '\b';
-    case 't': return '\t';
-    case 'n': return '\n';
-    case 'f': return '\f';
-    case 'r': return '\r';
-    case '"': return '"';
-    case '\'': return '\'';
-    case '\\': return '\\';
-    case 'x':
-    case 'X': {
-        uint32_t v = 0;
-        int n = 0;
-        while (n < 4 && hexDigit(peekChar()) >= 0) {
-            v = v * 16 + static_cast<uint32_t>(hexDigit(peekChar()));
-            advance();
-            ++n;
+        case 'b':
+            return '\b';
+        case 't':
+            return '\t';
+        case 'n':
+            return '\n';
+        case 'f':
+            return '\f';
+        case 'r':
+            return '\r';
+        case '"':
+            return '"';
+        case '\'':
+            return '\'';
+        case '\\':
+            return '\\';
+        case 'x':
+        case 'X': {
+            uint32_t v = 0;
+            int n = 0;
+            while (n < 4 && hexDigit(peekChar()) >= 0) {
+                v = v * 16 + static_cast<uint32_t>(hexDigit(peekChar()));
+                advance();
+                ++n;
+            }
+            if (n == 0) failAt(l, col, "escape '\\x' needs 1 to 4 hexadecimal digits");
+            if (v == 0) failAt(l, col, "escape '\\x0' would put a NUL character in a string");
+            return v;
         }
-        if (n == 0) failAt(l, col, "escape '\\x' needs 1 to 4 hexadecimal digits");
-        if (v == 0) failAt(l, col, "escape '\\x0' would put a NUL character in a string");
-        return v;
-    }
-    default:
-        if (pos_ > src_.size() || c == '\0') failAt(l, col, "unterminated escape sequence");
-        failAt(l, col, std::string("unknown escape sequence '\\") + c + "'");
+        default:
+            if (pos_ > src_.size() || c == '\0') failAt(l, col, "unterminated escape sequence");
+            failAt(l, col, std::string("unknown escape sequence '\\") + c + "'");
     }
 }
 
-Token MofLexer::lexString() {
+Token MofLexer::lexString()
+{
     Token t;
     t.pos = here();
     t.kind = TokenKind::String;
-    advance();  // opening quote
+    advance();                 // opening quote
     uint32_t pendingHigh = 0;  // a \x high surrogate waiting for its low half
     auto flushHigh = [&]() {
         if (pendingHigh) fail("unpaired UTF-16 surrogate in string escape");
@@ -398,7 +477,8 @@ Token MofLexer::lexString() {
     }
 }
 
-Token MofLexer::lexChar16() {
+Token MofLexer::lexChar16()
+{
     Token t;
     t.pos = here();
     t.kind = TokenKind::Char16;
@@ -418,7 +498,8 @@ Token MofLexer::lexChar16() {
     }
     if (cp > 0xFFFF || (cp >= 0xD800 && cp <= 0xDFFF))
         failAt(t.pos.line, t.pos.column, "char16 literal outside the 16-bit range");
-    if (peekChar() != '\'') failAt(t.pos.line, t.pos.column, "char16 literal must hold exactly one character");
+    if (peekChar() != '\'')
+        failAt(t.pos.line, t.pos.column, "char16 literal must hold exactly one character");
     advance();
     t.char16 = static_cast<uint16_t>(cp);
     return t;

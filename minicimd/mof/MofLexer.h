@@ -16,7 +16,8 @@ namespace mof {
 class MofError : public std::runtime_error {
 public:
     MofError(const SourcePos& pos, const std::string& message)
-        : std::runtime_error(pos.toString() + ": " + message), pos_(pos), message_(message) {}
+        : std::runtime_error(pos.toString() + ": " + message), pos_(pos), message_(message)
+    {}
     const SourcePos& pos() const { return pos_; }
     const std::string& message() const { return message_; }
 
@@ -26,8 +27,24 @@ private:
 };
 
 enum class TokenKind {
-    End, Identifier, Integer, Real, String, Char16, Alias, Pragma,
-    LBrace, RBrace, LParen, RParen, LBracket, RBracket, Semicolon, Comma, Colon, Equals
+    End,
+    Identifier,
+    Integer,
+    Real,
+    String,
+    Char16,
+    Alias,
+    Pragma,
+    LBrace,
+    RBrace,
+    LParen,
+    RParen,
+    LBracket,
+    RBracket,
+    Semicolon,
+    Comma,
+    Colon,
+    Equals
 };
 
 struct Token {
@@ -56,8 +73,8 @@ private:
     Token lexNumber();
     Token lexString();
     Token lexChar16();
-    uint32_t lexEscape();          // after the backslash; returns a UTF-16 code unit
-    uint32_t lexUtf8CodePoint();   // a raw (non-ASCII) character of the source
+    uint32_t lexEscape();         // after the backslash; returns a UTF-16 code unit
+    uint32_t lexUtf8CodePoint();  // a raw (non-ASCII) character of the source
     SourcePos here() const;
 
     const std::string& src_;

@@ -14,9 +14,13 @@ namespace mof {
 
 namespace {
 
-bool ieq(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool ieq(const std::string& a, const char* b)
+{
+    return strcasecmp(a.c_str(), b) == 0;
+}
 
-std::string dirOf(const std::string& path) {
+std::string dirOf(const std::string& path)
+{
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
@@ -34,40 +38,48 @@ struct Session {
 class FileParser {
 public:
     FileParser(Session& s, const std::string& text, const std::string& name, const std::string& baseDir)
-        : s_(s), lex_(text, name), baseDir_(baseDir) {
+        : s_(s), lex_(text, name), baseDir_(baseDir)
+    {
         tok_ = lex_.next();
     }
 
-    void parseAll() {
+    void parseAll()
+    {
         while (tok_.kind != TokenKind::End) parseProduction();
     }
 
 private:
     [[noreturn]] void failAt(const SourcePos& pos, const std::string& msg) { throw MofError(pos, msg); }
-    [[noreturn]] void unexpected(const std::string& wanted) {
+    [[noreturn]] void unexpected(const std::string& wanted)
+    {
         failAt(tok_.pos, "expected " + wanted + ", found " + tok_.describe());
     }
-    Token take() {
+    Token take()
+    {
         Token t = tok_;
         tok_ = lex_.next();
         return t;
     }
     bool at(TokenKind k) const { return tok_.kind == k; }
     bool atWord(const char* w) const { return tok_.kind == TokenKind::Identifier && ieq(tok_.text, w); }
-    Token expect(TokenKind k, const std::string& wanted) {
+    Token expect(TokenKind k, const std::string& wanted)
+    {
         if (!at(k)) unexpected(wanted);
         return take();
     }
-    void expectWord(const char* w) {
+    void expectWord(const char* w)
+    {
         if (!atWord(w)) unexpected(std::string("'") + w + "'");
         take();
     }
-    Token expectIdentifier(const std::string& what) {
+    Token expectIdentifier(const std::string& what)
+    {
         if (!at(TokenKind::Identifier)) unexpected(what);
         return take();
     }
 
-    void parseProduction() {
+    void parseProduction()
+    {
         if (at(TokenKind::Pragma)) {
             parsePragma();
             return;
@@ -88,7 +100,8 @@ private:
         }
     }
 
-    void parsePragma() {
+    void parsePragma()
+    {
         SourcePos pos = take().pos;
         Token name = expectIdentifier("a pragma name");
         expect(TokenKind::LParen, "'(' after the pragma name");
@@ -103,16 +116,17 @@ private:
             while (!ns.empty() && ns.back() == '/') ns.pop_back();
             if (ns.empty()) failAt(arg.pos, "empty namespace in '#pragma namespace'");
             s_.nameSpace = ns;
-        } else if (ieq(name.text, "locale") || ieq(name.text, "instancelocale") ||
-                   ieq(name.text, "source") || ieq(name.text, "nonlocal") ||
-                   ieq(name.text, "nonlocaltype") || ieq(name.text, "sourcetype")) {
+        } else if (ieq(name.text, "locale") || ieq(name.text, "instancelocale") || ieq(name.text, "source") ||
+                   ieq(name.text, "nonlocal") || ieq(name.text, "nonlocaltype") ||
+                   ieq(name.text, "sourcetype")) {
             // Recorded by nothing: all text is UTF-8 and the repository is local.
         } else {
             s_.out.warnings.push_back(pos.toString() + ": unknown pragma '" + name.text + "' ignored");
         }
     }
 
-    void include(const std::string& rel, const SourcePos& pos) {
+    void include(const std::string& rel, const SourcePos& pos)
+    {
         if (rel.empty()) failAt(pos, "empty file name in '#pragma include'");
         std::string path = (!rel.empty() && rel[0] == '/') ? rel : baseDir_ + "/" + rel;
         std::string savedNs = s_.nameSpace;
@@ -121,7 +135,8 @@ private:
     }
 
 public:
-    static void readFile(Session& s, const std::string& path, const SourcePos& from) {
+    static void readFile(Session& s, const std::string& path, const SourcePos& from)
+    {
         auto fail = [&](const std::string& msg) {
             if (from.file.empty()) throw MofError(SourcePos{path, 0, 0}, msg);
             throw MofError(from, msg);
@@ -159,7 +174,8 @@ public:
 
 private:
     // ---- qualifiers -------------------------------------------------------
-    std::vector<QualifierUse> parseQualifierList() {
+    std::vector<QualifierUse> parseQualifierList()
+    {
         expect(TokenKind::LBracket, "'['");
         std::vector<QualifierUse> list;
         for (;;) {
@@ -191,22 +207,30 @@ private:
         }
     }
 
-    void parseFlavor(Flavors& f) {
+    void parseFlavor(Flavors& f)
+    {
         Token t = expectIdentifier("a flavor");
         auto setOnce = [&](std::optional<bool>& slot, bool v, const char* pair) {
             if (slot && *slot != v) failAt(t.pos, std::string("conflicting flavors ") + pair);
             slot = v;
         };
-        if (ieq(t.text, "EnableOverride")) setOnce(f.overridable, true, "EnableOverride and DisableOverride");
-        else if (ieq(t.text, "DisableOverride")) setOnce(f.overridable, false, "EnableOverride and DisableOverride");
-        else if (ieq(t.text, "ToSubclass")) setOnce(f.toSubclass, true, "ToSubclass and Restricted");
-        else if (ieq(t.text, "Restricted")) setOnce(f.toSubclass, false, "ToSubclass and Restricted");
-        else if (ieq(t.text, "Translatable")) f.translatable = true;
-        else if (ieq(t.text, "ToInstance")) { /* obsolete; instances carry no qualifiers here */ }
-        else failAt(t.pos, "unknown flavor '" + t.text + "'");
+        if (ieq(t.text, "EnableOverride"))
+            setOnce(f.overridable, true, "EnableOverride and DisableOverride");
+        else if (ieq(t.text, "DisableOverride"))
+            setOnce(f.overridable, false, "EnableOverride and DisableOverride");
+        else if (ieq(t.text, "ToSubclass"))
+            setOnce(f.toSubclass, true, "ToSubclass and Restricted");
+        else if (ieq(t.text, "Restricted"))
+            setOnce(f.toSubclass, false, "ToSubclass and Restricted");
+        else if (ieq(t.text, "Translatable"))
+            f.translatable = true;
+        else if (ieq(t.text, "ToInstance")) { /* obsolete; instances carry no qualifiers here */
+        } else
+            failAt(t.pos, "unknown flavor '" + t.text + "'");
     }
 
-    void parseQualifierDecl() {
+    void parseQualifierDecl()
+    {
         take();  // Qualifier
         QualifierDecl d;
         Token name = expectIdentifier("a qualifier name");
@@ -225,19 +249,30 @@ private:
         expectWord("scope");
         expect(TokenKind::LParen, "'(' after 'Scope'");
         for (;;) {
-            Token m = expectIdentifier("a scope (class, association, indication, property, reference, "
-                                       "method, parameter or any)");
+            Token m = expectIdentifier(
+                "a scope (class, association, indication, property, reference, "
+                "method, parameter or any)");
             uint32_t bit = 0;
-            if (ieq(m.text, "class")) bit = ScopeClass;
-            else if (ieq(m.text, "association")) bit = ScopeAssociation;
-            else if (ieq(m.text, "indication")) bit = ScopeIndication;
-            else if (ieq(m.text, "property")) bit = ScopeProperty;
-            else if (ieq(m.text, "reference")) bit = ScopeReference;
-            else if (ieq(m.text, "method")) bit = ScopeMethod;
-            else if (ieq(m.text, "parameter")) bit = ScopeParameter;
-            else if (ieq(m.text, "any")) bit = ScopeAny;
-            else if (ieq(m.text, "qualifier")) bit = 0;  // meta-qualifiers: nothing to check
-            else failAt(m.pos, "unknown scope '" + m.text + "'");
+            if (ieq(m.text, "class"))
+                bit = ScopeClass;
+            else if (ieq(m.text, "association"))
+                bit = ScopeAssociation;
+            else if (ieq(m.text, "indication"))
+                bit = ScopeIndication;
+            else if (ieq(m.text, "property"))
+                bit = ScopeProperty;
+            else if (ieq(m.text, "reference"))
+                bit = ScopeReference;
+            else if (ieq(m.text, "method"))
+                bit = ScopeMethod;
+            else if (ieq(m.text, "parameter"))
+                bit = ScopeParameter;
+            else if (ieq(m.text, "any"))
+                bit = ScopeAny;
+            else if (ieq(m.text, "qualifier"))
+                bit = 0;  // meta-qualifiers: nothing to check
+            else
+                failAt(m.pos, "unknown scope '" + m.text + "'");
             d.scopes |= bit;
             if (at(TokenKind::Comma)) {
                 take();
@@ -266,7 +301,8 @@ private:
     }
 
     // ---- classes ----------------------------------------------------------
-    void parseArraySuffix(bool& isArray, uint32_t& size) {
+    void parseArraySuffix(bool& isArray, uint32_t& size)
+    {
         expect(TokenKind::LBracket, "'['");
         isArray = true;
         size = 0;
@@ -280,7 +316,8 @@ private:
     }
 
     // After qualifiers: either `type name` or `ClassName REF name`.
-    void parseTypeAndName(DataType& type, std::string& refClass, Token& name, const char* what) {
+    void parseTypeAndName(DataType& type, std::string& refClass, Token& name, const char* what)
+    {
         Token t = expectIdentifier(std::string("a data type or class name for the ") + what);
         if (atWord("ref")) {
             take();
@@ -292,7 +329,8 @@ private:
         name = expectIdentifier(std::string("the ") + what + " name");
     }
 
-    void parseClass(std::vector<QualifierUse> quals, const SourcePos& start) {
+    void parseClass(std::vector<QualifierUse> quals, const SourcePos& start)
+    {
         take();  // class
         ClassDecl c;
         c.qualifiers = std::move(quals);
@@ -314,12 +352,13 @@ private:
             Token fname;
             parseTypeAndName(type, refClass, fname, "property or method");
             for (const auto& p : c.properties)
-                if (ieq(p.name, fname.text.c_str())) failAt(fname.pos, "'" + fname.text + "' declared twice in class '" + c.name + "'");
+                if (ieq(p.name, fname.text.c_str()))
+                    failAt(fname.pos, "'" + fname.text + "' declared twice in class '" + c.name + "'");
             for (const auto& m : c.methods)
-                if (ieq(m.name, fname.text.c_str())) failAt(fname.pos, "'" + fname.text + "' declared twice in class '" + c.name + "'");
+                if (ieq(m.name, fname.text.c_str()))
+                    failAt(fname.pos, "'" + fname.text + "' declared twice in class '" + c.name + "'");
             if (at(TokenKind::LParen)) {
-                if (type == DataType::Reference)
-                    failAt(fname.pos, "a method cannot return a reference");
+                if (type == DataType::Reference) failAt(fname.pos, "a method cannot return a reference");
                 MethodDecl m;
                 m.qualifiers = std::move(fq);
                 m.returnType = type;
@@ -335,7 +374,8 @@ private:
                         p.name = pname.text;
                         p.pos = pname.pos;
                         for (const auto& other : m.parameters)
-                            if (ieq(other.name, p.name.c_str())) failAt(p.pos, "parameter '" + p.name + "' declared twice");
+                            if (ieq(other.name, p.name.c_str()))
+                                failAt(p.pos, "parameter '" + p.name + "' declared twice");
                         if (at(TokenKind::LBracket)) parseArraySuffix(p.isArray, p.arraySize);
                         m.parameters.push_back(std::move(p));
                         if (at(TokenKind::Comma)) {
@@ -374,7 +414,8 @@ private:
     }
 
     // ---- instances --------------------------------------------------------
-    void parseInstance(std::vector<QualifierUse> quals, const SourcePos& start) {
+    void parseInstance(std::vector<QualifierUse> quals, const SourcePos& start)
+    {
         take();  // instance
         expectWord("of");
         InstanceDecl d;
@@ -413,12 +454,14 @@ private:
     }
 
     // ---- values -----------------------------------------------------------
-    Value parseInitializer() {
+    Value parseInitializer()
+    {
         if (at(TokenKind::LBrace)) return parseArrayInitializer();
         return parseConstantValue();
     }
 
-    Value parseArrayInitializer() {
+    Value parseArrayInitializer()
+    {
         Value v;
         v.isArray = true;
         v.pos = expect(TokenKind::LBrace, "'{'").pos;
@@ -438,50 +481,51 @@ private:
         }
     }
 
-    Value parseConstantValue() {
+    Value parseConstantValue()
+    {
         Value v;
         v.pos = tok_.pos;
         Literal l;
         l.pos = tok_.pos;
         switch (tok_.kind) {
-        case TokenKind::Integer: {
-            Token t = take();
-            l.kind = LiteralKind::Integer;
-            l.negative = t.negative && t.magnitude != 0;
-            l.magnitude = t.magnitude;
-            break;
-        }
-        case TokenKind::Real:
-            l.kind = LiteralKind::Real;
-            l.realValue = take().real;
-            break;
-        case TokenKind::String:
-            // Adjacent strings are one value: "ab" "cd" is "abcd".
-            l.kind = LiteralKind::String;
-            while (at(TokenKind::String)) l.text += take().text;
-            break;
-        case TokenKind::Char16:
-            l.kind = LiteralKind::Char16;
-            l.char16 = take().char16;
-            break;
-        case TokenKind::Alias:
-            l.kind = LiteralKind::AliasRef;
-            l.text = take().text;
-            break;
-        case TokenKind::Identifier:
-            if (ieq(tok_.text, "true") || ieq(tok_.text, "false")) {
-                l.kind = LiteralKind::Boolean;
-                l.boolValue = ieq(take().text, "true");
+            case TokenKind::Integer: {
+                Token t = take();
+                l.kind = LiteralKind::Integer;
+                l.negative = t.negative && t.magnitude != 0;
+                l.magnitude = t.magnitude;
                 break;
             }
-            if (ieq(tok_.text, "null")) {
-                take();
-                l.kind = LiteralKind::Null;
+            case TokenKind::Real:
+                l.kind = LiteralKind::Real;
+                l.realValue = take().real;
                 break;
-            }
-            unexpected("a value");
-        default:
-            unexpected("a value");
+            case TokenKind::String:
+                // Adjacent strings are one value: "ab" "cd" is "abcd".
+                l.kind = LiteralKind::String;
+                while (at(TokenKind::String)) l.text += take().text;
+                break;
+            case TokenKind::Char16:
+                l.kind = LiteralKind::Char16;
+                l.char16 = take().char16;
+                break;
+            case TokenKind::Alias:
+                l.kind = LiteralKind::AliasRef;
+                l.text = take().text;
+                break;
+            case TokenKind::Identifier:
+                if (ieq(tok_.text, "true") || ieq(tok_.text, "false")) {
+                    l.kind = LiteralKind::Boolean;
+                    l.boolValue = ieq(take().text, "true");
+                    break;
+                }
+                if (ieq(tok_.text, "null")) {
+                    take();
+                    l.kind = LiteralKind::Null;
+                    break;
+                }
+                unexpected("a value");
+            default:
+                unexpected("a value");
         }
         v.items.push_back(std::move(l));
         return v;
@@ -495,13 +539,15 @@ private:
 
 }  // namespace
 
-void MofParser::parseFile(const std::string& path, Compilation& out, const std::string& nameSpace) {
+void MofParser::parseFile(const std::string& path, Compilation& out, const std::string& nameSpace)
+{
     Session s{out, nameSpace, {}, 0};
     FileParser::readFile(s, path, SourcePos{});
 }
 
 void MofParser::parseText(const std::string& text, const std::string& name, Compilation& out,
-                          const std::string& nameSpace) {
+                          const std::string& nameSpace)
+{
     if (text.size() > kMaxFileBytes)
         throw MofError(SourcePos{name, 0, 0}, "text is larger than the " + std::to_string(kMaxFileBytes) +
                                                   "-byte limit for one MOF file");

@@ -21,11 +21,22 @@ namespace minicimd {
 using mof::DataType;
 
 enum CimStatus {
-    kCimFailed = 1, kCimAccessDenied = 2, kCimInvalidNamespace = 3, kCimInvalidParameter = 4,
-    kCimInvalidClass = 5, kCimNotFound = 6, kCimNotSupported = 7, kCimClassHasChildren = 8,
-    kCimClassHasInstances = 9, kCimInvalidSuperclass = 10, kCimAlreadyExists = 11,
-    kCimNoSuchProperty = 12, kCimTypeMismatch = 13, kCimMethodNotAvailable = 16,
-    kCimMethodNotFound = 17, kCimServerLimitsExceeded = 27
+    kCimFailed = 1,
+    kCimAccessDenied = 2,
+    kCimInvalidNamespace = 3,
+    kCimInvalidParameter = 4,
+    kCimInvalidClass = 5,
+    kCimNotFound = 6,
+    kCimNotSupported = 7,
+    kCimClassHasChildren = 8,
+    kCimClassHasInstances = 9,
+    kCimInvalidSuperclass = 10,
+    kCimAlreadyExists = 11,
+    kCimNoSuchProperty = 12,
+    kCimTypeMismatch = 13,
+    kCimMethodNotAvailable = 16,
+    kCimMethodNotFound = 17,
+    kCimServerLimitsExceeded = 27
 };
 const char* cimStatusName(int code);  // "CIM_ERR_NOT_FOUND"
 
@@ -70,7 +81,8 @@ bool sameValue(const Pegasus::CIMValue& a, const Pegasus::CIMValue& b);
 
 // The qualifier `name` of an object with qualifiers is a true boolean.
 template <class T>
-bool qualifierIsTrue(const T& owner, const char* name) {
+bool qualifierIsTrue(const T& owner, const char* name)
+{
     Pegasus::Uint32 i = owner.findQualifier(Pegasus::CIMName(name));
     if (i == static_cast<Pegasus::Uint32>(-1)) return false;
     const Pegasus::CIMValue& v = owner.getQualifier(i).getValue();
@@ -82,7 +94,8 @@ bool qualifierIsTrue(const T& owner, const char* name) {
 
 // Text of a qualifier's value ("<none>" when absent or null), for messages and tests.
 template <class T>
-std::string qualifierText(const T& owner, const char* name) {
+std::string qualifierText(const T& owner, const char* name)
+{
     Pegasus::Uint32 i = owner.findQualifier(Pegasus::CIMName(name));
     if (i == static_cast<Pegasus::Uint32>(-1)) return "<none>";
     const Pegasus::CIMValue& v = owner.getQualifier(i).getValue();

@@ -23,25 +23,35 @@ using mof::MofError;
 
 namespace {
 
-bool isIntegerType(DataType t) { return t >= DataType::Uint8 && t <= DataType::Sint64; }
-bool isRealType(DataType t) { return t == DataType::Real32 || t == DataType::Real64; }
+bool isIntegerType(DataType t)
+{
+    return t >= DataType::Uint8 && t <= DataType::Sint64;
+}
+bool isRealType(DataType t)
+{
+    return t == DataType::Real32 || t == DataType::Real64;
+}
 
-std::string normalizeNs(std::string ns) {
+std::string normalizeNs(std::string ns)
+{
     while (!ns.empty() && ns.front() == '/') ns.erase(0, 1);
     while (!ns.empty() && ns.back() == '/') ns.pop_back();
     return ns;
 }
 
 // Identity text of a reference: class and keys, names case-folded.
-std::string refIdentity(const CIMObjectPath& p) {
+std::string refIdentity(const CIMObjectPath& p)
+{
     Array<CIMKeyBinding> keys = p.getKeyBindings();
     for (Uint32 i = 0; i < keys.size(); ++i)
         keys[i].setName(CIMName(String(lowerName(str(keys[i].getName())).c_str())));
-    CIMObjectPath q(String(), CIMNamespaceName(), CIMName(String(lowerName(str(p.getClassName())).c_str())), keys);
+    CIMObjectPath q(String(), CIMNamespaceName(), CIMName(String(lowerName(str(p.getClassName())).c_str())),
+                    keys);
     return str(q.toString());
 }
 
-CIMFlavor flavorOf(bool overridable, bool toSubclass, bool translatable) {
+CIMFlavor flavorOf(bool overridable, bool toSubclass, bool translatable)
+{
     CIMFlavor f;
     f.addFlavor(overridable ? CIMFlavor::OVERRIDABLE : CIMFlavor::DISABLEOVERRIDE);
     f.addFlavor(toSubclass ? CIMFlavor::TOSUBCLASS : CIMFlavor::RESTRICTED);
@@ -50,18 +60,19 @@ CIMFlavor flavorOf(bool overridable, bool toSubclass, bool translatable) {
 }
 
 template <class T>
-std::vector<CIMQualifier> qualifiersOf(const T& owner) {
+std::vector<CIMQualifier> qualifiersOf(const T& owner)
+{
     std::vector<CIMQualifier> r;
     for (Uint32 i = 0; i < owner.getQualifierCount(); ++i) r.push_back(owner.getQualifier(i).clone());
     return r;
 }
 
-
 }  // namespace
 
 // MOF names are identifiers, which CIMName accepts; anything else is the
 // loader's error, reported where it was written.
-static CIMName nameAt(const std::string& s, const mof::SourcePos& pos) {
+static CIMName nameAt(const std::string& s, const mof::SourcePos& pos)
+{
     try {
         return CIMName(String(s.c_str()));
     } catch (const Exception& e) {
@@ -69,9 +80,13 @@ static CIMName nameAt(const std::string& s, const mof::SourcePos& pos) {
     }
 }
 
-std::unique_ptr<Repository> Repository::create() { return std::unique_ptr<Repository>(new Repository()); }
+std::unique_ptr<Repository> Repository::create()
+{
+    return std::unique_ptr<Repository>(new Repository());
+}
 
-std::vector<std::string> Repository::keyNamesOf(const CIMConstClass& cls) {
+std::vector<std::string> Repository::keyNamesOf(const CIMConstClass& cls)
+{
     std::vector<std::string> r;
     for (Uint32 i = 0; i < cls.getPropertyCount(); ++i) {
         CIMConstProperty p = cls.getProperty(i);
@@ -80,12 +95,14 @@ std::vector<std::string> Repository::keyNamesOf(const CIMConstClass& cls) {
     return r;
 }
 
-void Repository::addNamespace(const std::string& ns) {
+void Repository::addNamespace(const std::string& ns)
+{
     std::unique_lock<std::shared_mutex> lock(mu_);
     nsForLoad(ns);
 }
 
-Repository::Namespace& Repository::nsForLoad(const std::string& nsIn) {
+Repository::Namespace& Repository::nsForLoad(const std::string& nsIn)
+{
     std::string ns = normalizeNs(nsIn);
     if (ns.empty()) throw std::runtime_error("empty namespace name");
     Namespace& n = namespaces_[lowerName(ns)];
@@ -93,19 +110,22 @@ Repository::Namespace& Repository::nsForLoad(const std::string& nsIn) {
     return n;
 }
 
-bool Repository::hasNamespace(const std::string& ns) const {
+bool Repository::hasNamespace(const std::string& ns) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     return namespaces_.count(lowerName(normalizeNs(ns))) != 0;
 }
 
-std::vector<std::string> Repository::namespaces() const {
+std::vector<std::string> Repository::namespaces() const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     std::vector<std::string> r;
     for (const auto& kv : namespaces_) r.push_back(kv.second.name);
     return r;
 }
 
-void Repository::loadMof(const std::string& ns, const std::string& path) {
+void Repository::loadMof(const std::string& ns, const std::string& path)
+{
     struct stat st;
     std::vector<std::string> files;
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -132,49 +152,62 @@ void Repository::loadMof(const std::string& ns, const std::string& path) {
     }
 }
 
-void Repository::loadCompilation(const std::string& ns, const mof::Compilation& c) {
+void Repository::loadCompilation(const std::string& ns, const mof::Compilation& c)
+{
     std::unique_lock<std::shared_mutex> lock(mu_);
     for (const auto& p : c.order) {
         switch (p.kind) {
-        case mof::Production::Qualifier: {
-            const auto& d = c.qualifiers[p.index];
-            loadQualifier(nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace), d);
-            break;
-        }
-        case mof::Production::Class: {
-            const auto& d = c.classes[p.index];
-            Namespace& n = nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace);
-            loadClass(n, d);
-            ClassEntry& e = n.classes.at(lowerName(d.name));
-            e.forms.reset();
-            auto held = n.instances.find(lowerName(d.name));
-            if (held != n.instances.end() && !held->second.empty()) e.forms.emplace(e.cls);
-            break;
-        }
-        case mof::Production::Instance: {
-            const auto& d = c.instances[p.index];
-            loadInstance(nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace), d);
-            break;
-        }
+            case mof::Production::Qualifier: {
+                const auto& d = c.qualifiers[p.index];
+                loadQualifier(nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace), d);
+                break;
+            }
+            case mof::Production::Class: {
+                const auto& d = c.classes[p.index];
+                Namespace& n = nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace);
+                loadClass(n, d);
+                ClassEntry& e = n.classes.at(lowerName(d.name));
+                e.forms.reset();
+                auto held = n.instances.find(lowerName(d.name));
+                if (held != n.instances.end() && !held->second.empty()) e.forms.emplace(e.cls);
+                break;
+            }
+            case mof::Production::Instance: {
+                const auto& d = c.instances[p.index];
+                loadInstance(nsForLoad(d.nameSpace.empty() ? ns : d.nameSpace), d);
+                break;
+            }
         }
     }
     for (auto& kv : namespaces_) kv.second.aliases.clear();  // aliases live for one compilation
 }
 
 // Literal kinds must suit the declared type; canonicalScalar then checks ranges.
-static void checkLiteralKinds(const mof::Value& v, DataType t, const std::string& what) {
+static void checkLiteralKinds(const mof::Value& v, DataType t, const std::string& what)
+{
     for (const auto& l : v.items) {
         bool ok = true;
         switch (l.kind) {
-        case mof::LiteralKind::Null: break;
-        case mof::LiteralKind::Boolean: ok = t == DataType::Boolean; break;
-        case mof::LiteralKind::Integer: ok = isIntegerType(t) || isRealType(t); break;
-        case mof::LiteralKind::Real: ok = isRealType(t); break;
-        case mof::LiteralKind::String:
-            ok = t == DataType::String || t == DataType::Datetime || t == DataType::Reference;
-            break;
-        case mof::LiteralKind::Char16: ok = t == DataType::Char16; break;
-        case mof::LiteralKind::AliasRef: ok = t == DataType::Reference; break;
+            case mof::LiteralKind::Null:
+                break;
+            case mof::LiteralKind::Boolean:
+                ok = t == DataType::Boolean;
+                break;
+            case mof::LiteralKind::Integer:
+                ok = isIntegerType(t) || isRealType(t);
+                break;
+            case mof::LiteralKind::Real:
+                ok = isRealType(t);
+                break;
+            case mof::LiteralKind::String:
+                ok = t == DataType::String || t == DataType::Datetime || t == DataType::Reference;
+                break;
+            case mof::LiteralKind::Char16:
+                ok = t == DataType::Char16;
+                break;
+            case mof::LiteralKind::AliasRef:
+                ok = t == DataType::Reference;
+                break;
         }
         if (!ok) throw MofError(l.pos, "value does not suit " + what + " of type " + mof::dataTypeName(t));
     }
@@ -182,41 +215,44 @@ static void checkLiteralKinds(const mof::Value& v, DataType t, const std::string
 
 // A MOF value of the declared type; throws CimError(TYPE_MISMATCH) or MofError.
 CIMValue Repository::valueFromMof(const Namespace& n, const mof::Value& v, DataType t, bool isArray,
-                                  const std::string& what) const {
+                                  const std::string& what) const
+{
     checkLiteralKinds(v, t, what);
     CIMType type = cimTypeOf(t);
     if (v.isNullScalar()) return CIMValue(type, isArray);
-    if (v.isArray != isArray) throw CimError(kCimTypeMismatch, what + (isArray ? " is an array" : " is not an array"));
+    if (v.isArray != isArray)
+        throw CimError(kCimTypeMismatch, what + (isArray ? " is an array" : " is not an array"));
     std::vector<std::string> texts;
     Array<CIMObjectPath> refs;
     for (const auto& l : v.items) {
         switch (l.kind) {
-        case mof::LiteralKind::Null:
-            throw MofError(l.pos, "null cannot be an array element");
-        case mof::LiteralKind::Boolean:
-            texts.push_back(l.boolValue ? "TRUE" : "FALSE");
-            break;
-        case mof::LiteralKind::Integer:
-            texts.push_back((l.negative ? "-" : "") + std::to_string(l.magnitude));
-            break;
-        case mof::LiteralKind::Real:
-            texts.push_back(formatReal(DataType::Real64, l.realValue));
-            break;
-        case mof::LiteralKind::String:
-            texts.push_back(l.text);
-            break;
-        case mof::LiteralKind::Char16: {
-            std::string s;
-            mof::appendUtf8(s, l.char16);
-            texts.push_back(s);
-            break;
-        }
-        case mof::LiteralKind::AliasRef: {
-            auto it = n.aliases.find(lowerName(l.text));
-            if (it == n.aliases.end()) throw MofError(l.pos, "alias '$" + l.text + "' is not defined before its use");
-            refs.append(it->second);
-            break;
-        }
+            case mof::LiteralKind::Null:
+                throw MofError(l.pos, "null cannot be an array element");
+            case mof::LiteralKind::Boolean:
+                texts.push_back(l.boolValue ? "TRUE" : "FALSE");
+                break;
+            case mof::LiteralKind::Integer:
+                texts.push_back((l.negative ? "-" : "") + std::to_string(l.magnitude));
+                break;
+            case mof::LiteralKind::Real:
+                texts.push_back(formatReal(DataType::Real64, l.realValue));
+                break;
+            case mof::LiteralKind::String:
+                texts.push_back(l.text);
+                break;
+            case mof::LiteralKind::Char16: {
+                std::string s;
+                mof::appendUtf8(s, l.char16);
+                texts.push_back(s);
+                break;
+            }
+            case mof::LiteralKind::AliasRef: {
+                auto it = n.aliases.find(lowerName(l.text));
+                if (it == n.aliases.end())
+                    throw MofError(l.pos, "alias '$" + l.text + "' is not defined before its use");
+                refs.append(it->second);
+                break;
+            }
         }
     }
     if (refs.size() != 0) {
@@ -236,7 +272,8 @@ CIMValue Repository::valueFromMof(const Namespace& n, const mof::Value& v, DataT
     return valueFromTexts(type, isArray, texts, what);
 }
 
-void Repository::loadQualifier(Namespace& n, const mof::QualifierDecl& d) {
+void Repository::loadQualifier(Namespace& n, const mof::QualifierDecl& d)
+{
     QualifierType q;
     q.name = d.name;
     q.type = cimTypeOf(d.type);
@@ -249,7 +286,8 @@ void Repository::loadQualifier(Namespace& n, const mof::QualifierDecl& d) {
     q.defaultValue = CIMValue(q.type, d.isArray);
     if (d.defaultValue) {
         try {
-            q.defaultValue = valueFromMof(n, *d.defaultValue, d.type, d.isArray, "qualifier '" + d.name + "'");
+            q.defaultValue =
+                valueFromMof(n, *d.defaultValue, d.type, d.isArray, "qualifier '" + d.name + "'");
         } catch (const CimError& e) {
             throw MofError(d.defaultValue->pos, e.what());
         }
@@ -266,9 +304,11 @@ void Repository::loadQualifier(Namespace& n, const mof::QualifierDecl& d) {
     n.qualifierTypes.emplace(key, std::move(q));
 }
 
-std::vector<CIMQualifier> Repository::resolveQualifiers(const Namespace& n, const std::vector<mof::QualifierUse>& uses,
-                                                        const std::vector<CIMQualifier>* inherited, uint32_t scope,
-                                                        const std::string& where) const {
+std::vector<CIMQualifier> Repository::resolveQualifiers(const Namespace& n,
+                                                        const std::vector<mof::QualifierUse>& uses,
+                                                        const std::vector<CIMQualifier>* inherited,
+                                                        uint32_t scope, const std::string& where) const
+{
     // As OpenPegasus orders them: inherited qualifiers that are not overridden
     // (marked propagated), then the local ones in source order.
     std::vector<CIMQualifier> out;
@@ -291,11 +331,15 @@ std::vector<CIMQualifier> Repository::resolveQualifiers(const Namespace& n, cons
             // A scalar given to an array qualifier is the one-element array ("Values("x")").
             if (t.isArray && !val.isArray && !val.isNullScalar()) val.isArray = true;
             try {
-                value = valueFromMof(n, val, [&] {
-                    for (int k = 0; k <= static_cast<int>(DataType::Instance); ++k)
-                        if (cimTypeOf(static_cast<DataType>(k)) == t.type) return static_cast<DataType>(k);
-                    return DataType::String;
-                }(), t.isArray, "qualifier '" + t.name + "'");
+                value = valueFromMof(
+                    n, val,
+                    [&] {
+                        for (int k = 0; k <= static_cast<int>(DataType::Instance); ++k)
+                            if (cimTypeOf(static_cast<DataType>(k)) == t.type)
+                                return static_cast<DataType>(k);
+                        return DataType::String;
+                    }(),
+                    t.isArray, "qualifier '" + t.name + "'");
             } catch (const CimError& e) {
                 throw MofError(u.pos, e.what());
             }
@@ -306,7 +350,8 @@ std::vector<CIMQualifier> Repository::resolveQualifiers(const Namespace& n, cons
         }
         for (size_t i = 0; inherited && i < inherited->size(); ++i) {
             const CIMQualifier& prev = (*inherited)[i];
-            if (!prev.getFlavor().hasFlavor(CIMFlavor::TOSUBCLASS) || !nameEq(str(prev.getName()), u.name)) continue;
+            if (!prev.getFlavor().hasFlavor(CIMFlavor::TOSUBCLASS) || !nameEq(str(prev.getName()), u.name))
+                continue;
             bool prevOverridable = prev.getFlavor().hasFlavor(CIMFlavor::OVERRIDABLE);
             if (!prevOverridable && !sameValue(prev.getValue(), value))
                 throw MofError(u.pos, "qualifier '" + t.name + "' on " + where +
@@ -316,7 +361,8 @@ std::vector<CIMQualifier> Repository::resolveQualifiers(const Namespace& n, cons
             overridden[i] = true;
         }
         // Spelled as used, as OpenPegasus reports it.
-        locals.push_back(CIMQualifier(nameAt(u.name, u.pos), value, flavorOf(overridable, toSubclass, translatable)));
+        locals.push_back(
+            CIMQualifier(nameAt(u.name, u.pos), value, flavorOf(overridable, toSubclass, translatable)));
     }
     for (size_t i = 0; inherited && i < inherited->size(); ++i) {
         const CIMQualifier& prev = (*inherited)[i];
@@ -330,7 +376,8 @@ std::vector<CIMQualifier> Repository::resolveQualifiers(const Namespace& n, cons
 }
 
 template <class T>
-static void addQualifiers(T& owner, const std::vector<CIMQualifier>& qs, const mof::SourcePos& pos) {
+static void addQualifiers(T& owner, const std::vector<CIMQualifier>& qs, const mof::SourcePos& pos)
+{
     for (const auto& q : qs) {
         try {
             owner.addQualifier(q);
@@ -340,14 +387,17 @@ static void addQualifiers(T& owner, const std::vector<CIMQualifier>& qs, const m
     }
 }
 
-void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
+void Repository::loadClass(Namespace& n, const mof::ClassDecl& d)
+{
     std::string key = lowerName(d.name);
-    if (n.classes.count(key)) throw MofError(d.pos, "class '" + d.name + "' is already defined in namespace '" + n.name + "'");
+    if (n.classes.count(key))
+        throw MofError(d.pos, "class '" + d.name + "' is already defined in namespace '" + n.name + "'");
     ClassEntry* super = nullptr;
     if (!d.superClass.empty()) {
         auto it = n.classes.find(lowerName(d.superClass));
         if (it == n.classes.end())
-            throw MofError(d.pos, "superclass '" + d.superClass + "' of class '" + d.name + "' is not defined");
+            throw MofError(d.pos,
+                           "superclass '" + d.superClass + "' of class '" + d.name + "' is not defined");
         super = &it->second;
     }
     ClassEntry e;
@@ -356,8 +406,8 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     e.depth = super ? super->depth + 1 : 0;
     if (e.depth > kMaxInheritanceDepth)
         throw MofError(d.pos, "class '" + d.name + "' would be " + std::to_string(e.depth) +
-                                  " levels below its root class; at most " + std::to_string(kMaxInheritanceDepth) +
-                                  " are supported");
+                                  " levels below its root class; at most " +
+                                  std::to_string(kMaxInheritanceDepth) + " are supported");
     CIMName className = nameAt(d.name, d.pos);
     CIMClass c(className, super ? super->cls.getClassName() : CIMName());
     bool isAssoc = false;
@@ -368,10 +418,14 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     }
     if (super && qualifierIsTrue(super->cls, "Association")) isAssoc = true;
     if (super && qualifierIsTrue(super->cls, "Indication")) isIndication = true;
-    uint32_t classScope = isAssoc ? mof::ScopeAssociation : isIndication ? mof::ScopeIndication : mof::ScopeClass;
+    uint32_t classScope = isAssoc        ? mof::ScopeAssociation
+                          : isIndication ? mof::ScopeIndication
+                                         : mof::ScopeClass;
     std::vector<CIMQualifier> superQuals;
     if (super) superQuals = qualifiersOf(super->cls);
-    addQualifiers(c, resolveQualifiers(n, d.qualifiers, super ? &superQuals : nullptr, classScope, "class '" + d.name + "'"),
+    addQualifiers(c,
+                  resolveQualifiers(n, d.qualifiers, super ? &superQuals : nullptr, classScope,
+                                    "class '" + d.name + "'"),
                   d.pos);
     // A feature inherited whole keeps all its qualifiers, Restricted ones
     // included, as OpenPegasus reports them; Restricted takes effect where a
@@ -417,13 +471,14 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
             throw MofError(pd.pos, where + " overrides an inherited property of another type");
         if (pd.type == DataType::Reference) {
             if (!n.classes.count(lowerName(pd.refClass)) && !nameEq(pd.refClass, d.name))
-                throw MofError(pd.pos, "class '" + pd.refClass + "' of reference " + where + " is not defined");
+                throw MofError(pd.pos,
+                               "class '" + pd.refClass + "' of reference " + where + " is not defined");
         }
         std::vector<CIMQualifier> inheritedQuals;
         if (existing >= 0) inheritedQuals = qualifiersOf(props[existing]);
-        std::vector<CIMQualifier> quals =
-            resolveQualifiers(n, pd.qualifiers, existing >= 0 ? &inheritedQuals : nullptr,
-                              pd.type == DataType::Reference ? mof::ScopeReference : mof::ScopeProperty, where);
+        std::vector<CIMQualifier> quals = resolveQualifiers(
+            n, pd.qualifiers, existing >= 0 ? &inheritedQuals : nullptr,
+            pd.type == DataType::Reference ? mof::ScopeReference : mof::ScopeProperty, where);
         CIMValue value(type, pd.isArray, pd.arraySize);
         if (pd.defaultValue) {
             try {
@@ -432,13 +487,15 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
                 throw MofError(pd.defaultValue->pos, e.what());
             }
             if (pd.arraySize && !value.isNull() && value.getArraySize() > pd.arraySize)
-                throw MofError(pd.defaultValue->pos, where + " holds at most " + std::to_string(pd.arraySize) + " elements");
+                throw MofError(pd.defaultValue->pos,
+                               where + " holds at most " + std::to_string(pd.arraySize) + " elements");
         } else if (existing >= 0) {
             value = props[existing].getValue();  // an override without a value keeps the inherited default
         }
         CIMName origin = existing >= 0 ? props[existing].getClassOrigin() : className;
         CIMProperty p(nameAt(pd.name, pd.pos), value, pd.arraySize,
-                      pd.type == DataType::Reference ? nameAt(pd.refClass, pd.pos) : CIMName(), origin, false);
+                      pd.type == DataType::Reference ? nameAt(pd.refClass, pd.pos) : CIMName(), origin,
+                      false);
         addQualifiers(p, quals, pd.pos);
         if (existing >= 0) props.erase(props.begin() + existing);
         for (const auto& lp : localProps)
@@ -456,16 +513,21 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
         if (existing >= 0) inheritedQuals = qualifiersOf(methods[existing]);
         CIMName origin = existing >= 0 ? methods[existing].getClassOrigin() : className;
         CIMMethod m(nameAt(md.name, md.pos), cimTypeOf(md.returnType), origin, false);
-        addQualifiers(m, resolveQualifiers(n, md.qualifiers, existing >= 0 ? &inheritedQuals : nullptr,
-                                           mof::ScopeMethod, where), md.pos);
+        addQualifiers(m,
+                      resolveQualifiers(n, md.qualifiers, existing >= 0 ? &inheritedQuals : nullptr,
+                                        mof::ScopeMethod, where),
+                      md.pos);
         for (const auto& pd : md.parameters) {
             if (pd.type == DataType::Reference && !n.classes.count(lowerName(pd.refClass)) &&
                 !nameEq(pd.refClass, d.name))
-                throw MofError(pd.pos, "class '" + pd.refClass + "' of parameter '" + pd.name + "' is not defined");
+                throw MofError(pd.pos,
+                               "class '" + pd.refClass + "' of parameter '" + pd.name + "' is not defined");
             CIMParameter p(nameAt(pd.name, pd.pos), cimTypeOf(pd.type), pd.isArray, pd.arraySize,
                            pd.type == DataType::Reference ? nameAt(pd.refClass, pd.pos) : CIMName());
-            addQualifiers(p, resolveQualifiers(n, pd.qualifiers, nullptr, mof::ScopeParameter,
-                                               "parameter '" + pd.name + "' of " + where), pd.pos);
+            addQualifiers(p,
+                          resolveQualifiers(n, pd.qualifiers, nullptr, mof::ScopeParameter,
+                                            "parameter '" + pd.name + "' of " + where),
+                          pd.pos);
             try {
                 m.addParameter(p);
             } catch (const Exception&) {
@@ -484,7 +546,8 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
         CIMConstProperty p = c.getProperty(i);
         if (qualifierIsTrue(p, "Key")) {
             if (p.isArray())
-                throw MofError(d.pos, "key property '" + str(p.getName()) + "' of '" + d.name + "' is an array");
+                throw MofError(d.pos,
+                               "key property '" + str(p.getName()) + "' of '" + d.name + "' is an array");
             e.keyNames.push_back(str(p.getName()));
         }
     }
@@ -494,14 +557,17 @@ void Repository::loadClass(Namespace& n, const mof::ClassDecl& d) {
     n.classes.emplace(key, std::move(e));
 }
 
-void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d) {
+void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d)
+{
     auto it = n.classes.find(lowerName(d.className));
-    if (it == n.classes.end()) throw MofError(d.pos, "class '" + d.className + "' of the instance is not defined");
+    if (it == n.classes.end())
+        throw MofError(d.pos, "class '" + d.className + "' of the instance is not defined");
     const ClassEntry& ce = it->second;
     std::vector<GivenProperty> props;
     for (const auto& pi : d.properties) {
         Uint32 idx = ce.cls.findProperty(CIMName(String(pi.name.c_str())));
-        if (idx == PEG_NOT_FOUND) throw MofError(pi.pos, "class '" + ce.name + "' has no property '" + pi.name + "'");
+        if (idx == PEG_NOT_FOUND)
+            throw MofError(pi.pos, "class '" + ce.name + "' has no property '" + pi.name + "'");
         CIMConstProperty decl = ce.cls.getProperty(idx);
         DataType dt = DataType::String;
         for (int k = 0; k <= static_cast<int>(DataType::Instance); ++k)
@@ -522,7 +588,8 @@ void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d) {
         std::string id = identityOf(ce, inst);
         auto& bucket = n.instances[lowerName(ce.name)];
         CIMObjectPath path = pathOf(ce, inst);
-        if (bucket.count(id)) throw CimError(kCimAlreadyExists, "instance " + str(path.toString()) + " already exists");
+        if (bucket.count(id))
+            throw CimError(kCimAlreadyExists, "instance " + str(path.toString()) + " already exists");
         inst.setPath(path);
         if (!ce.forms) ce.forms.emplace(ce.cls);
         bucket.emplace(id, InstanceForms::storedOf(ce.cls, inst));
@@ -535,25 +602,30 @@ void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d) {
 
 // ---------------------------------------------------------------------------
 
-const Repository::Namespace& Repository::nsOrThrow(const std::string& ns) const {
+const Repository::Namespace& Repository::nsOrThrow(const std::string& ns) const
+{
     auto it = namespaces_.find(lowerName(normalizeNs(ns)));
     if (it == namespaces_.end()) throw CimError(kCimInvalidNamespace, ns);
     return it->second;
 }
 
-Repository::Namespace& Repository::nsOrThrow(const std::string& ns) {
+Repository::Namespace& Repository::nsOrThrow(const std::string& ns)
+{
     auto it = namespaces_.find(lowerName(normalizeNs(ns)));
     if (it == namespaces_.end()) throw CimError(kCimInvalidNamespace, ns);
     return it->second;
 }
 
-const Repository::ClassEntry& Repository::classOrThrow(const Namespace& n, const std::string& name, int status) const {
+const Repository::ClassEntry& Repository::classOrThrow(const Namespace& n, const std::string& name,
+                                                       int status) const
+{
     auto it = n.classes.find(lowerName(name));
     if (it == n.classes.end()) throw CimError(status, name);
     return it->second;
 }
 
-bool Repository::isSubclassOf(const Namespace& n, const std::string& cls, const std::string& base) const {
+bool Repository::isSubclassOf(const Namespace& n, const std::string& cls, const std::string& base) const
+{
     std::string want = lowerName(base);
     auto it = n.classes.find(lowerName(cls));
     if (it == n.classes.end()) return lowerName(cls) == want;
@@ -569,7 +641,8 @@ bool Repository::isSubclassOf(const Namespace& n, const std::string& cls, const 
     return cur == &b->second;
 }
 
-CIMObjectPath Repository::pathOf(const ClassEntry& c, const CIMConstInstance& inst) const {
+CIMObjectPath Repository::pathOf(const ClassEntry& c, const CIMConstInstance& inst) const
+{
     Array<CIMKeyBinding> keys;
     for (const auto& k : c.keyNames) {
         CIMConstProperty p = inst.getProperty(inst.findProperty(CIMName(String(k.c_str()))));
@@ -578,7 +651,8 @@ CIMObjectPath Repository::pathOf(const ClassEntry& c, const CIMConstInstance& in
     return CIMObjectPath(String(), CIMNamespaceName(), c.cls.getClassName(), keys);
 }
 
-std::string Repository::identityOf(const ClassEntry& c, const CIMConstInstance& inst) const {
+std::string Repository::identityOf(const ClassEntry& c, const CIMConstInstance& inst) const
+{
     std::vector<std::string> parts;
     for (const auto& k : c.keyNames) {
         const CIMValue& v = inst.getProperty(inst.findProperty(CIMName(String(k.c_str())))).getValue();
@@ -595,11 +669,13 @@ std::string Repository::identityOf(const ClassEntry& c, const CIMConstInstance& 
     return id;
 }
 
-std::string Repository::identityOfPath(const ClassEntry& c, const CIMObjectPath& path) const {
+std::string Repository::identityOfPath(const ClassEntry& c, const CIMObjectPath& path) const
+{
     const Array<CIMKeyBinding>& keys = path.getKeyBindings();
     if (keys.size() != c.keyNames.size())
         throw CimError(kCimInvalidParameter, "object path " + str(path.toString()) + " does not give the " +
-                                                 std::to_string(c.keyNames.size()) + " key(s) of class " + c.name);
+                                                 std::to_string(c.keyNames.size()) + " key(s) of class " +
+                                                 c.name);
     std::vector<std::string> parts;
     for (Uint32 i = 0; i < keys.size(); ++i) {
         std::string kname = str(keys[i].getName());
@@ -613,8 +689,8 @@ std::string Repository::identityOfPath(const ClassEntry& c, const CIMObjectPath&
             try {
                 v = refIdentity(CIMObjectPath(keys[i].getValue()));
             } catch (const Exception&) {
-                throw CimError(kCimInvalidParameter, "key " + kname + " of " + str(path.toString()) +
-                                                         " is not an object path");
+                throw CimError(kCimInvalidParameter,
+                               "key " + kname + " of " + str(path.toString()) + " is not an object path");
             }
         } else {
             DataType dt = DataType::String;
@@ -635,7 +711,8 @@ std::string Repository::identityOfPath(const ClassEntry& c, const CIMObjectPath&
     return id;
 }
 
-CIMInstance Repository::buildInstance(const ClassEntry& c, const std::vector<GivenProperty>& props) const {
+CIMInstance Repository::buildInstance(const ClassEntry& c, const std::vector<GivenProperty>& props) const
+{
     // As an OpenPegasus repository does: properties filled from the class come
     // first and are marked propagated; the ones given follow in given order.
     CIMInstance inst(c.cls.getClassName());
@@ -647,7 +724,8 @@ CIMInstance Repository::buildInstance(const ClassEntry& c, const std::vector<Giv
             idx = c.cls.findProperty(CIMName(String(gp.name.c_str())));
         } catch (const Exception&) {
         }
-        if (idx == PEG_NOT_FOUND) throw CimError(kCimNoSuchProperty, "class " + c.name + " has no property '" + gp.name + "'");
+        if (idx == PEG_NOT_FOUND)
+            throw CimError(kCimNoSuchProperty, "class " + c.name + " has no property '" + gp.name + "'");
         if (!seen.insert(lowerName(gp.name)).second)
             throw CimError(kCimInvalidParameter, "property '" + gp.name + "' given twice");
         CIMConstProperty decl = c.cls.getProperty(idx);
@@ -666,14 +744,16 @@ CIMInstance Repository::buildInstance(const ClassEntry& c, const std::vector<Giv
     for (auto& p : given) inst.addProperty(p);
     for (const auto& k : c.keyNames) {
         if (inst.getProperty(inst.findProperty(CIMName(String(k.c_str())))).getValue().isNull())
-            throw CimError(kCimInvalidParameter, "key property '" + k + "' of class " + c.name + " has no value");
+            throw CimError(kCimInvalidParameter,
+                           "key property '" + k + "' of class " + c.name + " has no value");
     }
     if (c.keyNames.empty()) throw CimError(kCimFailed, "class " + c.name + " has no key properties");
     return inst;
 }
 
-const StoredInstance* Repository::findInstance(const Namespace& n, const CIMObjectPath& path, std::string* identity,
-                                               const ClassEntry** cls) const {
+const StoredInstance* Repository::findInstance(const Namespace& n, const CIMObjectPath& path,
+                                               std::string* identity, const ClassEntry** cls) const
+{
     const ClassEntry& c = classOrThrow(n, str(path.getClassName()), kCimInvalidClass);
     std::string id = identityOfPath(c, path);
     if (identity) *identity = id;
@@ -684,20 +764,24 @@ const StoredInstance* Repository::findInstance(const Namespace& n, const CIMObje
     return it == b->second.end() ? nullptr : &it->second;
 }
 
-CIMClass Repository::getClass(const std::string& ns, const std::string& className) const {
+CIMClass Repository::getClass(const std::string& ns, const std::string& className) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
     return classOrThrow(n, className, kCimNotFound).cls.clone();
 }
 
 std::vector<std::string> Repository::enumerateClassNames(const std::string& ns, const std::string& className,
-                                                         bool deep) const {
+                                                         bool deep) const
+{
     std::vector<std::string> r;
     for (const auto& c : enumerateClasses(ns, className, deep)) r.push_back(str(c.getClassName()));
     return r;
 }
 
-std::vector<CIMClass> Repository::enumerateClasses(const std::string& ns, const std::string& className, bool deep) const {
+std::vector<CIMClass> Repository::enumerateClasses(const std::string& ns, const std::string& className,
+                                                   bool deep) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
     if (!className.empty()) classOrThrow(n, className, kCimInvalidClass);
@@ -705,15 +789,19 @@ std::vector<CIMClass> Repository::enumerateClasses(const std::string& ns, const 
     for (const auto& key : n.classOrder) {
         const ClassEntry& c = n.classes.at(key);
         bool take;
-        if (className.empty()) take = deep || c.superClass.empty();
-        else if (deep) take = !nameEq(c.name, className) && isSubclassOf(n, c.name, className);
-        else take = nameEq(c.superClass, className);
+        if (className.empty())
+            take = deep || c.superClass.empty();
+        else if (deep)
+            take = !nameEq(c.name, className) && isSubclassOf(n, c.name, className);
+        else
+            take = nameEq(c.superClass, className);
         if (take) r.push_back(c.cls.clone());
     }
     return r;
 }
 
-CIMInstance Repository::getInstance(const std::string& ns, const CIMObjectPath& path) const {
+CIMInstance Repository::getInstance(const std::string& ns, const CIMObjectPath& path) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
     const ClassEntry* c = nullptr;
@@ -723,7 +811,8 @@ CIMInstance Repository::getInstance(const std::string& ns, const CIMObjectPath& 
 }
 
 void Repository::writeInstance(const std::string& ns, const CIMObjectPath& path, const InstanceView& view,
-                               std::string& out) const {
+                               std::string& out) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
     const ClassEntry* c = nullptr;
@@ -733,7 +822,8 @@ void Repository::writeInstance(const std::string& ns, const CIMObjectPath& path,
 }
 
 std::vector<std::pair<const Repository::ClassEntry*, const std::map<std::string, StoredInstance>*>>
-Repository::bucketsOf(const Namespace& n, const std::string& className) const {
+Repository::bucketsOf(const Namespace& n, const std::string& className) const
+{
     classOrThrow(n, className, kCimInvalidClass);
     std::vector<std::pair<const ClassEntry*, const std::map<std::string, StoredInstance>*>> r;
     for (const auto& key : n.classOrder) {
@@ -745,7 +835,9 @@ Repository::bucketsOf(const Namespace& n, const std::string& className) const {
     return r;
 }
 
-std::vector<CIMInstance> Repository::enumerateInstances(const std::string& ns, const std::string& className) const {
+std::vector<CIMInstance> Repository::enumerateInstances(const std::string& ns,
+                                                        const std::string& className) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     std::vector<CIMInstance> r;
     for (const auto& [c, bucket] : bucketsOf(nsOrThrow(ns), className)) {
@@ -754,7 +846,9 @@ std::vector<CIMInstance> Repository::enumerateInstances(const std::string& ns, c
     return r;
 }
 
-std::vector<CIMObjectPath> Repository::enumerateInstanceNames(const std::string& ns, const std::string& className) const {
+std::vector<CIMObjectPath> Repository::enumerateInstanceNames(const std::string& ns,
+                                                              const std::string& className) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     auto buckets = bucketsOf(nsOrThrow(ns), className);
     std::size_t total = 0;
@@ -767,7 +861,9 @@ std::vector<CIMObjectPath> Repository::enumerateInstanceNames(const std::string&
     return r;
 }
 
-void Repository::writeInstanceNames(const std::string& ns, const std::string& className, std::string& out) const {
+void Repository::writeInstanceNames(const std::string& ns, const std::string& className,
+                                    std::string& out) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     auto buckets = bucketsOf(nsOrThrow(ns), className);
     std::size_t bytes = 0;
@@ -789,7 +885,8 @@ void Repository::writeInstanceNames(const std::string& ns, const std::string& cl
 }
 
 CIMObjectPath Repository::createInstance(const std::string& ns, const std::string& className,
-                                         const std::vector<GivenProperty>& props) {
+                                         const std::vector<GivenProperty>& props)
+{
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
     const ClassEntry& c = classOrThrow(n, className, kCimInvalidClass);
@@ -808,7 +905,8 @@ CIMObjectPath Repository::createInstance(const std::string& ns, const std::strin
     return path;
 }
 
-void Repository::deleteInstance(const std::string& ns, const CIMObjectPath& path) {
+void Repository::deleteInstance(const std::string& ns, const CIMObjectPath& path)
+{
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
     std::string id;
@@ -818,8 +916,10 @@ void Repository::deleteInstance(const std::string& ns, const CIMObjectPath& path
     --n.instanceTotal;
 }
 
-void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path, const std::vector<GivenProperty>& props,
-                                const std::vector<std::string>* propertyList) {
+void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path,
+                                const std::vector<GivenProperty>& props,
+                                const std::vector<std::string>* propertyList)
+{
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
     std::string id;
@@ -863,7 +963,8 @@ void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path
         std::string pname = str(decl.getName());
         CIMValue v = coerceValue(decl.getType(), decl.isArray(), gp.value, gp.typed, "property " + pname);
         if (isKey(pname)) {
-            if (!sameValue(v, current(idx))) throw CimError(kCimInvalidParameter, "key property " + pname + " cannot be changed");
+            if (!sameValue(v, current(idx)))
+                throw CimError(kCimInvalidParameter, "key property " + pname + " cannot be changed");
             continue;
         }
         updated.set(idx, v);
@@ -876,13 +977,16 @@ void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path
                 if (nameEq(gp.name, name)) given = true;
             Uint32 idx = propIndex(name);
             CIMConstProperty decl = c.cls.getProperty(idx);
-            if (!given && !isKey(str(decl.getName()))) updated.set(idx, CIMValue(decl.getType(), decl.isArray()));
+            if (!given && !isKey(str(decl.getName())))
+                updated.set(idx, CIMValue(decl.getType(), decl.isArray()));
         }
     }
     n.instances[lowerName(c.name)][id] = std::move(updated);
 }
 
-CIMValue Repository::getProperty(const std::string& ns, const CIMObjectPath& path, const std::string& name) const {
+CIMValue Repository::getProperty(const std::string& ns, const CIMObjectPath& path,
+                                 const std::string& name) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     const Namespace& n = nsOrThrow(ns);
     const ClassEntry* c = nullptr;
@@ -898,17 +1002,20 @@ CIMValue Repository::getProperty(const std::string& ns, const CIMObjectPath& pat
     return p ? p->value.value() : c->cls.getProperty(idx).getValue();
 }
 void Repository::setProperty(const std::string& ns, const CIMObjectPath& path, const std::string& name,
-                             const CIMValue& v, bool typed) {
+                             const CIMValue& v, bool typed)
+{
     std::vector<GivenProperty> one{GivenProperty{name, v, typed}};
     modifyInstance(ns, path, one, nullptr);
 }
 
-size_t Repository::instanceCount(const std::string& ns) const {
+size_t Repository::instanceCount(const std::string& ns) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     return nsOrThrow(ns).instanceTotal;
 }
 
-bool Repository::classIsA(const std::string& ns, const std::string& className, const std::string& base) const {
+bool Repository::classIsA(const std::string& ns, const std::string& className, const std::string& base) const
+{
     std::shared_lock<std::shared_mutex> lock(mu_);
     auto it = namespaces_.find(lowerName(normalizeNs(ns)));
     if (it == namespaces_.end() || !it->second.classes.count(lowerName(base))) return false;

@@ -74,7 +74,8 @@ public:
     // Instances carry their paths (keys only, no namespace).
     Pegasus::CIMInstance getInstance(const std::string& ns, const Pegasus::CIMObjectPath& path) const;
     // Instances of the class and of all its subclasses.
-    std::vector<Pegasus::CIMInstance> enumerateInstances(const std::string& ns, const std::string& className) const;
+    std::vector<Pegasus::CIMInstance> enumerateInstances(const std::string& ns,
+                                                         const std::string& className) const;
     std::vector<Pegasus::CIMObjectPath> enumerateInstanceNames(const std::string& ns,
                                                                const std::string& className) const;
     // The same two as the content of their answers (CIM-XML, one element per
@@ -89,7 +90,8 @@ public:
     // Sets the given properties (all of them when `propertyList` is null, else
     // only those named); key values cannot change.
     void modifyInstance(const std::string& ns, const Pegasus::CIMObjectPath& path,
-                        const std::vector<GivenProperty>& props, const std::vector<std::string>* propertyList);
+                        const std::vector<GivenProperty>& props,
+                        const std::vector<std::string>* propertyList);
     Pegasus::CIMValue getProperty(const std::string& ns, const Pegasus::CIMObjectPath& path,
                                   const std::string& name) const;
     void setProperty(const std::string& ns, const Pegasus::CIMObjectPath& path, const std::string& name,
@@ -120,7 +122,8 @@ private:
         std::map<std::string, QualifierType> qualifierTypes;  // by lower-case name
         std::map<std::string, ClassEntry> classes;            // by lower-case name
         std::vector<std::string> classOrder;                  // lower-case, definition order
-        std::map<std::string, std::map<std::string, StoredInstance>> instances;  // class -> identity -> instance
+        std::map<std::string, std::map<std::string, StoredInstance>>
+            instances;                                          // class -> identity -> instance
         std::map<std::string, Pegasus::CIMObjectPath> aliases;  // MOF aliases of this load
         size_t instanceTotal = 0;
     };
@@ -136,8 +139,8 @@ private:
     std::string identityOf(const ClassEntry& c, const Pegasus::CIMConstInstance& inst) const;
     std::string identityOfPath(const ClassEntry& c, const Pegasus::CIMObjectPath& path) const;
     Pegasus::CIMInstance buildInstance(const ClassEntry& c, const std::vector<GivenProperty>& props) const;
-    const StoredInstance* findInstance(const Namespace& n, const Pegasus::CIMObjectPath& path, std::string* identity,
-                                       const ClassEntry** cls = nullptr) const;
+    const StoredInstance* findInstance(const Namespace& n, const Pegasus::CIMObjectPath& path,
+                                       std::string* identity, const ClassEntry** cls = nullptr) const;
     // Instances of the class and its subclasses, class by class in definition order.
     std::vector<std::pair<const ClassEntry*, const std::map<std::string, StoredInstance>*>> bucketsOf(
         const Namespace& n, const std::string& className) const;

@@ -16,15 +16,19 @@ namespace {
 // The answers' layout (CimHandler writes every answer this way).
 constexpr Layout kAnswerLayout = Layout::OneElementPerLine;
 
-std::string laidOut(const std::string& compact) { return orv::cimxml::laidOut(compact, kAnswerLayout); }
+std::string laidOut(const std::string& compact)
+{
+    return orv::cimxml::laidOut(compact, kAnswerLayout);
+}
 
 // VALUE text back to the text it stands for: the writer escapes only these.
-std::string unescaped(const std::string& text) {
+std::string unescaped(const std::string& text)
+{
     if (text.find('&') == std::string::npos) return text;
     static const struct {
         const char* entity;
         char c;
-    } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'},   {"&gt;", '>'},    {"&quot;", '"'},
+    } kEntities[] = {{"&amp;", '&'},   {"&lt;", '<'},  {"&gt;", '>'},   {"&quot;", '"'},
                      {"&apos;", '\''}, {"&#9;", '\t'}, {"&#10;", '\n'}, {"&#13;", '\r'}};
     std::string out;
     out.reserve(text.size());
@@ -45,7 +49,8 @@ std::string unescaped(const std::string& text) {
     return out;
 }
 
-bool listed(const std::vector<std::string>& list, const std::string& name) {
+bool listed(const std::vector<std::string>& list, const std::string& name)
+{
     for (const auto& n : list)
         if (nameEq(n, name)) return true;
     return false;
@@ -55,10 +60,11 @@ bool listed(const std::vector<std::string>& list, const std::string& name) {
 
 // ---------------------------------------------------------------------------
 
-StoredValue::StoredValue(const CIMValue& v) : type_(v.getType()), isArray_(v.isArray()) {
+StoredValue::StoredValue(const CIMValue& v) : type_(v.getType()), isArray_(v.isArray())
+{
     if (v.isNull()) return;
-    const bool hasText = !v.isArray() && type_ != CIMTYPE_REFERENCE && type_ != CIMTYPE_OBJECT &&
-                         type_ != CIMTYPE_INSTANCE;
+    const bool hasText =
+        !v.isArray() && type_ != CIMTYPE_REFERENCE && type_ != CIMTYPE_OBJECT && type_ != CIMTYPE_INSTANCE;
     if (hasText) {
         try {
             text_ = orv::cimxml::valueText(v);
@@ -72,37 +78,46 @@ StoredValue::StoredValue(const CIMValue& v) : type_(v.getType()), isArray_(v.isA
     form_ = Form::Whole;
 }
 
-CIMValue StoredValue::value() const {
+CIMValue StoredValue::value() const
+{
     switch (form_) {
-        case Form::Null: return CIMValue(type_, isArray_);
-        case Form::Text: return orv::cimxml::parseScalar(type_, unescaped(text_));
-        case Form::Whole: break;
+        case Form::Null:
+            return CIMValue(type_, isArray_);
+        case Form::Text:
+            return orv::cimxml::parseScalar(type_, unescaped(text_));
+        case Form::Whole:
+            break;
     }
     return *whole_;
 }
 
-void StoredValue::writeElement(std::string& out) const {
+void StoredValue::writeElement(std::string& out) const
+{
     switch (form_) {
-        case Form::Null: return;
+        case Form::Null:
+            return;
         case Form::Text:
             out += "<VALUE>";
             out += text_;
             out += "</VALUE>\n";
             return;
-        case Form::Whole: break;
+        case Form::Whole:
+            break;
     }
     std::string compact;
     orv::cimxml::writeValueElement(compact, *whole_);
     out += laidOut(compact);
 }
 
-const StoredProperty* StoredInstance::find(Uint32 index) const {
+const StoredProperty* StoredInstance::find(Uint32 index) const
+{
     for (const auto& p : properties)
         if (p.index == index) return &p;
     return nullptr;
 }
 
-void StoredInstance::set(Uint32 index, const CIMValue& v) {
+void StoredInstance::set(Uint32 index, const CIMValue& v)
+{
     for (auto& p : properties) {
         if (p.index == index) {
             p.value = StoredValue(v);
@@ -114,7 +129,8 @@ void StoredInstance::set(Uint32 index, const CIMValue& v) {
 
 // ---------------------------------------------------------------------------
 
-InstanceForms::InstanceForms(const CIMConstClass& cls) {
+InstanceForms::InstanceForms(const CIMConstClass& cls)
+{
     std::string name;
     orv::cimxml::appendEscaped(name, cls.getClassName().getString());
     start_ = "<INSTANCE CLASSNAME=\"" + name + "\">\n";
@@ -128,9 +144,9 @@ InstanceForms::InstanceForms(const CIMConstClass& cls) {
         try {
             for (int origin = 0; origin < 2; ++origin) {
                 for (int propagated = 0; propagated < 2; ++propagated) {
-                    CIMProperty p(decl.getName(), CIMValue(decl.getType(), decl.isArray()), decl.getArraySize(),
-                                  decl.getReferenceClassName(), origin ? decl.getClassOrigin() : CIMName(),
-                                  propagated != 0);
+                    CIMProperty p(decl.getName(), CIMValue(decl.getType(), decl.isArray()),
+                                  decl.getArraySize(), decl.getReferenceClassName(),
+                                  origin ? decl.getClassOrigin() : CIMName(), propagated != 0);
                     std::string tag;
                     orv::cimxml::writePropertyStart(tag, p);
                     f.start[origin][propagated] = laidOut(tag);
@@ -155,12 +171,14 @@ InstanceForms::InstanceForms(const CIMConstClass& cls) {
     }
 }
 
-CIMProperty instanceProperty(const CIMConstProperty& decl, const CIMValue& value, bool propagated) {
-    return CIMProperty(decl.getName(), value, decl.getArraySize(), decl.getReferenceClassName(), decl.getClassOrigin(),
-                       propagated);
+CIMProperty instanceProperty(const CIMConstProperty& decl, const CIMValue& value, bool propagated)
+{
+    return CIMProperty(decl.getName(), value, decl.getArraySize(), decl.getReferenceClassName(),
+                       decl.getClassOrigin(), propagated);
 }
 
-CIMInstance InstanceForms::instanceOf(const CIMConstClass& cls, const StoredInstance& s) const {
+CIMInstance InstanceForms::instanceOf(const CIMConstClass& cls, const StoredInstance& s) const
+{
     CIMInstance inst(cls.getClassName());
     for (Uint32 i = 0; i < cls.getPropertyCount(); ++i) {
         const StoredProperty* p = s.find(i);
@@ -175,7 +193,8 @@ CIMInstance InstanceForms::instanceOf(const CIMConstClass& cls, const StoredInst
     return inst;
 }
 
-void InstanceForms::write(const StoredInstance& s, const InstanceView& view, std::string& out) const {
+void InstanceForms::write(const StoredInstance& s, const InstanceView& view, std::string& out) const
+{
     std::vector<const StoredProperty*> at(properties_.size(), nullptr);
     for (const auto& p : s.properties) at[p.index] = &p;
     auto one = [&](Uint32 i, const StoredValue& v, bool propagated) {
@@ -201,11 +220,14 @@ void InstanceForms::write(const StoredInstance& s, const InstanceView& view, std
     out += end_;
 }
 
-StoredInstance InstanceForms::storedOf(const CIMConstClass& cls, const CIMConstInstance& inst) {
+StoredInstance InstanceForms::storedOf(const CIMConstClass& cls, const CIMConstInstance& inst)
+{
     StoredInstance s;
     for (Uint32 k = 0; k < inst.getPropertyCount(); ++k) {
         CIMConstProperty p = inst.getProperty(k);
-        if (!p.getPropagated()) s.properties.push_back(StoredProperty{cls.findProperty(p.getName()), true, StoredValue(p.getValue())});
+        if (!p.getPropagated())
+            s.properties.push_back(
+                StoredProperty{cls.findProperty(p.getName()), true, StoredValue(p.getValue())});
     }
     s.path = inst.getPath();
     try {

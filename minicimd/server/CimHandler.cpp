@@ -26,7 +26,8 @@ struct OutputOptions {
     const std::vector<std::string>* propertyList = nullptr;  // null: all
 };
 
-bool listedIn(const std::vector<std::string>* list, const std::string& name) {
+bool listedIn(const std::vector<std::string>* list, const std::string& name)
+{
     if (!list) return true;
     for (const auto& n : *list)
         if (nameEq(n, name)) return true;
@@ -34,12 +35,14 @@ bool listedIn(const std::vector<std::string>* list, const std::string& name) {
 }
 
 template <class T>
-void dropQualifiers(T& owner) {
+void dropQualifiers(T& owner)
+{
     while (owner.getQualifierCount() != 0) owner.removeQualifier(owner.getQualifierCount() - 1);
 }
 
 // What a client asked to see of a class: the repository's copy cut down.
-void shapeClass(CIMClass& c, const OutputOptions& o) {
+void shapeClass(CIMClass& c, const OutputOptions& o)
+{
     for (Uint32 i = c.getPropertyCount(); i-- > 0;) {
         CIMProperty p = c.getProperty(i);
         if ((o.localOnly && p.getPropagated()) || !listedIn(o.propertyList, str(p.getName()))) {
@@ -68,7 +71,8 @@ void shapeClass(CIMClass& c, const OutputOptions& o) {
 }
 
 // An instance as a client asked for it; qualifiers of its properties come from the class.
-void shapeInstance(CIMInstance& inst, const CIMConstClass& cls, const OutputOptions& o) {
+void shapeInstance(CIMInstance& inst, const CIMConstClass& cls, const OutputOptions& o)
+{
     for (Uint32 i = inst.getPropertyCount(); i-- > 0;) {
         CIMProperty p = inst.getProperty(i);
         if (!listedIn(o.propertyList, str(p.getName()))) {
@@ -79,7 +83,8 @@ void shapeInstance(CIMInstance& inst, const CIMConstClass& cls, const OutputOpti
             Uint32 d = cls.findProperty(p.getName());
             if (d != PEG_NOT_FOUND) {
                 CIMConstProperty decl = cls.getProperty(d);
-                for (Uint32 q = 0; q < decl.getQualifierCount(); ++q) p.addQualifier(decl.getQualifier(q).clone());
+                for (Uint32 q = 0; q < decl.getQualifierCount(); ++q)
+                    p.addQualifier(decl.getQualifier(q).clone());
             }
         }
         if (!o.includeClassOrigin) p.setClassOrigin(CIMName());
@@ -93,7 +98,8 @@ public:
     std::string ns() const { return str(r_.nameSpace.getString()); }
 
     // Refuses parameters the operation does not define.
-    void allow(std::initializer_list<const char*> names) const {
+    void allow(std::initializer_list<const char*> names) const
+    {
         for (const auto& p : r_.iparams) {
             bool ok = false;
             for (const char* n : names)
@@ -102,12 +108,14 @@ public:
         }
     }
 
-    const IParamValue* param(const char* name) const {
+    const IParamValue* param(const char* name) const
+    {
         const IParamValue* p = r_.findIParam(name);
         return p && p->kind != IParamValue::Kind::Null ? p : nullptr;
     }
 
-    bool boolParam(const char* name, bool dflt) const {
+    bool boolParam(const char* name, bool dflt) const
+    {
         try {
             return orv::cimxml::iparamBoolean(r_, name, dflt);
         } catch (const std::invalid_argument&) {
@@ -115,7 +123,8 @@ public:
         }
     }
 
-    std::string className(const char* name, bool required) const {
+    std::string className(const char* name, bool required) const
+    {
         const IParamValue* p = param(name);
         if (!p) {
             if (required) throw CimError(kCimInvalidParameter, std::string("missing parameter ") + name);
@@ -126,7 +135,8 @@ public:
         return str(p->className);
     }
 
-    CIMObjectPath instanceName(const char* name) const {
+    CIMObjectPath instanceName(const char* name) const
+    {
         const IParamValue* p = param(name);
         if (!p) throw CimError(kCimInvalidParameter, std::string("missing parameter ") + name);
         if (p->kind != IParamValue::Kind::InstanceName)
@@ -134,17 +144,20 @@ public:
         return p->path;
     }
 
-    std::string stringParam(const char* name) const {
+    std::string stringParam(const char* name) const
+    {
         const IParamValue* p = param(name);
         if (!p) throw CimError(kCimInvalidParameter, std::string("missing parameter ") + name);
-        if (p->kind != IParamValue::Kind::Value) throw CimError(kCimInvalidParameter, std::string(name) + " must be a VALUE");
+        if (p->kind != IParamValue::Kind::Value)
+            throw CimError(kCimInvalidParameter, std::string(name) + " must be a VALUE");
         String s;
         p->value.get(s);
         return str(s);
     }
 
     // Null (absent) means every property; an empty list means none.
-    bool propertyList(std::vector<std::string>& out) const {
+    bool propertyList(std::vector<std::string>& out) const
+    {
         const IParamValue* p = param("PropertyList");
         if (!p) return false;
         if (p->kind != IParamValue::Kind::ValueArray)
@@ -159,7 +172,8 @@ private:
     const CimRequest& r_;
 };
 
-std::vector<GivenProperty> givenProperties(const CIMInstance& inst) {
+std::vector<GivenProperty> givenProperties(const CIMInstance& inst)
+{
     std::vector<GivenProperty> r;
     for (Uint32 i = 0; i < inst.getPropertyCount(); ++i) {
         CIMConstProperty p = inst.getProperty(i);
@@ -170,7 +184,8 @@ std::vector<GivenProperty> givenProperties(const CIMInstance& inst) {
 
 }  // namespace
 
-std::string CimHandler::uriEncode(const std::string& s) {
+std::string CimHandler::uriEncode(const std::string& s)
+{
     static const char* hex = "0123456789ABCDEF";
     std::string r;
     for (unsigned char c : s) {
@@ -185,7 +200,8 @@ std::string CimHandler::uriEncode(const std::string& s) {
     return r;
 }
 
-HttpAnswer CimHandler::badRequest(const std::string& cimError, const std::string& detail) {
+HttpAnswer CimHandler::badRequest(const std::string& cimError, const std::string& detail)
+{
     HttpAnswer a;
     a.status = 400;
     a.headers.push_back({"CIMError", cimError});
@@ -193,15 +209,21 @@ HttpAnswer CimHandler::badRequest(const std::string& cimError, const std::string
     return a;
 }
 
-CimHandler CimHandler::create(Repository& repo) { return CimHandler(repo); }
+CimHandler CimHandler::create(Repository& repo)
+{
+    return CimHandler(repo);
+}
 
-void CimHandler::addProvider(const std::string& className, const std::string& methodName, MethodProvider provider) {
+void CimHandler::addProvider(const std::string& className, const std::string& methodName,
+                             MethodProvider provider)
+{
     providers_[lowerName(className) + "." + lowerName(methodName)] = std::move(provider);
 }
 
-
-HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
-    if (!req.hasCimOperation) return badRequest("unsupported-operation", "the CIMOperation header is missing");
+HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const
+{
+    if (!req.hasCimOperation)
+        return badRequest("unsupported-operation", "the CIMOperation header is missing");
     if (!nameEq(req.cimOperation, "MethodCall"))
         return badRequest("unsupported-operation", "CIMOperation must be MethodCall");
     if (!req.contentType.empty() && req.contentType.find("xml") == std::string::npos)
@@ -211,10 +233,11 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
     size_t tags = static_cast<size_t>(std::count(req.body.begin(), req.body.end(), '<'));
     size_t attributes = static_cast<size_t>(std::count(req.body.begin(), req.body.end(), '='));
     if (tags > kMaxRequestTags)
-        return badRequest("request-not-valid", "the request has more than " + std::to_string(kMaxRequestTags) + " tags");
-    if (attributes > kMaxRequestAttributes)
         return badRequest("request-not-valid",
-                          "the request has more than " + std::to_string(kMaxRequestAttributes) + " attributes");
+                          "the request has more than " + std::to_string(kMaxRequestTags) + " tags");
+    if (attributes > kMaxRequestAttributes)
+        return badRequest("request-not-valid", "the request has more than " +
+                                                   std::to_string(kMaxRequestAttributes) + " attributes");
 
     CimRequest creq;
     int code = 0;
@@ -235,7 +258,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
     }
     const std::string& method = creq.methodName;
     if (!req.cimMethod.empty() && req.cimMethod != method)
-        return badRequest("header-mismatch", "CIMMethod header '" + req.cimMethod + "' does not match '" + method + "'");
+        return badRequest("header-mismatch",
+                          "CIMMethod header '" + req.cimMethod + "' does not match '" + method + "'");
 
     CimResponse resp;
     resp.messageId = creq.messageId;
@@ -262,7 +286,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 indications_->modified(ns, before, repo.getInstance(ns, path));
             };
             if (method == "GetClass") {
-                c.allow({"ClassName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
+                c.allow(
+                    {"ClassName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
                 OutputOptions o;
                 o.localOnly = c.boolParam("LocalOnly", true);
                 o.includeQualifiers = c.boolParam("IncludeQualifiers", true);
@@ -276,13 +301,17 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 resp.classes.append(cls);
             } else if (method == "EnumerateClassNames" || method == "EnumerateClasses") {
                 bool names = method == "EnumerateClassNames";
-                if (names) c.allow({"ClassName", "DeepInheritance"});
-                else c.allow({"ClassName", "DeepInheritance", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin"});
+                if (names)
+                    c.allow({"ClassName", "DeepInheritance"});
+                else
+                    c.allow({"ClassName", "DeepInheritance", "LocalOnly", "IncludeQualifiers",
+                             "IncludeClassOrigin"});
                 OutputOptions o;
                 o.localOnly = c.boolParam("LocalOnly", true);
                 o.includeQualifiers = c.boolParam("IncludeQualifiers", true);
                 o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
-                auto classes = repo.enumerateClasses(ns, c.className("ClassName", false), c.boolParam("DeepInheritance", false));
+                auto classes = repo.enumerateClasses(ns, c.className("ClassName", false),
+                                                     c.boolParam("DeepInheritance", false));
                 resp.hasReturnValue = true;
                 resp.kind = names ? K::ClassNames : K::Classes;
                 for (auto& cls : classes) {
@@ -294,7 +323,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                     }
                 }
             } else if (method == "GetInstance") {
-                c.allow({"InstanceName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
+                c.allow(
+                    {"InstanceName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
                 CIMObjectPath path = c.instanceName("InstanceName");
                 InstanceView view;
                 // LocalOnly is deprecated for instances and treated as false, as
@@ -314,7 +344,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 repo.writeInstanceNames(ns, className, content);
                 orv::cimxml::closeIntrinsicAnswer(content);
             } else if (method == "EnumerateInstances") {
-                c.allow({"ClassName", "LocalOnly", "DeepInheritance", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
+                c.allow({"ClassName", "LocalOnly", "DeepInheritance", "IncludeQualifiers",
+                         "IncludeClassOrigin", "PropertyList"});
                 std::string className = c.className("ClassName", true);
                 c.boolParam("LocalOnly", true);  // treated as false, see GetInstance
                 bool deep = c.boolParam("DeepInheritance", true);
@@ -351,7 +382,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 c.allow({"NewInstance"});
                 const IParamValue* p = c.param("NewInstance");
                 if (!p) throw CimError(kCimInvalidParameter, "missing parameter NewInstance");
-                if (p->kind != IParamValue::Kind::Instance) throw CimError(kCimInvalidParameter, "NewInstance must be an INSTANCE");
+                if (p->kind != IParamValue::Kind::Instance)
+                    throw CimError(kCimInvalidParameter, "NewInstance must be an INSTANCE");
                 std::string className = str(p->instance.getClassName());
                 std::vector<GivenProperty> props = givenProperties(p->instance);
                 if (indications_) indications_->prepareCreate(ns, className, props);
@@ -379,11 +411,14 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 const CIMObjectPath& path = p->instance.getPath();
                 if (!nameEq(str(p->instance.getClassName()), str(path.getClassName())))
                     throw CimError(kCimInvalidParameter, "instance class " + str(p->instance.getClassName()) +
-                                                             " differs from its path " + str(path.toString()));
+                                                             " differs from its path " +
+                                                             str(path.toString()));
                 c.boolParam("IncludeQualifiers", true);
                 std::vector<std::string> pl;
                 bool hasList = c.propertyList(pl);
-                modifyNotifying(path, [&] { repo_->modifyInstance(ns, path, givenProperties(p->instance), hasList ? &pl : nullptr); });
+                modifyNotifying(path, [&] {
+                    repo_->modifyInstance(ns, path, givenProperties(p->instance), hasList ? &pl : nullptr);
+                });
             } else if (method == "GetProperty") {
                 c.allow({"InstanceName", "PropertyName"});
                 CIMObjectPath path = c.instanceName("InstanceName");
@@ -396,9 +431,12 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                 std::string name = c.stringParam("PropertyName");
                 CIMValue v;  // absent NewValue sets null
                 if (const IParamValue* p = c.param("NewValue")) {
-                    if (p->kind == IParamValue::Kind::Value || p->kind == IParamValue::Kind::ValueArray) v = p->value;
-                    else if (p->kind == IParamValue::Kind::ValueReference) v = CIMValue(p->path);
-                    else throw CimError(kCimInvalidParameter, "NewValue must be a value");
+                    if (p->kind == IParamValue::Kind::Value || p->kind == IParamValue::Kind::ValueArray)
+                        v = p->value;
+                    else if (p->kind == IParamValue::Kind::ValueReference)
+                        v = CIMValue(p->path);
+                    else
+                        throw CimError(kCimInvalidParameter, "NewValue must be a value");
                 }
                 modifyNotifying(path, [&] { repo_->setProperty(ns, path, name, v, false); });
             } else {
@@ -425,7 +463,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
             if (mi == PEG_NOT_FOUND) throw CimError(kCimMethodNotFound, method);
             CIMConstMethod m = cls.getMethod(mi);
             std::string mname = str(m.getName());
-            if (target.getKeyBindings().size() != 0) repo.getInstance(ns, target);  // NOT_FOUND when it is gone
+            if (target.getKeyBindings().size() != 0)
+                repo.getInstance(ns, target);  // NOT_FOUND when it is gone
             std::vector<ParamValue> in;
             for (Uint32 i = 0; i < creq.params.size(); ++i) {
                 const CIMParamValue& pv = creq.params[i];
@@ -435,13 +474,15 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const {
                     di = m.findParameter(CIMName(pv.getParameterName()));
                 } catch (const Exception&) {
                 }
-                if (di == PEG_NOT_FOUND) throw CimError(kCimInvalidParameter, "method " + mname + " has no parameter " + pname);
+                if (di == PEG_NOT_FOUND)
+                    throw CimError(kCimInvalidParameter, "method " + mname + " has no parameter " + pname);
                 CIMConstParameter decl = m.getParameter(di);
                 for (const auto& prev : in)
-                    if (nameEq(prev.name, pname)) throw CimError(kCimInvalidParameter, "parameter " + pname + " given twice");
+                    if (nameEq(prev.name, pname))
+                        throw CimError(kCimInvalidParameter, "parameter " + pname + " given twice");
                 std::string dname = str(decl.getName());
-                in.push_back(ParamValue{dname, coerceValue(decl.getType(), decl.isArray(), pv.getValue(), pv.isTyped(),
-                                                           "parameter " + dname)});
+                in.push_back(ParamValue{dname, coerceValue(decl.getType(), decl.isArray(), pv.getValue(),
+                                                           pv.isTyped(), "parameter " + dname)});
             }
             auto it = providers_.find(lowerName(str(m.getClassOrigin())) + "." + lowerName(mname));
             if (it == providers_.end()) throw CimError(kCimMethodNotAvailable, method);

@@ -19,12 +19,12 @@
 namespace minicimd {
 
 struct HttpRequestInfo {
-    std::string cimOperation;   // header values; empty when absent
+    std::string cimOperation;  // header values; empty when absent
     std::string cimMethod;
     std::string cimObject;
     std::string contentType;
     bool hasCimOperation = false;
-    bool wantsTrailers = false; // TE names "trailers"
+    bool wantsTrailers = false;  // TE names "trailers"
     std::string body;
 };
 

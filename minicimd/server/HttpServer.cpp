@@ -34,7 +34,8 @@ constexpr int kUnixListenBacklog = SOMAXCONN;
 constexpr size_t kMinStreamBlock = 4 * 1024;
 constexpr size_t kMaxStreamBlock = 256 * 1024;
 
-void logLine(const std::string& s) {
+void logLine(const std::string& s)
+{
     std::string line = "minicimd: " + s + "\n";
     ssize_t r = write(2, line.data(), line.size());
     (void)r;
@@ -77,7 +78,8 @@ struct Streamed {
     size_t pos = 0;
 };
 
-ssize_t readStreamed(void* cls, uint64_t pos, char* buf, size_t max) {
+ssize_t readStreamed(void* cls, uint64_t pos, char* buf, size_t max)
+{
     Streamed* s = static_cast<Streamed*>(cls);
     (void)pos;
     if (s->pos >= s->body.size()) return MHD_CONTENT_READER_END_OF_STREAM;
@@ -87,20 +89,26 @@ ssize_t readStreamed(void* cls, uint64_t pos, char* buf, size_t max) {
     return static_cast<ssize_t>(n);
 }
 
-void freeStreamed(void* cls) { delete static_cast<Streamed*>(cls); }
+void freeStreamed(void* cls)
+{
+    delete static_cast<Streamed*>(cls);
+}
 
-std::string header(MHD_Connection* c, const char* name) {
+std::string header(MHD_Connection* c, const char* name)
+{
     const char* v = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
     return v ? v : "";
 }
 
-bool headerPresent(MHD_Connection* c, const char* name) {
+bool headerPresent(MHD_Connection* c, const char* name)
+{
     return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name) != nullptr;
 }
 
 }  // namespace
 
-std::string uriDecode(const std::string& s) {
+std::string uriDecode(const std::string& s)
+{
     std::string r;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '%' && i + 2 < s.size() && isxdigit(static_cast<unsigned char>(s[i + 1])) &&
@@ -133,11 +141,13 @@ struct HttpServer::Impl {
     bool stopping = false;
     std::thread watchdog;
 
-    std::chrono::steady_clock::time_point nextDeadline() const {
+    std::chrono::steady_clock::time_point nextDeadline() const
+    {
         return std::chrono::steady_clock::now() + std::chrono::seconds(cfg.requestDeadlineSeconds);
     }
 
-    void watch() {
+    void watch()
+    {
         std::unique_lock<std::mutex> lock(connMu);
         while (!stopping) {
             connWake.wait_for(lock, std::chrono::seconds(1));
@@ -145,8 +155,8 @@ struct HttpServer::Impl {
             for (ConnState* conn : open) {
                 if (conn->receiving && now > conn->deadline && conn->fd >= 0) {
                     // The connection's thread sees its socket end and closes it.
-                    logLine("a request did not come whole within " + std::to_string(cfg.requestDeadlineSeconds) +
-                            " s: its connection is closed");
+                    logLine("a request did not come whole within " +
+                            std::to_string(cfg.requestDeadlineSeconds) + " s: its connection is closed");
                     shutdown(conn->fd, SHUT_RDWR);
                     conn->deadline = now + std::chrono::hours(24);  // once
                 }
@@ -155,19 +165,22 @@ struct HttpServer::Impl {
     }
 
     // A new connection: counted for its peer; one over the limit is answered and ended at once.
-    void opened(MHD_Connection* c, ConnState* conn) {
+    void opened(MHD_Connection* c, ConnState* conn)
+    {
         const MHD_ConnectionInfo* fi = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
         conn->fd = fi ? fi->connect_fd : -1;
         sockaddr_storage sa{};
         socklen_t len = sizeof sa;
         unsigned limit = kMaxConnectionsPerAddress;
-        if (conn->fd >= 0 && getsockname(conn->fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0 && sa.ss_family == AF_UNIX) {
+        if (conn->fd >= 0 && getsockname(conn->fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0 &&
+            sa.ss_family == AF_UNIX) {
             ucred cred{};
             socklen_t credLen = sizeof cred;
             if (getsockopt(conn->fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLen) == 0)
                 conn->peer = "uid " + std::to_string(cred.uid);
             limit = kMaxConnectionsPerUser;
-        } else if (conn->fd >= 0 && getpeername(conn->fd, reinterpret_cast<sockaddr*>(&sa), &(len = sizeof sa)) == 0 &&
+        } else if (conn->fd >= 0 &&
+                   getpeername(conn->fd, reinterpret_cast<sockaddr*>(&sa), &(len = sizeof sa)) == 0 &&
                    sa.ss_family == AF_INET) {
             char text[INET_ADDRSTRLEN] = "";
             inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&sa)->sin_addr, text, sizeof text);
@@ -182,16 +195,18 @@ struct HttpServer::Impl {
             if (perPeer[conn->peer] == limit + 1)
                 logLine(conn->peer + " holds " + std::to_string(limit) + " connections: more are refused");
             const std::string text = "too many connections from " + conn->peer + "; try again later\n";
-            const std::string busy = "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n"
-                                     "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
-                                     std::to_string(text.size()) + "\r\n\r\n" + text;
+            const std::string busy =
+                "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n"
+                "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+                std::to_string(text.size()) + "\r\n\r\n" + text;
             ssize_t r = send(conn->fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             (void)r;
             shutdown(conn->fd, SHUT_RDWR);
         }
     }
 
-    void closed(ConnState* conn) {
+    void closed(ConnState* conn)
+    {
         std::lock_guard<std::mutex> lock(connMu);
         open.erase(conn);
         auto it = perPeer.find(conn->peer);
@@ -199,7 +214,8 @@ struct HttpServer::Impl {
     }
 
     // The request is in whole (being answered), or answered (the next one may come).
-    void requestIn(MHD_Connection* c, bool in) {
+    void requestIn(MHD_Connection* c, bool in)
+    {
         const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
         ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
         if (!conn) return;
@@ -208,11 +224,14 @@ struct HttpServer::Impl {
         // Between requests a connection may idle as long as libmicrohttpd lets
         // it (kConnectionTimeoutSeconds); a new one must bring its first
         // request within the deadline.
-        if (!in) conn->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
+        if (!in)
+            conn->deadline =
+                std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
     }  // held by all requests, at most kMaxBodyBytesInFlight
 
     // Takes `n` more bytes of the bodies' budget for `st`; false when there are not so many.
-    bool holdBody(RequestState* st, size_t n) {
+    bool holdBody(RequestState* st, size_t n)
+    {
         size_t now = bodyBytes.load();
         do {
             if (now + n > kMaxBodyBytesInFlight) return false;
@@ -221,12 +240,14 @@ struct HttpServer::Impl {
         return true;
     }
 
-    void releaseBody(RequestState* st) {
+    void releaseBody(RequestState* st)
+    {
         bodyBytes -= st->held;
         st->held = 0;
     }
 
-    ~Impl() {
+    ~Impl()
+    {
         if (unixDaemon) MHD_stop_daemon(unixDaemon);
         if (tcpDaemon) MHD_stop_daemon(tcpDaemon);
         {
@@ -244,7 +265,8 @@ struct HttpServer::Impl {
     }
 
     // Takes the body over (answers run to megabytes; copies cost real time).
-    static MHD_Result queue(MHD_Connection* c, HttpAnswer&& a) {
+    static MHD_Result queue(MHD_Connection* c, HttpAnswer&& a)
+    {
         MHD_Response* r;
         Streamed* s = new Streamed{std::move(a.body), 0};
         if (a.chunked) {
@@ -252,7 +274,8 @@ struct HttpServer::Impl {
             const size_t block = std::clamp(s->body.size(), kMinStreamBlock, kMaxStreamBlock);
             r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, block, readStreamed, s, freeStreamed);
         } else {
-            r = MHD_create_response_from_buffer_with_free_callback_cls(s->body.size(), s->body.data(), freeStreamed, s);
+            r = MHD_create_response_from_buffer_with_free_callback_cls(s->body.size(), s->body.data(),
+                                                                       freeStreamed, s);
         }
         if (!r) {
             delete s;
@@ -265,13 +288,15 @@ struct HttpServer::Impl {
         return ret;
     }
 
-    static HttpAnswer tooLarge() {
+    static HttpAnswer tooLarge()
+    {
         HttpAnswer a = plain(413, "request body larger than " + std::to_string(kMaxRequestBytes) + " bytes");
         a.headers.push_back({"CIMError", "request-not-valid"});
         return a;
     }
 
-    static HttpAnswer plain(int status, const std::string& text) {
+    static HttpAnswer plain(int status, const std::string& text)
+    {
         HttpAnswer a;
         a.status = status;
         a.body = text + "\n";
@@ -279,7 +304,8 @@ struct HttpServer::Impl {
         return a;
     }
 
-    void expireChallenges() {
+    void expireChallenges()
+    {
         auto now = std::chrono::steady_clock::now();
         for (auto it = challenges.begin(); it != challenges.end();) {
             if (now - it->second.created > std::chrono::seconds(kChallengeLifetimeSeconds)) {
@@ -292,7 +318,8 @@ struct HttpServer::Impl {
     }
 
     // Writes a fresh challenge file only the named user can read; returns its path.
-    bool makeChallenge(const std::string& user, unsigned long long connection, std::string& path) {
+    bool makeChallenge(const std::string& user, unsigned long long connection, std::string& path)
+    {
         errno = 0;
         struct passwd* pw = getpwnam(user.c_str());
         if (!pw) return false;
@@ -334,14 +361,16 @@ struct HttpServer::Impl {
     }
 
     // Returns true when the request may go on; otherwise fills `deny`.
-    bool authenticate(MHD_Connection* c, ConnState* conn, HttpAnswer& deny) {
+    bool authenticate(MHD_Connection* c, ConnState* conn, HttpAnswer& deny)
+    {
         if (!cfg.localAuth || (conn && conn->authenticated)) return true;
         deny = plain(401, "authentication required");
         std::string h = header(c, "PegasusAuthorization");
         const std::string scheme = "Local \"";
         if (h.compare(0, scheme.size(), scheme) != 0 || h.size() < scheme.size() + 1 || h.back() != '"') {
             deny.headers.push_back({"WWW-Authenticate", "Local \"\""});
-            deny.headers.push_back({"PGErrorDetail", CimHandler::uriEncode("Local authentication is required")});
+            deny.headers.push_back(
+                {"PGErrorDetail", CimHandler::uriEncode("Local authentication is required")});
             return false;
         }
         std::string inner = h.substr(scheme.size(), h.size() - scheme.size() - 1);
@@ -349,7 +378,8 @@ struct HttpServer::Impl {
         if (c1 == std::string::npos) {
             std::string path;
             if (inner.empty() || !conn || !makeChallenge(inner, conn->id, path)) {
-                deny.headers.push_back({"PGErrorDetail", CimHandler::uriEncode("unknown user '" + inner + "'")});
+                deny.headers.push_back(
+                    {"PGErrorDetail", CimHandler::uriEncode("unknown user '" + inner + "'")});
                 deny.headers.push_back({"WWW-Authenticate", "Local \"\""});
                 return false;
             }
@@ -386,16 +416,20 @@ struct HttpServer::Impl {
     }
 
     static MHD_Result onRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
-                                const char* version, const char* data, size_t* dataSize, void** reqCls) {
+                                const char* version, const char* data, size_t* dataSize, void** reqCls)
+    {
         Impl* self = static_cast<Impl*>(cls);
         RequestState* st = static_cast<RequestState*>(*reqCls);
         if (!st) {
             const MHD_ConnectionInfo* sc = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-            if (sc && sc->socket_context && static_cast<ConnState*>(sc->socket_context)->refused) return MHD_NO;
+            if (sc && sc->socket_context && static_cast<ConnState*>(sc->socket_context)->refused)
+                return MHD_NO;
             st = new RequestState();
             *reqCls = st;
             std::string len = header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (!len.empty() && (len.size() > 12 || std::stoull("0" + len.substr(0, len.find_first_not_of("0123456789"))) > kMaxRequestBytes)) {
+            if (!len.empty() &&
+                (len.size() > 12 ||
+                 std::stoull("0" + len.substr(0, len.find_first_not_of("0123456789"))) > kMaxRequestBytes)) {
                 // Answer at once rather than read a body we will not keep;
                 // the connection closes after the answer.
                 st->tooBig = true;
@@ -408,7 +442,8 @@ struct HttpServer::Impl {
             const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
             ConnState* conn = ci ? static_cast<ConnState*>(ci->socket_context) : nullptr;
             // (Other methods and paths get their own answers, as before.)
-            if (std::string(method) == "POST" && std::string(url) == "/cimom" && !self->authenticate(c, conn, st->refusal))
+            if (std::string(method) == "POST" && std::string(url) == "/cimom" &&
+                !self->authenticate(c, conn, st->refusal))
                 st->refused = true;
             return MHD_YES;
         }
@@ -435,7 +470,8 @@ struct HttpServer::Impl {
             }
             // What the string may grow to, so the budget holds what is really allocated.
             size_t need = st->body.size() + *dataSize;
-            if (need > st->held && !self->holdBody(st, std::max(need, std::min(2 * st->held, kMaxRequestBytes)) - st->held)) {
+            if (need > st->held &&
+                !self->holdBody(st, std::max(need, std::min(2 * st->held, kMaxRequestBytes)) - st->held)) {
                 st->refused = true;
                 st->refusal = plain(503, "the server holds too many request bodies; try again later");
                 st->refusal.headers.push_back({"Retry-After", "1"});
@@ -474,8 +510,8 @@ struct HttpServer::Impl {
             req.cimObject = uriDecode(header(c, "CIMObject"));
             req.contentType = header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
             // Trailers need chunked encoding, which HTTP/1.0 does not have.
-            req.wantsTrailers = header(c, "TE").find("trailers") != std::string::npos &&
-                                std::string(version) != "HTTP/1.0";
+            req.wantsTrailers =
+                header(c, "TE").find("trailers") != std::string::npos && std::string(version) != "HTTP/1.0";
             req.body = std::move(st->body);
             a = self->handler->handle(req);
             self->releaseBody(st);
@@ -487,7 +523,8 @@ struct HttpServer::Impl {
         }
     }
 
-    static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode toe) {
+    static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode toe)
+    {
         (void)toe;
         RequestState* st = static_cast<RequestState*>(*reqCls);
         if (st) static_cast<Impl*>(cls)->releaseBody(st);
@@ -496,7 +533,9 @@ struct HttpServer::Impl {
         *reqCls = nullptr;
     }
 
-    static void onConnection(void* cls, MHD_Connection* c, void** socketCtx, MHD_ConnectionNotificationCode code) {
+    static void onConnection(void* cls, MHD_Connection* c, void** socketCtx,
+                             MHD_ConnectionNotificationCode code)
+    {
         Impl* self = static_cast<Impl*>(cls);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             ConnState* conn = new ConnState();
@@ -510,28 +549,27 @@ struct HttpServer::Impl {
         }
     }
 
-    MHD_Daemon* startDaemon(int listenFd, const sockaddr* addr) {
+    MHD_Daemon* startDaemon(int listenFd, const sockaddr* addr)
+    {
         unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
         if (listenFd >= 0) {
             return MHD_start_daemon(flags, 0, nullptr, nullptr, &Impl::onRequest, this,
-                                    MHD_OPTION_LISTEN_SOCKET, listenFd,
-                                    MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this,
-                                    MHD_OPTION_NOTIFY_CONNECTION, &Impl::onConnection, this,
-                                    MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
-                                    MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
-                                    MHD_OPTION_END);
+                                    MHD_OPTION_LISTEN_SOCKET, listenFd, MHD_OPTION_NOTIFY_COMPLETED,
+                                    &Impl::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
+                                    &Impl::onConnection, this, MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+                                    MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, MHD_OPTION_END);
         }
-        return MHD_start_daemon(flags, 0, nullptr, nullptr, &Impl::onRequest, this,
-                                MHD_OPTION_SOCK_ADDR, addr,
-                                MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this,
+        return MHD_start_daemon(flags, 0, nullptr, nullptr, &Impl::onRequest, this, MHD_OPTION_SOCK_ADDR,
+                                addr, MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this,
                                 MHD_OPTION_NOTIFY_CONNECTION, &Impl::onConnection, this,
-                                MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
-                                MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
-                                MHD_OPTION_END);
+                                MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT,
+                                kConnectionTimeoutSeconds, MHD_OPTION_END);
     }
 };
 
-std::unique_ptr<HttpServer> HttpServer::start(const ServerConfig& cfg, const CimHandler& handler, std::string& error) {
+std::unique_ptr<HttpServer> HttpServer::start(const ServerConfig& cfg, const CimHandler& handler,
+                                              std::string& error)
+{
     std::unique_ptr<HttpServer> s(new HttpServer());
     s->impl_.reset(new Impl());
     Impl& im = *s->impl_;

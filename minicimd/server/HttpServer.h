@@ -58,7 +58,8 @@ public:
     static constexpr int kChallengeLifetimeSeconds = 120;
 
     // Starts listening; on failure returns null and sets `error`.
-    static std::unique_ptr<HttpServer> start(const ServerConfig& cfg, const CimHandler& handler, std::string& error);
+    static std::unique_ptr<HttpServer> start(const ServerConfig& cfg, const CimHandler& handler,
+                                             std::string& error);
     ~HttpServer();  // stops, removes the socket file and pending challenge files
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;

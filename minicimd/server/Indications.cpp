@@ -27,38 +27,44 @@ const char kIndicationClass[] = "CIM_Indication";
 // SubscriptionState "Disabled": kept, but nothing is delivered.
 const Uint16 kSubscriptionDisabled = 4;
 
-void logLine(const std::string& s) {
+void logLine(const std::string& s)
+{
     std::string line = "minicimd: " + s + "\n";
     ssize_t r = write(2, line.data(), line.size());
     (void)r;
 }
 
-std::string normalNs(const std::string& ns) {
+std::string normalNs(const std::string& ns)
+{
     std::string r = lowerName(ns);
     while (!r.empty() && r.front() == '/') r.erase(0, 1);
     while (!r.empty() && r.back() == '/') r.pop_back();
     return r;
 }
 
-const GivenProperty* given(const std::vector<GivenProperty>& props, const char* name) {
+const GivenProperty* given(const std::vector<GivenProperty>& props, const char* name)
+{
     for (const auto& p : props)
         if (nameEq(p.name, name)) return &p;
     return nullptr;
 }
 
 // A string property as given (absent or null: empty, `present` false).
-std::string givenString(const std::vector<GivenProperty>& props, const char* name, bool* present = nullptr) {
+std::string givenString(const std::vector<GivenProperty>& props, const char* name, bool* present = nullptr)
+{
     const GivenProperty* p = given(props, name);
     bool ok = p && !p->value.isNull() && !p->value.isArray() && p->value.getType() == CIMTYPE_STRING;
     if (present) *present = ok;
-    if (p && !p->value.isNull() && !ok) throw CimError(kCimTypeMismatch, std::string(name) + " must be a string");
+    if (p && !p->value.isNull() && !ok)
+        throw CimError(kCimTypeMismatch, std::string(name) + " must be a string");
     if (!ok) return "";
     String s;
     p->value.get(s);
     return str(s);
 }
 
-std::string instanceString(const CIMConstInstance& inst, const char* name) {
+std::string instanceString(const CIMConstInstance& inst, const char* name)
+{
     Uint32 i = inst.findProperty(CIMName(name));
     if (i == PEG_NOT_FOUND) return "";
     CIMValue v = inst.getProperty(i).getValue();
@@ -68,7 +74,8 @@ std::string instanceString(const CIMConstInstance& inst, const char* name) {
     return str(s);
 }
 
-std::vector<std::string> words(const std::string& s) {
+std::vector<std::string> words(const std::string& s)
+{
     std::istringstream in(s);
     std::vector<std::string> r;
     std::string w;
@@ -78,13 +85,17 @@ std::vector<std::string> words(const std::string& s) {
 
 // The FROM class of the one query form supported, "SELECT * FROM <class>";
 // throws CIM_ERR_NOT_SUPPORTED for anything else.
-std::string queryClass(const std::string& query) {
+std::string queryClass(const std::string& query)
+{
     std::vector<std::string> w = words(query);
     if (w.size() < 4 || !nameEq(w[0], "SELECT") || w[1] != "*" || !nameEq(w[2], "FROM"))
-        throw CimError(kCimNotSupported, "only queries of the form SELECT * FROM <class> are supported: " + query);
+        throw CimError(kCimNotSupported,
+                       "only queries of the form SELECT * FROM <class> are supported: " + query);
     if (w.size() > 4)
-        throw CimError(kCimNotSupported, "only SELECT * FROM <class> is supported (no WHERE or other clauses): " + query);
-    if (!CIMName::legal(String(w[3].c_str()))) throw CimError(kCimInvalidParameter, "illegal class name in query: " + w[3]);
+        throw CimError(kCimNotSupported,
+                       "only SELECT * FROM <class> is supported (no WHERE or other clauses): " + query);
+    if (!CIMName::legal(String(w[3].c_str())))
+        throw CimError(kCimInvalidParameter, "illegal class name in query: " + w[3]);
     return w[3];
 }
 
@@ -94,7 +105,8 @@ struct Url {
 };
 
 // Only http to 127.0.0.1 or localhost with a port: minicimd talks to loopback only.
-Url parseDestination(const std::string& url) {
+Url parseDestination(const std::string& url)
+{
     const std::string scheme = "http://";
     if (url.size() < scheme.size() || lowerName(url.substr(0, scheme.size())) != scheme) {
         if (lowerName(url.substr(0, 8)) == "https://")
@@ -122,9 +134,11 @@ Url parseDestination(const std::string& url) {
     return Url{std::stoi(port), path};
 }
 
-CIMObjectPath givenReference(const std::vector<GivenProperty>& props, const char* name) {
+CIMObjectPath givenReference(const std::vector<GivenProperty>& props, const char* name)
+{
     const GivenProperty* p = given(props, name);
-    if (!p || p->value.isNull()) throw CimError(kCimInvalidParameter, std::string("missing property ") + name);
+    if (!p || p->value.isNull())
+        throw CimError(kCimInvalidParameter, std::string("missing property ") + name);
     if (p->value.isArray() || p->value.getType() != CIMTYPE_REFERENCE)
         throw CimError(kCimTypeMismatch, std::string(name) + " must be a reference");
     CIMObjectPath path;
@@ -132,40 +146,47 @@ CIMObjectPath givenReference(const std::vector<GivenProperty>& props, const char
     return path;
 }
 
-std::string embedded(const CIMInstance& inst) {
+std::string embedded(const CIMInstance& inst)
+{
     std::string xml;
     orv::cimxml::writeInstance(xml, inst);
     return xml;
 }
 
 // A string property carrying an instance's CIM-XML (EmbeddedObject).
-CIMProperty embeddedProperty(const char* name, const CIMInstance& inst) {
+CIMProperty embeddedProperty(const char* name, const CIMInstance& inst)
+{
     CIMProperty p(CIMName(name), CIMValue(String(embedded(inst).c_str())));
     p.addQualifier(CIMQualifier(CIMName("EmbeddedObject"), CIMValue(Boolean(true))));
     return p;
 }
 
-int abortWhenStopping(void* cls, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int abortWhenStopping(void* cls, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
     return static_cast<const std::atomic<bool>*>(cls)->load() ? 1 : 0;
 }
 
 }  // namespace
 
-const char* IndicationService::interopSchema() {
+const char* IndicationService::interopSchema()
+{
     static const char kSchema[] =
 #include "InteropSchema.inc"
         ;
     return kSchema;
 }
 
-bool IndicationService::isSubscriptionClass(const std::string& ns, const std::string& className) const {
+bool IndicationService::isSubscriptionClass(const std::string& ns, const std::string& className) const
+{
     if (normalNs(ns) != normalNs(kInteropNamespace)) return false;
-    return repo_->classIsA(ns, className, kFilterClass) || repo_->classIsA(ns, className, kDestinationClass) ||
+    return repo_->classIsA(ns, className, kFilterClass) ||
+           repo_->classIsA(ns, className, kDestinationClass) ||
            repo_->classIsA(ns, className, kSubscriptionClass);
 }
 
 void IndicationService::prepareCreate(const std::string& ns, const std::string& className,
-                                      std::vector<GivenProperty>& props) const {
+                                      std::vector<GivenProperty>& props) const
+{
     if (!isSubscriptionClass(ns, className)) return;
     auto defaultKey = [&](const char* name, const std::string& value) {
         bool present = false;
@@ -195,7 +216,8 @@ void IndicationService::prepareCreate(const std::string& ns, const std::string& 
         if (!hasQuery) throw CimError(kCimInvalidParameter, "missing property Query");
         if (!hasLanguage) throw CimError(kCimInvalidParameter, "missing property QueryLanguage");
         if (!nameEq(language, "WQL") && !nameEq(language, "DMTF:CQL"))
-            throw CimError(kCimNotSupported, "query language " + language + " is not supported (WQL, DMTF:CQL)");
+            throw CimError(kCimNotSupported,
+                           "query language " + language + " is not supported (WQL, DMTF:CQL)");
         std::string from = queryClass(query);
         if (!repo_->classIsA(ns, from, kIndicationClass))
             throw CimError(kCimInvalidParameter, "query class " + from + " is not an indication class");
@@ -213,10 +235,12 @@ void IndicationService::prepareCreate(const std::string& ns, const std::string& 
             }
         }
         for (const auto& s : sources)
-            if (!repo_->hasNamespace(s)) throw CimError(kCimInvalidParameter, "source namespace " + s + " does not exist");
+            if (!repo_->hasNamespace(s))
+                throw CimError(kCimInvalidParameter, "source namespace " + s + " does not exist");
     } else if (repo_->classIsA(ns, className, kDestinationClass)) {
         if (!repo_->classIsA(ns, className, kDestinationCimXmlClass))
-            throw CimError(kCimNotSupported, "only " + std::string(kDestinationCimXmlClass) + " destinations are supported");
+            throw CimError(kCimNotSupported,
+                           "only " + std::string(kDestinationCimXmlClass) + " destinations are supported");
         bool hasDestination = false;
         std::string destination = givenString(props, "Destination", &hasDestination);
         if (!hasDestination) throw CimError(kCimInvalidParameter, "missing property Destination");
@@ -230,7 +254,8 @@ void IndicationService::prepareCreate(const std::string& ns, const std::string& 
             CIMObjectPath path = givenReference(props, e.property);
             std::string pathNs = str(path.getNameSpace().getString());
             if (!pathNs.empty() && normalNs(pathNs) != normalNs(kInteropNamespace))
-                throw CimError(kCimInvalidParameter, std::string(e.property) + " must be in " + kInteropNamespace);
+                throw CimError(kCimInvalidParameter,
+                               std::string(e.property) + " must be in " + kInteropNamespace);
             if (!repo_->classIsA(ns, str(path.getClassName()), e.base))
                 throw CimError(kCimInvalidParameter, std::string(e.property) + " must refer to a " + e.base);
             path.setNameSpace(CIMNamespaceName());
@@ -238,32 +263,39 @@ void IndicationService::prepareCreate(const std::string& ns, const std::string& 
             try {
                 repo_->getInstance(ns, path);
             } catch (const CimError&) {
-                throw CimError(kCimInvalidParameter, std::string(e.property) + " " + str(path.toString()) + " does not exist");
+                throw CimError(kCimInvalidParameter,
+                               std::string(e.property) + " " + str(path.toString()) + " does not exist");
             }
         }
     }
 }
 
-void IndicationService::prepareModify(const std::string& ns, const CIMObjectPath& path) const {
+void IndicationService::prepareModify(const std::string& ns, const CIMObjectPath& path) const
+{
     if (isSubscriptionClass(ns, str(path.getClassName())))
         throw CimError(kCimNotSupported, "instances of " + str(path.getClassName()) +
                                              " cannot be modified; delete and create them instead");
 }
 
-void IndicationService::created(const std::string& ns, const CIMInstance& instance) {
+void IndicationService::created(const std::string& ns, const CIMInstance& instance)
+{
     raise("CIM_InstCreation", ns, instance, nullptr);
 }
 
-void IndicationService::deleted(const std::string& ns, const CIMInstance& instance) {
+void IndicationService::deleted(const std::string& ns, const CIMInstance& instance)
+{
     raise("CIM_InstDeletion", ns, instance, nullptr);
 }
 
-void IndicationService::modified(const std::string& ns, const CIMInstance& previous, const CIMInstance& instance) {
+void IndicationService::modified(const std::string& ns, const CIMInstance& previous,
+                                 const CIMInstance& instance)
+{
     raise("CIM_InstModification", ns, instance, &previous);
 }
 
 void IndicationService::raise(const char* indicationClass, const std::string& ns, const CIMInstance& source,
-                              const CIMInstance* previous) {
+                              const CIMInstance* previous)
+{
     // The subscriptions' own instances are configuration, not news.
     if (isSubscriptionClass(ns, str(source.getClassName()))) return;
     const std::string interop = kInteropNamespace;
@@ -283,7 +315,8 @@ void IndicationService::raise(const char* indicationClass, const std::string& ns
         std::lock_guard<std::mutex> lock(mu_);
         id = ++sequence_;
     }
-    base.addProperty(CIMProperty(CIMName("IndicationIdentifier"), CIMValue(String(("minicimd:" + std::to_string(id)).c_str()))));
+    base.addProperty(CIMProperty(CIMName("IndicationIdentifier"),
+                                 CIMValue(String(("minicimd:" + std::to_string(id)).c_str()))));
     base.addProperty(CIMProperty(CIMName("IndicationTime"), CIMValue(CIMDateTime::getCurrentDateTime())));
     base.addProperty(embeddedProperty("SourceInstance", source));
     base.addProperty(CIMProperty(CIMName("SourceInstanceModelPath"), CIMValue(sourcePath.toString())));
@@ -306,9 +339,11 @@ void IndicationService::raise(const char* indicationClass, const std::string& ns
             };
             CIMInstance filter = target("Filter");
             CIMInstance handler = target("Handler");
-            if (!repo_->classIsA(interop, indicationClass, queryClass(instanceString(filter, "Query")))) continue;
+            if (!repo_->classIsA(interop, indicationClass, queryClass(instanceString(filter, "Query"))))
+                continue;
             std::vector<std::string> sources;
-            if (!instanceString(filter, "SourceNamespace").empty()) sources.push_back(instanceString(filter, "SourceNamespace"));
+            if (!instanceString(filter, "SourceNamespace").empty())
+                sources.push_back(instanceString(filter, "SourceNamespace"));
             Uint32 sn = filter.findProperty(CIMName("SourceNamespaces"));
             if (sn != PEG_NOT_FOUND && !filter.getProperty(sn).getValue().isNull()) {
                 Array<String> a;
@@ -347,15 +382,19 @@ void IndicationService::raise(const char* indicationClass, const std::string& ns
     }
 }
 
-void IndicationService::dropNewest(Destination& dest) {
+void IndicationService::dropNewest(Destination& dest)
+{
     dest.queue.pop_back();
     --queuedTotal_;
     if (dest.dropped++ == 0)
-        logLine("indications for port " + std::to_string(dest.port) + " are being dropped: its queue or all queues are full (" +
-                std::to_string(kMaxQueuedPerDestination) + " a destination, " + std::to_string(kMaxQueuedTotal) + " in all)");
+        logLine("indications for port " + std::to_string(dest.port) +
+                " are being dropped: its queue or all queues are full (" +
+                std::to_string(kMaxQueuedPerDestination) + " a destination, " +
+                std::to_string(kMaxQueuedTotal) + " in all)");
 }
 
-void IndicationService::enqueue(int port, Delivery d) {
+void IndicationService::enqueue(int port, Delivery d)
+{
     std::lock_guard<std::mutex> lock(mu_);
     if (stopping_ || !started_) return;
     std::unique_ptr<Destination>& slot = destinations_[port];
@@ -389,7 +428,8 @@ void IndicationService::enqueue(int port, Delivery d) {
     dest.wake.notify_one();
 }
 
-void IndicationService::start() {
+void IndicationService::start()
+{
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     std::lock_guard<std::mutex> lock(mu_);
@@ -398,7 +438,8 @@ void IndicationService::start() {
     abort_ = false;
 }
 
-void IndicationService::stop() {
+void IndicationService::stop()
+{
     std::vector<std::thread> senders;
     {
         std::lock_guard<std::mutex> lock(mu_);
@@ -425,7 +466,8 @@ struct Answer {
     bool tooLong = false;
 };
 
-size_t collectAnswer(char* data, size_t size, size_t n, void* cls) {
+size_t collectAnswer(char* data, size_t size, size_t n, void* cls)
+{
     Answer* a = static_cast<Answer*>(cls);
     if (a->body.size() + size * n > IndicationService::kMaxAnswerBytes) {
         a->tooLong = true;
@@ -440,7 +482,8 @@ enum class Outcome { Delivered, Retry, Refused };
 
 }  // namespace
 
-void IndicationService::send(Destination* dest) {
+void IndicationService::send(Destination* dest)
+{
     CURL* curl = curl_easy_init();  // kept for the thread: its connection is reused
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/xml; charset=utf-8");
@@ -468,7 +511,7 @@ void IndicationService::send(Destination* dest) {
     while (curl && headers && !stopping_) {
         if (dest->queue.empty()) {
             dest->wake.wait_for(lock, std::chrono::milliseconds(kSenderIdleMs),
-                           [&] { return stopping_ || !dest->queue.empty(); });
+                                [&] { return stopping_ || !dest->queue.empty(); });
             if (dest->queue.empty()) break;  // stopping, or idle
             continue;
         }
@@ -511,7 +554,8 @@ void IndicationService::send(Destination* dest) {
                     } else {
                         // CIM_ERR_FAILED is what a listener with a full queue answers.
                         outcome = resp.errorCode == CIM_ERR_FAILED ? Outcome::Retry : Outcome::Refused;
-                        error = std::string(cimStatusName(static_cast<int>(resp.errorCode))) + " " + str(resp.errorDescription);
+                        error = std::string(cimStatusName(static_cast<int>(resp.errorCode))) + " " +
+                                str(resp.errorDescription);
                     }
                 } catch (const orv::cimxml::XmlError& e) {
                     outcome = Outcome::Refused;
@@ -537,19 +581,21 @@ void IndicationService::send(Destination* dest) {
             }
             lastError = error;
             if (Clock::now() - firstFailure > std::chrono::milliseconds(kGiveUpAfterMs)) {
-                logLine("indication " + d.what + " given up after " + std::to_string(failures) + " attempts: " + error);
+                logLine("indication " + d.what + " given up after " + std::to_string(failures) +
+                        " attempts: " + error);
                 givenUp = true;
                 break;
             }
             std::unique_lock<std::mutex> pause(mu_);
-            if (dest->wake.wait_for(pause, std::chrono::milliseconds(delayMs), [this] { return stopping_; })) break;
+            if (dest->wake.wait_for(pause, std::chrono::milliseconds(delayMs), [this] { return stopping_; }))
+                break;
             delayMs = std::min(delayMs * 2, kRetryMostDelayMs);
         }
         lock.lock();
         --queuedTotal_;
         if (givenUp && !dest->queue.empty()) {
-            logLine(std::to_string(dest->queue.size()) + " indications queued for port " + std::to_string(dest->port) +
-                    " dropped with it");
+            logLine(std::to_string(dest->queue.size()) + " indications queued for port " +
+                    std::to_string(dest->port) + " dropped with it");
             queuedTotal_ -= dest->queue.size();
             dest->queue.clear();
         }

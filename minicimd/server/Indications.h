@@ -62,7 +62,8 @@ public:
 
     // Checks an instance about to be created and fills in the keys a server
     // chooses (system and creation class names); throws CimError.
-    void prepareCreate(const std::string& ns, const std::string& className, std::vector<GivenProperty>& props) const;
+    void prepareCreate(const std::string& ns, const std::string& className,
+                       std::vector<GivenProperty>& props) const;
     // Filters, destinations and subscriptions are not changed in place
     // (delete and create instead); throws CimError for them.
     void prepareModify(const std::string& ns, const Pegasus::CIMObjectPath& path) const;
@@ -70,7 +71,8 @@ public:
     // After a change: queues the indications it raises.
     void created(const std::string& ns, const Pegasus::CIMInstance& instance);
     void deleted(const std::string& ns, const Pegasus::CIMInstance& instance);
-    void modified(const std::string& ns, const Pegasus::CIMInstance& previous, const Pegasus::CIMInstance& instance);
+    void modified(const std::string& ns, const Pegasus::CIMInstance& previous,
+                  const Pegasus::CIMInstance& instance);
 
 private:
     struct Delivery {

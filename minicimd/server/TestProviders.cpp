@@ -9,7 +9,8 @@ using namespace Pegasus;
 
 namespace minicimd {
 
-void CimHandler::addTestProviders() {
+void CimHandler::addTestProviders()
+{
     // Echo and EchoTypes hand every input parameter back as an output
     // parameter and return Text.
     auto echo = [](const Repository&, const std::string&, const CIMObjectPath&, const CIMConstMethod& m,
@@ -37,7 +38,9 @@ void CimHandler::addTestProviders() {
                         }
                     }
                     if (code == 0) return CIMValue(Uint32(0));
-                    if (code > 28) throw CimError(kCimInvalidParameter, "Code " + std::to_string(code) + " is not a CIM status code");
+                    if (code > 28)
+                        throw CimError(kCimInvalidParameter,
+                                       "Code " + std::to_string(code) + " is not a CIM status code");
                     throw CimError(static_cast<int>(code), message);
                 });
     addProvider("Test_Methods", "Outputs",

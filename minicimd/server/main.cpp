@@ -6,7 +6,6 @@
 #include "server/HttpServer.h"
 #include "server/Indications.h"
 
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,7 +22,8 @@ namespace {
 int g_stopPipe[2] = {-1, -1};
 
 // Only posts: the main thread does the stopping.
-void onSignal(int) {
+void onSignal(int)
+{
     int saved = errno;
     char b = 1;
     ssize_t r = write(g_stopPipe[1], &b, 1);
@@ -57,7 +57,8 @@ const char kUsage[] =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     ServerConfig cfg;
     std::string ns = "root/cimv2";
     std::vector<std::pair<std::string, std::string>> loads;

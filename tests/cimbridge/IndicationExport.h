@@ -17,16 +17,25 @@ inline std::string indicationExport(const std::string& className, std::uint32_t 
 {
     const std::string body =
         "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
-        "<MESSAGE ID=\"" + std::to_string(sequence) + "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ>"
+        "<MESSAGE ID=\"" +
+        std::to_string(sequence) +
+        "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ>"
         "<EXPMETHODCALL NAME=\"ExportIndication\"><EXPPARAMVALUE NAME=\"NewIndication\">"
-        "<INSTANCE CLASSNAME=\"" + className + "\">"
+        "<INSTANCE CLASSNAME=\"" +
+        className +
+        "\">"
         "<PROPERTY NAME=\"Message\" TYPE=\"string\"><VALUE>fan &amp; disk</VALUE></PROPERTY>"
-        "<PROPERTY NAME=\"Sequence\" TYPE=\"uint32\"><VALUE>" + std::to_string(sequence) + "</VALUE></PROPERTY>"
-        "<PROPERTY NAME=\"SentAt\" TYPE=\"sint64\"><VALUE>" + std::to_string(sentAt) + "</VALUE></PROPERTY>"
+        "<PROPERTY NAME=\"Sequence\" TYPE=\"uint32\"><VALUE>" +
+        std::to_string(sequence) +
+        "</VALUE></PROPERTY>"
+        "<PROPERTY NAME=\"SentAt\" TYPE=\"sint64\"><VALUE>" +
+        std::to_string(sentAt) +
+        "</VALUE></PROPERTY>"
         "</INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>";
     return "POST /bridge HTTP/1.1\r\nHost: 127.0.0.1\r\n"
            "Content-Type: application/xml; charset=utf-8\r\nCIMExport: MethodRequest\r\n"
-           "CIMExportMethod: ExportIndication\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+           "CIMExportMethod: ExportIndication\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // Sends one export and waits for the answer; its HTTP status, 0 when none came.

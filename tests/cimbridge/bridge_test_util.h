@@ -16,115 +16,116 @@ namespace bridgetest {
 // entries count and forward to the original table.
 class LookupCounter {
 public:
-  explicit LookupCounter(JNIEnv* env) : m_env(env), m_saved(env->functions), m_table(*env->functions)
-  {
-    s_active = this;
-    m_table.GetMethodID = &countMethod;
-    m_table.GetStaticFieldID = &countField;
-    m_env->functions = &m_table;
-  }
-  ~LookupCounter()
-  {
-    m_env->functions = m_saved;
-    s_active = nullptr;
-  }
-  LookupCounter(const LookupCounter&) = delete;
-  LookupCounter& operator=(const LookupCounter&) = delete;
+    explicit LookupCounter(JNIEnv* env) : m_env(env), m_saved(env->functions), m_table(*env->functions)
+    {
+        s_active = this;
+        m_table.GetMethodID = &countMethod;
+        m_table.GetStaticFieldID = &countField;
+        m_env->functions = &m_table;
+    }
+    ~LookupCounter()
+    {
+        m_env->functions = m_saved;
+        s_active = nullptr;
+    }
+    LookupCounter(const LookupCounter&) = delete;
+    LookupCounter& operator=(const LookupCounter&) = delete;
 
-  int methodLookups() const { return m_methods; }
-  int fieldLookups() const { return m_fields; }
+    int methodLookups() const { return m_methods; }
+    int fieldLookups() const { return m_fields; }
 
 private:
-  static jmethodID JNICALL countMethod(JNIEnv* env, jclass c, const char* n, const char* s)
-  {
-    ++s_active->m_methods;
-    return s_active->m_saved->GetMethodID(env, c, n, s);
-  }
-  static jfieldID JNICALL countField(JNIEnv* env, jclass c, const char* n, const char* s)
-  {
-    ++s_active->m_fields;
-    return s_active->m_saved->GetStaticFieldID(env, c, n, s);
-  }
+    static jmethodID JNICALL countMethod(JNIEnv* env, jclass c, const char* n, const char* s)
+    {
+        ++s_active->m_methods;
+        return s_active->m_saved->GetMethodID(env, c, n, s);
+    }
+    static jfieldID JNICALL countField(JNIEnv* env, jclass c, const char* n, const char* s)
+    {
+        ++s_active->m_fields;
+        return s_active->m_saved->GetStaticFieldID(env, c, n, s);
+    }
 
-  static inline LookupCounter* s_active = nullptr;
-  JNIEnv* m_env;
-  const JNINativeInterface_* m_saved;
-  JNINativeInterface_ m_table;
-  int m_methods = 0;
-  int m_fields = 0;
+    static inline LookupCounter* s_active = nullptr;
+    JNIEnv* m_env;
+    const JNINativeInterface_* m_saved;
+    JNINativeInterface_ m_table;
+    int m_methods = 0;
+    int m_fields = 0;
 };
 
 // Each test runs in its own local frame so that references do not pile up.
 class JvmTest : public ::testing::Test {
 protected:
-  void SetUp() override
-  {
-    env = orvtest::Env();
-    ASSERT_EQ(env->PushLocalFrame(256), 0);
-  }
-  void TearDown() override
-  {
-    auto leftover = orvtest::TakeException(env);
-    EXPECT_FALSE(leftover.pending) << "exception left pending: " << leftover.className << ": " << leftover.message;
-    env->PopLocalFrame(nullptr);
-  }
-
-  // Every test-side JNI call that can raise is followed by this, so that
-  // -Xcheck:jni sees the tests checking; nothing is expected to be pending.
-  void noException()
-  {
-    if (env->ExceptionCheck()) {
-      auto e = orvtest::TakeException(env);
-      ADD_FAILURE() << "unexpected Java exception: " << e.className << ": " << e.message;
+    void SetUp() override
+    {
+        env = orvtest::Env();
+        ASSERT_EQ(env->PushLocalFrame(256), 0);
     }
-  }
+    void TearDown() override
+    {
+        auto leftover = orvtest::TakeException(env);
+        EXPECT_FALSE(leftover.pending)
+            << "exception left pending: " << leftover.className << ": " << leftover.message;
+        env->PopLocalFrame(nullptr);
+    }
 
-  jstring jstr(const char* modifiedUtf8)
-  {
-    jstring s = env->NewStringUTF(modifiedUtf8);
-    (void)env->ExceptionCheck();
-    return s;
-  }
+    // Every test-side JNI call that can raise is followed by this, so that
+    // -Xcheck:jni sees the tests checking; nothing is expected to be pending.
+    void noException()
+    {
+        if (env->ExceptionCheck()) {
+            auto e = orvtest::TakeException(env);
+            ADD_FAILURE() << "unexpected Java exception: " << e.className << ": " << e.message;
+        }
+    }
 
-  std::string str(jobject s)
-  {
-    if (s == nullptr) return "<null>";
-    const char* t = env->GetStringUTFChars(static_cast<jstring>(s), nullptr);
-    (void)env->ExceptionCheck();
-    std::string r(t);
-    env->ReleaseStringUTFChars(static_cast<jstring>(s), t);
-    return r;
-  }
+    jstring jstr(const char* modifiedUtf8)
+    {
+        jstring s = env->NewStringUTF(modifiedUtf8);
+        (void)env->ExceptionCheck();
+        return s;
+    }
 
-  // new ClassName(String)
-  jobject newFromString(const char* cls, const char* text)
-  {
-    jclass c = env->FindClass(cls);
-    EXPECT_NE(c, nullptr) << cls;
-    jmethodID ctor = env->GetMethodID(c, "<init>", "(Ljava/lang/String;)V");
-    jstring arg = jstr(text);
-    jobject o = env->NewObject(c, ctor, arg);
-    (void)env->ExceptionCheck();
-    return o;
-  }
+    std::string str(jobject s)
+    {
+        if (s == nullptr) return "<null>";
+        const char* t = env->GetStringUTFChars(static_cast<jstring>(s), nullptr);
+        (void)env->ExceptionCheck();
+        std::string r(t);
+        env->ReleaseStringUTFChars(static_cast<jstring>(s), t);
+        return r;
+    }
 
-  // o.toString()
-  std::string toString(jobject o)
-  {
-    jclass c = env->FindClass("java/lang/Object");
-    jmethodID m = env->GetMethodID(c, "toString", "()Ljava/lang/String;");
-    jobject s = env->CallObjectMethod(o, m);
-    (void)env->ExceptionCheck();
-    return str(s);
-  }
+    // new ClassName(String)
+    jobject newFromString(const char* cls, const char* text)
+    {
+        jclass c = env->FindClass(cls);
+        EXPECT_NE(c, nullptr) << cls;
+        jmethodID ctor = env->GetMethodID(c, "<init>", "(Ljava/lang/String;)V");
+        jstring arg = jstr(text);
+        jobject o = env->NewObject(c, ctor, arg);
+        (void)env->ExceptionCheck();
+        return o;
+    }
 
-  jint staticInt(const char* cls, const char* field)
-  {
-    jclass c = env->FindClass(cls);
-    return env->GetStaticIntField(c, env->GetStaticFieldID(c, field, "I"));
-  }
+    // o.toString()
+    std::string toString(jobject o)
+    {
+        jclass c = env->FindClass("java/lang/Object");
+        jmethodID m = env->GetMethodID(c, "toString", "()Ljava/lang/String;");
+        jobject s = env->CallObjectMethod(o, m);
+        (void)env->ExceptionCheck();
+        return str(s);
+    }
 
-  JNIEnv* env = nullptr;
+    jint staticInt(const char* cls, const char* field)
+    {
+        jclass c = env->FindClass(cls);
+        return env->GetStaticIntField(c, env->GetStaticFieldID(c, field, "I"));
+    }
+
+    JNIEnv* env = nullptr;
 };
 
 }  // namespace bridgetest

@@ -13,14 +13,19 @@
 
 namespace orvtest {
 
-inline std::string samplesDir() { return std::string(ORV_SAMPLES_DIR); }
+inline std::string samplesDir()
+{
+    return std::string(ORV_SAMPLES_DIR);
+}
 
-inline bool fileExists(const std::string& path) {
+inline bool fileExists(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return in.good();
 }
 
-inline std::string readFile(const std::string& path) {
+inline std::string readFile(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     std::ostringstream ss;
@@ -28,10 +33,14 @@ inline std::string readFile(const std::string& path) {
     return ss.str();
 }
 
-inline std::string sample(const std::string& name) { return readFile(samplesDir() + "/" + name); }
+inline std::string sample(const std::string& name)
+{
+    return readFile(samplesDir() + "/" + name);
+}
 
 // Names of the exchanges that have a file ending in `suffix`, sorted.
-inline std::vector<std::string> sampleNames(const std::string& suffix) {
+inline std::vector<std::string> sampleNames(const std::string& suffix)
+{
     std::vector<std::string> names;
     DIR* d = ::opendir(samplesDir().c_str());
     if (d == nullptr) throw std::runtime_error("cannot open " + samplesDir());
@@ -48,7 +57,8 @@ inline std::vector<std::string> sampleNames(const std::string& suffix) {
 
 // The trailer lines of a recorded headers.txt: the "Name: value" lines after
 // the blank line that ends the header block.
-inline std::vector<std::pair<std::string, std::string>> recordedTrailers(const std::string& headersText) {
+inline std::vector<std::pair<std::string, std::string>> recordedTrailers(const std::string& headersText)
+{
     std::vector<std::pair<std::string, std::string>> out;
     std::size_t blank = headersText.find("\r\n\r\n");
     if (blank == std::string::npos) return out;
@@ -72,7 +82,8 @@ struct WireParts {
     std::vector<std::pair<std::string, std::string>> trailers;
 };
 
-inline WireParts splitWire(const std::string& wire) {
+inline WireParts splitWire(const std::string& wire)
+{
     WireParts out;
     std::size_t pos = wire.find("\r\n\r\n");
     if (pos == std::string::npos) throw std::runtime_error("no header end in wire recording");
@@ -93,7 +104,8 @@ inline WireParts splitWire(const std::string& wire) {
 // Two recordings were overwritten by the repeated exchange that follows them:
 // their wire files hold the answer of the "-again" run (a failure in the
 // trailer), while their headers and body files hold the first, successful one.
-inline bool wireRecordsAnotherExchange(const std::string& name) {
+inline bool wireRecordsAnotherExchange(const std::string& name)
+{
     return name == "CreateInstance-gamma" || name == "DeleteInstance-gamma";
 }
 

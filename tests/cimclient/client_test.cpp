@@ -27,11 +27,15 @@ using orvtest::TempDir;
 
 namespace {
 
-std::string u8(const String& s) { return std::string(static_cast<const char*>(s.getCString())); }
+std::string u8(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
 
 // The recorded answer of an exchange as bytes for the wire, with the
 // client's message ID put in place of the recorded one.
-std::string recordedAnswer(const std::string& name, const std::string& messageId) {
+std::string recordedAnswer(const std::string& name, const std::string& messageId)
+{
     std::string headers = orvtest::sample(name + ".headers.txt");
     std::string body = orvtest::fileExists(orvtest::samplesDir() + "/" + name + ".body.xml")
                            ? orvtest::sample(name + ".body.xml")
@@ -59,7 +63,8 @@ std::string recordedAnswer(const std::string& name, const std::string& messageId
     return head + "\r\n" + body;
 }
 
-std::string messageIdOf(const std::string& requestBody) {
+std::string messageIdOf(const std::string& requestBody)
+{
     std::size_t at = requestBody.find("MESSAGE ID=\"");
     if (at == std::string::npos) return "0";
     at += 12;
@@ -72,10 +77,12 @@ struct RecordedServer {
     std::string next;
     std::unique_ptr<ScriptedHttpServer> server;
 
-    RecordedServer() {
-        server = ScriptedHttpServer::onUnixSocket(dir.path() + "/cimxml.socket", [this](const orvtest::ReceivedRequest& r) {
-            return Reply{recordedAnswer(next, messageIdOf(r.body))};
-        });
+    RecordedServer()
+    {
+        server = ScriptedHttpServer::onUnixSocket(dir.path() + "/cimxml.socket",
+                                                  [this](const orvtest::ReceivedRequest& r) {
+                                                      return Reply{recordedAnswer(next, messageIdOf(r.body))};
+                                                  });
         ::setenv("CIM_LOCAL_SOCKET", (dir.path() + "/cimxml.socket").c_str(), 1);
     }
     ~RecordedServer() { ::unsetenv("CIM_LOCAL_SOCKET"); }
@@ -85,33 +92,48 @@ struct RecordedServer {
 
 // The DSP0200 defaults of the boolean parameters, for comparing requests
 // that spell them out with requests that leave them to the server.
-bool defaultOf(const std::string& method, const std::string& param) {
+bool defaultOf(const std::string& method, const std::string& param)
+{
     if (param == "LocalOnly") return true;
     if (param == "IncludeQualifiers") return method == "GetClass" || method == "ModifyInstance";
     if (param == "DeepInheritance") return method == "EnumerateInstances";
     return false;  // IncludeClassOrigin
 }
 
-std::string canonical(const IParamValue& p) {
+std::string canonical(const IParamValue& p)
+{
     using K = IParamValue::Kind;
     std::string out;
     switch (p.kind) {
-        case K::Null: return "null";
-        case K::Value: return "value:" + orv::cimxml::valueText(p.value);
+        case K::Null:
+            return "null";
+        case K::Value:
+            return "value:" + orv::cimxml::valueText(p.value);
         case K::ValueArray:
-        case K::ValueReference: orv::cimxml::writeValueElement(out, p.kind == K::ValueArray ? p.value : CIMValue(p.path)); return out;
-        case K::ClassName: return "class:" + u8(p.className.getString());
-        case K::InstanceName: return "name:" + u8(p.path.toString());
-        case K::Class: orv::cimxml::writeClass(out, p.cimClass); return out;
-        case K::Instance: orv::cimxml::writeInstance(out, p.instance); return out;
-        case K::NamedInstance: orv::cimxml::writeInstance(out, p.instance); return out + u8(p.instance.getPath().toString());
+        case K::ValueReference:
+            orv::cimxml::writeValueElement(out, p.kind == K::ValueArray ? p.value : CIMValue(p.path));
+            return out;
+        case K::ClassName:
+            return "class:" + u8(p.className.getString());
+        case K::InstanceName:
+            return "name:" + u8(p.path.toString());
+        case K::Class:
+            orv::cimxml::writeClass(out, p.cimClass);
+            return out;
+        case K::Instance:
+            orv::cimxml::writeInstance(out, p.instance);
+            return out;
+        case K::NamedInstance:
+            orv::cimxml::writeInstance(out, p.instance);
+            return out + u8(p.instance.getPath().toString());
     }
     return out;
 }
 
 // What our client sent means what the recorded request means: same call,
 // same namespace, same parameters (a boolean left out is its default).
-void expectSameRequest(const std::string& sentBody, const std::string& recordedName) {
+void expectSameRequest(const std::string& sentBody, const std::string& recordedName)
+{
     SCOPED_TRACE(recordedName);
     CimRequest ours = orv::cimxml::readRequest(sentBody);
     CimRequest rec = orv::cimxml::readRequest(orvtest::sample(recordedName + ".request.xml"));
@@ -136,7 +158,8 @@ void expectSameRequest(const std::string& sentBody, const std::string& recordedN
         SCOPED_TRACE(n);
         const IParamValue* o = ours.findIParam(n);
         const IParamValue* r = rec.findIParam(n);
-        bool isFlag = n == "LocalOnly" || n == "IncludeQualifiers" || n == "IncludeClassOrigin" || n == "DeepInheritance";
+        bool isFlag = n == "LocalOnly" || n == "IncludeQualifiers" || n == "IncludeClassOrigin" ||
+                      n == "DeepInheritance";
         if (isFlag) {
             EXPECT_EQ(orv::cimxml::iparamBoolean(ours, n, defaultOf(rec.methodName, n)),
                       orv::cimxml::iparamBoolean(rec, n, defaultOf(rec.methodName, n)));
@@ -148,10 +171,14 @@ void expectSameRequest(const std::string& sentBody, const std::string& recordedN
     }
 }
 
-CIMObjectPath path(const char* text) { return CIMObjectPath(String(text)); }
+CIMObjectPath path(const char* text)
+{
+    return CIMObjectPath(String(text));
+}
 
 template <class E>
-E thrown(const std::function<void()>& f) {
+E thrown(const std::function<void()>& f)
+{
     try {
         f();
     } catch (const E& e) {
@@ -172,7 +199,8 @@ E thrown(const std::function<void()>& f) {
 
 }  // namespace
 
-TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnswer) {
+TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnswer)
+{
     RecordedServer s;
     CIMClient c;
     c.connectLocal();
@@ -229,7 +257,8 @@ TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnsw
     CIMInstance gamma(CIMName("Test_Base"));
     gamma.addProperty(CIMProperty(CIMName("Name"), CIMValue(String("gamma"))));
     gamma.addProperty(CIMProperty(CIMName("Count"), CIMValue(Uint32(4294967295u))));
-    gamma.addProperty(CIMProperty(CIMName("When"), CIMValue(CIMDateTime(String("20261207041311.000000+000")))));
+    gamma.addProperty(
+        CIMProperty(CIMName("When"), CIMValue(CIMDateTime(String("20261207041311.000000+000")))));
     Array<String> tags;
     tags.append("x&y");
     tags.append("<z>");
@@ -265,7 +294,8 @@ TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnsw
     EXPECT_EQ(s.server->connections(), 2);  // the reachability probe, then the persistent one
 }
 
-TEST(CimClientRecorded, FailuresInTheTrailerAndInTheBodyBecomeCIMExceptions) {
+TEST(CimClientRecorded, FailuresInTheTrailerAndInTheBodyBecomeCIMExceptions)
+{
     RecordedServer s;
     CIMClient c;
     c.connectLocal();
@@ -277,8 +307,8 @@ TEST(CimClientRecorded, FailuresInTheTrailerAndInTheBodyBecomeCIMExceptions) {
         const char* message;
     };
     std::vector<Case> cases = {
-        {"GetInstance-missing", [&] { c.getInstance(test, path("Test_Base.Name=\"nope\"")); }, CIM_ERR_NOT_FOUND,
-         "CIM_ERR_NOT_FOUND: Test_Base.Name=\"nope\""},
+        {"GetInstance-missing", [&] { c.getInstance(test, path("Test_Base.Name=\"nope\"")); },
+         CIM_ERR_NOT_FOUND, "CIM_ERR_NOT_FOUND: Test_Base.Name=\"nope\""},
         {"GetInstance-missing-without-TE", [&] { c.getInstance(test, path("Test_Base.Name=\"nope\"")); },
          CIM_ERR_NOT_FOUND, "CIM_ERR_NOT_FOUND: Test_Base.Name=\"nope\""},
         {"GetClass-bad-namespace", [&] { c.getClass(CIMNamespaceName("root/nosuch"), CIMName("Test_Base")); },
@@ -316,7 +346,8 @@ TEST(CimClientRecorded, FailuresInTheTrailerAndInTheBodyBecomeCIMExceptions) {
 
     // A body that is not XML: HTTP 400 with the server's CIMError and detail.
     s.next = "Malformed";
-    CIMClientHTTPErrorException h = thrown<CIMClientHTTPErrorException>([&] { c.getClass(test, CIMName("X")); });
+    CIMClientHTTPErrorException h =
+        thrown<CIMClientHTTPErrorException>([&] { c.getClass(test, CIMName("X")); });
     EXPECT_EQ(h.getCode(), 400u);
     EXPECT_EQ(u8(h.getReasonPhrase()), "Bad Request");
     EXPECT_EQ(u8(h.getCIMError()), "request-not-valid");
@@ -331,34 +362,42 @@ TEST(CimClientRecorded, FailuresInTheTrailerAndInTheBodyBecomeCIMExceptions) {
 // ---------------------------------------------------------------------------
 
 namespace {
-std::string okAnswer(const std::string& body) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/xml; charset=utf-8\r\nCIMOperation: MethodResponse\r\n"
+std::string okAnswer(const std::string& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/xml; charset=utf-8\r\nCIMOperation: "
+           "MethodResponse\r\n"
            "Content-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string classNamesBody(const std::string& id) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n<MESSAGE ID=\"" + id +
-           "\" PROTOCOLVERSION=\"1.0\">\n<SIMPLERSP>\n<IMETHODRESPONSE NAME=\"EnumerateClassNames\">\n<IRETURNVALUE>\n"
+std::string classNamesBody(const std::string& id)
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" "
+           "DTDVERSION=\"2.0\">\n<MESSAGE ID=\"" +
+           id +
+           "\" PROTOCOLVERSION=\"1.0\">\n<SIMPLERSP>\n<IMETHODRESPONSE "
+           "NAME=\"EnumerateClassNames\">\n<IRETURNVALUE>\n"
            "<CLASSNAME NAME=\"A\"/>\n</IRETURNVALUE>\n</IMETHODRESPONSE>\n</SIMPLERSP>\n</MESSAGE>\n</CIM>\n";
 }
 }  // namespace
 
-TEST(CimClientConnection, LocalAuthenticationHandshake) {
+TEST(CimClientConnection, LocalAuthenticationHandshake)
+{
     TempDir dir;
     std::string user = orv::http::currentUserName();
     std::string challenge = "/tmp/cimclient-test-localauth-" + std::to_string(::getpid());
     std::ofstream(challenge) << "s3cr3t-token";
     bool authenticated = false;
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest& r) {
-        std::string auth = r.header("pegasusauthorization");
-        if (auth == "Local \"" + user + ":" + challenge + ":s3cr3t-token\"") authenticated = true;
-        if (!authenticated) {
-            return Reply{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Local \"" + challenge +
-                         "\"\r\nContent-Length: 0\r\n\r\n"};
-        }
-        return Reply{okAnswer(classNamesBody(messageIdOf(r.body)))};
-    });
+    auto server =
+        ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest& r) {
+            std::string auth = r.header("pegasusauthorization");
+            if (auth == "Local \"" + user + ":" + challenge + ":s3cr3t-token\"") authenticated = true;
+            if (!authenticated) {
+                return Reply{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Local \"" + challenge +
+                             "\"\r\nContent-Length: 0\r\n\r\n"};
+            }
+            return Reply{okAnswer(classNamesBody(messageIdOf(r.body)))};
+        });
     ::setenv("CIM_LOCAL_SOCKET", (dir.path() + "/sock").c_str(), 1);
     CIMClient c;
     c.connectLocal();
@@ -368,13 +407,16 @@ TEST(CimClientConnection, LocalAuthenticationHandshake) {
     EXPECT_TRUE(authenticated);
 }
 
-TEST(CimClientConnection, RefusedChallengeIsAnErrorAndNothingIsRevealed) {
+TEST(CimClientConnection, RefusedChallengeIsAnErrorAndNothingIsRevealed)
+{
     TempDir dir;
     std::string secret = dir.path() + "/not-a-challenge";
     std::ofstream(secret) << "private";
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest&) {
-        return Reply{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Local \"" + secret + "\"\r\nContent-Length: 0\r\n\r\n"};
-    });
+    auto server =
+        ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest&) {
+            return Reply{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Local \"" + secret +
+                         "\"\r\nContent-Length: 0\r\n\r\n"};
+        });
     ::setenv("CIM_LOCAL_SOCKET", (dir.path() + "/sock").c_str(), 1);
     CIMClient c;
     c.connectLocal();
@@ -382,10 +424,12 @@ TEST(CimClientConnection, RefusedChallengeIsAnErrorAndNothingIsRevealed) {
     Exception e = thrown<Exception>([&] { c.enumerateClassNames(CIMNamespaceName("root/test")); });
     EXPECT_NE(u8(e.getMessage()).find("not in a local authentication directory"), std::string::npos);
     for (const auto& r : server->requests()) EXPECT_EQ(r.body.find("private"), std::string::npos);
-    for (const auto& r : server->requests()) EXPECT_EQ(r.header("pegasusauthorization").find("private"), std::string::npos);
+    for (const auto& r : server->requests())
+        EXPECT_EQ(r.header("pegasusauthorization").find("private"), std::string::npos);
 }
 
-TEST(CimClientConnection, ConnectionStatesAndUnreachableServers) {
+TEST(CimClientConnection, ConnectionStatesAndUnreachableServers)
+{
     TempDir dir;
     CIMClient c;
     EXPECT_EQ(c.getTimeout(), 20000u);
@@ -418,14 +462,16 @@ TEST(CimClientConnection, ConnectionStatesAndUnreachableServers) {
     thrown<NotConnectedException>([&] { c.enumerateClassNames(CIMNamespaceName("root/test")); });
 }
 
-TEST(CimClientConnection, TimeoutThenRecovery) {
+TEST(CimClientConnection, TimeoutThenRecovery)
+{
     TempDir dir;
     std::atomic<int> calls{0};
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest& r) {
-        Reply reply{okAnswer(classNamesBody(messageIdOf(r.body)))};
-        if (calls++ == 0) reply.stallMilliseconds = 10000;
-        return reply;
-    });
+    auto server =
+        ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest& r) {
+            Reply reply{okAnswer(classNamesBody(messageIdOf(r.body)))};
+            if (calls++ == 0) reply.stallMilliseconds = 10000;
+            return reply;
+        });
     ::setenv("CIM_LOCAL_SOCKET", (dir.path() + "/sock").c_str(), 1);
     CIMClient c;
     c.connectLocal();
@@ -434,18 +480,21 @@ TEST(CimClientConnection, TimeoutThenRecovery) {
     EXPECT_EQ(c.getTimeout(), 800u);
     auto start = std::chrono::steady_clock::now();
     thrown<ConnectionTimeoutException>([&] { c.enumerateClassNames(CIMNamespaceName("root/test")); });
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                  .count();
     EXPECT_GE(ms, 750);
     EXPECT_LT(ms, 800 + 5000);
     EXPECT_EQ(c.enumerateClassNames(CIMNamespaceName("root/test")).size(), 1u);
 }
 
-TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers) {
+TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers)
+{
     TempDir dir;
     std::function<std::string(const std::string&)> next;
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest& r) {
-        return Reply{next(messageIdOf(r.body)), 0, true};
-    });
+    auto server =
+        ScriptedHttpServer::onUnixSocket(dir.path() + "/sock", [&](const orvtest::ReceivedRequest& r) {
+            return Reply{next(messageIdOf(r.body)), 0, true};
+        });
     ::setenv("CIM_LOCAL_SOCKET", (dir.path() + "/sock").c_str(), 1);
     CIMClient c;
     c.connectLocal();
@@ -479,8 +528,12 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers) 
     next = [](const std::string& id) {
         std::string b = classNamesBody(id);
         return "HTTP/1.1 200 OK\r\nCIMOperation: MethodResponse\r\nTransfer-Encoding: chunked\r\n\r\n" +
-               [&] { char s[16]; std::snprintf(s, sizeof s, "%zx\r\n", b.size()); return std::string(s); }() + b +
-               "\r\n0\r\nCIMStatusCode: banana\r\n\r\n";
+               [&] {
+                   char s[16];
+                   std::snprintf(s, sizeof s, "%zx\r\n", b.size());
+                   return std::string(s);
+               }() +
+               b + "\r\n0\r\nCIMStatusCode: banana\r\n\r\n";
     };
     thrown<CIMClientResponseException>([&] { c.enumerateClassNames(ns); });
     good();
@@ -489,16 +542,23 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers) 
     next = [](const std::string& id) {
         std::string b = classNamesBody(id);
         return "HTTP/1.1 200 OK\r\nCIMOperation: MethodResponse\r\nTransfer-Encoding: chunked\r\n\r\n" +
-               [&] { char s[16]; std::snprintf(s, sizeof s, "%zx\r\n", b.size()); return std::string(s); }() + b +
-               "\r\n0\r\nCIMStatusCode: 96\r\nCIMStatusCodeDescription: odd\r\n\r\n";
+               [&] {
+                   char s[16];
+                   std::snprintf(s, sizeof s, "%zx\r\n", b.size());
+                   return std::string(s);
+               }() +
+               b + "\r\n0\r\nCIMStatusCode: 96\r\nCIMStatusCodeDescription: odd\r\n\r\n";
     };
     CIMException odd = thrown<CIMException>([&] { c.enumerateClassNames(ns); });
     EXPECT_EQ(odd.getCode(), CIM_ERR_FAILED);
     EXPECT_EQ(u8(odd.getMessage()), "CIM status 96: odd");
     next = [](const std::string& id) {
-        return okAnswer("<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
-                        "<MESSAGE ID=\"" + id + "\" PROTOCOLVERSION=\"1.0\"><SIMPLERSP><IMETHODRESPONSE NAME=\"EnumerateClassNames\">"
-                        "<ERROR CODE=\"4000000000\"/></IMETHODRESPONSE></SIMPLERSP></MESSAGE></CIM>");
+        return okAnswer(
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
+            "<MESSAGE ID=\"" +
+            id +
+            "\" PROTOCOLVERSION=\"1.0\"><SIMPLERSP><IMETHODRESPONSE NAME=\"EnumerateClassNames\">"
+            "<ERROR CODE=\"4000000000\"/></IMETHODRESPONSE></SIMPLERSP></MESSAGE></CIM>");
     };
     odd = thrown<CIMException>([&] { c.enumerateClassNames(ns); });
     EXPECT_EQ(odd.getCode(), CIM_ERR_FAILED);
@@ -514,9 +574,12 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers) 
 
     // A GetInstance answer without an instance is an error, not an empty instance.
     next = [](const std::string& id) {
-        return okAnswer("<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
-                        "<MESSAGE ID=\"" + id + "\" PROTOCOLVERSION=\"1.0\"><SIMPLERSP><IMETHODRESPONSE NAME=\"GetInstance\">"
-                        "</IMETHODRESPONSE></SIMPLERSP></MESSAGE></CIM>");
+        return okAnswer(
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
+            "<MESSAGE ID=\"" +
+            id +
+            "\" PROTOCOLVERSION=\"1.0\"><SIMPLERSP><IMETHODRESPONSE NAME=\"GetInstance\">"
+            "</IMETHODRESPONSE></SIMPLERSP></MESSAGE></CIM>");
     };
     thrown<CIMClientResponseException>([&] { c.getInstance(ns, path("Test_Base.Name=\"a\"")); });
     good();

@@ -25,12 +25,19 @@ using orv::cimxml::XmlError;
 
 namespace {
 
-CimResponse readSample(const std::string& name) { return orv::cimxml::readResponse(orvtest::sample(name + ".body.xml")); }
+CimResponse readSample(const std::string& name)
+{
+    return orv::cimxml::readResponse(orvtest::sample(name + ".body.xml"));
+}
 
-std::string u8(const String& s) { return std::string(static_cast<const char*>(s.getCString())); }
+std::string u8(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
 
 template <class T>
-T valueOf(const CIMConstInstance& inst, const char* prop) {
+T valueOf(const CIMConstInstance& inst, const char* prop)
+{
     Uint32 i = inst.findProperty(CIMName(prop));
     EXPECT_NE(i, PEG_NOT_FOUND) << prop;
     T x{};
@@ -38,7 +45,8 @@ T valueOf(const CIMConstInstance& inst, const char* prop) {
     return x;
 }
 
-XmlError responseError(const std::string& body) {
+XmlError responseError(const std::string& body)
+{
     try {
         orv::cimxml::readResponse(body);
     } catch (const XmlError& e) {
@@ -49,13 +57,15 @@ XmlError responseError(const std::string& body) {
 }
 
 // A response document around `inner` (what goes inside IMETHODRESPONSE).
-std::string response(const std::string& inner, const std::string& method = "GetInstance") {
+std::string response(const std::string& inner, const std::string& method = "GetInstance")
+{
     return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n"
            "<MESSAGE ID=\"7\" PROTOCOLVERSION=\"1.0\">\n<SIMPLERSP>\n<IMETHODRESPONSE NAME=\"" +
            method + "\">\n" + inner + "\n</IMETHODRESPONSE>\n</SIMPLERSP>\n</MESSAGE>\n</CIM>\n";
 }
 
-std::string propertyResponse(const std::string& type, const std::string& value) {
+std::string propertyResponse(const std::string& type, const std::string& value)
+{
     return response("<IRETURNVALUE>\n<INSTANCE CLASSNAME=\"X\">\n<PROPERTY NAME=\"P\" TYPE=\"" + type +
                     "\">\n<VALUE>" + value + "</VALUE>\n</PROPERTY>\n</INSTANCE>\n</IRETURNVALUE>");
 }
@@ -65,7 +75,8 @@ std::string propertyResponse(const std::string& type, const std::string& value) 
 // ---------------------------------------------------------------------------
 // Recorded answers
 
-TEST(CimClientCodec, ReadsTheRecordedInstanceWithEveryType) {
+TEST(CimClientCodec, ReadsTheRecordedInstanceWithEveryType)
+{
     CimResponse r = readSample("GetInstance-alpha");
     ASSERT_FALSE(r.isError);
     EXPECT_EQ(r.methodName, "GetInstance");
@@ -99,7 +110,8 @@ TEST(CimClientCodec, ReadsTheRecordedInstanceWithEveryType) {
     EXPECT_TRUE(q.getFlavor().hasFlavor(CIMFlavor::OVERRIDABLE));
 }
 
-TEST(CimClientCodec, ReadsTheRecordedClassesWithQualifiersMethodsAndKeys) {
+TEST(CimClientCodec, ReadsTheRecordedClassesWithQualifiersMethodsAndKeys)
+{
     CimResponse r = readSample("GetClass-Test_Base");
     ASSERT_EQ(r.kind, CimResponse::ReturnKind::Classes);
     CIMConstClass cls = r.classes[0];
@@ -151,7 +163,8 @@ TEST(CimClientCodec, ReadsTheRecordedClassesWithQualifiersMethodsAndKeys) {
     EXPECT_GT(cs.classes[0].getMethodCount(), 0u);
 }
 
-TEST(CimClientCodec, ReadsTheRecordedEnumerations) {
+TEST(CimClientCodec, ReadsTheRecordedEnumerations)
+{
     CimResponse names = readSample("EnumerateClassNames-deep");
     ASSERT_EQ(names.classNames.size(), 2u);
     EXPECT_EQ(u8(names.classNames[0].getString()), "Test_Child");
@@ -190,7 +203,8 @@ TEST(CimClientCodec, ReadsTheRecordedEnumerations) {
     EXPECT_EQ(valueOf<Real64>(p, "P04"), 3.25);
 }
 
-TEST(CimClientCodec, ReadsTheRecordedSmallAnswers) {
+TEST(CimClientCodec, ReadsTheRecordedSmallAnswers)
+{
     CimResponse gp = readSample("GetProperty-Label");
     ASSERT_EQ(gp.kind, CimResponse::ReturnKind::Value);
     String s;
@@ -222,7 +236,8 @@ TEST(CimClientCodec, ReadsTheRecordedSmallAnswers) {
     EXPECT_EQ(u8(err.errorDescription), "CIM_ERR_NOT_FOUND: Test_Base.Name=\"nope\"");
 }
 
-TEST(CimClientCodec, EveryRecordedBodyAndRequestReads) {
+TEST(CimClientCodec, EveryRecordedBodyAndRequestReads)
+{
     for (const auto& n : orvtest::sampleNames(".body.xml")) {
         SCOPED_TRACE(n);
         EXPECT_NO_THROW(orv::cimxml::readResponse(orvtest::sample(n + ".body.xml")));
@@ -237,7 +252,8 @@ TEST(CimClientCodec, EveryRecordedBodyAndRequestReads) {
     }
 }
 
-TEST(CimClientCodec, ReadsTheRecordedRequestsAsTheServerWill) {
+TEST(CimClientCodec, ReadsTheRecordedRequestsAsTheServerWill)
+{
     CimRequest ci = orv::cimxml::readRequest(orvtest::sample("CreateInstance-gamma.request.xml"));
     EXPECT_TRUE(ci.intrinsic);
     EXPECT_EQ(ci.methodName, "CreateInstance");
@@ -272,14 +288,16 @@ TEST(CimClientCodec, ReadsTheRecordedRequestsAsTheServerWill) {
 
 namespace {
 
-CIMObjectPath refTarget() {
+CIMObjectPath refTarget()
+{
     Array<CIMKeyBinding> k;
     k.append(CIMKeyBinding(CIMName("Name"), String("a \"quoted\" \\ name"), CIMKeyBinding::STRING));
     k.append(CIMKeyBinding(CIMName("Id"), String("42"), CIMKeyBinding::NUMERIC));
     return CIMObjectPath(String("host.example"), CIMNamespaceName("root/test"), CIMName("Test_Base"), k);
 }
 
-CIMInstance richInstance() {
+CIMInstance richInstance()
+{
     CIMInstance inst(CIMName("Test_All"));
     inst.addQualifier(CIMQualifier(CIMName("Description"), CIMValue(String("d")),
                                    CIMFlavor(CIMFlavor::TRANSLATABLE) + CIMFlavor(CIMFlavor::TOSUBCLASS)));
@@ -297,7 +315,8 @@ CIMInstance richInstance() {
     inst.addProperty(CIMProperty(CIMName("Inf"), CIMValue(Real64(-std::numeric_limits<double>::infinity()))));
     inst.addProperty(CIMProperty(CIMName("C16"), CIMValue(Char16(0x00E9))));
     // Markup, quotes, tab, CR, LF and a character outside the BMP (U+1F600).
-    inst.addProperty(CIMProperty(CIMName("Str"), CIMValue(String("<a href=\"x\">&amp;</a> 'q'\t\r\n\xF0\x9F\x98\x80"))));
+    inst.addProperty(
+        CIMProperty(CIMName("Str"), CIMValue(String("<a href=\"x\">&amp;</a> 'q'\t\r\n\xF0\x9F\x98\x80"))));
     inst.addProperty(CIMProperty(CIMName("Empty"), CIMValue(String(""))));
     inst.addProperty(CIMProperty(CIMName("Dt"), CIMValue(CIMDateTime(String("20261207041311.123456-300")))));
     inst.addProperty(CIMProperty(CIMName("Iv"), CIMValue(CIMDateTime(String("00000001020304.000005:000")))));
@@ -315,7 +334,8 @@ CIMInstance richInstance() {
 
 }  // namespace
 
-TEST(CimClientCodec, ResponsesRoundTripEveryValueKind) {
+TEST(CimClientCodec, ResponsesRoundTripEveryValueKind)
+{
     CimResponse out;
     out.methodName = "EnumerateInstances";
     out.hasReturnValue = true;
@@ -355,13 +375,14 @@ TEST(CimClientCodec, ResponsesRoundTripEveryValueKind) {
     EXPECT_EQ(u8(r.getProperty(r.findProperty("Ref")).getReferenceClassName().getString()), "Test_Base");
 }
 
-TEST(CimClientCodec, RequestsRoundTripForTheServer) {
+TEST(CimClientCodec, RequestsRoundTripForTheServer)
+{
     CimRequest req;
     req.methodName = "ModifyInstance";
     req.nameSpace = CIMNamespaceName("root/cimv2");
     CIMInstance inst = richInstance();
-    inst.setPath(CIMObjectPath(String(), CIMNamespaceName(), CIMName("Test_All"),
-                               refTarget().getKeyBindings()));
+    inst.setPath(
+        CIMObjectPath(String(), CIMNamespaceName(), CIMName("Test_All"), refTarget().getKeyBindings()));
     req.iparams.push_back(IParamValue::ofNamedInstance("ModifiedInstance", inst));
     req.iparams.push_back(IParamValue::ofBoolean("IncludeQualifiers", false));
     Array<String> props;
@@ -379,7 +400,8 @@ TEST(CimClientCodec, RequestsRoundTripForTheServer) {
     call.intrinsic = false;
     call.methodName = "Echo";
     call.nameSpace = CIMNamespaceName("root/test");
-    call.target = CIMObjectPath(String(), CIMNamespaceName(), CIMName("Test_Base"));  // a class: LOCALCLASSPATH
+    call.target =
+        CIMObjectPath(String(), CIMNamespaceName(), CIMName("Test_Base"));  // a class: LOCALCLASSPATH
     Array<CIMObjectPath> refs;
     refs.append(refTarget());
     call.params.append(CIMParamValue("Refs", CIMValue(refs)));
@@ -420,7 +442,8 @@ TEST(CimClientCodec, RequestsRoundTripForTheServer) {
     EXPECT_EQ(u8(erBack.errorDescription), "no class \"X\" & <more>");
 }
 
-TEST(CimClientCodec, ClassesRoundTripWithMethodsAndFlavors) {
+TEST(CimClientCodec, ClassesRoundTripWithMethodsAndFlavors)
+{
     CimResponse gc = readSample("GetClass-CIM_ComputerSystem");
     std::string once = orv::cimxml::writeResponse(gc);
     CimResponse back = orv::cimxml::readResponse(once);
@@ -446,7 +469,8 @@ TEST(CimClientCodec, ClassesRoundTripWithMethodsAndFlavors) {
     EXPECT_EQ(u8(rb.classes[0].getSuperClassName().getString()), "Test_Base");
 }
 
-TEST(CimClientCodec, WriterRefusesWhatXmlCannotCarry) {
+TEST(CimClientCodec, WriterRefusesWhatXmlCannotCarry)
+{
     CIMInstance inst(CIMName("X"));
     inst.addProperty(CIMProperty(CIMName("P"), CIMValue(String("bell\x07"))));
     CimRequest req;
@@ -467,7 +491,8 @@ TEST(CimClientCodec, WriterRefusesWhatXmlCannotCarry) {
 // ---------------------------------------------------------------------------
 // Broken, mistyped and hostile answers
 
-TEST(CimClientCodec, TruncatedAnswersAreRefused) {
+TEST(CimClientCodec, TruncatedAnswersAreRefused)
+{
     for (const auto& n : orvtest::sampleNames(".body.xml")) {
         std::string body = orvtest::sample(n + ".body.xml");
         for (int k = 1; k < 10; ++k) {
@@ -477,7 +502,8 @@ TEST(CimClientCodec, TruncatedAnswersAreRefused) {
     }
 }
 
-TEST(CimClientCodec, MistypedValuesNameTheValueAndThePlace) {
+TEST(CimClientCodec, MistypedValuesNameTheValueAndThePlace)
+{
     struct Case {
         std::string type, value, problem;
     };
@@ -508,16 +534,19 @@ TEST(CimClientCodec, MistypedValuesNameTheValueAndThePlace) {
     EXPECT_TRUE(valueOf<Boolean>(t.instances[0], "P"));
 }
 
-TEST(CimClientCodec, StructuralFaultsNameTheElement) {
+TEST(CimClientCodec, StructuralFaultsNameTheElement)
+{
     struct Case {
         std::string inner, problem;
     };
     std::vector<Case> cases = {
         {"<IRETURNVALUE><INSTANCE><PROPERTY NAME=\"P\" TYPE=\"string\"/></INSTANCE></IRETURNVALUE>",
          "<INSTANCE> lacks the attribute CLASSNAME"},
-        {"<IRETURNVALUE><INSTANCE CLASSNAME=\"X\"><PROPERTY NAME=\"P\" TYPE=\"uint128\"/></INSTANCE></IRETURNVALUE>",
+        {"<IRETURNVALUE><INSTANCE CLASSNAME=\"X\"><PROPERTY NAME=\"P\" "
+         "TYPE=\"uint128\"/></INSTANCE></IRETURNVALUE>",
          "unknown CIM type \"uint128\" in <PROPERTY>"},
-        {"<IRETURNVALUE><CLASSNAME NAME=\"1abc\"/></IRETURNVALUE>", "illegal CIM name \"1abc\" in <CLASSNAME>"},
+        {"<IRETURNVALUE><CLASSNAME NAME=\"1abc\"/></IRETURNVALUE>",
+         "illegal CIM name \"1abc\" in <CLASSNAME>"},
         {"<IRETURNVALUE><CLASSNAME NAME=\"A\"/><INSTANCENAME CLASSNAME=\"A\"/></IRETURNVALUE>",
          "unexpected <INSTANCENAME> after <CLASSNAME> in <IRETURNVALUE>"},
         {"<IRETURNVALUE><INSTANCE CLASSNAME=\"X\"><PROPERTY NAME=\"P\" TYPE=\"string\"/>"
@@ -533,7 +562,8 @@ TEST(CimClientCodec, StructuralFaultsNameTheElement) {
         {"<IRETURNVALUE><INSTANCE CLASSNAME=\"X\"><PROPERTY.ARRAY NAME=\"P\" TYPE=\"uint8\"><VALUE.ARRAY>"
          "<VALUE>1</VALUE><VALUE.NULL/></VALUE.ARRAY></PROPERTY.ARRAY></INSTANCE></IRETURNVALUE>",
          "null elements in arrays are not supported"},
-        {"<IRETURNVALUE><VALUE.REFERENCE><INSTANCEPATH><NAMESPACEPATH><HOST>bad host/</HOST><LOCALNAMESPACEPATH>"
+        {"<IRETURNVALUE><VALUE.REFERENCE><INSTANCEPATH><NAMESPACEPATH><HOST>bad "
+         "host/</HOST><LOCALNAMESPACEPATH>"
          "<NAMESPACE NAME=\"root\"/></LOCALNAMESPACEPATH></NAMESPACEPATH><INSTANCENAME CLASSNAME=\"A\"/>"
          "</INSTANCEPATH></VALUE.REFERENCE></IRETURNVALUE>",
          ""},
@@ -549,15 +579,18 @@ TEST(CimClientCodec, StructuralFaultsNameTheElement) {
     XmlError v = responseError("<CIM CIMVERSION=\"3.0\" DTDVERSION=\"2.0\"/>");
     EXPECT_EQ(v.problem(), "unsupported CIMVERSION \"3.0\"");
     XmlError m = responseError(
-        "<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" PROTOCOLVERSION=\"1.0\"><MULTIRSP/></MESSAGE></CIM>");
+        "<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
+        "PROTOCOLVERSION=\"1.0\"><MULTIRSP/></MESSAGE></CIM>");
     EXPECT_EQ(m.problem(), "expected <SIMPLERSP>, found <MULTIRSP> (multiple operations are not supported)");
     XmlError w = responseError("<html><body>502 Bad Gateway</body></html>");
     EXPECT_EQ(w.problem(), "expected <CIM>, found <html>");
 }
 
-TEST(CimClientCodec, HostileAnswersAreRefusedQuickly) {
+TEST(CimClientCodec, HostileAnswersAreRefusedQuickly)
+{
     std::string bomb =
-        "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+        "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
+        "\"&a;&a;&a;&a;&a;&a;&a;&a;\">"
         "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]>" +
         response("<IRETURNVALUE><VALUE>&d;&d;&d;&d;&d;&d;&d;&d;&d;</VALUE></IRETURNVALUE>", "GetProperty")
             .substr(std::string("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n").size());
@@ -569,7 +602,8 @@ TEST(CimClientCodec, HostileAnswersAreRefusedQuickly) {
     // Deep nesting inside a value reference chain.
     std::string deep;
     for (int i = 0; i < 200; ++i) deep += "<VALUE.REFERENCE>";
-    EXPECT_NE(responseError(response("<IRETURNVALUE>" + deep)).problem().find("nested deeper"), std::string::npos);
+    EXPECT_NE(responseError(response("<IRETURNVALUE>" + deep)).problem().find("nested deeper"),
+              std::string::npos);
     // A large but allowed value is read whole.
     std::string big(4u << 20, 'v');
     CimResponse r = orv::cimxml::readResponse(
@@ -586,7 +620,8 @@ TEST(CimClientCodec, HostileAnswersAreRefusedQuickly) {
 
 // What the development server relies on: a value of the wrong type is told
 // apart from a malformed document, and the message head survives the failure.
-TEST(CodecServerSide, ValueErrorsKeepTheMessageHead) {
+TEST(CodecServerSide, ValueErrorsKeepTheMessageHead)
+{
     std::string body =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
         "<MESSAGE ID=\"77\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL NAME=\"CreateInstance\">"
@@ -615,7 +650,8 @@ TEST(CodecServerSide, ValueErrorsKeepTheMessageHead) {
     }
 }
 
-TEST(CodecServerSide, OneElementPerLineLayoutReadsBackTheSame) {
+TEST(CodecServerSide, OneElementPerLineLayoutReadsBackTheSame)
+{
     CIMClass cls("Test_Child", "Test_Base");
     cls.addQualifier(CIMQualifier("Description", CIMValue(String("a & b")), CIMFlavor::DEFAULTS));
     cls.addProperty(CIMProperty("Id", CIMValue(Uint32(7)), 0, CIMName(), "Test_Child", false));
@@ -628,12 +664,14 @@ TEST(CodecServerSide, OneElementPerLineLayoutReadsBackTheSame) {
     gc.classes.append(cls);
     std::string lines = orv::cimxml::writeResponse(gc, orv::cimxml::Layout::OneElementPerLine);
     // Each element on its own line; text (even empty) stays inside its VALUE.
-    EXPECT_NE(lines.find("<CLASS NAME=\"Test_Child\" SUPERCLASS=\"Test_Base\">\n<QUALIFIER"), std::string::npos);
+    EXPECT_NE(lines.find("<CLASS NAME=\"Test_Child\" SUPERCLASS=\"Test_Base\">\n<QUALIFIER"),
+              std::string::npos);
     EXPECT_NE(lines.find("<VALUE></VALUE>\n"), std::string::npos);
     EXPECT_NE(lines.find("<VALUE>a &amp; b</VALUE>\n"), std::string::npos);
     // A plain property names its origin before its type, as OpenPegasus does.
-    EXPECT_NE(lines.find("<PROPERTY NAME=\"Name\" CLASSORIGIN=\"Test_Base\" PROPAGATED=\"true\" TYPE=\"string\">"),
-              std::string::npos);
+    EXPECT_NE(
+        lines.find("<PROPERTY NAME=\"Name\" CLASSORIGIN=\"Test_Base\" PROPAGATED=\"true\" TYPE=\"string\">"),
+        std::string::npos);
     CimResponse back = orv::cimxml::readResponse(lines);
     ASSERT_EQ(back.classes.size(), 1u);
     EXPECT_TRUE(back.classes[0].identical(cls));
@@ -646,19 +684,23 @@ TEST(CodecServerSide, OneElementPerLineLayoutReadsBackTheSame) {
     err.errorCode = CIM_ERR_NOT_FOUND;
     err.errorDescription = "CIM_ERR_NOT_FOUND: x";
     std::string e = orv::cimxml::writeResponse(err, orv::cimxml::Layout::OneElementPerLine);
-    EXPECT_NE(e.find("<IMETHODRESPONSE NAME=\"GetInstance\">\n<ERROR CODE=\"6\" DESCRIPTION=\"CIM_ERR_NOT_FOUND: x\"/>"
-                     "</IMETHODRESPONSE>\n"),
-              std::string::npos);
+    EXPECT_NE(
+        e.find(
+            "<IMETHODRESPONSE NAME=\"GetInstance\">\n<ERROR CODE=\"6\" DESCRIPTION=\"CIM_ERR_NOT_FOUND: x\"/>"
+            "</IMETHODRESPONSE>\n"),
+        std::string::npos);
     EXPECT_EQ(orv::cimxml::readResponse(e).errorCode, CIM_ERR_NOT_FOUND);
 }
 
 // A server writing answers in pieces (the message around the content, each
 // element laid out alone) gives the same text as the whole answer laid out.
-TEST(CodecServerSide, AnswersWrittenInPiecesReadAsWrittenWhole) {
+TEST(CodecServerSide, AnswersWrittenInPiecesReadAsWrittenWhole)
+{
     using orv::cimxml::Layout;
     const struct {
         const char* sample;
-    } answers[] = {{"EnumerateInstanceNames-Test_Base"}, {"EnumerateInstanceNames-Perf_Item"}, {"GetInstance-alpha"}};
+    } answers[] = {
+        {"EnumerateInstanceNames-Test_Base"}, {"EnumerateInstanceNames-Perf_Item"}, {"GetInstance-alpha"}};
     std::vector<CimResponse> responses;
     for (const auto& a : answers) responses.push_back(readSample(a.sample));
     CimResponse rich;
@@ -681,7 +723,8 @@ TEST(CodecServerSide, AnswersWrittenInPiecesReadAsWrittenWhole) {
             CIMConstInstance inst = r.instances[i];
             std::string start;
             orv::cimxml::appendEscaped(start, inst.getClassName().getString());
-            pieces += orv::cimxml::laidOut("<INSTANCE CLASSNAME=\"" + start + "\">", Layout::OneElementPerLine);
+            pieces +=
+                orv::cimxml::laidOut("<INSTANCE CLASSNAME=\"" + start + "\">", Layout::OneElementPerLine);
             for (Uint32 q = 0; q < inst.getQualifierCount(); ++q) {
                 std::string part;
                 orv::cimxml::writeQualifier(part, inst.getQualifier(q));

@@ -26,7 +26,10 @@ namespace {
 // Generous: the machine running the tests may be busy.
 constexpr auto kWait = std::chrono::seconds(60);
 
-std::string str(const String& s) { return std::string(static_cast<const char*>(s.getCString())); }
+std::string str(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
 
 struct Received {
     std::string path;
@@ -35,21 +38,26 @@ struct Received {
 
 class RecordingConsumer : public CIMIndicationConsumer {
 public:
-    void consumeIndication(const OperationContext&, const String& destinationPath, const CIMInstance& indication) override {
+    void consumeIndication(const OperationContext&, const String& destinationPath,
+                           const CIMInstance& indication) override
+    {
         std::lock_guard<std::mutex> g(mu_);
         got_.push_back(Received{str(destinationPath), indication});
         cv_.notify_all();
     }
     // Waits until `n` indications came; false when they did not in time.
-    bool waitFor(size_t n) {
+    bool waitFor(size_t n)
+    {
         std::unique_lock<std::mutex> g(mu_);
         return cv_.wait_for(g, kWait, [&] { return got_.size() >= n; });
     }
-    size_t count() {
+    size_t count()
+    {
         std::lock_guard<std::mutex> g(mu_);
         return got_.size();
     }
-    Received at(size_t i) {
+    Received at(size_t i)
+    {
         std::lock_guard<std::mutex> g(mu_);
         return got_.at(i);
     }
@@ -63,7 +71,8 @@ private:
 class ThrowingConsumer : public CIMIndicationConsumer {
 public:
     explicit ThrowingConsumer(bool pegasus) : pegasus_(pegasus) {}
-    void consumeIndication(const OperationContext&, const String&, const CIMInstance&) override {
+    void consumeIndication(const OperationContext&, const String&, const CIMInstance&) override
+    {
         if (pegasus_) throw Exception("consumer refuses");
         throw std::runtime_error("consumer refuses");
     }
@@ -72,10 +81,12 @@ private:
     bool pegasus_;
 };
 
-std::string exportBody(const std::string& method, const std::string& params, const std::string& id = "77") {
+std::string exportBody(const std::string& method, const std::string& params, const std::string& id = "77")
+{
     return "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
-           "<MESSAGE ID=\"" + id + "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"" + method +
-           "\">" + params + "</EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>";
+           "<MESSAGE ID=\"" +
+           id + "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"" + method + "\">" + params +
+           "</EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>";
 }
 
 const std::string kIndication =
@@ -85,35 +96,41 @@ const std::string kIndication =
     "</INSTANCE></EXPPARAMVALUE>";
 
 std::string request(const std::string& method, const std::string& path, const std::string& headers,
-                    const std::string& body) {
+                    const std::string& body)
+{
     return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string exportHeaders(const std::string& exportMethod = "ExportIndication") {
+std::string exportHeaders(const std::string& exportMethod = "ExportIndication")
+{
     return "Content-Type: application/xml; charset=utf-8\r\nCIMExport: MethodRequest\r\nCIMExportMethod: " +
            exportMethod + "\r\n";
 }
 
-RawResponse send(int port, const std::string& raw) {
+RawResponse send(int port, const std::string& raw)
+{
     RawConnection c = RawConnection::tcp(port);
     c.send(raw);
     return c.read();
 }
 
-RawResponse postIndication(int port, const std::string& path = "/listener") {
+RawResponse postIndication(int port, const std::string& path = "/listener")
+{
     return send(port, request("POST", path, exportHeaders(), exportBody("ExportIndication", kIndication)));
 }
 
 class Listener : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         listener_.addConsumer(&consumer_);
         listener_.start();
         port_ = static_cast<int>(listener_.getPortNumber());
     }
     // A valid export still arrives (after whatever a test did).
-    void expectStillWorking() {
+    void expectStillWorking()
+    {
         size_t before = consumer_.count();
         RawResponse r = postIndication(port_);
         EXPECT_EQ(r.status, 200);
@@ -126,12 +143,14 @@ protected:
 
 }  // namespace
 
-TEST_F(Listener, PortZeroPicksARealPort) {
+TEST_F(Listener, PortZeroPicksARealPort)
+{
     EXPECT_GT(port_, 0);
     EXPECT_TRUE(listener_.isAlive());
 }
 
-TEST_F(Listener, ExportIndicationReachesTheConsumer) {
+TEST_F(Listener, ExportIndicationReachesTheConsumer)
+{
     RawResponse r = postIndication(port_, "/orv/indications");
     ASSERT_TRUE(r.complete);
     EXPECT_EQ(r.status, 200);
@@ -154,7 +173,8 @@ TEST_F(Listener, ExportIndicationReachesTheConsumer) {
     EXPECT_EQ(severity, 3u);
 }
 
-TEST_F(Listener, ExportWrittenByTheCodecArrivesInOrder) {
+TEST_F(Listener, ExportWrittenByTheCodecArrivesInOrder)
+{
     const int kCount = 20;
     for (int i = 0; i < kCount; ++i) {
         orv::cimxml::ExportRequest req;
@@ -165,7 +185,8 @@ TEST_F(Listener, ExportWrittenByTheCodecArrivesInOrder) {
         p.instance = CIMInstance("Test_Alert");
         p.instance.addProperty(CIMProperty("Sequence", CIMValue(static_cast<Uint32>(i))));
         req.params.push_back(p);
-        RawResponse r = send(port_, request("POST", "/", exportHeaders(), orv::cimxml::writeExportRequest(req)));
+        RawResponse r =
+            send(port_, request("POST", "/", exportHeaders(), orv::cimxml::writeExportRequest(req)));
         ASSERT_EQ(r.status, 200) << r.body;
         EXPECT_EQ(orv::cimxml::readExportResponse(r.body).messageId, std::to_string(i));
     }
@@ -178,7 +199,8 @@ TEST_F(Listener, ExportWrittenByTheCodecArrivesInOrder) {
     }
 }
 
-std::string repeated(const std::string& s, size_t n) {
+std::string repeated(const std::string& s, size_t n)
+{
     std::string out;
     out.reserve(s.size() * n);
     for (size_t i = 0; i < n; ++i) out += s;
@@ -193,7 +215,8 @@ struct Hostile {
     const char* cimError;  // expected CIMError header, or null
 };
 
-std::vector<Hostile> hostileRequests() {
+std::vector<Hostile> hostileRequests()
+{
     const std::string valid = exportBody("ExportIndication", kIndication);
     return {
         {"NotXml", request("POST", "/", exportHeaders(), "this is not XML"), 400, "request-not-valid"},
@@ -202,45 +225,53 @@ std::vector<Hostile> hostileRequests() {
         {"OperationNotExport",
          request("POST", "/", exportHeaders(),
                  "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
-                 "PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL NAME=\"EnumerateInstances\"><LOCALNAMESPACEPATH>"
+                 "PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL "
+                 "NAME=\"EnumerateInstances\"><LOCALNAMESPACEPATH>"
                  "<NAMESPACE NAME=\"root\"/></LOCALNAMESPACEPATH></IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>"),
          400, "request-not-valid"},
         {"WrongExportMethodHeader", request("POST", "/", exportHeaders("ExportSomethingElse"), valid), 400,
          "header-mismatch"},
         {"MissingCimExport",
-         request("POST", "/", "Content-Type: application/xml\r\nCIMExportMethod: ExportIndication\r\n", valid), 400,
-         "unsupported-operation"},
+         request("POST", "/", "Content-Type: application/xml\r\nCIMExportMethod: ExportIndication\r\n",
+                 valid),
+         400, "unsupported-operation"},
         {"CimExportNotARequest",
          request("POST", "/",
-                 "Content-Type: application/xml\r\nCIMExport: MethodResponse\r\nCIMExportMethod: ExportIndication\r\n",
+                 "Content-Type: application/xml\r\nCIMExport: MethodResponse\r\nCIMExportMethod: "
+                 "ExportIndication\r\n",
                  valid),
          400, "unsupported-operation"},
         {"MissingCimExportMethod",
          request("POST", "/", "Content-Type: application/xml\r\nCIMExport: MethodRequest\r\n", valid), 400,
          "header-mismatch"},
         {"NotXmlContentType",
-         request("POST", "/", "Content-Type: text/plain\r\nCIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\n",
-                 valid),
+         request(
+             "POST", "/",
+             "Content-Type: text/plain\r\nCIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\n",
+             valid),
          400, "request-not-valid"},
         {"Get", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, nullptr},
         {"Put", request("PUT", "/", exportHeaders(), valid), 405, nullptr},
         {"MPost", request("M-POST", "/", exportHeaders(), valid), 501, nullptr},
         {"HugeDeclaredBody",
-         "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Content-Length: 100000000000\r\n\r\n", 413,
-         "request-not-valid"},
+         "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Content-Length: 100000000000\r\n\r\n",
+         413, "request-not-valid"},
         {"HugeBody", request("POST", "/", exportHeaders(), std::string(5u * 1024 * 1024, 'x')), 413,
          "request-not-valid"},
         {"TooManyElements",
          request("POST", "/", exportHeaders(),
-                 exportBody("ExportIndication", "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"X\">" +
-                                                    repeated("<QUALIFIER/>", 10001) + "</INSTANCE></EXPPARAMVALUE>")),
+                 exportBody("ExportIndication",
+                            "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"X\">" +
+                                repeated("<QUALIFIER/>", 10001) + "</INSTANCE></EXPPARAMVALUE>")),
          413, "request-not-valid"},
         {"TooManyAttributes",
-         request("POST", "/", exportHeaders(), exportBody("ExportIndication", "<X " + repeated("a=\"1\" ", 20001) + "/>")),
+         request("POST", "/", exportHeaders(),
+                 exportBody("ExportIndication", "<X " + repeated("a=\"1\" ", 20001) + "/>")),
          413, "request-not-valid"},
         {"ElementsBehindAQuoteInAComment",
-         request("POST", "/", exportHeaders(), "<!-- don't count --><CIM>" + repeated("<a/>", 10001) + "</CIM>"), 413,
-         "request-not-valid"},
+         request("POST", "/", exportHeaders(),
+                 "<!-- don't count --><CIM>" + repeated("<a/>", 10001) + "</CIM>"),
+         413, "request-not-valid"},
         {"HugeChunkedBody",
          "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Transfer-Encoding: chunked\r\n\r\n" +
              [] {
@@ -255,7 +286,8 @@ std::vector<Hostile> hostileRequests() {
 
 class HostileRequest : public Listener, public ::testing::WithParamInterface<Hostile> {};
 
-TEST_P(HostileRequest, GetsItsStatusAndTheListenerKeepsWorking) {
+TEST_P(HostileRequest, GetsItsStatusAndTheListenerKeepsWorking)
+{
     const Hostile& h = GetParam();
     RawResponse r = send(port_, h.raw);
     EXPECT_EQ(r.status, h.status) << r.body;
@@ -267,7 +299,9 @@ TEST_P(HostileRequest, GetsItsStatusAndTheListenerKeepsWorking) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, HostileRequest, ::testing::ValuesIn(hostileRequests()),
-                         [](const ::testing::TestParamInfo<Hostile>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<Hostile>& i) {
+                             return std::string(i.param.name);
+                         });
 
 // Well-formed exports the listener cannot take: an EXPMETHODRESPONSE with an ERROR.
 struct Refused {
@@ -279,9 +313,11 @@ struct Refused {
 
 class RefusedExport : public Listener, public ::testing::WithParamInterface<Refused> {};
 
-TEST_P(RefusedExport, AnswersWithACimError) {
+TEST_P(RefusedExport, AnswersWithACimError)
+{
     const Refused& x = GetParam();
-    RawResponse r = send(port_, request("POST", "/", exportHeaders(x.method), exportBody(x.method, x.params)));
+    RawResponse r =
+        send(port_, request("POST", "/", exportHeaders(x.method), exportBody(x.method, x.params)));
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.header("cimexport"), "MethodResponse");
     orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(r.body);
@@ -302,13 +338,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{"OtherMethod", "ExportSomethingElse", kIndication, CIM_ERR_NOT_SUPPORTED}),
     [](const ::testing::TestParamInfo<Refused>& i) { return std::string(i.param.name); });
 
-TEST_F(Listener, ManyConnectionsThatSendNothingDoNotStopIt) {
+TEST_F(Listener, ManyConnectionsThatSendNothingDoNotStopIt)
+{
     std::vector<RawConnection> idle;
     for (int i = 0; i < 16; ++i) idle.push_back(RawConnection::tcp(port_));
     expectStillWorking();
 }
 
-TEST_F(Listener, ThrowingConsumersDoNotStopTheOthers) {
+TEST_F(Listener, ThrowingConsumersDoNotStopTheOthers)
+{
     ThrowingConsumer std_thrower(false), pegasus_thrower(true);
     RecordingConsumer after;
     listener_.removeConsumer(&consumer_);
@@ -323,7 +361,8 @@ TEST_F(Listener, ThrowingConsumersDoNotStopTheOthers) {
     listener_.removeConsumer(&after);
 }
 
-TEST_F(Listener, RemovedConsumerIsNotCalled) {
+TEST_F(Listener, RemovedConsumerIsNotCalled)
+{
     RecordingConsumer second;
     ASSERT_TRUE(listener_.addConsumer(&second));
     EXPECT_FALSE(listener_.addConsumer(&second));
@@ -333,7 +372,8 @@ TEST_F(Listener, RemovedConsumerIsNotCalled) {
     EXPECT_EQ(second.count(), 0u);
 }
 
-TEST(ListenerLifeCycle, StartAndStopTwice) {
+TEST(ListenerLifeCycle, StartAndStopTwice)
+{
     RecordingConsumer consumer;
     CIMListener listener(0);
     EXPECT_FALSE(listener.isAlive());
@@ -352,7 +392,8 @@ TEST(ListenerLifeCycle, StartAndStopTwice) {
     }
 }
 
-TEST(ListenerLifeCycle, StoppedListenerRefusesConnections) {
+TEST(ListenerLifeCycle, StoppedListenerRefusesConnections)
+{
     CIMListener listener(0);
     listener.start();
     int port = static_cast<int>(listener.getPortNumber());
@@ -360,7 +401,8 @@ TEST(ListenerLifeCycle, StoppedListenerRefusesConnections) {
     EXPECT_THROW(RawConnection::tcp(port), std::runtime_error);
 }
 
-TEST(ListenerLifeCycle, BusyPortThrowsOnStart) {
+TEST(ListenerLifeCycle, BusyPortThrowsOnStart)
+{
     CIMListener first(0);
     first.start();
     CIMListener second(first.getPortNumber());
@@ -368,7 +410,8 @@ TEST(ListenerLifeCycle, BusyPortThrowsOnStart) {
     EXPECT_FALSE(second.isAlive());
 }
 
-TEST(ListenerLifeCycle, DestructorStopsARunningListener) {
+TEST(ListenerLifeCycle, DestructorStopsARunningListener)
+{
     RecordingConsumer consumer;
     int port;
     {
@@ -393,7 +436,8 @@ constexpr auto kDeliveryGiveUp = std::chrono::seconds(90);
 
 }  // namespace
 
-TEST_F(Listener, AmplifyingBodiesFromManyConnectionsKeepMemoryBoundedAndIndicationsFlowing) {
+TEST_F(Listener, AmplifyingBodiesFromManyConnectionsKeepMemoryBoundedAndIndicationsFlowing)
+{
     constexpr unsigned kIndications = 20;
     long long before = orvtest::residentBytes();
     orvtest::resetPeakResident();
@@ -401,26 +445,29 @@ TEST_F(Listener, AmplifyingBodiesFromManyConnectionsKeepMemoryBoundedAndIndicati
         orvtest::Attack attack(orvtest::Attack::Kind::Amplifying, port_, 64);
         auto giveUp = std::chrono::steady_clock::now() + kDeliveryGiveUp;
         for (unsigned i = 0; i < kIndications; ++i) {
-            ASSERT_TRUE(orvtest::deliverWithRetry(port_, orvtest::indicationExport(i), giveUp)) << "indication " << i;
+            ASSERT_TRUE(orvtest::deliverWithRetry(port_, orvtest::indicationExport(i), giveUp))
+                << "indication " << i;
         }
         // Every attacking connection has had its go.
         while (attack.requests() < 64 && std::chrono::steady_clock::now() < giveUp) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         EXPECT_GE(attack.requests(), 64u);
-
     }
     long long peak = orvtest::residentBytes("VmHWM");
-    std::printf("resident memory %lld MiB before the attack, %lld MiB at its peak\n", before >> 20, peak >> 20);
+    std::printf("resident memory %lld MiB before the attack, %lld MiB at its peak\n", before >> 20,
+                peak >> 20);
 #if !defined(__SANITIZE_ADDRESS__)  // whose quarantine holds freed memory
     EXPECT_LT(peak - before, kAttackPeakGrowthBytes) << "peak " << peak << " from " << before;
 #endif
     EXPECT_TRUE(consumer_.waitFor(kIndications));
 }
 
-TEST_F(Listener, BodiesPastTheMemoryBudgetAreAskedToComeBackWhileSmallOnesPass) {
+TEST_F(Listener, BodiesPastTheMemoryBudgetAreAskedToComeBackWhileSmallOnesPass)
+{
     // Large declared bodies that do not come yet hold their share of the budget.
-    const std::string head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Content-Length: 4000000\r\n\r\n";
+    const std::string head =
+        "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Content-Length: 4000000\r\n\r\n";
     std::vector<RawConnection> large;
     for (int i = 0; i < 12; ++i) {
         large.push_back(RawConnection::tcp(port_));
@@ -439,13 +486,17 @@ TEST_F(Listener, BodiesPastTheMemoryBudgetAreAskedToComeBackWhileSmallOnesPass) 
     expectStillWorking();
 }
 
-TEST_F(Listener, ASenderTricklingItsRequestIsCutOffAtTheDeadline) {
+TEST_F(Listener, ASenderTricklingItsRequestIsCutOffAtTheDeadline)
+{
     int fd = orvtest::connectLoopback(port_);
     ASSERT_GE(fd, 0);
-    const std::string raw = request("POST", "/", exportHeaders(), exportBody("ExportIndication", kIndication));
+    const std::string raw =
+        request("POST", "/", exportHeaders(), exportBody("ExportIndication", kIndication));
     auto started = std::chrono::steady_clock::now();
     bool cut = false;
-    for (size_t i = 0; i < raw.size() && !cut && std::chrono::steady_clock::now() - started < std::chrono::seconds(60); ++i) {
+    for (size_t i = 0;
+         i < raw.size() && !cut && std::chrono::steady_clock::now() - started < std::chrono::seconds(60);
+         ++i) {
         cut = !orvtest::sendAll(fd, raw.data() + i, 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         // The request is never complete, so anything to read means the listener closed it.
@@ -458,13 +509,15 @@ TEST_F(Listener, ASenderTricklingItsRequestIsCutOffAtTheDeadline) {
     expectStillWorking();
 }
 
-TEST_F(Listener, TricklingConnectionsInEverySlotDoNotStopDelivery) {
+TEST_F(Listener, TricklingConnectionsInEverySlotDoNotStopDelivery)
+{
     constexpr unsigned kIndications = 60;
     orvtest::Attack attack(orvtest::Attack::Kind::Trickling, port_, 64);
     std::this_thread::sleep_for(std::chrono::seconds(2));  // every slot taken
     auto giveUp = std::chrono::steady_clock::now() + kDeliveryGiveUp;
     for (unsigned i = 0; i < kIndications; ++i) {
-        ASSERT_TRUE(orvtest::deliverWithRetry(port_, orvtest::indicationExport(i), giveUp)) << "indication " << i;
+        ASSERT_TRUE(orvtest::deliverWithRetry(port_, orvtest::indicationExport(i), giveUp))
+            << "indication " << i;
     }
     ASSERT_TRUE(consumer_.waitFor(kIndications));
     for (unsigned i = 0; i < kIndications; ++i) {

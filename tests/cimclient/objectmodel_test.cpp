@@ -16,14 +16,14 @@
 
 PEGASUS_USING_PEGASUS;
 
-namespace
-{
+namespace {
 std::string str(const String& s)
 {
     return std::string(static_cast<const char*>(s.getCString()));
 }
 
-template<class T> void expectRoundTrip(const T& x, CIMType type)
+template <class T>
+void expectRoundTrip(const T& x, CIMType type)
 {
     CIMValue v(x);
     EXPECT_EQ(v.getType(), type) << cimTypeToString(type);
@@ -48,8 +48,7 @@ template<class T> void expectRoundTrip(const T& x, CIMType type)
     EXPECT_THROW(v.get(outArray), TypeMismatchException) << cimTypeToString(type);
 }
 
-class Named : public OperationContext::Container
-{
+class Named : public OperationContext::Container {
 public:
     Named(const char* name, int value) : _name(name), value(value) {}
     String getName() const override { return String(_name); }
@@ -82,17 +81,13 @@ TEST(StringText, Utf8RoundTripsThroughUtf16)
 
 TEST(StringText, InvalidUtf8IsRefusedWithItsPosition)
 {
-    const char* bad[] = {"ab\xC3", "ab\xC0\xAF", "ab\xED\xA0\x80", "ab\xF4\x90\x80\x80",
-        "ab\xFF", "ab\x80", "ab\xE2\x82", "ab\xE2\x28\xA1", "ab\xF0\x82\x82\xAC"};
-    for (const char* b : bad)
-    {
-        try
-        {
+    const char* bad[] = {"ab\xC3", "ab\xC0\xAF", "ab\xED\xA0\x80", "ab\xF4\x90\x80\x80", "ab\xFF",
+                         "ab\x80", "ab\xE2\x82", "ab\xE2\x28\xA1", "ab\xF0\x82\x82\xAC"};
+    for (const char* b : bad) {
+        try {
             String s(b);
             ADD_FAILURE() << "accepted invalid UTF-8";
-        }
-        catch (const Exception& e)
-        {
+        } catch (const Exception& e) {
             EXPECT_NE(str(e.getMessage()).find("index 2"), std::string::npos) << str(e.getMessage());
         }
     }
@@ -145,15 +140,13 @@ TEST(StringText, EmptyStringsAgreeHoweverMade)
     String cleared("xyz");
     cleared.clear();
     const String* all[] = {&fresh, &emptied, &cleared, &String::EMPTY};
-    for (const String* a : all)
-    {
+    for (const String* a : all) {
         EXPECT_EQ(a->size(), 0u);
         ASSERT_NE(a->getChar16Data(), nullptr);
         EXPECT_EQ(Uint16(a->getChar16Data()[0]), 0);
         EXPECT_EQ(str(*a), "");
         EXPECT_THROW((*a)[0], IndexOutOfBoundsException);
-        for (const String* b : all)
-        {
+        for (const String* b : all) {
             EXPECT_TRUE(*a == *b);
             EXPECT_TRUE(String::equalNoCase(*a, *b));
             EXPECT_EQ(String::compare(*a, *b), 0);
@@ -188,13 +181,10 @@ TEST(Names, Legality)
         EXPECT_TRUE(CIMName::legal(String(good))) << good;
     for (const char* bad : {"", "1a", "a-b", "a b", "a.b", "a:b", "a\"", "\xEF\xBF\xB0x"})
         EXPECT_FALSE(CIMName::legal(String(bad))) << bad;
-    try
-    {
+    try {
         CIMName n("1a");
         ADD_FAILURE();
-    }
-    catch (const InvalidNameException& e)
-    {
+    } catch (const InvalidNameException& e) {
         EXPECT_EQ(str(e.getMessage()), "The CIM name is not valid: 1a");
     }
     EXPECT_THROW(CIMName(String("")), InvalidNameException);
@@ -218,13 +208,10 @@ TEST(Names, Namespaces)
     EXPECT_EQ(CIMNamespaceName("root/CIMV2"), CIMNamespaceName("ROOT/cimv2"));
     for (const char* bad : {"", "/", "root/", "root//x", "1root", "root/a b", "//root"})
         EXPECT_THROW(CIMNamespaceName{bad}, InvalidNamespaceNameException) << bad;
-    try
-    {
+    try {
         CIMNamespaceName ns("root/");
         ADD_FAILURE();
-    }
-    catch (const InvalidNamespaceNameException& e)
-    {
+    } catch (const InvalidNamespaceNameException& e) {
         EXPECT_EQ(str(e.getMessage()), "invalid CIM namespace name: root/");
     }
 }
@@ -266,12 +253,9 @@ TEST(Values, NeighbouringTypesDoNotMix)
     EXPECT_THROW(s.get(c), TypeMismatchException);
     CIMDateTime d;
     EXPECT_THROW(s.get(d), TypeMismatchException);
-    try
-    {
+    try {
         u32.get(s32);
-    }
-    catch (const TypeMismatchException& e)
-    {
+    } catch (const TypeMismatchException& e) {
         EXPECT_EQ(str(e.getMessage()), "type mismatch: value of type uint32 read as sint32");
     }
 }
@@ -390,7 +374,7 @@ TEST(Objects, InstancesShareUntilCloned)
     CIMInstance inst(CIMName("Test_Base"));
     inst.addProperty(CIMProperty(CIMName("Count"), CIMValue(Uint32(7))));
     EXPECT_THROW(inst.addProperty(CIMProperty(CIMName("count"), CIMValue(Uint32(1)))),
-        AlreadyExistsException);
+                 AlreadyExistsException);
     CIMInstance shared(inst);
     CIMInstance copy = inst.clone();
     inst.getProperty(0).setValue(CIMValue(Uint32(8)));
@@ -417,24 +401,20 @@ TEST(Objects, ManyPropertiesFoundByNameInAnyCase)
     const Uint32 kCount = 300;
     CIMInstance inst(CIMName("Perf_Item"));
     auto nameOf = [](Uint32 i) { return "Prop_" + std::to_string(i); };
-    for (Uint32 i = 0; i < kCount; i++)
-    {
+    for (Uint32 i = 0; i < kCount; i++) {
         inst.addProperty(CIMProperty(CIMName(nameOf(i).c_str()), CIMValue(Uint32(i))));
         // The duplicate check works at every size, below and above the index threshold.
         std::string upper = nameOf(i);
-        for (char& c : upper)
-            c = char(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
         ASSERT_THROW(inst.addProperty(CIMProperty(CIMName(upper.c_str()), CIMValue(Uint32(0)))),
-            AlreadyExistsException)
+                     AlreadyExistsException)
             << upper;
     }
     ASSERT_EQ(inst.getPropertyCount(), kCount);
-    for (Uint32 i = 0; i < kCount; i++)
-    {
+    for (Uint32 i = 0; i < kCount; i++) {
         EXPECT_EQ(str(inst.getProperty(i).getName().getString()), nameOf(i));
         std::string lower = nameOf(i);
-        for (char& c : lower)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
         EXPECT_EQ(inst.findProperty(CIMName(lower.c_str())), i);
     }
     EXPECT_EQ(inst.findProperty(CIMName("Prop_300")), PEG_NOT_FOUND);
@@ -466,7 +446,7 @@ TEST(Objects, ManyPropertiesFoundByNameInAnyCase)
     ASSERT_NE(at, PEG_NOT_FOUND);
     EXPECT_EQ(str(inst.getProperty(at).getName().getString()), "Renamed");
     EXPECT_THROW(inst.addProperty(CIMProperty(CIMName("renamed"), CIMValue(Uint32(0)))),
-        AlreadyExistsException);
+                 AlreadyExistsException);
     inst.addProperty(CIMProperty(CIMName("Prop_42"), CIMValue(Uint32(42))));
     EXPECT_EQ(inst.findProperty(CIMName("prop_42")), inst.getPropertyCount() - 1);
     EXPECT_EQ(inst.findProperty(CIMName("Renamed")), at);
@@ -477,7 +457,7 @@ TEST(Objects, ManyPropertiesFoundByNameInAnyCase)
         cls.addQualifier(CIMQualifier(CIMName(("Q" + std::to_string(i)).c_str()), CIMValue(Boolean(true))));
     EXPECT_EQ(cls.findQualifier(CIMName("q19")), 19u);
     EXPECT_THROW(cls.addQualifier(CIMQualifier(CIMName("q7"), CIMValue(Boolean(false)))),
-        AlreadyExistsException);
+                 AlreadyExistsException);
 }
 
 TEST(Objects, UninitializedAndWrongKinds)
@@ -498,7 +478,7 @@ TEST(Objects, UninitializedAndWrongKinds)
     EXPECT_THROW(CIMInstance{fromClass}, DynamicCastFailedException);
     EXPECT_NO_THROW(CIMClass{fromClass});
     EXPECT_THROW(CIMProperty(CIMName("P"), CIMValue(Uint32(1)), 0, CIMName("RefClass")),
-        TypeMismatchException);
+                 TypeMismatchException);
 }
 
 TEST(Objects, MethodsAndParameters)
@@ -537,12 +517,9 @@ TEST(Objects, ParamValuesPropertyListsAndExceptions)
     EXPECT_FALSE(none.contains(CIMName("A")));
     EXPECT_TRUE(all.contains(CIMName("A")));
 
-    try
-    {
+    try {
         throw CIMException(CIM_ERR_NOT_FOUND, String("no such instance"));
-    }
-    catch (const Exception& e)
-    {
+    } catch (const Exception& e) {
         const CIMException* ce = dynamic_cast<const CIMException*>(&e);
         ASSERT_NE(ce, nullptr);
         EXPECT_EQ(ce->getCode(), CIM_ERR_NOT_FOUND);

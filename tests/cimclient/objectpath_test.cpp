@@ -8,8 +8,7 @@
 
 PEGASUS_USING_PEGASUS;
 
-namespace
-{
+namespace {
 std::string str(const String& s)
 {
     return std::string(static_cast<const char*>(s.getCString()));
@@ -23,16 +22,11 @@ std::string roundTrip(const char* text)
 // The message of the MalformedObjectNameException that text raises.
 std::string malformedMessage(const std::string& text)
 {
-    try
-    {
+    try {
         CIMObjectPath p{String(text.c_str())};
-    }
-    catch (const MalformedObjectNameException& e)
-    {
+    } catch (const MalformedObjectNameException& e) {
         return str(e.getMessage());
-    }
-    catch (const Exception& e)
-    {
+    } catch (const Exception& e) {
         return "other exception: " + str(e.getMessage());
     }
     return "accepted";
@@ -42,8 +36,7 @@ std::string reason(const std::string& text)
 {
     const std::string m = malformedMessage(text);
     const std::string prefix = "malformed object name: " + text + ", reason:\"";
-    if (m.compare(0, prefix.size(), prefix) != 0 || m.back() != '"')
-        return "unexpected message: " + m;
+    if (m.compare(0, prefix.size(), prefix) != 0 || m.back() != '"') return "unexpected message: " + m;
     return m.substr(prefix.size(), m.size() - prefix.size() - 1);
 }
 }  // namespace
@@ -83,7 +76,7 @@ TEST(ObjectPathText, BareClassNameAndClassWithNamespace)
 TEST(ObjectPathText, HostForms)
 {
     EXPECT_EQ(roundTrip("//myhost:5988/root/cimv2:CIM_Foo.Name=\"abc\",Id=5"),
-        "//myhost:5988/root/cimv2:CIM_Foo.Id=5,Name=\"abc\"");
+              "//myhost:5988/root/cimv2:CIM_Foo.Id=5,Name=\"abc\"");
     EXPECT_EQ(roundTrip("//host.example.com/root:A"), "//host.example.com/root:A");
     EXPECT_EQ(roundTrip("//10.1.2.3:5989/root:A"), "//10.1.2.3:5989/root:A");
     EXPECT_EQ(roundTrip("//[::1]:5988/root:A"), "//[::1]:5988/root:A");
@@ -102,7 +95,7 @@ TEST(ObjectPathText, BadHostsAreRefused)
     EXPECT_EQ(reason("//-host/root:A"), "invalid hostname");
     EXPECT_EQ(reason("///root:A"), "invalid hostname");
     EXPECT_THROW(CIMObjectPath(String("bad host"), CIMNamespaceName("root"), CIMName("A")),
-        MalformedObjectNameException);
+                 MalformedObjectNameException);
 }
 
 TEST(ObjectPathText, ColonInsideKeyValueIsNotANamespace)
@@ -124,16 +117,14 @@ TEST(ObjectPathText, EscapesBothDirections)
     CIMObjectPath built(String(), CIMNamespaceName(), CIMName("X"), keys);
     EXPECT_EQ(str(built.toString()), "X.k=\"say \\\"hi\\\" \\\\ bye\"");
     EXPECT_EQ(CIMObjectPath(built.toString()), built);
-    EXPECT_EQ(str(CIMObjectPath(built.toString()).getKeyBindings()[0].getValue()),
-        "say \"hi\" \\ bye");
+    EXPECT_EQ(str(CIMObjectPath(built.toString()).getKeyBindings()[0].getValue()), "say \"hi\" \\ bye");
 }
 
 TEST(ObjectPathText, UnescapedQuoteFromTheBridgeIsRefused)
 {
     // The bridge writes string values without escaping; a quote inside one
     // ends the value early and what follows is not a key binding.
-    EXPECT_EQ(reason("X.k=\"a\"b\""),
-        "invalid key-value pair, next key-value pair has to start with comma");
+    EXPECT_EQ(reason("X.k=\"a\"b\""), "invalid key-value pair, next key-value pair has to start with comma");
     EXPECT_EQ(reason("X.k=\"a\\b\""), "invalid key-value pair, malformed value");
     EXPECT_EQ(reason("X.k=\"abc"), "invalid key-value pair, missing quote in key value");
     EXPECT_EQ(reason("X.k=\"abc\\"), "invalid key-value pair, malformed value");
@@ -154,10 +145,8 @@ TEST(ObjectPathText, ReferenceInsideAKey)
     EXPECT_EQ(str(q.getKeyBindings()[0].getValue()), "root:B.a=2,z=1");
 
     // Quoted text that is not a path with keys stays a string.
-    EXPECT_EQ(CIMObjectPath(String("A.k=\"x=y\"")).getKeyBindings()[0].getType(),
-        CIMKeyBinding::STRING);
-    EXPECT_EQ(CIMObjectPath(String("A.k=\"B\"")).getKeyBindings()[0].getType(),
-        CIMKeyBinding::STRING);
+    EXPECT_EQ(CIMObjectPath(String("A.k=\"x=y\"")).getKeyBindings()[0].getType(), CIMKeyBinding::STRING);
+    EXPECT_EQ(CIMObjectPath(String("A.k=\"B\"")).getKeyBindings()[0].getType(), CIMKeyBinding::STRING);
 
     // Two levels deep, and back.
     const char* deep = "A.r=\"B.s=\\\"C.t=\\\\\\\"v\\\\\\\"\\\"\"";
@@ -185,14 +174,14 @@ TEST(ObjectPathText, BadValuesAreRefused)
     EXPECT_EQ(reason("A.b=tru"), "invalid key-value pair, value should be TRUE or FALSE");
     EXPECT_EQ(reason("A.b=TRUEX"), "invalid key-value pair, value should be TRUE or FALSE");
     EXPECT_EQ(reason("A.n=18446744073709551616"),
-        "invalid key-value pair, invalid number value 18446744073709551616");
+              "invalid key-value pair, invalid number value 18446744073709551616");
     EXPECT_EQ(reason("A.n=007"), "invalid key-value pair, invalid number value 007");
     EXPECT_EQ(reason("A.n=1.5"), "invalid key-value pair, invalid number value 1.5");
     EXPECT_EQ(reason("A.n=+5"), "invalid key-value pair, invalid number value +5");
     EXPECT_EQ(reason("A.n="), "invalid key-value pair, invalid number value ");
     EXPECT_EQ(reason("A.n=0x"), "invalid key-value pair, invalid number value 0x");
     EXPECT_EQ(reason("A.n=-9223372036854775809"),
-        "invalid key-value pair, invalid negative number value -9223372036854775809");
+              "invalid key-value pair, invalid negative number value -9223372036854775809");
     EXPECT_EQ(reason("A.n=abc"), "invalid key-value pair, invalid number value abc");
 }
 
@@ -245,16 +234,15 @@ TEST(ObjectPathCompare, CaseRules)
 {
     // Names, namespaces and hosts compare without case; string values with case.
     EXPECT_EQ(CIMObjectPath(String("root/CIMV2:a.KEY=\"v\"")),
-        CIMObjectPath(String("ROOT/cimv2:A.key=\"v\"")));
+              CIMObjectPath(String("ROOT/cimv2:A.key=\"v\"")));
     EXPECT_NE(CIMObjectPath(String("A.k=\"v\"")), CIMObjectPath(String("A.k=\"V\"")));
     EXPECT_EQ(CIMObjectPath(String("A.n=10")), CIMObjectPath(String("A.n=0xA")));
     EXPECT_EQ(CIMObjectPath(String("A.b=true")), CIMObjectPath(String("A.b=TRUE")));
     EXPECT_NE(CIMObjectPath(String("A.n=1")), CIMObjectPath(String("A.n=\"1\"")));
-    EXPECT_EQ(CIMObjectPath(String("A.r=\"B.y=1,x=2\"")),
-        CIMObjectPath(String("A.r=\"b.X=2,Y=1\"")));
+    EXPECT_EQ(CIMObjectPath(String("A.r=\"B.y=1,x=2\"")), CIMObjectPath(String("A.r=\"b.X=2,Y=1\"")));
     EXPECT_NE(CIMObjectPath(String("root:A.k=1")), CIMObjectPath(String("A.k=1")));
     EXPECT_EQ(CIMObjectPath(String("A.n=10")).makeHashCode(),
-        CIMObjectPath(String("a.N=0xA")).makeHashCode());
+              CIMObjectPath(String("a.N=0xA")).makeHashCode());
     // Class names keep the case they were given.
     EXPECT_EQ(roundTrip("cim_FOO.Key=1"), "cim_FOO.Key=1");
 }
@@ -283,7 +271,7 @@ TEST(ObjectPathBuild, ReferenceKeyWithBadTextIsRefused)
     Array<CIMKeyBinding> keys;
     keys.append(CIMKeyBinding(CIMName("r"), String("not a path"), CIMKeyBinding::REFERENCE));
     EXPECT_THROW(CIMObjectPath(String(), CIMNamespaceName(), CIMName("A"), keys),
-        MalformedObjectNameException);
+                 MalformedObjectNameException);
 }
 
 TEST(ObjectPathBuild, PrintsWhatWasSet)

@@ -29,18 +29,22 @@ namespace {
 
 const unsigned long kTimeout = 20000;
 
-std::vector<std::string> cimHeaders(const std::string& method) {
+std::vector<std::string> cimHeaders(const std::string& method)
+{
     return {"Content-Type: application/xml; charset=\"utf-8\"", "CIMOperation: MethodCall",
             "CIMMethod: " + method, "CIMObject: root/test", "TE: trailers"};
 }
 
-std::string okReply(const std::string& body) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/xml; charset=utf-8\r\nCIMOperation: MethodResponse\r\n"
+std::string okReply(const std::string& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/xml; charset=utf-8\r\nCIMOperation: "
+           "MethodResponse\r\n"
            "Content-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-TransportError::Kind kindOf(const std::function<void()>& f) {
+TransportError::Kind kindOf(const std::function<void()>& f)
+{
     try {
         f();
     } catch (const TransportError& e) {
@@ -52,7 +56,8 @@ TransportError::Kind kindOf(const std::function<void()>& f) {
 
 }  // namespace
 
-TEST(CimClientTransport, ReplaysEveryRecordedWireAnswerWithBodyAndTrailers) {
+TEST(CimClientTransport, ReplaysEveryRecordedWireAnswerWithBodyAndTrailers)
+{
     TempDir dir;
     auto names = orvtest::sampleNames(".wire.txt");
     ASSERT_GE(names.size(), 15u);
@@ -84,13 +89,13 @@ TEST(CimClientTransport, ReplaysEveryRecordedWireAnswerWithBodyAndTrailers) {
     EXPECT_EQ(server->connections(), 1);
 }
 
-TEST(CimClientTransport, SizedAnswerAndErrorElementWithoutTrailers) {
+TEST(CimClientTransport, SizedAnswerAndErrorElementWithoutTrailers)
+{
     TempDir dir;
     std::string raw = orvtest::sample("GetInstance-missing-without-TE.headers.txt") +
                       orvtest::sample("GetInstance-missing-without-TE.body.xml");
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest&) {
-        return Reply{raw};
-    });
+    auto server = ScriptedHttpServer::onUnixSocket(
+        dir.path() + "/s", [&](const orvtest::ReceivedRequest&) { return Reply{raw}; });
     auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
     HttpResponse r = conn->post("/cimom", cimHeaders("GetInstance"), "<x/>", kTimeout);
     EXPECT_EQ(r.status, 200);
@@ -98,11 +103,11 @@ TEST(CimClientTransport, SizedAnswerAndErrorElementWithoutTrailers) {
     EXPECT_EQ(r.body, orvtest::sample("GetInstance-missing-without-TE.body.xml"));
 }
 
-TEST(CimClientTransport, SendsThePostWithCimHeadersOnOnePersistentConnection) {
+TEST(CimClientTransport, SendsThePostWithCimHeadersOnOnePersistentConnection)
+{
     TempDir dir;
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest&) {
-        return Reply{okReply("<ok/>")};
-    });
+    auto server = ScriptedHttpServer::onUnixSocket(
+        dir.path() + "/s", [&](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
     auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
     std::string body(5000, 'b');  // large enough that a client might ask for 100-continue
     for (int i = 0; i < 3; ++i) {
@@ -123,10 +128,10 @@ TEST(CimClientTransport, SendsThePostWithCimHeadersOnOnePersistentConnection) {
     EXPECT_EQ(q.body, body);
 }
 
-TEST(CimClientTransport, BasicAuthenticationOverTcp) {
-    auto server = ScriptedHttpServer::onLoopbackTcp([&](const orvtest::ReceivedRequest&) {
-        return Reply{okReply("<ok/>")};
-    });
+TEST(CimClientTransport, BasicAuthenticationOverTcp)
+{
+    auto server = ScriptedHttpServer::onLoopbackTcp(
+        [&](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
     auto conn = HttpConnection::overTcp("127.0.0.1", server->port(), "alice", "s3cret");
     HttpResponse r = conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout);
     EXPECT_EQ(r.status, 200);
@@ -135,15 +140,17 @@ TEST(CimClientTransport, BasicAuthenticationOverTcp) {
     EXPECT_EQ(reqs[0].header("authorization"), "Basic YWxpY2U6czNjcmV0");  // alice:s3cret
 }
 
-TEST(CimClientTransport, UnreachableServersAreCannotConnect) {
+TEST(CimClientTransport, UnreachableServersAreCannotConnect)
+{
     TempDir dir;
     auto missing = HttpConnection::overUnixSocket(dir.path() + "/nobody-listens");
-    EXPECT_EQ(kindOf([&] { missing->post("/cimom", {}, "x", kTimeout); }), TransportError::Kind::CannotConnect);
+    EXPECT_EQ(kindOf([&] { missing->post("/cimom", {}, "x", kTimeout); }),
+              TransportError::Kind::CannotConnect);
 
     // A Unix socket file whose server has gone.
-    { auto gone = ScriptedHttpServer::onUnixSocket(dir.path() + "/gone", [](const orvtest::ReceivedRequest&) {
-          return Reply{okReply("<ok/>")};
-      });
+    {
+        auto gone = ScriptedHttpServer::onUnixSocket(
+            dir.path() + "/gone", [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
     }
     auto stale = HttpConnection::overUnixSocket(dir.path() + "/gone");
     EXPECT_EQ(kindOf([&] { stale->post("/cimom", {}, "x", kTimeout); }), TransportError::Kind::CannotConnect);
@@ -158,7 +165,8 @@ TEST(CimClientTransport, UnreachableServersAreCannotConnect) {
     EXPECT_EQ(kindOf([&] { tcp->post("/cimom", {}, "x", kTimeout); }), TransportError::Kind::CannotConnect);
 }
 
-TEST(CimClientTransport, StallingServerTimesOutAndTheConnectionRecovers) {
+TEST(CimClientTransport, StallingServerTimesOutAndTheConnectionRecovers)
+{
     TempDir dir;
     std::atomic<int> calls{0};
     auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest&) {
@@ -169,7 +177,8 @@ TEST(CimClientTransport, StallingServerTimesOutAndTheConnectionRecovers) {
     const unsigned long timeout = 700;
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(kindOf([&] { conn->post("/cimom", {}, "x", timeout); }), TransportError::Kind::Timeout);
-    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     // The timeout is the caller's bound: not much earlier, not much later.
     EXPECT_GE(elapsed.count(), static_cast<long>(timeout) - 50);
     EXPECT_LT(elapsed.count(), static_cast<long>(timeout) + 5000);
@@ -177,7 +186,8 @@ TEST(CimClientTransport, StallingServerTimesOutAndTheConnectionRecovers) {
     EXPECT_EQ(r.body, "<ok/>");
 }
 
-TEST(CimClientTransport, BrokenAnswersAreReportedAndTheConnectionRecovers) {
+TEST(CimClientTransport, BrokenAnswersAreReportedAndTheConnectionRecovers)
+{
     TempDir dir;
     std::string next;
     auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest&) {
@@ -193,7 +203,8 @@ TEST(CimClientTransport, BrokenAnswersAreReportedAndTheConnectionRecovers) {
     std::vector<Case> cases = {
         {"not HTTP at all", "this is not http\r\n\r\n", TransportError::Kind::Malformed},
         {"nothing", "", TransportError::Kind::Malformed},
-        {"body cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n<short", TransportError::Kind::Malformed},
+        {"body cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n<short",
+         TransportError::Kind::Malformed},
         {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n",
          TransportError::Kind::Malformed},
         {"chunked body cut short", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100\r\nabc",
@@ -201,12 +212,15 @@ TEST(CimClientTransport, BrokenAnswersAreReportedAndTheConnectionRecovers) {
         {"header line without colon", "HTTP/1.1 200 OK\r\nno colon here\r\nContent-Length: 0\r\n\r\n",
          TransportError::Kind::Malformed},
         {"announced body over the limit",
-         "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(orv::http::kMaxResponseBodyBytes + 1) + "\r\n\r\n",
+         "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(orv::http::kMaxResponseBodyBytes + 1) +
+             "\r\n\r\n",
          TransportError::Kind::TooLarge},
     };
     std::string flood = "HTTP/1.1 200 OK\r\n";
-    for (std::size_t i = 0; i <= orv::http::kMaxHeaderLines; ++i) flood += "X-H" + std::to_string(i) + ": v\r\n";
-    cases.push_back({"too many header lines", flood + "Content-Length: 0\r\n\r\n", TransportError::Kind::TooLarge});
+    for (std::size_t i = 0; i <= orv::http::kMaxHeaderLines; ++i)
+        flood += "X-H" + std::to_string(i) + ": v\r\n";
+    cases.push_back(
+        {"too many header lines", flood + "Content-Length: 0\r\n\r\n", TransportError::Kind::TooLarge});
     std::string longLine = "HTTP/1.1 200 OK\r\nX-Long: " + std::string(orv::http::kMaxHeaderLineBytes, 'a') +
                            "\r\nContent-Length: 0\r\n\r\n";
     cases.push_back({"header line over the limit", longLine, TransportError::Kind::TooLarge});
@@ -220,7 +234,8 @@ TEST(CimClientTransport, BrokenAnswersAreReportedAndTheConnectionRecovers) {
     }
 }
 
-TEST(CimClientTransport, ChunkedBodyOverTheLimitIsCutOff) {
+TEST(CimClientTransport, ChunkedBodyOverTheLimitIsCutOff)
+{
     TempDir dir;
     // Announce chunks without end; the client must stop reading at its limit.
     std::string chunk = std::string(1 << 20, 'x');
@@ -237,7 +252,8 @@ TEST(CimClientTransport, ChunkedBodyOverTheLimitIsCutOff) {
     EXPECT_EQ(kindOf([&] { conn->post("/cimom", {}, "x", kTimeout); }), TransportError::Kind::TooLarge);
 }
 
-TEST(CimClientTransport, UriEscapingRoundTrips) {
+TEST(CimClientTransport, UriEscapingRoundTrips)
+{
     using orv::http::uriEscape;
     using orv::http::uriUnescape;
     EXPECT_EQ(uriEscape("root/test"), "root/test");
@@ -264,33 +280,36 @@ struct LocalAuthServer {
     std::string secret;
     std::string user;
 
-    Reply operator()(const orvtest::ReceivedRequest& req) const {
+    Reply operator()(const orvtest::ReceivedRequest& req) const
+    {
         std::string auth = req.header("pegasusauthorization");
         if (auth == "Local \"" + user + "\"") {
             return Reply{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Local \"" + challengePath +
                          "\"\r\nContent-Length: 0\r\n\r\n"};
         }
-        if (auth == "Local \"" + user + ":" + challengePath + ":" + secret + "\"") return Reply{okReply("<ok/>")};
+        if (auth == "Local \"" + user + ":" + challengePath + ":" + secret + "\"")
+            return Reply{okReply("<ok/>")};
         return Reply{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"};
     }
 };
 
-void writeFile(const std::string& path, const std::string& content) {
+void writeFile(const std::string& path, const std::string& content)
+{
     std::ofstream out(path, std::ios::binary);
     out << content;
 }
 
 }  // namespace
 
-TEST(CimClientLocalAuth, HandshakeSucceedsWithAChallengeFileInTmp) {
+TEST(CimClientLocalAuth, HandshakeSucceedsWithAChallengeFileInTmp)
+{
     TempDir dir;
     // Challenge files live directly in an authentication directory.
     std::string file = "/tmp/cimclient-test-challenge-" + std::to_string(::getpid());
     writeFile(file, "0123456789abcdef\n");
     LocalAuthServer script{file, "0123456789abcdef", "tester"};
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) {
-        return script(r);
-    });
+    auto server = ScriptedHttpServer::onUnixSocket(
+        dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) { return script(r); });
     auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
     conn->enableLocalAuthentication("tester", orv::http::localAuthDirectories());
     HttpResponse r = conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout);
@@ -303,7 +322,8 @@ TEST(CimClientLocalAuth, HandshakeSucceedsWithAChallengeFileInTmp) {
     EXPECT_EQ(reqs[1].header("pegasusauthorization"), "Local \"tester:" + file + ":0123456789abcdef\"");
 }
 
-TEST(CimClientLocalAuth, ChallengesOutsideTheAuthenticationDirectoriesAreRefused) {
+TEST(CimClientLocalAuth, ChallengesOutsideTheAuthenticationDirectoriesAreRefused)
+{
     TempDir dir;
     std::string secretFile = dir.path() + "/secret";  // in a subdirectory of /tmp, not directly in it
     writeFile(secretFile, "TOPSECRET");
@@ -312,23 +332,23 @@ TEST(CimClientLocalAuth, ChallengesOutsideTheAuthenticationDirectoriesAreRefused
     writeFile(plainInTmp, "PLAIN");
     ASSERT_EQ(::symlink(plainInTmp.c_str(), inTmp.c_str()), 0);
     std::vector<std::string> refused = {
-        secretFile,                          // below an allowed directory, not in it
-        "/etc/hostname",                     // elsewhere entirely
-        "/tmp/../etc/hostname",              // climbing out
-        "/tmp/./" + inTmp.substr(5),         // dot components
-        inTmp,                               // a symbolic link, even to an allowed place
-        "relative/path",                     // not absolute
+        secretFile,                   // below an allowed directory, not in it
+        "/etc/hostname",              // elsewhere entirely
+        "/tmp/../etc/hostname",       // climbing out
+        "/tmp/./" + inTmp.substr(5),  // dot components
+        inTmp,                        // a symbolic link, even to an allowed place
+        "relative/path",              // not absolute
         "/tmp/does-not-exist-" + std::to_string(::getpid()),
     };
     for (const auto& path : refused) {
         SCOPED_TRACE(path);
         LocalAuthServer script{path, "whatever", "tester"};
-        auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) {
-            return script(r);
-        });
+        auto server = ScriptedHttpServer::onUnixSocket(
+            dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) { return script(r); });
         auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
         conn->enableLocalAuthentication("tester", orv::http::localAuthDirectories());
-        EXPECT_EQ(kindOf([&] { conn->post("/cimom", {}, "x", kTimeout); }), TransportError::Kind::AuthRefused);
+        EXPECT_EQ(kindOf([&] { conn->post("/cimom", {}, "x", kTimeout); }),
+                  TransportError::Kind::AuthRefused);
         // The file's content never went out.
         auto reqs = server->requests();
         EXPECT_EQ(reqs.size(), 1u);
@@ -337,7 +357,8 @@ TEST(CimClientLocalAuth, ChallengesOutsideTheAuthenticationDirectoriesAreRefused
     ::unlink(plainInTmp.c_str());
 }
 
-TEST(CimClientLocalAuth, DirectoryReachedThroughALinkIsJudgedByWhereItLeads) {
+TEST(CimClientLocalAuth, DirectoryReachedThroughALinkIsJudgedByWhereItLeads)
+{
     TempDir dir;
     // A link in /tmp pointing at a directory elsewhere must not make its files eligible.
     std::string linkDir = "/tmp/cimclient-test-dirlink-" + std::to_string(::getpid());
@@ -350,7 +371,8 @@ TEST(CimClientLocalAuth, DirectoryReachedThroughALinkIsJudgedByWhereItLeads) {
     ::unlink(linkDir.c_str());
 }
 
-TEST(CimClientLocalAuth, ChallengeHeaderParsing) {
+TEST(CimClientLocalAuth, ChallengeHeaderParsing)
+{
     using orv::http::parseLocalChallenge;
     EXPECT_EQ(parseLocalChallenge("Local \"/tmp/x\""), "/tmp/x");
     EXPECT_EQ(parseLocalChallenge("LOCAL  \"/tmp/y\""), "/tmp/y");
@@ -360,7 +382,8 @@ TEST(CimClientLocalAuth, ChallengeHeaderParsing) {
     EXPECT_THROW(parseLocalChallenge("Local \"\""), orv::http::LocalAuthError);
 }
 
-TEST(CimClientLocalAuth, OversizedOrStrangeChallengeFilesAreRefused) {
+TEST(CimClientLocalAuth, OversizedOrStrangeChallengeFilesAreRefused)
+{
     std::string big = "/tmp/cimclient-test-big-" + std::to_string(::getpid());
     writeFile(big, std::string(orv::http::kMaxChallengeFileBytes + 10, 'a'));
     EXPECT_THROW(orv::http::localAuthAnswerHeader("u", big), orv::http::LocalAuthError);
@@ -371,7 +394,8 @@ TEST(CimClientLocalAuth, OversizedOrStrangeChallengeFilesAreRefused) {
     ::unlink(quote.c_str());
 }
 
-TEST(CimClientLocalAuth, SocketPathFromTheEnvironment) {
+TEST(CimClientLocalAuth, SocketPathFromTheEnvironment)
+{
     ::setenv("CIM_LOCAL_SOCKET", "/some/where.socket", 1);
     EXPECT_EQ(orv::http::findLocalSocketPath(), "/some/where.socket");
     ::unsetenv("CIM_LOCAL_SOCKET");
@@ -382,7 +406,8 @@ TEST(CimClientLocalAuth, SocketPathFromTheEnvironment) {
     }
 }
 
-TEST(CimClientTransport, ServerClosingIdleConnectionsIsReconnectedTransparently) {
+TEST(CimClientTransport, ServerClosingIdleConnectionsIsReconnectedTransparently)
+{
     TempDir dir;
     // The server closes every connection after its answer without saying so,
     // as servers do with idle kept-alive connections.
@@ -391,7 +416,8 @@ TEST(CimClientTransport, ServerClosingIdleConnectionsIsReconnectedTransparently)
     });
     auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
     for (int i = 0; i < 30; ++i) {
-        EXPECT_EQ(conn->post("/cimom", {}, std::to_string(i), kTimeout).body, "<ok n=\"" + std::to_string(i) + "\"/>");
+        EXPECT_EQ(conn->post("/cimom", {}, std::to_string(i), kTimeout).body,
+                  "<ok n=\"" + std::to_string(i) + "\"/>");
     }
     // Every request reached the server exactly once.
     auto reqs = server->requests();
@@ -407,7 +433,8 @@ namespace {
 // An account that is neither root nor us.
 constexpr uid_t kOtherUid = 65534;
 
-std::string connectFailure(const std::string& socketPath) {
+std::string connectFailure(const std::string& socketPath)
+{
     auto conn = HttpConnection::overUnixSocket(socketPath);
     try {
         conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout);
@@ -422,7 +449,8 @@ std::string connectFailure(const std::string& socketPath) {
 // kOtherUid and answers every request with 200, until it is killed.
 class ForeignServer {
 public:
-    explicit ForeignServer(const std::string& dir) : path_(dir + "/s") {
+    explicit ForeignServer(const std::string& dir) : path_(dir + "/s")
+    {
         if (::chown(dir.c_str(), kOtherUid, kOtherUid) != 0) throw std::runtime_error("chown");
         int ready[2];
         if (::pipe(ready) != 0) throw std::runtime_error("pipe");
@@ -434,7 +462,8 @@ public:
             sockaddr_un sa{};
             sa.sun_family = AF_UNIX;
             std::strncpy(sa.sun_path, path_.c_str(), sizeof sa.sun_path - 1);
-            if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 8) != 0) ::_exit(3);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 8) != 0)
+                ::_exit(3);
             (void)!::write(ready[1], "x", 1);
             static const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n<ok>";
             for (;;) {
@@ -450,9 +479,11 @@ public:
         ::close(ready[0]);
         if (!up) throw std::runtime_error("the foreign server did not start");
         // The name now looks like root's own, in root's own directory.
-        if (::lchown(path_.c_str(), 0, 0) != 0 || ::chown(dir.c_str(), 0, 0) != 0) throw std::runtime_error("chown");
+        if (::lchown(path_.c_str(), 0, 0) != 0 || ::chown(dir.c_str(), 0, 0) != 0)
+            throw std::runtime_error("chown");
     }
-    ~ForeignServer() {
+    ~ForeignServer()
+    {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
@@ -465,25 +496,34 @@ private:
 
 }  // namespace
 
-TEST(CimClientLocalSocket, SocketsOthersCouldHavePlantedAreRefusedBeforeAnythingIsSent) {
+TEST(CimClientLocalSocket, SocketsOthersCouldHavePlantedAreRefusedBeforeAnythingIsSent)
+{
     struct Case {
         const char* what;
         std::function<void(const std::string& dir, const std::string& socket)> plant;
         const char* reason;
     };
     const std::vector<Case> cases = {
-        {"socket of another user", [](const std::string&, const std::string& s) { ASSERT_EQ(::lchown(s.c_str(), kOtherUid, kOtherUid), 0); },
+        {"socket of another user",
+         [](const std::string&, const std::string& s) {
+             ASSERT_EQ(::lchown(s.c_str(), kOtherUid, kOtherUid), 0);
+         },
          "the socket is owned by uid 65534"},
-        {"directory anyone may write", [](const std::string& d, const std::string&) { ASSERT_EQ(::chmod(d.c_str(), 0777), 0); },
+        {"directory anyone may write",
+         [](const std::string& d, const std::string&) { ASSERT_EQ(::chmod(d.c_str(), 0777), 0); },
          "writable by other users and not sticky"},
-        {"directory of another user", [](const std::string& d, const std::string&) { ASSERT_EQ(::chown(d.c_str(), kOtherUid, kOtherUid), 0); },
+        {"directory of another user",
+         [](const std::string& d, const std::string&) {
+             ASSERT_EQ(::chown(d.c_str(), kOtherUid, kOtherUid), 0);
+         },
          "is owned by uid 65534"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         std::string path = dir.path() + "/s";
-        auto server = ScriptedHttpServer::onUnixSocket(path, [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
+        auto server = ScriptedHttpServer::onUnixSocket(
+            path, [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
         c.plant(dir.path(), path);
         EXPECT_NE(connectFailure(path).find(c.reason), std::string::npos) << connectFailure(path);
         EXPECT_TRUE(server->requests().empty());
@@ -494,16 +534,19 @@ TEST(CimClientLocalSocket, SocketsOthersCouldHavePlantedAreRefusedBeforeAnything
     EXPECT_NE(connectFailure(dir.path() + "/plain").find("not a socket"), std::string::npos);
 }
 
-TEST(CimClientLocalSocket, ASocketInAStickyDirectoryOwnedByRootIsUsed) {
+TEST(CimClientLocalSocket, ASocketInAStickyDirectoryOwnedByRootIsUsed)
+{
     TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);  // as /var/tmp
-    auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
+    auto server = ScriptedHttpServer::onUnixSocket(
+        dir.path() + "/s", [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
     auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
     EXPECT_NO_THROW(conn->checkReachable(kTimeout));
     EXPECT_EQ(conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout).status, 200);
 }
 
-TEST(CimClientLocalSocket, AServerOfAnotherUserBehindATrustedNameIsRefused) {
+TEST(CimClientLocalSocket, AServerOfAnotherUserBehindATrustedNameIsRefused)
+{
     TempDir dir;
     ForeignServer server(dir.path());
     // The name passes every check; the listening process does not.
@@ -514,7 +557,8 @@ TEST(CimClientLocalSocket, AServerOfAnotherUserBehindATrustedNameIsRefused) {
     EXPECT_EQ(kindOf([&] { conn->checkReachable(kTimeout); }), TransportError::Kind::CannotConnect);
 }
 
-TEST(CimClientLocalAuth, ChallengeFilesThatAreNotTheCallersOwnAreNeitherReadNorSent) {
+TEST(CimClientLocalAuth, ChallengeFilesThatAreNotTheCallersOwnAreNeitherReadNorSent)
+{
     struct Case {
         const char* what;
         uid_t owner;
@@ -534,7 +578,8 @@ TEST(CimClientLocalAuth, ChallengeFilesThatAreNotTheCallersOwnAreNeitherReadNorS
         ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
         TempDir dir;
         LocalAuthServer script{file, "THEIRSECRET", "tester"};
-        auto server = ScriptedHttpServer::onUnixSocket(dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) { return script(r); });
+        auto server = ScriptedHttpServer::onUnixSocket(
+            dir.path() + "/s", [&](const orvtest::ReceivedRequest& r) { return script(r); });
         auto conn = HttpConnection::overUnixSocket(dir.path() + "/s");
         conn->enableLocalAuthentication("tester", orv::http::localAuthDirectories());
         try {

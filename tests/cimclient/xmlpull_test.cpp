@@ -14,7 +14,8 @@ using orv::cimxml::XmlError;
 namespace {
 
 // Parses and returns the error, failing the test if there is none.
-XmlError parseError(const std::string& text) {
+XmlError parseError(const std::string& text)
+{
     try {
         XmlDocument::parse(text);
     } catch (const XmlError& e) {
@@ -26,7 +27,8 @@ XmlError parseError(const std::string& text) {
 
 }  // namespace
 
-TEST(CimClientXmlPull, TokensTextsAndAttributes) {
+TEST(CimClientXmlPull, TokensTextsAndAttributes)
+{
     auto doc = XmlDocument::parse(
         "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<A x=\"1 &amp; 2\">\n  <B>a&lt;b&#65;&#x42;</B>\n"
         "  <C/>\n  <D>  </D>\n</A>\n");
@@ -47,7 +49,8 @@ TEST(CimClientXmlPull, TokensTextsAndAttributes) {
     EXPECT_TRUE(c.atEnd());
 }
 
-TEST(CimClientXmlPull, CursorErrorsNameWhatAndWhere) {
+TEST(CimClientXmlPull, CursorErrorsNameWhatAndWhere)
+{
     auto doc = XmlDocument::parse("<A>\n<B>\n<C/></B></A>");
     XmlCursor c(doc);
     c.openElement("A");
@@ -69,7 +72,8 @@ TEST(CimClientXmlPull, CursorErrorsNameWhatAndWhere) {
     }
 }
 
-TEST(CimClientXmlPull, EveryRecordedBodyParses) {
+TEST(CimClientXmlPull, EveryRecordedBodyParses)
+{
     auto names = orvtest::sampleNames(".body.xml");
     ASSERT_GE(names.size(), 20u);
     for (const auto& n : names) {
@@ -85,12 +89,14 @@ TEST(CimClientXmlPull, EveryRecordedBodyParses) {
     }
 }
 
-TEST(CimClientXmlPull, MalformedDocumentsGivePositions) {
+TEST(CimClientXmlPull, MalformedDocumentsGivePositions)
+{
     EXPECT_EQ(parseError("this is not xml").problem(), "malformed XML: syntax error");
     auto e = parseError("<A>\n<B></A>");
     EXPECT_EQ(e.position().line, 2u);
     EXPECT_NE(e.problem().find("mismatched tag"), std::string::npos);
-    EXPECT_NE(parseError("<A><B>").problem().find("document ends before its root element is complete"), std::string::npos);
+    EXPECT_NE(parseError("<A><B>").problem().find("document ends before its root element is complete"),
+              std::string::npos);
     EXPECT_EQ(parseError("").problem(), "empty document");
     EXPECT_NE(parseError("<A>&nosuch;</A>").problem().find("undefined entity"), std::string::npos);
     EXPECT_NE(parseError("<A x='1' x='2'/>").problem().find("duplicate attribute"), std::string::npos);
@@ -98,7 +104,8 @@ TEST(CimClientXmlPull, MalformedDocumentsGivePositions) {
     EXPECT_NE(parseError("<A>&#0;</A>").problem().find("reference to invalid character"), std::string::npos);
 }
 
-TEST(CimClientXmlPull, DoctypesAreRefusedBeforeAnyEntityIsExpanded) {
+TEST(CimClientXmlPull, DoctypesAreRefusedBeforeAnyEntityIsExpanded)
+{
     const std::string billionLaughs =
         "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n <!ENTITY lol \"lol\">\n"
         " <!ENTITY lol2 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n"
@@ -119,7 +126,8 @@ TEST(CimClientXmlPull, DoctypesAreRefusedBeforeAnyEntityIsExpanded) {
     EXPECT_EQ(parseError(paramEntity).problem(), "a DOCTYPE declaration is not accepted");
 }
 
-TEST(CimClientXmlPull, NestingDepthIsBounded) {
+TEST(CimClientXmlPull, NestingDepthIsBounded)
+{
     const unsigned limit = orv::cimxml::kMaxDepth;
     std::string ok, deep;
     for (unsigned i = 0; i < limit; ++i) ok += "<A>";
@@ -131,7 +139,8 @@ TEST(CimClientXmlPull, NestingDepthIsBounded) {
     EXPECT_EQ(e.position().column, 3u * limit + 1);
 }
 
-TEST(CimClientXmlPull, SizesAreBounded) {
+TEST(CimClientXmlPull, SizesAreBounded)
+{
     std::string hugeText = "<A>" + std::string(orv::cimxml::kMaxTextBytes + 1, 'x') + "</A>";
     EXPECT_EQ(parseError(hugeText).problem(),
               "text longer than " + std::to_string(orv::cimxml::kMaxTextBytes) + " bytes");
@@ -150,9 +159,11 @@ TEST(CimClientXmlPull, SizesAreBounded) {
     EXPECT_NE(parseError(big).problem().find("exceeds the limit"), std::string::npos);
 }
 
-TEST(CimClientXmlPull, DocumentOutlivesMovesOfItself) {
+TEST(CimClientXmlPull, DocumentOutlivesMovesOfItself)
+{
     std::vector<XmlDocument> docs;
-    for (int i = 0; i < 50; ++i) docs.push_back(XmlDocument::parse("<A n=\"" + std::to_string(i) + "\">t</A>"));
+    for (int i = 0; i < 50; ++i)
+        docs.push_back(XmlDocument::parse("<A n=\"" + std::to_string(i) + "\">t</A>"));
     for (int i = 0; i < 50; ++i) {
         XmlCursor c(docs[static_cast<std::size_t>(i)]);
         const auto& a = c.openElement("A");
@@ -163,14 +174,15 @@ TEST(CimClientXmlPull, DocumentOutlivesMovesOfItself) {
 namespace {
 
 // Tokens (or the error) in a form two parses can be compared by.
-std::string describe(XmlDocument (*parse)(const char*, std::size_t), const std::string& text) {
+std::string describe(XmlDocument (*parse)(const char*, std::size_t), const std::string& text)
+{
     std::string out;
     try {
         XmlDocument d = parse(text.data(), text.size());
         for (const auto& t : d.tokens()) {
-            out += std::to_string(static_cast<int>(t.kind)) + "|" + std::string(t.name) + "|" + std::string(t.text) +
-                   "|" + (t.blank ? "b" : "") + "|" + std::to_string(t.offset) + "|" + std::to_string(t.where.line) +
-                   ":" + std::to_string(t.where.column);
+            out += std::to_string(static_cast<int>(t.kind)) + "|" + std::string(t.name) + "|" +
+                   std::string(t.text) + "|" + (t.blank ? "b" : "") + "|" + std::to_string(t.offset) + "|" +
+                   std::to_string(t.where.line) + ":" + std::to_string(t.where.column);
             for (std::uint32_t i = 0; i < t.attrCount; ++i) {
                 const auto& a = d.attributes()[t.firstAttr + i];
                 out += "|" + std::string(a.name) + "=" + std::string(a.value);
@@ -183,7 +195,8 @@ std::string describe(XmlDocument (*parse)(const char*, std::size_t), const std::
     return out;
 }
 
-void expectSameAsExpat(const std::string& text) {
+void expectSameAsExpat(const std::string& text)
+{
     auto mine = [](const char* d, std::size_t n) { return XmlDocument::parse(d, n); };
     ASSERT_EQ(describe(mine, text), describe(&XmlDocument::parseWithExpat, text)) << text.substr(0, 300);
 }
@@ -193,21 +206,72 @@ void expectSameAsExpat(const std::string& text) {
 // The scanner that reads the usual documents must agree with expat on every
 // document: the same tokens, or the same error (it hands what it does not
 // read to expat).
-TEST(CimClientXmlPull, ScannerAgreesWithExpat) {
+TEST(CimClientXmlPull, ScannerAgreesWithExpat)
+{
     const char* const cases[] = {
-        "<A/>", "<A></A>", "<A>  </A>", "<A>\n<B/>\n</A>\n", "<A>x<B/>y</A>", "<A a='1' b=\"2\"/>",
-        "<?xml version=\"1.0\"?><A/>", "<?xml version='1.0' encoding='UTF-8' ?>\n<A/>",
-        "<?xml version=\"1.1\"?><A/>", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><A>\xe9</A>",
-        "<?xml version=\"1.0\" standalone=\"yes\"?><A/>", " <A/>", "\xef\xbb\xbf<A/>", "<A/><B/>", "<A/>x",
-        "<A>&lt;&gt;&amp;&quot;&apos;&#65;&#x42;&#x1F600;</A>", "<A v='&#10;&#9;&#13;'>&#13;&#32;</A>",
-        "<A>&#0;</A>", "<A>&#xD800;</A>", "<A>&#X41;</A>", "<A>&#;</A>", "<A>&#65</A>", "<A>&nosuch;</A>",
-        "<A>&amp</A>", "<A>]]></A>", "<A>]]]></A>", "<A>]</A>", "<A>\x01</A>", "<A>\r\n</A>", "<A v='a\tb'/>",
-        "<A v='a\nb'/>", "<A v='<'/>", "<A v=\"'\"/>", "<A v='\"'/>", "<A v=1/>", "<A v ='1'/>", "<A a='1'b='2'/>",
-        "<A a='1' a='2'/>", "<A/ >", "<A></B>", "<A></A >", "<A><B></A></B>", "<A>", "<A><B>", "</A>", "<A",
-        "<A v='1", "<A><!-- c --></A>", "<A><![CDATA[x]]></A>", "<A><?pi x?></A>",
-        "<!DOCTYPE A><A/>", "<A>\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80</A>", "<A>\xc0\x80</A>", "<A>\xed\xa0\x80</A>",
-        "<A>\xef\xbf\xbe</A>", "<A>\xf4\x90\x80\x80</A>", "<A>\xe2\x82</A>", "<\xc3\xa9/>", "<A>x\0y</A>",
-        "<A>\n  <B>  t  </B>\n  <C>\n  </C>\n</A>", "<a:b-c.d_e x:y='1'/>", "<1A/>", "<A>x</A>\n\n",
+        "<A/>",
+        "<A></A>",
+        "<A>  </A>",
+        "<A>\n<B/>\n</A>\n",
+        "<A>x<B/>y</A>",
+        "<A a='1' b=\"2\"/>",
+        "<?xml version=\"1.0\"?><A/>",
+        "<?xml version='1.0' encoding='UTF-8' ?>\n<A/>",
+        "<?xml version=\"1.1\"?><A/>",
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><A>\xe9</A>",
+        "<?xml version=\"1.0\" standalone=\"yes\"?><A/>",
+        " <A/>",
+        "\xef\xbb\xbf<A/>",
+        "<A/><B/>",
+        "<A/>x",
+        "<A>&lt;&gt;&amp;&quot;&apos;&#65;&#x42;&#x1F600;</A>",
+        "<A v='&#10;&#9;&#13;'>&#13;&#32;</A>",
+        "<A>&#0;</A>",
+        "<A>&#xD800;</A>",
+        "<A>&#X41;</A>",
+        "<A>&#;</A>",
+        "<A>&#65</A>",
+        "<A>&nosuch;</A>",
+        "<A>&amp</A>",
+        "<A>]]></A>",
+        "<A>]]]></A>",
+        "<A>]</A>",
+        "<A>\x01</A>",
+        "<A>\r\n</A>",
+        "<A v='a\tb'/>",
+        "<A v='a\nb'/>",
+        "<A v='<'/>",
+        "<A v=\"'\"/>",
+        "<A v='\"'/>",
+        "<A v=1/>",
+        "<A v ='1'/>",
+        "<A a='1'b='2'/>",
+        "<A a='1' a='2'/>",
+        "<A/ >",
+        "<A></B>",
+        "<A></A >",
+        "<A><B></A></B>",
+        "<A>",
+        "<A><B>",
+        "</A>",
+        "<A",
+        "<A v='1",
+        "<A><!-- c --></A>",
+        "<A><![CDATA[x]]></A>",
+        "<A><?pi x?></A>",
+        "<!DOCTYPE A><A/>",
+        "<A>\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80</A>",
+        "<A>\xc0\x80</A>",
+        "<A>\xed\xa0\x80</A>",
+        "<A>\xef\xbf\xbe</A>",
+        "<A>\xf4\x90\x80\x80</A>",
+        "<A>\xe2\x82</A>",
+        "<\xc3\xa9/>",
+        "<A>x\0y</A>",
+        "<A>\n  <B>  t  </B>\n  <C>\n  </C>\n</A>",
+        "<a:b-c.d_e x:y='1'/>",
+        "<1A/>",
+        "<A>x</A>\n\n",
     };
     for (const char* c : cases) expectSameAsExpat(c);
     expectSameAsExpat(std::string("<A>x\0y</A>", 10));
@@ -216,7 +280,8 @@ TEST(CimClientXmlPull, ScannerAgreesWithExpat) {
     for (unsigned i = 0; i <= orv::cimxml::kMaxDepth; ++i) deep += "<A>";
     expectSameAsExpat(deep);
     std::string many = "<A";
-    for (std::size_t i = 0; i <= orv::cimxml::kMaxAttributesPerElement; ++i) many += " a" + std::to_string(i) + "='1'";
+    for (std::size_t i = 0; i <= orv::cimxml::kMaxAttributesPerElement; ++i)
+        many += " a" + std::to_string(i) + "='1'";
     expectSameAsExpat(many + "/>");
     expectSameAsExpat("<" + std::string(orv::cimxml::kMaxNameBytes + 1, 'N') + "/>");
 

@@ -29,525 +29,539 @@ const char* const kExtWarning = "Warning: Error scanning ext directory for jar f
 const char* const kNoManager = "Warning: Cannot find service event manager class\n";
 const char* const kNoManagerInstance =
     "Warning: Cannot find getInstance() method on service event manager class";
-const char* const kNoManagerAtShutdown =
-    "Warning: Service event manager class not found during shutdown\n";
-const char* const kNoDispatch =
-    "Warning: Cannot find dispatchEvent method on service event manager class\n";
+const char* const kNoManagerAtShutdown = "Warning: Service event manager class not found during shutdown\n";
+const char* const kNoDispatch = "Warning: Cannot find dispatchEvent method on service event manager class\n";
 
-std::string hostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof(name) - 1) != 0) return "";
-  return name;
+std::string hostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof(name) - 1) != 0) return "";
+    return name;
 }
 
 class LauncherTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    scratch_ = ScratchDir::create(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    ASSERT_TRUE(scratch_);
-    const fs::path top = scratch_->path();
-    orvHome_ = (top / "orv").string();
-    brevinHome_ = (top / "brevin").string();
-    runDir_ = top / "run";
-    fs::create_directories(fs::path(orvHome_) / "user" / "brevin" / "ext");
-    fs::create_directories(brevinHome_);
-    fs::create_directories(runDir_);
-    reportFile_ = fs::path(brevinHome_) / "agent-report.txt";
-  }
-
-  void TearDown() override {
-    if (HasFailure() && scratch_) {
-      std::cerr << "---- launcher stderr:\n" << stderrText() << "\n---- launcher stdout (tail):\n"
-                << tail(readFile(scratch_->path() / "stdout.txt")) << "\n---- agent report:\n"
-                << readFile(reportFile_) << "----\n";
+protected:
+    void SetUp() override
+    {
+        scratch_ = ScratchDir::create(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ASSERT_TRUE(scratch_);
+        const fs::path top = scratch_->path();
+        orvHome_ = (top / "orv").string();
+        brevinHome_ = (top / "brevin").string();
+        runDir_ = top / "run";
+        fs::create_directories(fs::path(orvHome_) / "user" / "brevin" / "ext");
+        fs::create_directories(brevinHome_);
+        fs::create_directories(runDir_);
+        reportFile_ = fs::path(brevinHome_) / "agent-report.txt";
     }
-    process_.reset();
-    scratch_.reset();
-  }
 
-  static std::string tail(const std::string& text) {
-    constexpr size_t kTail = 2000;
-    return text.size() > kTail ? text.substr(text.size() - kTail) : text;
-  }
-
-  // Puts an agent jar where the launcher's class path looks for orvmgmt.jar.
-  void useAgent(const char* jar) {
-    fs::create_symlink(jar, fs::path(brevinHome_) / "orvmgmt.jar");
-  }
-
-  std::vector<std::string> environment(const std::optional<std::string>& orv,
-                                       const std::optional<std::string>& brevin) const {
-    // In a sanitizer build the launcher hosts a JVM, which handles SIGSEGV itself and
-    // keeps its memory to the end; other builds ignore the variable.
-    std::vector<std::string> env{"PATH=/usr/bin:/bin",
-                                 "ASAN_OPTIONS=detect_leaks=0:handle_segv=0:"
-                                 "allow_user_segv_handler=1"};
-    if (*ORV_LAUNCHER_LD_LIBRARY_PATH != '\0') {
-      env.push_back(std::string("LD_LIBRARY_PATH=") + ORV_LAUNCHER_LD_LIBRARY_PATH);
+    void TearDown() override
+    {
+        if (HasFailure() && scratch_) {
+            std::cerr << "---- launcher stderr:\n"
+                      << stderrText() << "\n---- launcher stdout (tail):\n"
+                      << tail(readFile(scratch_->path() / "stdout.txt")) << "\n---- agent report:\n"
+                      << readFile(reportFile_) << "----\n";
+        }
+        process_.reset();
+        scratch_.reset();
     }
-    if (orv) env.push_back("ORV_HOME=" + *orv);
-    if (brevin) env.push_back("BREVIN_HOME=" + *brevin);
-    return env;
-  }
 
-  void start(const std::vector<std::string>& env, const std::vector<std::string>& args = {},
-             const std::string& host = "") {
-    LaunchRequest request;
-    request.hostName = host;
-    request.environment = env;
-    request.arguments = args;
-    request.workingDirectory = runDir_;
-    request.stdoutFile = scratch_->path() / "stdout.txt";
-    request.stderrFile = scratch_->path() / "stderr.txt";
-    process_ = LauncherProcess::start(ORV_LAUNCHER_PATH, request);
-    ASSERT_TRUE(process_);
-  }
+    static std::string tail(const std::string& text)
+    {
+        constexpr size_t kTail = 2000;
+        return text.size() > kTail ? text.substr(text.size() - kTail) : text;
+    }
 
-  void startWithHomes(const std::vector<std::string>& args = {}) {
-    start(environment(orvHome_, brevinHome_), args);
-  }
+    // Puts an agent jar where the launcher's class path looks for orvmgmt.jar.
+    void useAgent(const char* jar) { fs::create_symlink(jar, fs::path(brevinHome_) / "orvmgmt.jar"); }
 
-  // Waits until the agent's report holds the line; false if the launcher ended first.
-  bool waitForReport(const std::string& line) {
-    return waitUntil([&] { return report().has(line) || !process_->running(); }) &&
-           report().has(line);
-  }
+    std::vector<std::string> environment(const std::optional<std::string>& orv,
+                                         const std::optional<std::string>& brevin) const
+    {
+        // In a sanitizer build the launcher hosts a JVM, which handles SIGSEGV itself and
+        // keeps its memory to the end; other builds ignore the variable.
+        std::vector<std::string> env{"PATH=/usr/bin:/bin",
+                                     "ASAN_OPTIONS=detect_leaks=0:handle_segv=0:"
+                                     "allow_user_segv_handler=1"};
+        if (*ORV_LAUNCHER_LD_LIBRARY_PATH != '\0') {
+            env.push_back(std::string("LD_LIBRARY_PATH=") + ORV_LAUNCHER_LD_LIBRARY_PATH);
+        }
+        if (orv) env.push_back("ORV_HOME=" + *orv);
+        if (brevin) env.push_back("BREVIN_HOME=" + *brevin);
+        return env;
+    }
 
-  AgentReport report() const { return AgentReport::read(reportFile_); }
-  std::string stderrText() const { return readFile(scratch_->path() / "stderr.txt"); }
-  std::string stdoutText() const { return readFile(scratch_->path() / "stdout.txt"); }
+    void start(const std::vector<std::string>& env, const std::vector<std::string>& args = {},
+               const std::string& host = "")
+    {
+        LaunchRequest request;
+        request.hostName = host;
+        request.environment = env;
+        request.arguments = args;
+        request.workingDirectory = runDir_;
+        request.stdoutFile = scratch_->path() / "stdout.txt";
+        request.stderrFile = scratch_->path() / "stderr.txt";
+        process_ = LauncherProcess::start(ORV_LAUNCHER_PATH, request);
+        ASSERT_TRUE(process_);
+    }
 
-  struct Stopped {
-    std::optional<ExitStatus> status;
-    std::chrono::steady_clock::duration elapsed;
-  };
+    void startWithHomes(const std::vector<std::string>& args = {})
+    {
+        start(environment(orvHome_, brevinHome_), args);
+    }
 
-  // Sends SIGTERM and waits for the launcher to end.
-  Stopped terminate() {
-    const auto sent = std::chrono::steady_clock::now();
-    process_->signal(SIGTERM);
-    Stopped stopped;
-    stopped.status = process_->waitExit();
-    stopped.elapsed = std::chrono::steady_clock::now() - sent;
-    return stopped;
-  }
+    // Waits until the agent's report holds the line; false if the launcher ended first.
+    bool waitForReport(const std::string& line)
+    {
+        return waitUntil([&] { return report().has(line) || !process_->running(); }) && report().has(line);
+    }
 
-  void expectExit(const std::optional<ExitStatus>& status, int code) {
-    ASSERT_TRUE(status.has_value()) << "the launcher did not end";
-    EXPECT_TRUE(status->exited && status->code == code)
-        << "expected exit status " << code << ", got " << status->describe();
-  }
+    AgentReport report() const { return AgentReport::read(reportFile_); }
+    std::string stderrText() const { return readFile(scratch_->path() / "stderr.txt"); }
+    std::string stdoutText() const { return readFile(scratch_->path() / "stdout.txt"); }
 
-  std::unique_ptr<ScratchDir> scratch_;
-  std::string orvHome_;
-  std::string brevinHome_;
-  fs::path runDir_;
-  fs::path reportFile_;
-  std::unique_ptr<LauncherProcess> process_;
+    struct Stopped {
+        std::optional<ExitStatus> status;
+        std::chrono::steady_clock::duration elapsed;
+    };
+
+    // Sends SIGTERM and waits for the launcher to end.
+    Stopped terminate()
+    {
+        const auto sent = std::chrono::steady_clock::now();
+        process_->signal(SIGTERM);
+        Stopped stopped;
+        stopped.status = process_->waitExit();
+        stopped.elapsed = std::chrono::steady_clock::now() - sent;
+        return stopped;
+    }
+
+    void expectExit(const std::optional<ExitStatus>& status, int code)
+    {
+        ASSERT_TRUE(status.has_value()) << "the launcher did not end";
+        EXPECT_TRUE(status->exited && status->code == code)
+            << "expected exit status " << code << ", got " << status->describe();
+    }
+
+    std::unique_ptr<ScratchDir> scratch_;
+    std::string orvHome_;
+    std::string brevinHome_;
+    fs::path runDir_;
+    fs::path reportFile_;
+    std::unique_ptr<LauncherProcess> process_;
 };
 
 // ---------------------------------------------------------------- environment
 
-TEST_F(LauncherTest, OrvHomeUnsetIsFatalWhateverBrevinHomeIs) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  for (const auto& brevin : {std::optional<std::string>(brevinHome_),
-                             std::optional<std::string>()}) {
-    start(environment(std::nullopt, brevin));
-    auto status = process_->waitExit();
-    expectExit(status, 255);
-    EXPECT_EQ(kOrvHomeUnset, stderrText());
-    EXPECT_EQ("", stdoutText());
-    EXPECT_FALSE(fs::exists(reportFile_)) << "no JVM may be created";
-  }
+TEST_F(LauncherTest, OrvHomeUnsetIsFatalWhateverBrevinHomeIs)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    for (const auto& brevin : {std::optional<std::string>(brevinHome_), std::optional<std::string>()}) {
+        start(environment(std::nullopt, brevin));
+        auto status = process_->waitExit();
+        expectExit(status, 255);
+        EXPECT_EQ(kOrvHomeUnset, stderrText());
+        EXPECT_EQ("", stdoutText());
+        EXPECT_FALSE(fs::exists(reportFile_)) << "no JVM may be created";
+    }
 }
 
-TEST_F(LauncherTest, BrevinHomeUnsetIsFatal) {
-  start(environment(orvHome_, std::nullopt));
-  auto status = process_->waitExit();
-  expectExit(status, 255);
-  EXPECT_EQ(kBrevinHomeUnset, stderrText());
-  EXPECT_EQ("", stdoutText());
+TEST_F(LauncherTest, BrevinHomeUnsetIsFatal)
+{
+    start(environment(orvHome_, std::nullopt));
+    auto status = process_->waitExit();
+    expectExit(status, 255);
+    EXPECT_EQ(kBrevinHomeUnset, stderrText());
+    EXPECT_EQ("", stdoutText());
 }
 
 // ---------------------------------------------------------------- JVM options
 
-TEST_F(LauncherTest, TwelveOptionsInOrderWithExtEntriesDescending) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  const fs::path ext = fs::path(orvHome_) / "user" / "brevin" / "ext";
-  for (const char* name : {"a.jar", "B.jar", "notes.txt"}) std::ofstream(ext / name).put('x');
-  fs::create_directory(ext / "lib");
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  const AgentReport r = report();
-  const std::string& h = brevinHome_;
-  const std::string config = orvHome_ + "/user/brevin";
+TEST_F(LauncherTest, TwelveOptionsInOrderWithExtEntriesDescending)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    const fs::path ext = fs::path(orvHome_) / "user" / "brevin" / "ext";
+    for (const char* name : {"a.jar", "B.jar", "notes.txt"}) std::ofstream(ext / name).put('x');
+    fs::create_directory(ext / "lib");
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    const AgentReport r = report();
+    const std::string& h = brevinHome_;
+    const std::string config = orvHome_ + "/user/brevin";
 
-  // The JVM lists every option but the class path among its input arguments.
-  const std::vector<std::string> expectedInput{
-      "-client",
-      "-Xmx128M",
-      "-Djava.library.path=" + h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib",
-      "-Dsun.rmi.transport.tcp.connectionPool=true",
-      "-Djava.net.preferIPv4Stack=true",
-      "-Djava.util.logging.config.file=" + h + "/mgmt_log.pro",
-      "-Dorg.apache.commons.logging.Log=com.zandor.retail.orv.mgmt.logging.BREVINJdkLogger",
-      "-D-Xrs",
-      "-Dcom.zandor.retail.orv.mgmt.deviceId=" + hostName(),
-      "-Dbrevin.home=" + h,
-      "-Dcom.zandor.retail.orv.mgmt.config.dir=" + config,
-  };
-  EXPECT_EQ(expectedInput, r.values("input.arg"));
+    // The JVM lists every option but the class path among its input arguments.
+    const std::vector<std::string> expectedInput{
+        "-client",
+        "-Xmx128M",
+        "-Djava.library.path=" + h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib",
+        "-Dsun.rmi.transport.tcp.connectionPool=true",
+        "-Djava.net.preferIPv4Stack=true",
+        "-Djava.util.logging.config.file=" + h + "/mgmt_log.pro",
+        "-Dorg.apache.commons.logging.Log=com.zandor.retail.orv.mgmt.logging.BREVINJdkLogger",
+        "-D-Xrs",
+        "-Dcom.zandor.retail.orv.mgmt.deviceId=" + hostName(),
+        "-Dbrevin.home=" + h,
+        "-Dcom.zandor.retail.orv.mgmt.config.dir=" + config,
+    };
+    EXPECT_EQ(expectedInput, r.values("input.arg"));
 
-  const std::string expectedClassPath =
-      config + "/classes:" + h + ":" + h + "/brevin.jar:" + h + "/orvmgmt.jar:" + h +
-      "/orvutil.jar:" + h + "/commons-logging.jar:" + h + "/wemble.jar:" + h + "/orvbeep.jar:" +
-      h + "/orvwbem.jar:" + h + "/drumet.jar:" + h + "/api5821.jar:" + config +
-      "/ext/notes.txt:" + config + "/ext/lib:" + config + "/ext/a.jar:" + config + "/ext/B.jar:";
-  EXPECT_EQ(expectedClassPath, r.property("java.class.path"));
-  EXPECT_EQ(h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib",
-            r.property("java.library.path"));
-  // "-D-Xrs" is a system property named "-Xrs", not the JVM's -Xrs option.
-  EXPECT_TRUE(r.hasProperty("-Xrs"));
-  EXPECT_EQ("", r.property("-Xrs"));
-  EXPECT_FALSE(hostName().empty());
-  EXPECT_EQ(hostName(), r.property("com.zandor.retail.orv.mgmt.deviceId"));
-  EXPECT_EQ(h, r.property("brevin.home"));
-  EXPECT_EQ(config, r.property("com.zandor.retail.orv.mgmt.config.dir"));
-  EXPECT_EQ("true", r.property("sun.rmi.transport.tcp.connectionPool"));
-  EXPECT_EQ("true", r.property("java.net.preferIPv4Stack"));
-  // The launcher works in BREVIN_HOME, and the JVM runs inside the launcher's process.
-  EXPECT_EQ(h, r.property("user.dir"));
-  EXPECT_EQ(std::to_string(process_->pid()), r.value("pid").value_or(""));
-  EXPECT_EQ("", stderrText());
+    const std::string expectedClassPath =
+        config + "/classes:" + h + ":" + h + "/brevin.jar:" + h + "/orvmgmt.jar:" + h + "/orvutil.jar:" + h +
+        "/commons-logging.jar:" + h + "/wemble.jar:" + h + "/orvbeep.jar:" + h + "/orvwbem.jar:" + h +
+        "/drumet.jar:" + h + "/api5821.jar:" + config + "/ext/notes.txt:" + config + "/ext/lib:" + config +
+        "/ext/a.jar:" + config + "/ext/B.jar:";
+    EXPECT_EQ(expectedClassPath, r.property("java.class.path"));
+    EXPECT_EQ(h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib", r.property("java.library.path"));
+    // "-D-Xrs" is a system property named "-Xrs", not the JVM's -Xrs option.
+    EXPECT_TRUE(r.hasProperty("-Xrs"));
+    EXPECT_EQ("", r.property("-Xrs"));
+    EXPECT_FALSE(hostName().empty());
+    EXPECT_EQ(hostName(), r.property("com.zandor.retail.orv.mgmt.deviceId"));
+    EXPECT_EQ(h, r.property("brevin.home"));
+    EXPECT_EQ(config, r.property("com.zandor.retail.orv.mgmt.config.dir"));
+    EXPECT_EQ("true", r.property("sun.rmi.transport.tcp.connectionPool"));
+    EXPECT_EQ("true", r.property("java.net.preferIPv4Stack"));
+    // The launcher works in BREVIN_HOME, and the JVM runs inside the launcher's process.
+    EXPECT_EQ(h, r.property("user.dir"));
+    EXPECT_EQ(std::to_string(process_->pid()), r.value("pid").value_or(""));
+    EXPECT_EQ("", stderrText());
 }
 
-TEST_F(LauncherTest, DeviceIdIsTheWholeHostName) {
-  // The longest name Linux allows (64 bytes), in a UTS namespace of the launcher's own.
-  const std::string host = "orv-device-" + std::string(53, 'x');
-  ASSERT_EQ(64u, host.size());
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  start(environment(orvHome_, brevinHome_), {}, host);
-  if (waitUntil([&] { return report().has("main.returned") || !process_->running(); }) &&
-      !process_->running()) {
-    auto status = process_->waitExit();
-    if (status && status->exited && status->code == kNoUtsNamespace) {
-      GTEST_SKIP() << "no permission to create a UTS namespace";
+TEST_F(LauncherTest, DeviceIdIsTheWholeHostName)
+{
+    // The longest name Linux allows (64 bytes), in a UTS namespace of the launcher's own.
+    const std::string host = "orv-device-" + std::string(53, 'x');
+    ASSERT_EQ(64u, host.size());
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    start(environment(orvHome_, brevinHome_), {}, host);
+    if (waitUntil([&] { return report().has("main.returned") || !process_->running(); }) &&
+        !process_->running()) {
+        auto status = process_->waitExit();
+        if (status && status->exited && status->code == kNoUtsNamespace) {
+            GTEST_SKIP() << "no permission to create a UTS namespace";
+        }
     }
-  }
-  ASSERT_TRUE(report().has("main.returned"));
-  EXPECT_EQ(host, report().property("com.zandor.retail.orv.mgmt.deviceId"));
-  EXPECT_EQ("-Dcom.zandor.retail.orv.mgmt.deviceId=" + host, report().values("input.arg").at(8));
+    ASSERT_TRUE(report().has("main.returned"));
+    EXPECT_EQ(host, report().property("com.zandor.retail.orv.mgmt.deviceId"));
+    EXPECT_EQ("-Dcom.zandor.retail.orv.mgmt.deviceId=" + host, report().values("input.arg").at(8));
 }
 
-TEST_F(LauncherTest, MissingExtDirectoryWarnsOnceAndClassPathEndsAtApi5821) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  fs::remove(fs::path(orvHome_) / "user" / "brevin" / "ext");
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  const std::string classPath = report().property("java.class.path");
-  const std::string tailEntry = brevinHome_ + "/api5821.jar:";
-  ASSERT_GE(classPath.size(), tailEntry.size());
-  EXPECT_EQ(tailEntry, classPath.substr(classPath.size() - tailEntry.size())) << classPath;
-  EXPECT_EQ(kExtWarning, stderrText());
+TEST_F(LauncherTest, MissingExtDirectoryWarnsOnceAndClassPathEndsAtApi5821)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    fs::remove(fs::path(orvHome_) / "user" / "brevin" / "ext");
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    const std::string classPath = report().property("java.class.path");
+    const std::string tailEntry = brevinHome_ + "/api5821.jar:";
+    ASSERT_GE(classPath.size(), tailEntry.size());
+    EXPECT_EQ(tailEntry, classPath.substr(classPath.size() - tailEntry.size())) << classPath;
+    EXPECT_EQ(kExtWarning, stderrText());
 }
 
-TEST_F(LauncherTest, TrailingSlashHomesAreUsedVerbatim) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  std::ofstream(fs::path(orvHome_) / "user" / "brevin" / "ext" / "x.jar").put('x');
-  const std::string orv = orvHome_ + "/";
-  const std::string h = brevinHome_ + "/";
-  start(environment(orv, h));
-  ASSERT_TRUE(waitForReport("main.returned"));
-  const AgentReport r = report();
-  const std::string config = orv + "/user/brevin";
-  EXPECT_EQ(config + "/classes:" + h + ":" + h + "/brevin.jar:" + h + "/orvmgmt.jar:" + h +
-                "/orvutil.jar:" + h + "/commons-logging.jar:" + h + "/wemble.jar:" + h +
-                "/orvbeep.jar:" + h + "/orvwbem.jar:" + h + "/drumet.jar:" + h +
-                "/api5821.jar:" + config + "/ext/x.jar:",
-            r.property("java.class.path"));
-  EXPECT_NE(std::string::npos, r.property("java.class.path").find("brevin//orvmgmt.jar"));
-  EXPECT_EQ(h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib",
-            r.property("java.library.path"));
-  EXPECT_EQ(h, r.property("brevin.home"));
-  EXPECT_EQ(orvHome_ + "//user/brevin", r.property("com.zandor.retail.orv.mgmt.config.dir"));
-  EXPECT_EQ(h + "/mgmt_log.pro", r.property("java.util.logging.config.file"));
-  EXPECT_EQ("", stderrText());
+TEST_F(LauncherTest, TrailingSlashHomesAreUsedVerbatim)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    std::ofstream(fs::path(orvHome_) / "user" / "brevin" / "ext" / "x.jar").put('x');
+    const std::string orv = orvHome_ + "/";
+    const std::string h = brevinHome_ + "/";
+    start(environment(orv, h));
+    ASSERT_TRUE(waitForReport("main.returned"));
+    const AgentReport r = report();
+    const std::string config = orv + "/user/brevin";
+    EXPECT_EQ(config + "/classes:" + h + ":" + h + "/brevin.jar:" + h + "/orvmgmt.jar:" + h +
+                  "/orvutil.jar:" + h + "/commons-logging.jar:" + h + "/wemble.jar:" + h + "/orvbeep.jar:" +
+                  h + "/orvwbem.jar:" + h + "/drumet.jar:" + h + "/api5821.jar:" + config + "/ext/x.jar:",
+              r.property("java.class.path"));
+    EXPECT_NE(std::string::npos, r.property("java.class.path").find("brevin//orvmgmt.jar"));
+    EXPECT_EQ(h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib", r.property("java.library.path"));
+    EXPECT_EQ(h, r.property("brevin.home"));
+    EXPECT_EQ(orvHome_ + "//user/brevin", r.property("com.zandor.retail.orv.mgmt.config.dir"));
+    EXPECT_EQ(h + "/mgmt_log.pro", r.property("java.util.logging.config.file"));
+    EXPECT_EQ("", stderrText());
 }
 
-TEST_F(LauncherTest, RelativeHomesAreMadeAbsoluteAgainstTheStartDirectory) {
-  // ORV_HOME=orv/ BREVIN_HOME=brevin started from the folder that holds both: the
-  // launcher changes to BREVIN_HOME, yet the class path, the ext entries and every
-  // option name the homes below the start directory.
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  std::ofstream(fs::path(orvHome_) / "user" / "brevin" / "ext" / "x.jar").put('x');
-  runDir_ = fs::canonical(scratch_->path());
-  start(environment(std::string("orv/"), std::string("brevin")));
-  ASSERT_TRUE(waitForReport("main.returned"));
-  const AgentReport r = report();
-  const std::string h = (runDir_ / "brevin").string();
-  const std::string orv = (runDir_ / "orv").string() + "/";  // its trailing slash stays
-  const std::string config = orv + "/user/brevin";
-  EXPECT_EQ(config + "/classes:" + h + ":" + h + "/brevin.jar:" + h + "/orvmgmt.jar:" + h +
-                "/orvutil.jar:" + h + "/commons-logging.jar:" + h + "/wemble.jar:" + h +
-                "/orvbeep.jar:" + h + "/orvwbem.jar:" + h + "/drumet.jar:" + h +
-                "/api5821.jar:" + config + "/ext/x.jar:",
-            r.property("java.class.path"));
-  EXPECT_EQ(h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib",
-            r.property("java.library.path"));
-  EXPECT_EQ(h, r.property("brevin.home"));
-  EXPECT_EQ(config, r.property("com.zandor.retail.orv.mgmt.config.dir"));
-  EXPECT_EQ(h + "/mgmt_log.pro", r.property("java.util.logging.config.file"));
-  EXPECT_EQ(h, r.property("user.dir"));
-  EXPECT_EQ("", stderrText());
+TEST_F(LauncherTest, RelativeHomesAreMadeAbsoluteAgainstTheStartDirectory)
+{
+    // ORV_HOME=orv/ BREVIN_HOME=brevin started from the folder that holds both: the
+    // launcher changes to BREVIN_HOME, yet the class path, the ext entries and every
+    // option name the homes below the start directory.
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    std::ofstream(fs::path(orvHome_) / "user" / "brevin" / "ext" / "x.jar").put('x');
+    runDir_ = fs::canonical(scratch_->path());
+    start(environment(std::string("orv/"), std::string("brevin")));
+    ASSERT_TRUE(waitForReport("main.returned"));
+    const AgentReport r = report();
+    const std::string h = (runDir_ / "brevin").string();
+    const std::string orv = (runDir_ / "orv").string() + "/";  // its trailing slash stays
+    const std::string config = orv + "/user/brevin";
+    EXPECT_EQ(config + "/classes:" + h + ":" + h + "/brevin.jar:" + h + "/orvmgmt.jar:" + h +
+                  "/orvutil.jar:" + h + "/commons-logging.jar:" + h + "/wemble.jar:" + h + "/orvbeep.jar:" +
+                  h + "/orvwbem.jar:" + h + "/drumet.jar:" + h + "/api5821.jar:" + config + "/ext/x.jar:",
+              r.property("java.class.path"));
+    EXPECT_EQ(h + "/jre/bin/classic:" + h + "/jre/bin:" + h + "/lib", r.property("java.library.path"));
+    EXPECT_EQ(h, r.property("brevin.home"));
+    EXPECT_EQ(config, r.property("com.zandor.retail.orv.mgmt.config.dir"));
+    EXPECT_EQ(h + "/mgmt_log.pro", r.property("java.util.logging.config.file"));
+    EXPECT_EQ(h, r.property("user.dir"));
+    EXPECT_EQ("", stderrText());
 }
 
-TEST_F(LauncherTest, NonexistentBrevinHomeWarnsAndStillCreatesTheVm) {
-  // With no BREVIN_HOME on disk the agent can only come from the configuration
-  // directory's classes folder, and it writes its report where the launcher was started.
-  fs::create_directory_symlink(ORV_AGENT_CLASSES_DIR,
-                               fs::path(orvHome_) / "user" / "brevin" / "classes");
-  const std::string missing = (scratch_->path() / "no-such-home").string();
-  reportFile_ = runDir_ / "agent-report.txt";
-  start(environment(orvHome_, missing));
-  ASSERT_TRUE(waitForReport("main.returned"));
-  EXPECT_EQ("Unable to chdir to BREVIN_HOME, errno: 2 msg:No such file or directory\n",
-            stderrText());
-  const AgentReport r = report();
-  EXPECT_EQ(missing, r.property("brevin.home"));
-  EXPECT_EQ(runDir_.string(), r.property("user.dir"));
-  const std::string prefix =
-      orvHome_ + "/user/brevin/classes:" + missing + ":" + missing + "/brevin.jar:";
-  EXPECT_EQ(0u, r.property("java.class.path").rfind(prefix, 0)) << r.property("java.class.path");
+TEST_F(LauncherTest, NonexistentBrevinHomeWarnsAndStillCreatesTheVm)
+{
+    // With no BREVIN_HOME on disk the agent can only come from the configuration
+    // directory's classes folder, and it writes its report where the launcher was started.
+    fs::create_directory_symlink(ORV_AGENT_CLASSES_DIR, fs::path(orvHome_) / "user" / "brevin" / "classes");
+    const std::string missing = (scratch_->path() / "no-such-home").string();
+    reportFile_ = runDir_ / "agent-report.txt";
+    start(environment(orvHome_, missing));
+    ASSERT_TRUE(waitForReport("main.returned"));
+    EXPECT_EQ("Unable to chdir to BREVIN_HOME, errno: 2 msg:No such file or directory\n", stderrText());
+    const AgentReport r = report();
+    EXPECT_EQ(missing, r.property("brevin.home"));
+    EXPECT_EQ(runDir_.string(), r.property("user.dir"));
+    const std::string prefix = orvHome_ + "/user/brevin/classes:" + missing + ":" + missing + "/brevin.jar:";
+    EXPECT_EQ(0u, r.property("java.class.path").rfind(prefix, 0)) << r.property("java.class.path");
 }
 
-TEST_F(LauncherTest, LauncherArgumentsNeverReachMainOrTheJvm) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  startWithHomes({"-Dinjected=yes", "-Xmx1M", "alpha", "", "--", "beta gamma"});
-  ASSERT_TRUE(waitForReport("main.returned"));
-  const AgentReport r = report();
-  EXPECT_EQ("0", r.value("main.args").value_or("?"));
-  EXPECT_TRUE(r.values("main.arg").empty());
-  EXPECT_EQ(11u, r.values("input.arg").size());
-  EXPECT_FALSE(r.hasProperty("injected"));
-  EXPECT_EQ("-Xmx128M", r.values("input.arg").at(1));
-  // An empty ext directory adds no entries and no warning.
-  const std::string classPath = r.property("java.class.path");
-  EXPECT_EQ("/api5821.jar:", classPath.substr(classPath.size() - 13));
-  EXPECT_EQ("", stderrText());
+TEST_F(LauncherTest, LauncherArgumentsNeverReachMainOrTheJvm)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    startWithHomes({"-Dinjected=yes", "-Xmx1M", "alpha", "", "--", "beta gamma"});
+    ASSERT_TRUE(waitForReport("main.returned"));
+    const AgentReport r = report();
+    EXPECT_EQ("0", r.value("main.args").value_or("?"));
+    EXPECT_TRUE(r.values("main.arg").empty());
+    EXPECT_EQ(11u, r.values("input.arg").size());
+    EXPECT_FALSE(r.hasProperty("injected"));
+    EXPECT_EQ("-Xmx128M", r.values("input.arg").at(1));
+    // An empty ext directory adds no entries and no warning.
+    const std::string classPath = r.property("java.class.path");
+    EXPECT_EQ("/api5821.jar:", classPath.substr(classPath.size() - 13));
+    EXPECT_EQ("", stderrText());
 }
 
 // ---------------------------------------------------------------- SIGTERM relay
 
-TEST_F(LauncherTest, SigtermAfterMainReturnedRelaysOncePausesAndExitsZero) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  EXPECT_TRUE(report().values("event").empty());
-  const Stopped stopped = terminate();
-  expectExit(stopped.status, 0);
-  EXPECT_GE(stopped.elapsed, kPauseFloor) << "the grace pause did not happen";
-  EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
-  EXPECT_EQ("", stderrText());
+TEST_F(LauncherTest, SigtermAfterMainReturnedRelaysOncePausesAndExitsZero)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    EXPECT_TRUE(report().values("event").empty());
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_GE(stopped.elapsed, kPauseFloor) << "the grace pause did not happen";
+    EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
+    EXPECT_EQ("", stderrText());
 }
 
-TEST_F(LauncherTest, SigtermWhileMainRunsIsRelayedAsSoonAsMainReturns) {
-  useAgent(ORV_AGENT_WAITRELEASE_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.waiting"));
-  const auto sent = std::chrono::steady_clock::now();
-  process_->signal(SIGTERM);
-  ASSERT_TRUE(waitUntil([&] { return !process_->signalPending(SIGTERM); }));
-  std::this_thread::sleep_for(kSettle);
-  EXPECT_TRUE(process_->running()) << "SIGTERM must not end the launcher while main runs";
-  EXPECT_TRUE(report().values("event").empty());
+TEST_F(LauncherTest, SigtermWhileMainRunsIsRelayedAsSoonAsMainReturns)
+{
+    useAgent(ORV_AGENT_WAITRELEASE_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.waiting"));
+    const auto sent = std::chrono::steady_clock::now();
+    process_->signal(SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return !process_->signalPending(SIGTERM); }));
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_TRUE(process_->running()) << "SIGTERM must not end the launcher while main runs";
+    EXPECT_TRUE(report().values("event").empty());
 
-  std::ofstream(fs::path(brevinHome_) / "release").put('x');
-  // No second SIGTERM: the first one was remembered.
-  auto status = process_->waitExit();
-  expectExit(status, 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - sent, kPauseFloor);
-  const AgentReport r = report();
-  EXPECT_EQ(std::vector<std::string>{"1"}, r.values("event"));
-  EXPECT_LT(r.indexOf("main.returned"), r.indexOf("event=1"));
-  EXPECT_EQ("", stderrText());
+    std::ofstream(fs::path(brevinHome_) / "release").put('x');
+    // No second SIGTERM: the first one was remembered.
+    auto status = process_->waitExit();
+    expectExit(status, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, kPauseFloor);
+    const AgentReport r = report();
+    EXPECT_EQ(std::vector<std::string>{"1"}, r.values("event"));
+    EXPECT_LT(r.indexOf("main.returned"), r.indexOf("event=1"));
+    EXPECT_EQ("", stderrText());
 }
 
-TEST_F(LauncherTest, TwoQuickSigtermsGiveOneRelayAndOneFullPause) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  const auto sent = std::chrono::steady_clock::now();
-  process_->signal(SIGTERM);
-  process_->signal(SIGTERM);
-  ASSERT_TRUE(waitForReport("event=1"));
-  // One more during the grace pause: it lands on the sleeping main thread and must
-  // neither cut the pause short nor cause another relay.
-  process_->signal(SIGTERM);
-  auto status = process_->waitExit();
-  expectExit(status, 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - sent, kPauseFloor);
-  EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
-  EXPECT_EQ("", stderrText());
+TEST_F(LauncherTest, TwoQuickSigtermsGiveOneRelayAndOneFullPause)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    const auto sent = std::chrono::steady_clock::now();
+    process_->signal(SIGTERM);
+    process_->signal(SIGTERM);
+    ASSERT_TRUE(waitForReport("event=1"));
+    // One more during the grace pause: it lands on the sleeping main thread and must
+    // neither cut the pause short nor cause another relay.
+    process_->signal(SIGTERM);
+    auto status = process_->waitExit();
+    expectExit(status, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, kPauseFloor);
+    EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
+    EXPECT_EQ("", stderrText());
 }
 
-TEST_F(LauncherTest, SigquitWhileWaitingKeepsTheLauncherRunning) {
-  useAgent(ORV_AGENT_SAMPLE_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  constexpr size_t kQuits = 3;
-  for (size_t i = 1; i <= kQuits; ++i) {
-    process_->signal(SIGQUIT);
-    // The JVM answers SIGQUIT with a thread dump on standard output.
-    ASSERT_TRUE(waitUntil([&] {
-      return countOccurrences(stdoutText(), "Full thread dump") >= i || !process_->running();
-    }));
-  }
-  std::this_thread::sleep_for(kSettle);
-  EXPECT_TRUE(process_->running());
-  EXPECT_TRUE(report().values("event").empty());
+TEST_F(LauncherTest, SigquitWhileWaitingKeepsTheLauncherRunning)
+{
+    useAgent(ORV_AGENT_SAMPLE_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    constexpr size_t kQuits = 3;
+    for (size_t i = 1; i <= kQuits; ++i) {
+        process_->signal(SIGQUIT);
+        // The JVM answers SIGQUIT with a thread dump on standard output.
+        ASSERT_TRUE(waitUntil(
+            [&] { return countOccurrences(stdoutText(), "Full thread dump") >= i || !process_->running(); }));
+    }
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_TRUE(process_->running());
+    EXPECT_TRUE(report().values("event").empty());
 
-  const Stopped stopped = terminate();
-  expectExit(stopped.status, 0);
-  EXPECT_GE(stopped.elapsed, kPauseFloor);
-  EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_GE(stopped.elapsed, kPauseFloor);
+    EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
 }
 
 // A native library of the agent may install a handler without SA_RESTART; when it runs
 // on the main thread, sem_wait fails with EINTR. That is no request to stop.
-TEST_F(LauncherTest, InterruptedWaitIsNotATerminationRequest) {
-  useAgent(ORV_AGENT_USR1_JAR);
-  fs::create_directory(fs::path(brevinHome_) / "lib");
-  fs::create_symlink(ORV_USR1_LIBRARY, fs::path(brevinHome_) / "lib" / "liborvtestusr1.so");
-  const fs::path marks = fs::path(brevinHome_) / "usr1-marks.txt";
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  ASSERT_TRUE(report().has("usr1.handler.installed"));
+TEST_F(LauncherTest, InterruptedWaitIsNotATerminationRequest)
+{
+    useAgent(ORV_AGENT_USR1_JAR);
+    fs::create_directory(fs::path(brevinHome_) / "lib");
+    fs::create_symlink(ORV_USR1_LIBRARY, fs::path(brevinHome_) / "lib" / "liborvtestusr1.so");
+    const fs::path marks = fs::path(brevinHome_) / "usr1-marks.txt";
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    ASSERT_TRUE(report().has("usr1.handler.installed"));
 
-  constexpr size_t kInterruptions = 3;
-  for (size_t i = 1; i <= kInterruptions; ++i) {
-    // Hit the main thread while it is blocked in the semaphore's futex wait.
-    ASSERT_TRUE(waitUntil([&] {
-      for (int seen = 0; seen < 3; ++seen) {
-        if (!process_->mainThreadInSyscall(SYS_futex)) return !process_->running();
-        std::this_thread::sleep_for(kPollInterval);
-      }
-      return true;
-    }));
-    process_->signalMainThread(SIGUSR1);
-    ASSERT_TRUE(waitUntil([&] {
-      return completeLines(marks).size() >= i || !process_->running();
-    }));
-  }
-  EXPECT_EQ(kInterruptions, completeLines(marks).size());
-  std::this_thread::sleep_for(kSettle);
-  EXPECT_TRUE(process_->running()) << "an interrupted wait was taken for SIGTERM";
-  EXPECT_TRUE(report().values("event").empty());
+    constexpr size_t kInterruptions = 3;
+    for (size_t i = 1; i <= kInterruptions; ++i) {
+        // Hit the main thread while it is blocked in the semaphore's futex wait.
+        ASSERT_TRUE(waitUntil([&] {
+            for (int seen = 0; seen < 3; ++seen) {
+                if (!process_->mainThreadInSyscall(SYS_futex)) return !process_->running();
+                std::this_thread::sleep_for(kPollInterval);
+            }
+            return true;
+        }));
+        process_->signalMainThread(SIGUSR1);
+        ASSERT_TRUE(waitUntil([&] { return completeLines(marks).size() >= i || !process_->running(); }));
+    }
+    EXPECT_EQ(kInterruptions, completeLines(marks).size());
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_TRUE(process_->running()) << "an interrupted wait was taken for SIGTERM";
+    EXPECT_TRUE(report().values("event").empty());
 
-  const Stopped stopped = terminate();
-  expectExit(stopped.status, 0);
-  EXPECT_GE(stopped.elapsed, kPauseFloor);
-  EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
-  EXPECT_EQ("", stderrText());
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_GE(stopped.elapsed, kPauseFloor);
+    EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
+    EXPECT_EQ("", stderrText());
 }
 
 // ---------------------------------------------------------------- failure paths
 
-TEST_F(LauncherTest, ManagerClassMissingWarnsAndExitsWithoutRelay) {
-  useAgent(ORV_AGENT_NOMANAGER_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  EXPECT_EQ(kNoManager, stderrText());
-  const Stopped stopped = terminate();
-  expectExit(stopped.status, 0);
-  EXPECT_EQ(std::string(kNoManager) + kNoManagerAtShutdown, stderrText());
-  EXPECT_TRUE(report().values("event").empty());
+TEST_F(LauncherTest, ManagerClassMissingWarnsAndExitsWithoutRelay)
+{
+    useAgent(ORV_AGENT_NOMANAGER_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    EXPECT_EQ(kNoManager, stderrText());
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_EQ(std::string(kNoManager) + kNoManagerAtShutdown, stderrText());
+    EXPECT_TRUE(report().values("event").empty());
 }
 
-TEST_F(LauncherTest, GetInstanceReturningNullWarnsWithoutLineEnd) {
-  useAgent(ORV_AGENT_NULLINSTANCE_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  EXPECT_TRUE(report().has("getInstance.null"));
-  EXPECT_EQ(kNoManagerInstance, stderrText());
-  const Stopped stopped = terminate();
-  expectExit(stopped.status, 0);
-  EXPECT_EQ(std::string(kNoManagerInstance) + kNoManagerAtShutdown, stderrText());
-  EXPECT_TRUE(report().values("event").empty());
+TEST_F(LauncherTest, GetInstanceReturningNullWarnsWithoutLineEnd)
+{
+    useAgent(ORV_AGENT_NULLINSTANCE_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    EXPECT_TRUE(report().has("getInstance.null"));
+    EXPECT_EQ(kNoManagerInstance, stderrText());
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_EQ(std::string(kNoManagerInstance) + kNoManagerAtShutdown, stderrText());
+    EXPECT_TRUE(report().values("event").empty());
 }
 
-TEST_F(LauncherTest, DispatchMethodMissingWarnsAndStillPauses) {
-  useAgent(ORV_AGENT_NODISPATCH_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.returned"));
-  EXPECT_EQ("", stderrText());
-  const Stopped stopped = terminate();
-  expectExit(stopped.status, 0);
-  EXPECT_GE(stopped.elapsed, kPauseFloor);
-  EXPECT_EQ(kNoDispatch, stderrText());
-  EXPECT_TRUE(report().values("wrong.event").empty());
+TEST_F(LauncherTest, DispatchMethodMissingWarnsAndStillPauses)
+{
+    useAgent(ORV_AGENT_NODISPATCH_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.returned"));
+    EXPECT_EQ("", stderrText());
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_GE(stopped.elapsed, kPauseFloor);
+    EXPECT_EQ(kNoDispatch, stderrText());
+    EXPECT_TRUE(report().values("wrong.event").empty());
 }
 
-TEST_F(LauncherTest, MainThrowingStillGetsTheRelayAndExitsZero) {
-  useAgent(ORV_AGENT_MAINTHROWS_JAR);
-  startWithHomes();
-  ASSERT_TRUE(waitForReport("main.throwing"));
-  // The uncaught exception is shown once main has ended.
-  ASSERT_TRUE(waitUntil([&] {
-    return stderrText().find("sample agent failure") != std::string::npos || !process_->running();
-  }));
-  EXPECT_NE(std::string::npos, stderrText().find("java.lang.IllegalStateException"));
-  const Stopped stopped = terminate();
-  expectExit(stopped.status, 0);
-  EXPECT_GE(stopped.elapsed, kPauseFloor);
-  EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
+TEST_F(LauncherTest, MainThrowingStillGetsTheRelayAndExitsZero)
+{
+    useAgent(ORV_AGENT_MAINTHROWS_JAR);
+    startWithHomes();
+    ASSERT_TRUE(waitForReport("main.throwing"));
+    // The uncaught exception is shown once main has ended.
+    ASSERT_TRUE(waitUntil([&] {
+        return stderrText().find("sample agent failure") != std::string::npos || !process_->running();
+    }));
+    EXPECT_NE(std::string::npos, stderrText().find("java.lang.IllegalStateException"));
+    const Stopped stopped = terminate();
+    expectExit(stopped.status, 0);
+    EXPECT_GE(stopped.elapsed, kPauseFloor);
+    EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
 }
 
 // The JVM's own JNI checker watches the launcher's calls on the paths that leave Java
 // exceptions behind (failed lookups, a throwing main): it must find nothing to report.
-TEST_F(LauncherTest, JniCheckerFindsNothingOnTheWarningPaths) {
-  const std::string pickedUp = "Picked up JAVA_TOOL_OPTIONS: -Xcheck:jni\n";
-  struct Case {
-    const char* jar;
-    std::string stderrAfterStop;
-  };
-  const Case cases[] = {
-      {ORV_AGENT_NOMANAGER_JAR, pickedUp + kNoManager + kNoManagerAtShutdown},
-      {ORV_AGENT_NULLINSTANCE_JAR, pickedUp + kNoManagerInstance + kNoManagerAtShutdown},
-      {ORV_AGENT_NODISPATCH_JAR, pickedUp + kNoDispatch},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.jar);
-    fs::remove(fs::path(brevinHome_) / "orvmgmt.jar");
-    fs::remove(reportFile_);
-    useAgent(c.jar);
-    auto env = environment(orvHome_, brevinHome_);
-    env.push_back("JAVA_TOOL_OPTIONS=-Xcheck:jni");
-    start(env);
-    ASSERT_TRUE(waitForReport("main.returned"));
-    const Stopped stopped = terminate();
-    expectExit(stopped.status, 0);
-    EXPECT_EQ(c.stderrAfterStop, stderrText());
-    // The checker's findings about JNI calls ("WARNING in native method: ...") would
-    // go here. Its periodic signal-handler notes are about the JVM, not the launcher.
-    EXPECT_EQ(std::string::npos, stdoutText().find("in native method")) << stdoutText();
-  }
+TEST_F(LauncherTest, JniCheckerFindsNothingOnTheWarningPaths)
+{
+    const std::string pickedUp = "Picked up JAVA_TOOL_OPTIONS: -Xcheck:jni\n";
+    struct Case {
+        const char* jar;
+        std::string stderrAfterStop;
+    };
+    const Case cases[] = {
+        {ORV_AGENT_NOMANAGER_JAR, pickedUp + kNoManager + kNoManagerAtShutdown},
+        {ORV_AGENT_NULLINSTANCE_JAR, pickedUp + kNoManagerInstance + kNoManagerAtShutdown},
+        {ORV_AGENT_NODISPATCH_JAR, pickedUp + kNoDispatch},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.jar);
+        fs::remove(fs::path(brevinHome_) / "orvmgmt.jar");
+        fs::remove(reportFile_);
+        useAgent(c.jar);
+        auto env = environment(orvHome_, brevinHome_);
+        env.push_back("JAVA_TOOL_OPTIONS=-Xcheck:jni");
+        start(env);
+        ASSERT_TRUE(waitForReport("main.returned"));
+        const Stopped stopped = terminate();
+        expectExit(stopped.status, 0);
+        EXPECT_EQ(c.stderrAfterStop, stderrText());
+        // The checker's findings about JNI calls ("WARNING in native method: ...") would
+        // go here. Its periodic signal-handler notes are about the JVM, not the launcher.
+        EXPECT_EQ(std::string::npos, stdoutText().find("in native method")) << stdoutText();
+    }
 }
 
-TEST_F(LauncherTest, MainClassMissingIsFatal) {
-  startWithHomes();  // nothing on the class path
-  auto status = process_->waitExit();
-  expectExit(status, 255);
-  EXPECT_EQ(std::string("Cannot find main class: ") + kMainClass + "\n", stderrText());
+TEST_F(LauncherTest, MainClassMissingIsFatal)
+{
+    startWithHomes();  // nothing on the class path
+    auto status = process_->waitExit();
+    expectExit(status, 255);
+    EXPECT_EQ(std::string("Cannot find main class: ") + kMainClass + "\n", stderrText());
 }
 
-TEST_F(LauncherTest, MainMethodMissingIsFatal) {
-  useAgent(ORV_AGENT_NOMAIN_JAR);
-  startWithHomes();
-  auto status = process_->waitExit();
-  expectExit(status, 255);
-  EXPECT_EQ(std::string("Cannot find main method from class: ") + kMainClass + "\n",
-            stderrText());
-  EXPECT_FALSE(report().has("wrong.main"));
+TEST_F(LauncherTest, MainMethodMissingIsFatal)
+{
+    useAgent(ORV_AGENT_NOMAIN_JAR);
+    startWithHomes();
+    auto status = process_->waitExit();
+    expectExit(status, 255);
+    EXPECT_EQ(std::string("Cannot find main method from class: ") + kMainClass + "\n", stderrText());
+    EXPECT_FALSE(report().has("wrong.main"));
 }
 
 }  // namespace

@@ -24,11 +24,18 @@
 
 namespace minicimd_test {
 
-inline std::string testSchema() { return MINICIMD_TEST_SCHEMA; }
-inline std::string dmtfDir() { return ORV_DMTF_DIR; }
+inline std::string testSchema()
+{
+    return MINICIMD_TEST_SCHEMA;
+}
+inline std::string dmtfDir()
+{
+    return ORV_DMTF_DIR;
+}
 
 // A port nobody listens on right now (the kernel picks it).
-inline int freeTcpPort() {
+inline int freeTcpPort()
+{
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -40,7 +47,8 @@ inline int freeTcpPort() {
     return ntohs(sa.sin_port);
 }
 
-inline bool canConnectUnix(const std::string& path) {
+inline bool canConnectUnix(const std::string& path)
+{
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un sa{};
     sa.sun_family = AF_UNIX;
@@ -50,7 +58,8 @@ inline bool canConnectUnix(const std::string& path) {
     return ok;
 }
 
-inline bool canConnectTcp(int port) {
+inline bool canConnectTcp(int port)
+{
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -66,11 +75,12 @@ public:
     struct Options {
         bool tcp = false;
         bool localAuth = false;
-        bool dmtf = false;                 // DMTF subset in root/cimv2
-        std::vector<std::string> extra;    // more arguments
+        bool dmtf = false;               // DMTF subset in root/cimv2
+        std::vector<std::string> extra;  // more arguments
     };
 
-    explicit MinicimdProcess(const Options& o) : opts_(o) {
+    explicit MinicimdProcess(const Options& o) : opts_(o)
+    {
         char tmpl[] = "/tmp/minicimd-testXXXXXX";
         if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         dir_ = tmpl;
@@ -79,16 +89,18 @@ public:
         start();
     }
 
-    ~MinicimdProcess() {
+    ~MinicimdProcess()
+    {
         stop();
         std::string cmd = "rm -rf '" + dir_ + "'";
         int r = std::system(cmd.c_str());
         (void)r;
     }
 
-    std::vector<std::string> args() const {
-        std::vector<std::string> a = {MINICIMD_BINARY, "--socket", socket_, "--namespace", "root/test",
-                                      "--mof", testSchema()};
+    std::vector<std::string> args() const
+    {
+        std::vector<std::string> a = {MINICIMD_BINARY, "--socket", socket_,     "--namespace",
+                                      "root/test",     "--mof",    testSchema()};
         if (opts_.dmtf) {
             a.insert(a.end(), {"--namespace", "root/cimv2", "--mof", dmtfDir()});
         }
@@ -98,7 +110,8 @@ public:
         return a;
     }
 
-    void start() {
+    void start()
+    {
         if (pid_ > 0) return;
         std::vector<std::string> a = args();
         std::string log = logPath();
@@ -127,7 +140,8 @@ public:
     }
 
     // SIGTERM, then wait; returns the exit status (or -1 when not running).
-    int stop() {
+    int stop()
+    {
         if (pid_ <= 0) return -1;
         kill(pid_, SIGTERM);
         int status = 0;
@@ -151,7 +165,8 @@ public:
     const std::string& dir() const { return dir_; }
     int port() const { return port_; }
     std::string logPath() const { return dir_ + "/minicimd.log"; }
-    std::string readLog() const {
+    std::string readLog() const
+    {
         std::ifstream in(logPath());
         std::stringstream ss;
         ss << in.rdbuf();

@@ -19,11 +19,12 @@ namespace minicimd_test {
 
 struct RawResponse {
     int status = 0;
-    std::multimap<std::string, std::string> headers;   // lower-case names
-    std::map<std::string, std::string> trailers;       // lower-case names
+    std::multimap<std::string, std::string> headers;  // lower-case names
+    std::map<std::string, std::string> trailers;      // lower-case names
     std::string body;
     bool complete = false;
-    std::string header(const std::string& n) const {
+    std::string header(const std::string& n) const
+    {
         auto it = headers.find(n);
         return it == headers.end() ? "" : it->second;
     }
@@ -31,31 +32,37 @@ struct RawResponse {
 
 class RawConnection {
 public:
-    static RawConnection unixSocket(const std::string& path) {
+    static RawConnection unixSocket(const std::string& path)
+    {
         RawConnection c;
         c.fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un sa{};
         sa.sun_family = AF_UNIX;
         strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
-        if (connect(c.fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) throw std::runtime_error("connect " + path);
+        if (connect(c.fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+            throw std::runtime_error("connect " + path);
         return c;
     }
-    static RawConnection tcp(int port) {
+    static RawConnection tcp(int port)
+    {
         RawConnection c;
         c.fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_port = htons(static_cast<uint16_t>(port));
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(c.fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) throw std::runtime_error("connect tcp");
+        if (connect(c.fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+            throw std::runtime_error("connect tcp");
         return c;
     }
     RawConnection(RawConnection&& o) noexcept : fd_(o.fd_), buf_(std::move(o.buf_)) { o.fd_ = -1; }
-    ~RawConnection() {
+    ~RawConnection()
+    {
         if (fd_ >= 0) close(fd_);
     }
 
-    bool send(const std::string& data) {
+    bool send(const std::string& data)
+    {
         size_t off = 0;
         while (off < data.size()) {
             ssize_t n = ::send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
@@ -66,7 +73,8 @@ public:
     }
 
     // Reads one response; gives up after `timeoutMs` of silence.
-    RawResponse read(int timeoutMs = 60000) {
+    RawResponse read(int timeoutMs = 60000)
+    {
         RawResponse r;
         size_t headerEnd;
         while ((headerEnd = buf_.find("\r\n\r\n")) == std::string::npos)
@@ -136,7 +144,8 @@ public:
     }
 
     // True when the server has closed its side (nothing more to read).
-    bool closedByPeer(int timeoutMs = 60000) {
+    bool closedByPeer(int timeoutMs = 60000)
+    {
         while (fill(timeoutMs)) {
         }
         return true;
@@ -144,7 +153,8 @@ public:
 
 private:
     RawConnection() = default;
-    bool fill(int timeoutMs) {
+    bool fill(int timeoutMs)
+    {
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, timeoutMs) <= 0) return false;
         char tmp[65536];
@@ -159,26 +169,29 @@ private:
 
 // A CIM-XML POST with the usual headers around `body`.
 inline std::string cimPost(const std::string& method, const std::string& body, bool trailers = true,
-                           const std::string& extraHeaders = "") {
+                           const std::string& extraHeaders = "")
+{
     return "POST /cimom HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/xml; charset=utf-8\r\n"
-           "CIMOperation: MethodCall\r\nCIMMethod: " + method + "\r\nCIMObject: root%2Ftest\r\n" +
-           (trailers ? "TE: trailers\r\n" : "") + extraHeaders + "Content-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
+           "CIMOperation: MethodCall\r\nCIMMethod: " +
+           method + "\r\nCIMObject: root%2Ftest\r\n" + (trailers ? "TE: trailers\r\n" : "") + extraHeaders +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 inline std::string imethodCall(const std::string& method, const std::string& params,
-                               const std::string& ns = "root/test") {
+                               const std::string& ns = "root/test")
+{
     std::string nsXml;
     size_t i = 0;
     while (i <= ns.size()) {
         size_t s = ns.find('/', i);
-        nsXml += "<NAMESPACE NAME=\"" + ns.substr(i, s == std::string::npos ? std::string::npos : s - i) + "\"/>";
+        nsXml +=
+            "<NAMESPACE NAME=\"" + ns.substr(i, s == std::string::npos ? std::string::npos : s - i) + "\"/>";
         if (s == std::string::npos) break;
         i = s + 1;
     }
     return "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
-           "<MESSAGE ID=\"42\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL NAME=\"" + method +
-           "\"><LOCALNAMESPACEPATH>" + nsXml + "</LOCALNAMESPACEPATH>" + params +
+           "<MESSAGE ID=\"42\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL NAME=\"" +
+           method + "\"><LOCALNAMESPACEPATH>" + nsXml + "</LOCALNAMESPACEPATH>" + params +
            "</IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>";
 }
 

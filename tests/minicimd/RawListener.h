@@ -21,7 +21,8 @@ class RawListener {
 public:
     using Serve = std::function<void(int fd, const std::atomic<bool>& stopping)>;
 
-    explicit RawListener(Serve serve) : serve_(std::move(serve)) {
+    explicit RawListener(Serve serve) : serve_(std::move(serve))
+    {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
@@ -33,7 +34,8 @@ public:
         port_ = ntohs(sa.sin_port);
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
-    ~RawListener() {
+    ~RawListener()
+    {
         stopping_ = true;
         acceptor_.join();
         std::lock_guard<std::mutex> g(mu_);
@@ -48,7 +50,8 @@ public:
 
     // Reads one request's head and body (Content-Length only, as minicimd
     // sends); false when the peer closed or the listener stops.
-    static bool readRequest(int fd, const std::atomic<bool>& stopping, std::string& buffered) {
+    static bool readRequest(int fd, const std::atomic<bool>& stopping, std::string& buffered)
+    {
         for (;;) {
             size_t head = buffered.find("\r\n\r\n");
             if (head != std::string::npos) {
@@ -67,7 +70,8 @@ public:
         }
     }
 
-    static bool waitReadable(int fd, const std::atomic<bool>& stopping) {
+    static bool waitReadable(int fd, const std::atomic<bool>& stopping)
+    {
         while (!stopping) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, 50) > 0) return true;
@@ -76,17 +80,23 @@ public:
     }
 
     // A well-formed successful answer to an ExportIndication.
-    static std::string exportAnswer() {
+    static std::string exportAnswer()
+    {
         std::string body =
-            "<?xml version=\"1.0\" encoding=\"utf-8\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
-            "PROTOCOLVERSION=\"1.0\"><SIMPLEEXPRSP><EXPMETHODRESPONSE NAME=\"ExportIndication\"/></SIMPLEEXPRSP>"
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE "
+            "ID=\"1\" "
+            "PROTOCOLVERSION=\"1.0\"><SIMPLEEXPRSP><EXPMETHODRESPONSE "
+            "NAME=\"ExportIndication\"/></SIMPLEEXPRSP>"
             "</MESSAGE></CIM>";
-        return "HTTP/1.1 200 OK\r\nContent-Type: application/xml; charset=utf-8\r\nCIMExport: MethodResponse\r\n"
-               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/xml; charset=utf-8\r\nCIMExport: "
+               "MethodResponse\r\n"
+               "Content-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
     }
 
 private:
-    void acceptLoop() {
+    void acceptLoop()
+    {
         while (waitReadable(fd_, stopping_)) {
             int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) continue;

@@ -21,7 +21,10 @@ constexpr int kClients = 8;
 constexpr int kOpsPerClient = 500;
 const CIMNamespaceName kNs("root/test");
 
-std::string str(const String& s) { return std::string(static_cast<const char*>(s.getCString())); }
+std::string str(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
 
 struct Expected {
     Uint32 count;
@@ -30,7 +33,8 @@ struct Expected {
 
 }  // namespace
 
-TEST(Concurrency, EightClientsFiveHundredMixedOperationsEach) {
+TEST(Concurrency, EightClientsFiveHundredMixedOperationsEach)
+{
     MinicimdProcess::Options o;
     MinicimdProcess server(o);
     setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
@@ -74,68 +78,71 @@ TEST(Concurrency, EightClientsFiveHundredMixedOperationsEach) {
                 const std::string name = it->first;
                 CIMObjectPath path(String(("Test_Base.Name=\"" + name + "\"").c_str()));
                 switch (kind) {
-                case 1: {
-                    CIMInstance got = c.getInstance(kNs, path, false);
-                    Uint32 v = 0;
-                    got.getProperty(got.findProperty("Count")).getValue().get(v);
-                    if (v != it->second.count) problem(name + ": Count " + std::to_string(v));
-                    break;
-                }
-                case 2:
-                    c.setProperty(kNs, path, "Count", CIMValue(Uint32(op * 3)));
-                    it->second.count = Uint32(op * 3);
-                    break;
-                case 3: {
-                    CIMValue v = c.getProperty(kNs, path, "Label");
-                    std::string label = v.isNull() ? "" : str(v.toString());
-                    if (label != it->second.label) problem(name + ": Label '" + label + "'");
-                    break;
-                }
-                case 4: {
-                    CIMInstance mod("Test_Base");
-                    mod.setPath(path);
-                    std::string label = "L" + std::to_string(op);
-                    mod.addProperty(CIMProperty("Label", CIMValue(String(label.c_str()))));
-                    Array<CIMName> only;
-                    only.append("Label");
-                    c.modifyInstance(kNs, mod, false, CIMPropertyList(only));
-                    it->second.label = label;
-                    break;
-                }
-                case 5: {
-                    // Others change the set all the time; every one of mine must be there.
-                    Array<CIMObjectPath> names = c.enumerateInstanceNames(kNs, "Test_Base");
-                    std::set<std::string> seen;
-                    for (Uint32 i = 0; i < names.size(); ++i) {
-                        const Array<CIMKeyBinding>& kb = names[i].getKeyBindings();
-                        for (Uint32 k = 0; k < kb.size(); ++k)
-                            if (kb[k].getName().equal("Name")) seen.insert(str(kb[k].getValue()));
+                    case 1: {
+                        CIMInstance got = c.getInstance(kNs, path, false);
+                        Uint32 v = 0;
+                        got.getProperty(got.findProperty("Count")).getValue().get(v);
+                        if (v != it->second.count) problem(name + ": Count " + std::to_string(v));
+                        break;
                     }
-                    for (const auto& m : mine)
-                        if (!seen.count(m.first)) problem(m.first + " missing from the enumeration");
-                    break;
-                }
-                case 6: {
-                    c.deleteInstance(kNs, path);
-                    mine.erase(it);
-                    try {
-                        c.getInstance(kNs, path);
-                        problem(name + " still there after delete");
-                    } catch (const CIMException& e) {
-                        if (e.getCode() != CIM_ERR_NOT_FOUND) problem(name + ": after delete " + std::to_string(e.getCode()));
+                    case 2:
+                        c.setProperty(kNs, path, "Count", CIMValue(Uint32(op * 3)));
+                        it->second.count = Uint32(op * 3);
+                        break;
+                    case 3: {
+                        CIMValue v = c.getProperty(kNs, path, "Label");
+                        std::string label = v.isNull() ? "" : str(v.toString());
+                        if (label != it->second.label) problem(name + ": Label '" + label + "'");
+                        break;
                     }
-                    break;
-                }
-                default: {
-                    Array<CIMParamValue> in, out;
-                    in.append(CIMParamValue("Text", CIMValue(String(name.c_str()))));
-                    CIMValue r = c.invokeMethod(kNs, CIMObjectPath("Test_Methods.Name=\"m\""), "Echo", in, out);
-                    if (str(r.toString()) != name || out.size() != 1) problem(name + ": echo");
-                    break;
-                }
+                    case 4: {
+                        CIMInstance mod("Test_Base");
+                        mod.setPath(path);
+                        std::string label = "L" + std::to_string(op);
+                        mod.addProperty(CIMProperty("Label", CIMValue(String(label.c_str()))));
+                        Array<CIMName> only;
+                        only.append("Label");
+                        c.modifyInstance(kNs, mod, false, CIMPropertyList(only));
+                        it->second.label = label;
+                        break;
+                    }
+                    case 5: {
+                        // Others change the set all the time; every one of mine must be there.
+                        Array<CIMObjectPath> names = c.enumerateInstanceNames(kNs, "Test_Base");
+                        std::set<std::string> seen;
+                        for (Uint32 i = 0; i < names.size(); ++i) {
+                            const Array<CIMKeyBinding>& kb = names[i].getKeyBindings();
+                            for (Uint32 k = 0; k < kb.size(); ++k)
+                                if (kb[k].getName().equal("Name")) seen.insert(str(kb[k].getValue()));
+                        }
+                        for (const auto& m : mine)
+                            if (!seen.count(m.first)) problem(m.first + " missing from the enumeration");
+                        break;
+                    }
+                    case 6: {
+                        c.deleteInstance(kNs, path);
+                        mine.erase(it);
+                        try {
+                            c.getInstance(kNs, path);
+                            problem(name + " still there after delete");
+                        } catch (const CIMException& e) {
+                            if (e.getCode() != CIM_ERR_NOT_FOUND)
+                                problem(name + ": after delete " + std::to_string(e.getCode()));
+                        }
+                        break;
+                    }
+                    default: {
+                        Array<CIMParamValue> in, out;
+                        in.append(CIMParamValue("Text", CIMValue(String(name.c_str()))));
+                        CIMValue r =
+                            c.invokeMethod(kNs, CIMObjectPath("Test_Methods.Name=\"m\""), "Echo", in, out);
+                        if (str(r.toString()) != name || out.size() != 1) problem(name + ": echo");
+                        break;
+                    }
                 }
             } catch (const Exception& e) {
-                problem("client " + std::to_string(id) + " op " + std::to_string(op) + ": " + str(e.getMessage()));
+                problem("client " + std::to_string(id) + " op " + std::to_string(op) + ": " +
+                        str(e.getMessage()));
             }
             ++done;
         }

@@ -25,9 +25,13 @@ constexpr auto kWait = std::chrono::seconds(60);
 const CIMNamespaceName kInterop("root/interop");
 const CIMNamespaceName kTest("root/test");
 
-std::string str(const String& s) { return std::string(static_cast<const char*>(s.getCString())); }
+std::string str(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
 
-std::string stringProperty(const CIMInstance& inst, const char* name) {
+std::string stringProperty(const CIMInstance& inst, const char* name)
+{
     Uint32 i = inst.findProperty(name);
     if (i == PEG_NOT_FOUND || inst.getProperty(i).getValue().isNull()) return "<none>";
     String s;
@@ -43,16 +47,20 @@ struct Received {
 
 class RecordingConsumer : public CIMIndicationConsumer {
 public:
-    void consumeIndication(const OperationContext&, const String& path, const CIMInstance& indication) override {
+    void consumeIndication(const OperationContext&, const String& path,
+                           const CIMInstance& indication) override
+    {
         std::lock_guard<std::mutex> g(mu_);
         got_.push_back(Received{str(path), indication});
         cv_.notify_all();
     }
-    bool waitFor(size_t n) {
+    bool waitFor(size_t n)
+    {
         std::unique_lock<std::mutex> g(mu_);
         return cv_.wait_for(g, kWait, [&] { return got_.size() >= n; });
     }
-    std::vector<Received> all() {
+    std::vector<Received> all()
+    {
         std::lock_guard<std::mutex> g(mu_);
         return got_;
     }
@@ -64,7 +72,8 @@ private:
 };
 
 template <typename F>
-int cimStatus(F f) {
+int cimStatus(F f)
+{
     try {
         f();
     } catch (const CIMException& e) {
@@ -73,7 +82,8 @@ int cimStatus(F f) {
     return 0;
 }
 
-CIMInstance filter(const std::string& name, const std::string& query, const std::string& language = "WQL") {
+CIMInstance filter(const std::string& name, const std::string& query, const std::string& language = "WQL")
+{
     CIMInstance f("CIM_IndicationFilter");
     f.addProperty(CIMProperty("Name", String(name.c_str())));
     f.addProperty(CIMProperty("Query", String(query.c_str())));
@@ -81,31 +91,38 @@ CIMInstance filter(const std::string& name, const std::string& query, const std:
     return f;
 }
 
-CIMInstance destination(const std::string& name, const std::string& url) {
+CIMInstance destination(const std::string& name, const std::string& url)
+{
     CIMInstance d("CIM_ListenerDestinationCIMXML");
     d.addProperty(CIMProperty("Name", String(name.c_str())));
     d.addProperty(CIMProperty("Destination", String(url.c_str())));
     return d;
 }
 
-CIMInstance subscription(const CIMObjectPath& f, const CIMObjectPath& h) {
+CIMInstance subscription(const CIMObjectPath& f, const CIMObjectPath& h)
+{
     CIMInstance s("CIM_IndicationSubscription");
     s.addProperty(CIMProperty("Filter", CIMValue(f), 0, "CIM_IndicationFilter"));
     s.addProperty(CIMProperty("Handler", CIMValue(h), 0, "CIM_ListenerDestination"));
     return s;
 }
 
-CIMInstance testInstance(const std::string& name, const std::string& label) {
+CIMInstance testInstance(const std::string& name, const std::string& label)
+{
     CIMInstance i("Test_Base");
     i.addProperty(CIMProperty("Name", String(name.c_str())));
     i.addProperty(CIMProperty("Label", String(label.c_str())));
     return i;
 }
 
-std::string url(Uint32 port, const std::string& path) { return "http://127.0.0.1:" + std::to_string(port) + path; }
+std::string url(Uint32 port, const std::string& path)
+{
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
 
 // A socket that takes connections (the kernel does) and never reads them; sets its port.
-int silentSocket(int& port) {
+int silentSocket(int& port)
+{
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -120,7 +137,8 @@ int silentSocket(int& port) {
 
 class Subscriptions : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         server_ = std::make_unique<MinicimdProcess>(MinicimdProcess::Options{});
         setenv("CIM_LOCAL_SOCKET", server_->socketPath().c_str(), 1);
         client_.connectLocal();
@@ -128,9 +146,11 @@ protected:
         listener_.start();
     }
     // A filter, a destination on our listener at `path` and a subscription of the two.
-    CIMObjectPath subscribe(const std::string& name, const std::string& query, const std::string& path) {
+    CIMObjectPath subscribe(const std::string& name, const std::string& query, const std::string& path)
+    {
         CIMObjectPath f = client_.createInstance(kInterop, filter(name, query));
-        CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(listener_.getPortNumber(), path)));
+        CIMObjectPath h =
+            client_.createInstance(kInterop, destination(name, url(listener_.getPortNumber(), path)));
         return client_.createInstance(kInterop, subscription(f, h));
     }
     size_t count(const char* className) { return client_.enumerateInstanceNames(kInterop, className).size(); }
@@ -148,26 +168,32 @@ struct Refusal {
     int status;
 };
 
-std::vector<Refusal> refusals() {
+std::vector<Refusal> refusals()
+{
     const char* creation = "SELECT * FROM CIM_InstCreation";
     return {
         {"FilterWithWhere", filter("f", "SELECT * FROM CIM_InstCreation WHERE SourceInstance ISA Test_Base"),
          CIM_ERR_NOT_SUPPORTED},
-        {"FilterWithPropertyList", filter("f", "SELECT IndicationTime FROM CIM_InstCreation"), CIM_ERR_NOT_SUPPORTED},
+        {"FilterWithPropertyList", filter("f", "SELECT IndicationTime FROM CIM_InstCreation"),
+         CIM_ERR_NOT_SUPPORTED},
         {"FilterOtherLanguage", filter("f", creation, "CQL-Extended"), CIM_ERR_NOT_SUPPORTED},
-        {"FilterNotAnIndicationClass", filter("f", "SELECT * FROM CIM_ManagedElement"), CIM_ERR_INVALID_PARAMETER},
+        {"FilterNotAnIndicationClass", filter("f", "SELECT * FROM CIM_ManagedElement"),
+         CIM_ERR_INVALID_PARAMETER},
         {"FilterUnknownClass", filter("f", "SELECT * FROM Test_Nothing"), CIM_ERR_INVALID_PARAMETER},
-        {"DestinationNotLoopback", destination("d", "http://192.0.2.1:5988/cimlistener"), CIM_ERR_NOT_SUPPORTED},
+        {"DestinationNotLoopback", destination("d", "http://192.0.2.1:5988/cimlistener"),
+         CIM_ERR_NOT_SUPPORTED},
         {"DestinationOtherHost", destination("d", "http://example.com:5988/"), CIM_ERR_NOT_SUPPORTED},
         {"DestinationHttps", destination("d", "https://127.0.0.1:5989/"), CIM_ERR_NOT_SUPPORTED},
         {"DestinationNoPort", destination("d", "http://127.0.0.1/x"), CIM_ERR_INVALID_PARAMETER},
         {"DestinationBadPort", destination("d", "http://localhost:99999/x"), CIM_ERR_INVALID_PARAMETER},
         {"DestinationNotAUrl", destination("d", "127.0.0.1 5988"), CIM_ERR_INVALID_PARAMETER},
         {"SubscriptionToNothing",
-         subscription(CIMObjectPath("CIM_IndicationFilter.CreationClassName=\"CIM_IndicationFilter\",Name=\"none\","
-                                    "SystemCreationClassName=\"CIM_ComputerSystem\",SystemName=\"localhost\""),
-                      CIMObjectPath("CIM_ListenerDestinationCIMXML.CreationClassName=\"CIM_ListenerDestinationCIMXML\","
-                                    "Name=\"none\",SystemCreationClassName=\"CIM_ComputerSystem\",SystemName=\"localhost\"")),
+         subscription(
+             CIMObjectPath("CIM_IndicationFilter.CreationClassName=\"CIM_IndicationFilter\",Name=\"none\","
+                           "SystemCreationClassName=\"CIM_ComputerSystem\",SystemName=\"localhost\""),
+             CIMObjectPath(
+                 "CIM_ListenerDestinationCIMXML.CreationClassName=\"CIM_ListenerDestinationCIMXML\","
+                 "Name=\"none\",SystemCreationClassName=\"CIM_ComputerSystem\",SystemName=\"localhost\"")),
          CIM_ERR_INVALID_PARAMETER},
     };
 }
@@ -176,7 +202,8 @@ class Refused : public Subscriptions, public ::testing::WithParamInterface<Refus
 
 }  // namespace
 
-TEST_P(Refused, IsNotStored) {
+TEST_P(Refused, IsNotStored)
+{
     const Refusal& r = GetParam();
     std::string className = str(r.instance.getClassName().getString());
     size_t before = count(className.c_str());
@@ -185,9 +212,12 @@ TEST_P(Refused, IsNotStored) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Refused, ::testing::ValuesIn(refusals()),
-                         [](const ::testing::TestParamInfo<Refusal>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<Refusal>& i) {
+                             return std::string(i.param.name);
+                         });
 
-TEST_F(Subscriptions, AreInstancesLikeOthers) {
+TEST_F(Subscriptions, AreInstancesLikeOthers)
+{
     CIMObjectPath sub = subscribe("plain", "SELECT * FROM CIM_InstCreation", "/");
     EXPECT_EQ(count("CIM_IndicationFilter"), 1u);
     EXPECT_EQ(count("CIM_ListenerDestinationCIMXML"), 1u);
@@ -200,7 +230,8 @@ TEST_F(Subscriptions, AreInstancesLikeOthers) {
     EXPECT_EQ(stringProperty(f, "SystemCreationClassName"), "CIM_ComputerSystem");
     // Configuration changes in place are refused; delete works.
     CIMInstance changed = f.clone();
-    changed.getProperty(changed.findProperty("Query")).setValue(CIMValue(String("SELECT * FROM CIM_InstDeletion")));
+    changed.getProperty(changed.findProperty("Query"))
+        .setValue(CIMValue(String("SELECT * FROM CIM_InstDeletion")));
     EXPECT_EQ(cimStatus([&] { client_.modifyInstance(kInterop, changed); }), CIM_ERR_NOT_SUPPORTED);
     client_.deleteInstance(kInterop, sub);
     EXPECT_EQ(count("CIM_IndicationSubscription"), 0u);
@@ -208,7 +239,8 @@ TEST_F(Subscriptions, AreInstancesLikeOthers) {
     EXPECT_EQ(consumer_.all().size(), 0u);
 }
 
-TEST_F(Subscriptions, LifecycleIndicationsReachTheListener) {
+TEST_F(Subscriptions, LifecycleIndicationsReachTheListener)
+{
     subscribe("all", "SELECT * FROM CIM_InstIndication", "/orv/all");
     CIMObjectPath path = client_.createInstance(kTest, testInstance("ind-1", "first"));
     CIMInstance modified = testInstance("ind-1", "second");
@@ -220,7 +252,8 @@ TEST_F(Subscriptions, LifecycleIndicationsReachTheListener) {
     ASSERT_TRUE(consumer_.waitFor(4));
     std::vector<Received> got = consumer_.all();
     ASSERT_EQ(got.size(), 4u);
-    const char* expected[] = {"CIM_InstCreation", "CIM_InstModification", "CIM_InstModification", "CIM_InstDeletion"};
+    const char* expected[] = {"CIM_InstCreation", "CIM_InstModification", "CIM_InstModification",
+                              "CIM_InstDeletion"};
     const char* labels[] = {"first", "second", "third", "third"};
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -236,12 +269,15 @@ TEST_F(Subscriptions, LifecycleIndicationsReachTheListener) {
         EXPECT_EQ(got[i].indication.getProperty(t).getValue().getType(), CIMTYPE_DATETIME);
         EXPECT_EQ(stringProperty(got[i].indication, "IndicationFilterName"), "all");
     }
-    EXPECT_NE(stringProperty(got[1].indication, "PreviousInstance").find("<VALUE>first</VALUE>"), std::string::npos);
-    EXPECT_NE(stringProperty(got[2].indication, "PreviousInstance").find("<VALUE>second</VALUE>"), std::string::npos);
+    EXPECT_NE(stringProperty(got[1].indication, "PreviousInstance").find("<VALUE>first</VALUE>"),
+              std::string::npos);
+    EXPECT_NE(stringProperty(got[2].indication, "PreviousInstance").find("<VALUE>second</VALUE>"),
+              std::string::npos);
     EXPECT_EQ(stringProperty(got[0].indication, "PreviousInstance"), "<none>");
 }
 
-TEST_F(Subscriptions, FiltersSelectByIndicationClass) {
+TEST_F(Subscriptions, FiltersSelectByIndicationClass)
+{
     subscribe("creations", "SELECT * FROM CIM_InstCreation", "/creations");
     subscribe("deletions", "SELECT * FROM cim_instdeletion", "/deletions");
     subscribe("everything", "select * from CIM_Indication", "/everything");
@@ -251,12 +287,14 @@ TEST_F(Subscriptions, FiltersSelectByIndicationClass) {
     ASSERT_TRUE(consumer_.waitFor(5));
     std::multiset<std::string> seen;
     for (const auto& r : consumer_.all()) seen.insert(r.path + " " + r.className());
-    EXPECT_EQ(seen, (std::multiset<std::string>{"/creations CIM_InstCreation", "/deletions CIM_InstDeletion",
-                                                "/everything CIM_InstCreation", "/everything CIM_InstModification",
-                                                "/everything CIM_InstDeletion"}));
+    EXPECT_EQ(seen,
+              (std::multiset<std::string>{"/creations CIM_InstCreation", "/deletions CIM_InstDeletion",
+                                          "/everything CIM_InstCreation", "/everything CIM_InstModification",
+                                          "/everything CIM_InstDeletion"}));
 }
 
-TEST_F(Subscriptions, DeletedSubscriptionDeliversNoMore) {
+TEST_F(Subscriptions, DeletedSubscriptionDeliversNoMore)
+{
     CIMObjectPath first = subscribe("first", "SELECT * FROM CIM_InstCreation", "/first");
     subscribe("second", "SELECT * FROM CIM_InstCreation", "/second");
     client_.createInstance(kTest, testInstance("before", "x"));
@@ -275,7 +313,8 @@ TEST_F(Subscriptions, DeletedSubscriptionDeliversNoMore) {
     EXPECT_EQ(consumer_.all().size(), 4u);
 }
 
-TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp) {
+TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp)
+{
     // Nobody listens on the first port; the second accepts connections (the
     // kernel does) and never answers.
     int gone = freeTcpPort();
@@ -283,7 +322,8 @@ TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp) {
     int silent = silentSocket(silentPort);
     for (auto [name, port] : {std::pair<const char*, int>{"gone", gone}, {"silent", silentPort}}) {
         CIMObjectPath f = client_.createInstance(kInterop, filter(name, "SELECT * FROM CIM_InstIndication"));
-        CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(static_cast<Uint32>(port), "/")));
+        CIMObjectPath h =
+            client_.createInstance(kInterop, destination(name, url(static_cast<Uint32>(port), "/")));
         client_.createInstance(kInterop, subscription(f, h));
     }
     // Every operation answers, and answers right, while deliveries fail.
@@ -298,7 +338,8 @@ TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp) {
     subscribe("live", "SELECT * FROM CIM_InstCreation", "/live");
     client_.createInstance(kTest, testInstance("seen", "x"));
     ASSERT_TRUE(consumer_.waitFor(1));
-    EXPECT_NE(stringProperty(consumer_.all()[0].indication, "SourceInstance").find("seen"), std::string::npos);
+    EXPECT_NE(stringProperty(consumer_.all()[0].indication, "SourceInstance").find("seen"),
+              std::string::npos);
     // And SIGTERM stops it cleanly with deliveries pending.
     client_.createInstance(kTest, testInstance("pending", "x"));
     int status = server_->stop();
@@ -310,7 +351,8 @@ TEST_F(Subscriptions, ListenersThatAreGoneOrSilentDoNotHoldOperationsUp) {
 namespace {
 
 // The Name of an indication's SourceInstance, read back from its CIM-XML.
-std::string sourceName(const CIMInstance& indication) {
+std::string sourceName(const CIMInstance& indication)
+{
     std::string source = stringProperty(indication, "SourceInstance");
     size_t at = source.find("<PROPERTY NAME=\"Name\"");
     size_t v = source.find("<VALUE>", at);
@@ -320,7 +362,8 @@ std::string sourceName(const CIMInstance& indication) {
 }
 
 // A listener that answers every export right, but only after `delay`.
-RawListener::Serve slowAnswers(std::chrono::milliseconds delay, std::atomic<int>& answered) {
+RawListener::Serve slowAnswers(std::chrono::milliseconds delay, std::atomic<int>& answered)
+{
     return [delay, &answered](int fd, const std::atomic<bool>& stopping) {
         std::string buffered;
         while (RawListener::readRequest(fd, stopping, buffered)) {
@@ -334,7 +377,8 @@ RawListener::Serve slowAnswers(std::chrono::milliseconds delay, std::atomic<int>
 
 }  // namespace
 
-TEST_F(Subscriptions, SlowAndDeadListenersDelayOnlyThemselves) {
+TEST_F(Subscriptions, SlowAndDeadListenersDelayOnlyThemselves)
+{
     std::atomic<int> slowAnswered{0};
     RawListener slow(slowAnswers(std::chrono::milliseconds(1000), slowAnswered));
     // Two ports nobody listens on and five listeners that never read.
@@ -348,12 +392,14 @@ TEST_F(Subscriptions, SlowAndDeadListenersDelayOnlyThemselves) {
     for (size_t i = 0; i < ports.size(); ++i) {
         std::string name = "other-" + std::to_string(i);
         CIMObjectPath f = client_.createInstance(kInterop, filter(name, "SELECT * FROM CIM_InstCreation"));
-        CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(static_cast<Uint32>(ports[i]), "/")));
+        CIMObjectPath h =
+            client_.createInstance(kInterop, destination(name, url(static_cast<Uint32>(ports[i]), "/")));
         client_.createInstance(kInterop, subscription(f, h));
     }
     subscribe("live", "SELECT * FROM CIM_InstCreation", "/live");
     const int kChanges = 20;
-    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    for (int i = 0; i < kChanges; ++i)
+        client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
     ASSERT_TRUE(consumer_.waitFor(kChanges));
     // The live listener has all of them, in order, while the slow one is still
     // working through its first few.
@@ -367,13 +413,16 @@ TEST_F(Subscriptions, SlowAndDeadListenersDelayOnlyThemselves) {
     for (int fd : silent) close(fd);
 }
 
-TEST_F(Subscriptions, ListenerThatComesUpLateGetsEverythingInOrder) {
+TEST_F(Subscriptions, ListenerThatComesUpLateGetsEverythingInOrder)
+{
     int port = freeTcpPort();
     CIMObjectPath f = client_.createInstance(kInterop, filter("late", "SELECT * FROM CIM_InstCreation"));
-    CIMObjectPath h = client_.createInstance(kInterop, destination("late", url(static_cast<Uint32>(port), "/late")));
+    CIMObjectPath h =
+        client_.createInstance(kInterop, destination("late", url(static_cast<Uint32>(port), "/late")));
     client_.createInstance(kInterop, subscription(f, h));
     const int kChanges = 30;
-    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    for (int i = 0; i < kChanges; ++i)
+        client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
     // Nobody listened for a while; now somebody does.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     RecordingConsumer late;
@@ -392,7 +441,9 @@ namespace {
 // A consumer slower than the server creates: the listener's queue fills.
 class SlowConsumer : public RecordingConsumer {
 public:
-    void consumeIndication(const OperationContext& ctx, const String& path, const CIMInstance& indication) override {
+    void consumeIndication(const OperationContext& ctx, const String& path,
+                           const CIMInstance& indication) override
+    {
         std::this_thread::sleep_for(std::chrono::microseconds(4000));
         RecordingConsumer::consumeIndication(ctx, path, indication);
     }
@@ -400,7 +451,8 @@ public:
 
 }  // namespace
 
-TEST_F(Subscriptions, SlowConsumerLosesNothing) {
+TEST_F(Subscriptions, SlowConsumerLosesNothing)
+{
     SlowConsumer slowConsumer;
     CIMListener listener(0);
     listener.addConsumer(&slowConsumer);
@@ -411,7 +463,8 @@ TEST_F(Subscriptions, SlowConsumerLosesNothing) {
     client_.createInstance(kInterop, subscription(f, h));
     // Far more than the listener's queue holds, faster than the consumer takes them.
     const int kChanges = 3000;
-    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    for (int i = 0; i < kChanges; ++i)
+        client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
     ASSERT_TRUE(slowConsumer.waitFor(kChanges));
     std::vector<Received> got = slowConsumer.all();
     ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
@@ -419,13 +472,15 @@ TEST_F(Subscriptions, SlowConsumerLosesNothing) {
     listener.stop();
 }
 
-TEST_F(Subscriptions, EndlessAnswerIsReadOnlyToItsBound) {
+TEST_F(Subscriptions, EndlessAnswerIsReadOnlyToItsBound)
+{
     // Answers every request with a 200 whose body never ends, as long as it is read.
     std::atomic<size_t> written{0};
     RawListener endless([&written](int fd, const std::atomic<bool>& stopping) {
         std::string buffered;
         if (!RawListener::readRequest(fd, stopping, buffered)) return;
-        std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: 100000000000\r\n\r\n";
+        std::string head =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: 100000000000\r\n\r\n";
         if (::send(fd, head.data(), head.size(), MSG_NOSIGNAL) < 0) return;
         std::string chunk(65536, ' ');
         const size_t kGiveUp = 512u * 1024 * 1024;
@@ -438,14 +493,16 @@ TEST_F(Subscriptions, EndlessAnswerIsReadOnlyToItsBound) {
         }
     });
     CIMObjectPath f = client_.createInstance(kInterop, filter("endless", "SELECT * FROM CIM_InstCreation"));
-    CIMObjectPath h = client_.createInstance(kInterop, destination("endless", url(static_cast<Uint32>(endless.port()), "/")));
+    CIMObjectPath h = client_.createInstance(
+        kInterop, destination("endless", url(static_cast<Uint32>(endless.port()), "/")));
     client_.createInstance(kInterop, subscription(f, h));
     subscribe("live", "SELECT * FROM CIM_InstCreation", "/live");
     client_.createInstance(kTest, testInstance("one", "x"));
     ASSERT_TRUE(consumer_.waitFor(1));
     // The bad answer ends the connection: minicimd has read little of it.
     auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (server_->readLog().find("longer than") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    while (server_->readLog().find("longer than") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_NE(server_->readLog().find("longer than"), std::string::npos) << server_->readLog();
     EXPECT_LT(written.load(), 32u * 1024 * 1024);
@@ -457,14 +514,17 @@ namespace {
 // and stays full longer than an export may wait for room.
 class HeldConsumer : public RecordingConsumer {
 public:
-    void consumeIndication(const OperationContext& ctx, const String& path, const CIMInstance& indication) override {
+    void consumeIndication(const OperationContext& ctx, const String& path,
+                           const CIMInstance& indication) override
+    {
         {
             std::unique_lock<std::mutex> g(mu_);
             cv_.wait(g, [this] { return released_; });
         }
         RecordingConsumer::consumeIndication(ctx, path, indication);
     }
-    void release() {
+    void release()
+    {
         std::lock_guard<std::mutex> g(mu_);
         released_ = true;
         cv_.notify_all();
@@ -478,7 +538,8 @@ private:
 
 }  // namespace
 
-TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain) {
+TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain)
+{
     HeldConsumer held;
     CIMListener listener(0);
     listener.addConsumer(&held);
@@ -489,13 +550,16 @@ TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain) {
         ~Release() { consumer.release(); }
     } releaseAtEnd{held};
     CIMObjectPath f = client_.createInstance(kInterop, filter("held", "SELECT * FROM CIM_InstCreation"));
-    CIMObjectPath h = client_.createInstance(kInterop, destination("held", url(listener.getPortNumber(), "/held")));
+    CIMObjectPath h =
+        client_.createInstance(kInterop, destination("held", url(listener.getPortNumber(), "/held")));
     client_.createInstance(kInterop, subscription(f, h));
     // One in the consumer, the listener's queue full (1024), and some more.
     const int kChanges = 1100;
-    for (int i = 0; i < kChanges; ++i) client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
+    for (int i = 0; i < kChanges; ++i)
+        client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
     auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (server_->readLog().find("try again later") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    while (server_->readLog().find("try again later") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     held.release();
     ASSERT_TRUE(held.waitFor(kChanges));
@@ -504,7 +568,8 @@ TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain) {
     for (int i = 0; i < kChanges; ++i) ASSERT_EQ(sourceName(got[i].indication), "n" + std::to_string(i)) << i;
     // The refusal said it was temporary, and the export got through later.
     std::string log = server_->readLog();
-    EXPECT_NE(log.find("the listener's queue is full; try again later; trying again"), std::string::npos) << log;
+    EXPECT_NE(log.find("the listener's queue is full; try again later; trying again"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("delivered after"), std::string::npos) << log;
     listener.stop();
 }

@@ -17,7 +17,8 @@ using namespace minicimd_test;
 namespace {
 
 // The most memory the process has held so far, in bytes.
-size_t peakResident(pid_t pid) {
+size_t peakResident(pid_t pid)
+{
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line))
@@ -27,28 +28,34 @@ size_t peakResident(pid_t pid) {
 
 constexpr size_t kMiB = 1024 * 1024;
 
-std::string me() {
+std::string me()
+{
     struct passwd* pw = getpwuid(getuid());
     return pw ? pw->pw_name : "";
 }
 
-std::string enumerateClassNames() {
+std::string enumerateClassNames()
+{
     return cimPost("EnumerateClassNames", imethodCall("EnumerateClassNames", ""));
 }
 
 // The request's head with an authorization header and a body of `size` bytes, sent in pieces.
-void sendLarge(RawConnection& c, const std::string& authorization, size_t size, size_t upTo) {
-    std::string head = "POST /cimom HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/xml\r\n"
-                       "CIMOperation: MethodCall\r\nCIMMethod: EnumerateClassNames\r\nCIMObject: root%2Ftest\r\n" +
-                       authorization + "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+void sendLarge(RawConnection& c, const std::string& authorization, size_t size, size_t upTo)
+{
+    std::string head =
+        "POST /cimom HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/xml\r\n"
+        "CIMOperation: MethodCall\r\nCIMMethod: EnumerateClassNames\r\nCIMObject: root%2Ftest\r\n" +
+        authorization + "Content-Length: " + std::to_string(size) + "\r\n\r\n";
     ASSERT_TRUE(c.send(head));
     std::string piece(kMiB, 'x');
-    for (size_t sent = 0; sent < upTo; sent += piece.size()) ASSERT_TRUE(c.send(piece.substr(0, std::min(piece.size(), upTo - sent))));
+    for (size_t sent = 0; sent < upTo; sent += piece.size())
+        ASSERT_TRUE(c.send(piece.substr(0, std::min(piece.size(), upTo - sent))));
 }
 
 }  // namespace
 
-TEST(Limits, UnauthenticatedBodiesAreNotKept) {
+TEST(Limits, UnauthenticatedBodiesAreNotKept)
+{
     MinicimdProcess::Options o;
     o.localAuth = true;
     MinicimdProcess s(o);
@@ -59,7 +66,8 @@ TEST(Limits, UnauthenticatedBodiesAreNotKept) {
     std::vector<RawConnection> conns;
     for (int i = 0; i < 6; ++i) {
         conns.push_back(RawConnection::unixSocket(s.socketPath()));
-        sendLarge(conns.back(), i % 2 ? "PegasusAuthorization: Local \"" + me() + "\"\r\n" : "", kBody, kBody - kMiB);
+        sendLarge(conns.back(), i % 2 ? "PegasusAuthorization: Local \"" + me() + "\"\r\n" : "", kBody,
+                  kBody - kMiB);
     }
     for (auto& c : conns) {
         ASSERT_TRUE(c.send(std::string(kMiB, 'x')));
@@ -68,7 +76,8 @@ TEST(Limits, UnauthenticatedBodiesAreNotKept) {
     EXPECT_LT(peakResident(s.pid()), before + 16 * kMiB) << "bodies of refused requests were kept";
 }
 
-TEST(Limits, BodiesBeyondTheBudgetAreAnswered503) {
+TEST(Limits, BodiesBeyondTheBudgetAreAnswered503)
+{
     MinicimdProcess s(MinicimdProcess::Options{});
     constexpr size_t kBody = 15 * kMiB;
     // More bodies in flight at once than the budget holds (64 MiB).
@@ -92,11 +101,13 @@ TEST(Limits, BodiesBeyondTheBudgetAreAnswered503) {
     EXPECT_EQ(c.read().status, 200);
 }
 
-TEST(Limits, ManyEmptyElementsAreRefusedBeforeParsing) {
+TEST(Limits, ManyEmptyElementsAreRefusedBeforeParsing)
+{
     MinicimdProcess s(MinicimdProcess::Options{});
     const size_t before = peakResident(s.pid());
-    std::string body = "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
-                       "PROTOCOLVERSION=\"1.0\"><SIMPLEREQ>";
+    std::string body =
+        "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
+        "PROTOCOLVERSION=\"1.0\"><SIMPLEREQ>";
     for (int i = 0; i < 1000000; ++i) body += "<a/>";
     body += "</SIMPLEREQ></MESSAGE></CIM>";
     RawConnection c = RawConnection::unixSocket(s.socketPath());
@@ -112,7 +123,8 @@ TEST(Limits, ManyEmptyElementsAreRefusedBeforeParsing) {
 namespace {
 
 // Asks for a challenge on `c`; gives the file's path.
-std::string askChallenge(RawConnection& c) {
+std::string askChallenge(RawConnection& c)
+{
     c.send(cimPost("EnumerateClassNames", imethodCall("EnumerateClassNames", ""), true,
                    "PegasusAuthorization: Local \"" + me() + "\"\r\n"));
     RawResponse r = c.read();
@@ -122,7 +134,8 @@ std::string askChallenge(RawConnection& c) {
     return q == std::string::npos ? "" : h.substr(q + 1, h.size() - q - 2);
 }
 
-int answerChallenge(RawConnection& c, const std::string& path) {
+int answerChallenge(RawConnection& c, const std::string& path)
+{
     std::ifstream in(path);
     std::string content;
     std::getline(in, content);
@@ -133,7 +146,8 @@ int answerChallenge(RawConnection& c, const std::string& path) {
 
 }  // namespace
 
-TEST(Limits, AChallengeIsAnsweredOnlyOnItsConnection) {
+TEST(Limits, AChallengeIsAnsweredOnlyOnItsConnection)
+{
     // A directory of the server's own for challenges: made unlistable to others.
     char tmpl[] = "/tmp/minicimd-authdir-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -161,7 +175,8 @@ TEST(Limits, AChallengeIsAnsweredOnlyOnItsConnection) {
     rmdir(dir.c_str());
 }
 
-TEST(Limits, OneUserCannotTakeEveryConnection) {
+TEST(Limits, OneUserCannotTakeEveryConnection)
+{
     MinicimdProcess s(MinicimdProcess::Options{});
     // Far more idle connections than one user may hold; the server's own
     // limit (256) is not reached, so others would still get in.
@@ -182,7 +197,8 @@ TEST(Limits, OneUserCannotTakeEveryConnection) {
     EXPECT_EQ(c.read().status, 200);
 }
 
-TEST(Limits, ARequestThatTricklesInIsCutOff) {
+TEST(Limits, ARequestThatTricklesInIsCutOff)
+{
     MinicimdProcess::Options o;
     o.extra = {"--request-deadline", "2"};
     MinicimdProcess s(o);
@@ -191,7 +207,8 @@ TEST(Limits, ARequestThatTricklesInIsCutOff) {
     std::string request = enumerateClassNames();
     auto start = std::chrono::steady_clock::now();
     bool cut = false;
-    for (size_t i = 0; i < request.size() && std::chrono::steady_clock::now() - start < std::chrono::seconds(60); ++i) {
+    for (size_t i = 0;
+         i < request.size() && std::chrono::steady_clock::now() - start < std::chrono::seconds(60); ++i) {
         if (!c.send(request.substr(i, 1))) {
             cut = true;
             break;

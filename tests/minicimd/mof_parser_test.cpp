@@ -13,14 +13,16 @@ using namespace minicimd::mof;
 
 namespace {
 
-Compilation parse(const std::string& text) {
+Compilation parse(const std::string& text)
+{
     Compilation c;
     MofParser::parseText(text, "t.mof", c);
     return c;
 }
 
 // The full message of the error `text` raises ("" if it parses).
-std::string errorOf(const std::string& text) {
+std::string errorOf(const std::string& text)
+{
     try {
         parse(text);
     } catch (const MofError& e) {
@@ -29,13 +31,15 @@ std::string errorOf(const std::string& text) {
     return "";
 }
 
-const ClassDecl* findClass(const Compilation& c, const std::string& name) {
+const ClassDecl* findClass(const Compilation& c, const std::string& name)
+{
     for (const auto& k : c.classes)
         if (k.name == name) return &k;
     return nullptr;
 }
 
-const QualifierUse* findQual(const std::vector<QualifierUse>& qs, const std::string& name) {
+const QualifierUse* findQual(const std::vector<QualifierUse>& qs, const std::string& name)
+{
     for (const auto& q : qs)
         if (q.name == name) return &q;
     return nullptr;
@@ -43,12 +47,14 @@ const QualifierUse* findQual(const std::vector<QualifierUse>& qs, const std::str
 
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         char tmpl[] = "/tmp/mofdirXXXXXX";
         path_ = mkdtemp(tmpl);
     }
     ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& text) const {
+    std::string write(const std::string& name, const std::string& text) const
+    {
         std::string p = path_ + "/" + name;
         std::ofstream(p) << text;
         return p;
@@ -61,7 +67,8 @@ private:
 
 }  // namespace
 
-TEST(MofParser, LoadsTheDmtfSubsetUnmodified) {
+TEST(MofParser, LoadsTheDmtfSubsetUnmodified)
+{
     Compilation c;
     MofParser::parseFile(std::string(ORV_DMTF_DIR) + "/schema.mof", c, "root/cimv2");
     EXPECT_EQ(c.files.size(), 32u);  // schema.mof, the two qualifier files and 29 classes
@@ -123,7 +130,8 @@ TEST(MofParser, LoadsTheDmtfSubsetUnmodified) {
     EXPECT_TRUE(sawGetErrors);
 }
 
-TEST(MofParser, EveryLiteralForm) {
+TEST(MofParser, EveryLiteralForm)
+{
     Compilation c = parse(R"MOF(
         instance of X as $first {
             S = "a\tb\"c\\" "d" "\x41\X263a";
@@ -188,7 +196,8 @@ TEST(MofParser, EveryLiteralForm) {
     EXPECT_EQ(y[1].value.items.size(), 2u);
 }
 
-TEST(MofParser, ClassFeaturesAndFlavors) {
+TEST(MofParser, ClassFeaturesAndFlavors)
+{
     Compilation c = parse(R"MOF(
         // line comment
         /* block
@@ -234,16 +243,20 @@ TEST(MofParser, ClassFeaturesAndFlavors) {
     EXPECT_EQ(k.methods[1].returnType, DataType::Boolean);
 }
 
-TEST(MofParser, HostileInputGetsPreciseErrors) {
+TEST(MofParser, HostileInputGetsPreciseErrors)
+{
     EXPECT_EQ(errorOf("class A {\n  string S = \"abc\n};"), "t.mof:2:14: unterminated string");
     EXPECT_EQ(errorOf("/* never closed"), "t.mof:1:1: unterminated comment");
-    EXPECT_EQ(errorOf("class A { uint8 X = 12ab; };"), "t.mof:1:21: invalid number '12ab': unexpected character 'a'");
+    EXPECT_EQ(errorOf("class A { uint8 X = 12ab; };"),
+              "t.mof:1:21: invalid number '12ab': unexpected character 'a'");
     EXPECT_EQ(errorOf("class A { uint8 X = 09; };"), "t.mof:1:21: invalid number '09': unexpected digit '9'");
     EXPECT_EQ(errorOf("class A { uint64 X = 18446744073709551616; };"),
               "t.mof:1:22: invalid number '18446744073709551616': out of the 64-bit range");
     EXPECT_EQ(errorOf("class A { string S }"), "t.mof:1:20: expected ';' after property 'S', found '}'");
-    EXPECT_EQ(errorOf("class A { string S; }"), "t.mof:1:22: expected ';' after the class body, found end of file");
-    EXPECT_EQ(errorOf("class A {\n string S;"), "t.mof:2:11: expected '}' to close class 'A', found end of file");
+    EXPECT_EQ(errorOf("class A { string S; }"),
+              "t.mof:1:22: expected ';' after the class body, found end of file");
+    EXPECT_EQ(errorOf("class A {\n string S;"),
+              "t.mof:2:11: expected '}' to close class 'A', found end of file");
     EXPECT_EQ(errorOf("class A { strin S; };"),
               "t.mof:1:11: unknown data type 'strin' (a reference is written 'ClassName REF name')");
     EXPECT_EQ(errorOf("class A { string S; uint8 s; };"), "t.mof:1:27: 's' declared twice in class 'A'");
@@ -252,28 +265,34 @@ TEST(MofParser, HostileInputGetsPreciseErrors) {
     EXPECT_EQ(errorOf("[Key : ToSubclass Restricted] class A {};"),
               "t.mof:1:19: conflicting flavors ToSubclass and Restricted");
     EXPECT_EQ(errorOf("Qualifier Q : boolean, Scope(nowhere);"), "t.mof:1:30: unknown scope 'nowhere'");
-    EXPECT_EQ(errorOf("instance of A { C = 'ab'; };"), "t.mof:1:21: char16 literal must hold exactly one character");
+    EXPECT_EQ(errorOf("instance of A { C = 'ab'; };"),
+              "t.mof:1:21: char16 literal must hold exactly one character");
     EXPECT_EQ(errorOf("instance of A { C = ''; };"), "t.mof:1:22: empty char16 literal");
     EXPECT_EQ(errorOf("instance of A { S = \"\\q\"; };"), "t.mof:1:22: unknown escape sequence '\\q'");
-    EXPECT_EQ(errorOf("instance of A { S = \"\\x\"; };"), "t.mof:1:22: escape '\\x' needs 1 to 4 hexadecimal digits");
+    EXPECT_EQ(errorOf("instance of A { S = \"\\x\"; };"),
+              "t.mof:1:22: escape '\\x' needs 1 to 4 hexadecimal digits");
     EXPECT_EQ(errorOf("instance of A { S = \"\xC3\x28\"; };"), "t.mof:1:22: invalid UTF-8 sequence");
     EXPECT_EQ(errorOf("instance of A as $a {X=1;}; instance of A as $a {X=2;};"),
               "t.mof:1:46: alias '$a' already defined at t.mof:1:1");
     EXPECT_EQ(errorOf("instance of A { X = ; };"), "t.mof:1:21: expected a value, found ';'");
     EXPECT_EQ(errorOf("class A { uint8 X[0]; };"), "t.mof:1:19: array size must be a positive 32-bit number");
-    EXPECT_EQ(errorOf("garbage"), "t.mof:1:1: expected 'class', 'instance', 'qualifier' or '#pragma', found 'garbage'");
+    EXPECT_EQ(errorOf("garbage"),
+              "t.mof:1:1: expected 'class', 'instance', 'qualifier' or '#pragma', found 'garbage'");
     EXPECT_EQ(errorOf("class A { @ };"), "t.mof:1:11: unexpected character '@'");
     EXPECT_EQ(errorOf(std::string("class A {\x01};")), "t.mof:1:10: unexpected control character 0x01");
     EXPECT_EQ(errorOf(std::string("class A {\0};", 12)), "t.mof:1:10: NUL character in source");
     EXPECT_EQ(errorOf("#pragma include (\"nowhere/missing.mof\")"),
               "t.mof:1:18: cannot open './nowhere/missing.mof': No such file or directory");
-    EXPECT_EQ(errorOf("class A { uint32 F() = 3; };"), "t.mof:1:22: expected ';' after the method declaration, found '='");
+    EXPECT_EQ(errorOf("class A { uint32 F() = 3; };"),
+              "t.mof:1:22: expected ';' after the method declaration, found '='");
     // A long run of garbage stays one clear error, not a crash or a deep recursion.
     EXPECT_EQ(errorOf(std::string(100000, '[')), "t.mof:1:2: expected a qualifier name, found '['");
-    EXPECT_EQ(errorOf(std::string(100000, '{')), "t.mof:1:1: expected 'class', 'instance', 'qualifier' or '#pragma', found '{'");
+    EXPECT_EQ(errorOf(std::string(100000, '{')),
+              "t.mof:1:1: expected 'class', 'instance', 'qualifier' or '#pragma', found '{'");
 }
 
-TEST(MofParser, IncludesAreRelativeToTheIncludingFileAndBounded) {
+TEST(MofParser, IncludesAreRelativeToTheIncludingFileAndBounded)
+{
     TempDir d;
     std::system(("mkdir -p '" + d.path() + "/sub'").c_str());
     d.write("sub/inner.mof", "#pragma namespace(\"root/inner\")\nclass Inner {};\n");
@@ -295,8 +314,9 @@ TEST(MofParser, IncludesAreRelativeToTheIncludingFileAndBounded) {
         MofParser::parseFile(bad, c2);
         FAIL() << "no error";
     } catch (const MofError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  d.path() + "/sub/broken.mof:2:13: invalid number '1.': a digit must follow the decimal point");
+        EXPECT_EQ(
+            std::string(e.what()),
+            d.path() + "/sub/broken.mof:2:13: invalid number '1.': a digit must follow the decimal point");
         EXPECT_EQ(e.pos().line, 2u);
     }
 

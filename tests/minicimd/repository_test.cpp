@@ -16,44 +16,54 @@ using namespace Pegasus;
 
 namespace {
 
-CIMConstProperty prop(const CIMClass& c, const std::string& n) {
+CIMConstProperty prop(const CIMClass& c, const std::string& n)
+{
     Uint32 i = c.findProperty(CIMName(n.c_str()));
     if (i == PEG_NOT_FOUND) throw std::runtime_error("no property " + n + " in " + str(c.getClassName()));
     return c.getProperty(i);
 }
 
-CIMConstProperty prop(const CIMInstance& c, const std::string& n) {
+CIMConstProperty prop(const CIMInstance& c, const std::string& n)
+{
     Uint32 i = c.findProperty(CIMName(n.c_str()));
     if (i == PEG_NOT_FOUND) throw std::runtime_error("no property " + n);
     return c.getProperty(i);
 }
 
 template <class T>
-std::string qualText(const T& owner, const std::string& n) {
+std::string qualText(const T& owner, const std::string& n)
+{
     return qualifierText(owner, n.c_str());
 }
 
-std::string firstText(const CIMConstProperty& p) { return elementText(p.getValue(), 0); }
+std::string firstText(const CIMConstProperty& p)
+{
+    return elementText(p.getValue(), 0);
+}
 
-CIMConstMethod method(const CIMClass& c, const std::string& n) {
+CIMConstMethod method(const CIMClass& c, const std::string& n)
+{
     Uint32 i = c.findMethod(CIMName(n.c_str()));
     if (i == PEG_NOT_FOUND) throw std::runtime_error("no method " + n);
     return c.getMethod(i);
 }
 
-std::unique_ptr<Repository> dmtf() {
+std::unique_ptr<Repository> dmtf()
+{
     auto r = Repository::create();
     r->loadMof("root/cimv2", ORV_DMTF_DIR);  // the directory: its schema.mof
     return r;
 }
 
-std::unique_ptr<Repository> testRepo() {
+std::unique_ptr<Repository> testRepo()
+{
     auto r = Repository::create();
     r->loadMof("root/test", MINICIMD_TEST_SCHEMA);
     return r;
 }
 
-std::string loadError(const std::string& mof) {
+std::string loadError(const std::string& mof)
+{
     auto r = Repository::create();
     mof::Compilation c;
     try {
@@ -65,9 +75,13 @@ std::string loadError(const std::string& mof) {
     return "";
 }
 
-CIMValue text(const std::string& t) { return CIMValue(String(t.c_str())); }
+CIMValue text(const std::string& t)
+{
+    return CIMValue(String(t.c_str()));
+}
 
-int statusOf(const std::function<void()>& f) {
+int statusOf(const std::function<void()>& f)
+{
     try {
         f();
     } catch (const CimError& e) {
@@ -78,7 +92,8 @@ int statusOf(const std::function<void()>& f) {
 
 }  // namespace
 
-TEST(DmtfSubset, ClassesMatchTheirFiles) {
+TEST(DmtfSubset, ClassesMatchTheirFiles)
+{
     auto r = dmtf();
     EXPECT_EQ(r->enumerateClassNames("root/cimv2", "", true).size(), 29u);
 
@@ -87,11 +102,12 @@ TEST(DmtfSubset, ClassesMatchTheirFiles) {
     EXPECT_EQ(str(cs.getClassName()), "CIM_ComputerSystem");
     EXPECT_EQ(str(cs.getSuperClassName()), "CIM_System");
     EXPECT_EQ(Repository::keyNamesOf(cs), (std::vector<std::string>{"CreationClassName", "Name"}));
-    EXPECT_FALSE(qualifierIsTrue(cs, "Abstract"));  // Abstract is Restricted: CIM_ManagedElement's does not propagate
+    EXPECT_FALSE(
+        qualifierIsTrue(cs, "Abstract"));  // Abstract is Restricted: CIM_ManagedElement's does not propagate
     EXPECT_TRUE(qualifierIsTrue(r->getClass("root/cimv2", "CIM_ManagedElement"), "Abstract"));
     CIMConstProperty name = prop(cs, "Name");
     EXPECT_TRUE(qualifierIsTrue(name, "Key"));
-    EXPECT_EQ(qualText(name, "MaxLen"), "256");     // CIM_System's override, not MSE's 1024
+    EXPECT_EQ(qualText(name, "MaxLen"), "256");  // CIM_System's override, not MSE's 1024
     EXPECT_EQ(str(name.getClassOrigin()), "CIM_ManagedSystemElement");  // first declared there
     EXPECT_TRUE(name.getPropagated());
     // Inherited from the top of the tree, with qualifiers.
@@ -137,7 +153,8 @@ TEST(DmtfSubset, ClassesMatchTheirFiles) {
     EXPECT_EQ(std::find(roots.begin(), roots.end(), "CIM_System"), roots.end());
 }
 
-TEST(TestSchema, InstanceCreationChecksTheClass) {
+TEST(TestSchema, InstanceCreationChecksTheClass)
+{
     auto r = testRepo();
     const std::string ns = "root/test";
     // Defaults filled, values canonical.
@@ -148,23 +165,42 @@ TEST(TestSchema, InstanceCreationChecksTheClass) {
     EXPECT_EQ(firstText(prop(i, "Ratio")), "2.0000000000000000e+00");
     EXPECT_TRUE(prop(i, "Label").getValue().isNull());
     // Duplicates, missing keys, unknown properties, wrong types, abstract or unknown classes.
-    EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"name", text("new")}}); }), kCimAlreadyExists);
-    EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"Count", text("1")}}); }), kCimInvalidParameter);
-    EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"Nope", text("1")}}); }),
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance(ns, "Test_Base", {{"name", text("new")}});
+              }),
+              kCimAlreadyExists);
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance(ns, "Test_Base", {{"Count", text("1")}});
+              }),
+              kCimInvalidParameter);
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"Nope", text("1")}});
+              }),
               kCimNoSuchProperty);
-    EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"Count", text("-1")}}); }),
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"Count", text("-1")}});
+              }),
               kCimTypeMismatch);
-    EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"When", text("yesterday")}}); }),
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"When", text("yesterday")}});
+              }),
               kCimTypeMismatch);
-    EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"Tags", text("a")}}); }),
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance(ns, "Test_Base", {{"Name", text("x")}, {"Tags", text("a")}});
+              }),
               kCimTypeMismatch);
     EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Nope", {{"Name", text("x")}}); }), kCimInvalidClass);
-    EXPECT_EQ(statusOf([&] { r->createInstance("root/none", "Test_Base", {{"Name", text("x")}}); }), kCimInvalidNamespace);
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance("root/none", "Test_Base", {{"Name", text("x")}});
+              }),
+              kCimInvalidNamespace);
     // Keys compare by value: numeric keys in any spelling, names in any case.
     r->createInstance(ns, "Test_Child", {{"Name", text("c")}, {"Id", text("7")}});
     CIMObjectPath byText(String("Test_Child.Name=\"c\",ID=0x7"));
     EXPECT_EQ(firstText(prop(r->getInstance(ns, byText), "Id")), "7");
-    EXPECT_EQ(statusOf([&] { r->createInstance(ns, "Test_Child", {{"Name", text("c")}, {"Id", text("+7")}}); }),
+    EXPECT_EQ(statusOf([&] {
+                  r->createInstance(ns, "Test_Child", {{"Name", text("c")}, {"Id", text("+7")}});
+              }),
               kCimAlreadyExists);
     // Subclass instances enumerate under the base.
     EXPECT_EQ(r->enumerateInstanceNames(ns, "Test_Base").size(), 4u);  // alpha, new, beta, c
@@ -186,7 +222,9 @@ TEST(TestSchema, InstanceCreationChecksTheClass) {
     i = r->getInstance(ns, p);
     EXPECT_EQ(firstText(prop(i, "Label")), "L");
     EXPECT_EQ(firstText(prop(i, "Count")), "7");  // not in the list
-    EXPECT_EQ(statusOf([&] { r->modifyInstance(ns, p, {{"Label", text("M")}, {"Small", text("999")}}, nullptr); }),
+    EXPECT_EQ(statusOf([&] {
+                  r->modifyInstance(ns, p, {{"Label", text("M")}, {"Small", text("999")}}, nullptr);
+              }),
               kCimTypeMismatch);
     EXPECT_EQ(firstText(prop(r->getInstance(ns, p), "Label")), "L");
     EXPECT_EQ(statusOf([&] { r->setProperty(ns, p, "Name", text("other"), false); }), kCimInvalidParameter);
@@ -195,28 +233,38 @@ TEST(TestSchema, InstanceCreationChecksTheClass) {
     EXPECT_EQ(statusOf([&] { r->deleteInstance(ns, p); }), kCimNotFound);
 }
 
-TEST(Loader, ErrorsNameFileLineAndColumn) {
-    const std::string quals = "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride, ToSubclass);\n"
-                              "Qualifier Description : string = null, Scope(any);\n";
+TEST(Loader, ErrorsNameFileLineAndColumn)
+{
+    const std::string quals =
+        "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride, ToSubclass);\n"
+        "Qualifier Description : string = null, Scope(any);\n";
     EXPECT_EQ(loadError("class A : B {};"), "x.mof:1:1: superclass 'B' of class 'A' is not defined");
-    EXPECT_EQ(loadError("class A { [Nope] string S; };"), "x.mof:1:12: qualifier 'Nope' on property 'A.S' is not declared");
-    EXPECT_EQ(loadError(quals + "[Key] class A { };"), "x.mof:3:2: qualifier 'Key' is not allowed on class 'A'");
+    EXPECT_EQ(loadError("class A { [Nope] string S; };"),
+              "x.mof:1:12: qualifier 'Nope' on property 'A.S' is not declared");
+    EXPECT_EQ(loadError(quals + "[Key] class A { };"),
+              "x.mof:3:2: qualifier 'Key' is not allowed on class 'A'");
     EXPECT_EQ(loadError(quals + "class A { [Key] string K; };\nclass B : A { [Key(false)] string K; };"),
               "x.mof:4:16: qualifier 'Key' on property 'B.K' cannot be overridden (it is DisableOverride)");
     EXPECT_EQ(loadError(quals + "class A { uint8 X = 300; };"),
               "x.mof:3:21: property 'A.X': '300' is not a valid uint8 (out of range)");
-    EXPECT_EQ(loadError(quals + "class A { uint8 X = \"s\"; };"), "x.mof:3:21: value does not suit property 'A.X' of type uint8");
-    EXPECT_EQ(loadError(quals + "class A { [Key] string K; };\ninstance of A { K = \"a\"; };\ninstance of A { K = \"a\"; };"),
-              "x.mof:5:1: instance A.K=\"a\" already exists");
+    EXPECT_EQ(loadError(quals + "class A { uint8 X = \"s\"; };"),
+              "x.mof:3:21: value does not suit property 'A.X' of type uint8");
+    EXPECT_EQ(
+        loadError(
+            quals +
+            "class A { [Key] string K; };\ninstance of A { K = \"a\"; };\ninstance of A { K = \"a\"; };"),
+        "x.mof:5:1: instance A.K=\"a\" already exists");
     EXPECT_EQ(loadError(quals + "class A { [Key] string K; string S; };\ninstance of A { S = \"a\"; };"),
               "x.mof:4:1: key property 'K' of class A has no value");
     EXPECT_EQ(loadError(quals + "class A { [Key] string K; };\ninstance of A { K = \"a\"; Z = 1; };"),
               "x.mof:4:26: class 'A' has no property 'Z'");
-    EXPECT_EQ(loadError(quals + "class A { [Key] string K; A ref R; };\ninstance of A { K = \"a\"; R = $nowhere; };"),
+    EXPECT_EQ(loadError(quals +
+                        "class A { [Key] string K; A ref R; };\ninstance of A { K = \"a\"; R = $nowhere; };"),
               "x.mof:4:30: alias '$nowhere' is not defined before its use");
     EXPECT_EQ(loadError(quals + "class A { string K; };\nclass A { string K; };"),
               "x.mof:4:1: class 'A' is already defined in namespace 'root/x'");
-    EXPECT_EQ(loadError(quals + "class A { Nope REF R; };"), "x.mof:3:20: class 'Nope' of reference property 'A.R' is not defined");
+    EXPECT_EQ(loadError(quals + "class A { Nope REF R; };"),
+              "x.mof:3:20: class 'Nope' of reference property 'A.R' is not defined");
     EXPECT_EQ(loadError("Qualifier Q : uint8 = 1, Scope(any);\nQualifier Q : string, Scope(any);"),
               "x.mof:2:11: qualifier 'Q' is already declared differently");
 }
@@ -227,12 +275,14 @@ TEST(Loader, ErrorsNameFileLineAndColumn) {
 
 namespace {
 
-std::string laid(const std::string& compact) {
+std::string laid(const std::string& compact)
+{
     return orv::cimxml::laidOut(compact, orv::cimxml::Layout::OneElementPerLine);
 }
 
 // What an answer carries of a value: the codec's text, or the error writing it gives.
-std::string written(const std::function<void(std::string&)>& write) {
+std::string written(const std::function<void(std::string&)>& write)
+{
     std::string out;
     try {
         write(out);
@@ -244,7 +294,9 @@ std::string written(const std::function<void(std::string&)>& write) {
 
 // The instance a client asked to see, through the object model: properties
 // not listed dropped, the class's qualifiers added, class origins cleared.
-CIMInstance shaped(const Repository& r, const std::string& ns, const CIMObjectPath& path, const InstanceView& v) {
+CIMInstance shaped(const Repository& r, const std::string& ns, const CIMObjectPath& path,
+                   const InstanceView& v)
+{
     CIMInstance inst = r.getInstance(ns, path);
     CIMClass cls = r.getClass(ns, str(inst.getClassName()));
     for (Uint32 i = inst.getPropertyCount(); i-- > 0;) {
@@ -258,7 +310,8 @@ CIMInstance shaped(const Repository& r, const std::string& ns, const CIMObjectPa
         }
         if (v.includeQualifiers) {
             CIMConstProperty decl = cls.getProperty(cls.findProperty(p.getName()));
-            for (Uint32 q = 0; q < decl.getQualifierCount(); ++q) p.addQualifier(decl.getQualifier(q).clone());
+            for (Uint32 q = 0; q < decl.getQualifierCount(); ++q)
+                p.addQualifier(decl.getQualifier(q).clone());
         }
         if (!v.includeClassOrigin) p.setClassOrigin(CIMName());
     }
@@ -266,9 +319,11 @@ CIMInstance shaped(const Repository& r, const std::string& ns, const CIMObjectPa
 }
 
 // A chain of `levels` classes below Chain_0, each adding a property or not.
-std::string chainMof(unsigned levels, bool properties = true) {
-    std::string mof = "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride);\n"
-                      "class Chain_0 { [Key] string Name; };\n";
+std::string chainMof(unsigned levels, bool properties = true)
+{
+    std::string mof =
+        "Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride);\n"
+        "class Chain_0 { [Key] string Name; };\n";
     for (unsigned i = 1; i <= levels; ++i)
         mof += "class Chain_" + std::to_string(i) + " : Chain_" + std::to_string(i - 1) + " { " +
                (properties ? "string P" + std::to_string(i) + ";" : "") + " };\n";
@@ -277,25 +332,47 @@ std::string chainMof(unsigned levels, bool properties = true) {
 
 }  // namespace
 
-TEST(StoredForm, ValuesComeBackAsGiven) {
+TEST(StoredForm, ValuesComeBackAsGiven)
+{
     Array<Uint32> numbers;
     numbers.append(1);
     numbers.append(4000000000u);
-    const CIMValue values[] = {
-        CIMValue(Boolean(true)), CIMValue(Boolean(false)), CIMValue(Uint8(255)), CIMValue(Sint8(-128)),
-        CIMValue(Uint16(65535)), CIMValue(Sint16(-32768)), CIMValue(Uint32(4294967295u)),
-        CIMValue(Sint32(-2147483647 - 1)), CIMValue(Uint64(18446744073709551615ull)),
-        CIMValue(Sint64(-9223372036854775807ll - 1)), CIMValue(Real32(1.0f / 3)), CIMValue(Real32(-0.0f)),
-        CIMValue(Real64(1.0 / 3)), CIMValue(Real64(1e308)), CIMValue(Real64(5e-324)), CIMValue(Real64(-0.0)),
-        CIMValue(Real64(std::nan(""))), CIMValue(Real64(HUGE_VAL)), CIMValue(Real64(-HUGE_VAL)),
-        CIMValue(Char16('x')), CIMValue(Char16('<')), CIMValue(Char16(0xD800)),
-        CIMValue(String("a<b&c>\"d'e\tf\ng\rh")), CIMValue(String("\xc3\xbc\xe2\x82\xac\xf0\x9d\x84\x9e")),
-        CIMValue(String("")), CIMValue(String("  spaced  ")), CIMValue(String("bell\x07")),
-        CIMValue(CIMDateTime(String("20261207041311.000000+000"))),
-        CIMValue(CIMDateTime(String("00000001020304.000005:000"))),
-        CIMValue(CIMDateTime(String("2026120704****.******+060"))), CIMValue(numbers), CIMValue(Array<String>()),
-        CIMValue(CIMObjectPath(String("Test_Base.Name=\"x\""))), CIMValue(CIMTYPE_STRING, false),
-        CIMValue(CIMTYPE_UINT32, true), CIMValue(CIMTYPE_REFERENCE, false)};
+    const CIMValue values[] = {CIMValue(Boolean(true)),
+                               CIMValue(Boolean(false)),
+                               CIMValue(Uint8(255)),
+                               CIMValue(Sint8(-128)),
+                               CIMValue(Uint16(65535)),
+                               CIMValue(Sint16(-32768)),
+                               CIMValue(Uint32(4294967295u)),
+                               CIMValue(Sint32(-2147483647 - 1)),
+                               CIMValue(Uint64(18446744073709551615ull)),
+                               CIMValue(Sint64(-9223372036854775807ll - 1)),
+                               CIMValue(Real32(1.0f / 3)),
+                               CIMValue(Real32(-0.0f)),
+                               CIMValue(Real64(1.0 / 3)),
+                               CIMValue(Real64(1e308)),
+                               CIMValue(Real64(5e-324)),
+                               CIMValue(Real64(-0.0)),
+                               CIMValue(Real64(std::nan(""))),
+                               CIMValue(Real64(HUGE_VAL)),
+                               CIMValue(Real64(-HUGE_VAL)),
+                               CIMValue(Char16('x')),
+                               CIMValue(Char16('<')),
+                               CIMValue(Char16(0xD800)),
+                               CIMValue(String("a<b&c>\"d'e\tf\ng\rh")),
+                               CIMValue(String("\xc3\xbc\xe2\x82\xac\xf0\x9d\x84\x9e")),
+                               CIMValue(String("")),
+                               CIMValue(String("  spaced  ")),
+                               CIMValue(String("bell\x07")),
+                               CIMValue(CIMDateTime(String("20261207041311.000000+000"))),
+                               CIMValue(CIMDateTime(String("00000001020304.000005:000"))),
+                               CIMValue(CIMDateTime(String("2026120704****.******+060"))),
+                               CIMValue(numbers),
+                               CIMValue(Array<String>()),
+                               CIMValue(CIMObjectPath(String("Test_Base.Name=\"x\""))),
+                               CIMValue(CIMTYPE_STRING, false),
+                               CIMValue(CIMTYPE_UINT32, true),
+                               CIMValue(CIMTYPE_REFERENCE, false)};
     for (const CIMValue& v : values) {
         SCOPED_TRACE(str(v.toString()));
         StoredValue s(v);
@@ -313,18 +390,22 @@ TEST(StoredForm, ValuesComeBackAsGiven) {
     }
 }
 
-TEST(StoredForm, AnswersReadAsTheObjectModelWritten) {
+TEST(StoredForm, AnswersReadAsTheObjectModelWritten)
+{
     auto r = testRepo();
     const std::string ns = "root/test";
     // Beside the schema's own: class defaults kept and changed, a null given,
     // text that needs escaping, and a value no answer can carry.
-    r->createInstance(ns, "Test_Special", {{"Name", text("s1")}, {"Id", text("7")}, {"Label", CIMValue(CIMTYPE_STRING, false)}});
-    r->createInstance(ns, "Test_Special", {{"Extra", text("x<&>\"'\ty")}, {"Id", text("8")}, {"Name", text("s2")}});
+    r->createInstance(ns, "Test_Special",
+                      {{"Name", text("s1")}, {"Id", text("7")}, {"Label", CIMValue(CIMTYPE_STRING, false)}});
+    r->createInstance(ns, "Test_Special",
+                      {{"Extra", text("x<&>\"'\ty")}, {"Id", text("8")}, {"Name", text("s2")}});
     r->createInstance(ns, "Test_Base", {{"Name", text("bad")}, {"Label", text("bell\x07")}});
     r->modifyInstance(ns, CIMObjectPath(String("Test_Special.Name=\"s1\",Id=7")),
                       {{"Count", text("11")}, {"Label", text("now set")}}, nullptr);
     std::vector<std::string> extraOnly{"EXTRA", "name"};
-    r->modifyInstance(ns, CIMObjectPath(String("Test_Special.Name=\"s2\",Id=8")), {{"Name", text("s2")}}, &extraOnly);
+    r->modifyInstance(ns, CIMObjectPath(String("Test_Special.Name=\"s2\",Id=8")), {{"Name", text("s2")}},
+                      &extraOnly);
 
     const std::vector<std::string> listed{"label", "COUNT", "Right"};
     const std::vector<std::string> none;
@@ -359,10 +440,12 @@ TEST(StoredForm, AnswersReadAsTheObjectModelWritten) {
     EXPECT_EQ(instances, 7);
 }
 
-TEST(StoredForm, InstancesKeepTheShapeTheyWereMadeIn) {
+TEST(StoredForm, InstancesKeepTheShapeTheyWereMadeIn)
+{
     auto r = testRepo();
     const std::string ns = "root/test";
-    const CIMObjectPath path = r->createInstance(ns, "Test_Special", {{"Extra", text("e")}, {"Id", text("1")}, {"Name", text("n")}});
+    const CIMObjectPath path =
+        r->createInstance(ns, "Test_Special", {{"Extra", text("e")}, {"Id", text("1")}, {"Name", text("n")}});
     // Properties filled from the class come first, in class order and marked
     // propagated; the given ones follow in given order.  Changes keep both.
     auto shape = [&] {
@@ -380,16 +463,31 @@ TEST(StoredForm, InstancesKeepTheShapeTheyWereMadeIn) {
         std::vector<std::string> list;  // empty: no property list
         std::string shape;
     } steps[] = {
-        {{}, {}, "Label^=null Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=9 Extra=e Id=1 Name=n "},
-        {{{"Count", text("11")}, {"Extra", text("f")}}, {}, "Label^=null Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=11 Extra=f Id=1 Name=n "},
-        {{{"Label", text("l")}}, {"Label", "Extra", "Count"}, "Label^=l Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=null Extra=null Id=1 Name=n "},
-        {{{"Count", CIMValue(CIMTYPE_UINT32, false)}}, {}, "Label^=l Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null Count^=null Extra=null Id=1 Name=n "},
+        {{},
+         {},
+         "Label^=null Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null "
+         "Count^=9 Extra=e Id=1 Name=n "},
+        {{{"Count", text("11")}, {"Extra", text("f")}},
+         {},
+         "Label^=null Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null "
+         "Count^=11 Extra=f Id=1 Name=n "},
+        {{{"Label", text("l")}},
+         {"Label", "Extra", "Count"},
+         "Label^=l Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null "
+         "Count^=null Extra=null Id=1 Name=n "},
+        {{{"Count", CIMValue(CIMTYPE_UINT32, false)}},
+         {},
+         "Label^=l Flag^=null Big^=null Small^=null Ratio^=null Letter^=null When^=null Tags^=null "
+         "Count^=null Extra=null Id=1 Name=n "},
     };
     for (const auto& s : steps) {
         if (!s.change.empty()) r->modifyInstance(ns, path, s.change, s.list.empty() ? nullptr : &s.list);
         EXPECT_EQ(shape(), s.shape);
     }
-    EXPECT_EQ(statusOf([&] { r->modifyInstance(ns, path, {{"Id", text("2")}}, nullptr); }), kCimInvalidParameter);
+    EXPECT_EQ(statusOf([&] {
+                  r->modifyInstance(ns, path, {{"Id", text("2")}}, nullptr);
+              }),
+              kCimInvalidParameter);
     EXPECT_EQ(elementText(r->getProperty(ns, path, "label"), 0), "l");
     EXPECT_TRUE(r->getProperty(ns, path, "Count").isNull());
     EXPECT_EQ(str(r->getInstance(ns, path).getPath().toString()), "Test_Special.Id=1,Name=\"n\"");
@@ -398,7 +496,8 @@ TEST(StoredForm, InstancesKeepTheShapeTheyWereMadeIn) {
     EXPECT_TRUE(all[0].identical(r->getInstance(ns, path)));
 }
 
-TEST(RepositoryInheritance, ADeepChainIsResolvedWhole) {
+TEST(RepositoryInheritance, ADeepChainIsResolvedWhole)
+{
     const unsigned kLevels = 1100;
     auto r = Repository::create();
     mof::Compilation c;
@@ -414,8 +513,10 @@ TEST(RepositoryInheritance, ADeepChainIsResolvedWhole) {
     EXPECT_EQ(r->enumerateInstanceNames("root/x", "Chain_0").size(), 1u);
 }
 
-TEST(RepositoryInheritance, TooDeepAChainFailsToCompile) {
+TEST(RepositoryInheritance, TooDeepAChainFailsToCompile)
+{
     std::string err = loadError(chainMof(Repository::kMaxInheritanceDepth + 1, false));
     EXPECT_NE(err.find("levels below its root class"), std::string::npos) << err;
-    EXPECT_NE(err.find("Chain_" + std::to_string(Repository::kMaxInheritanceDepth + 1)), std::string::npos) << err;
+    EXPECT_NE(err.find("Chain_" + std::to_string(Repository::kMaxInheritanceDepth + 1)), std::string::npos)
+        << err;
 }

@@ -14,17 +14,22 @@ using namespace minicimd_test;
 
 namespace {
 
-std::string readFile(const std::string& p) {
+std::string readFile(const std::string& p)
+{
     std::ifstream in(p, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
 
-std::string samples() { return std::string(ORV_SAMPLES_DIR) + "/"; }
+std::string samples()
+{
+    return std::string(ORV_SAMPLES_DIR) + "/";
+}
 
 // White space inside tags and runs of blanks differ between servers without meaning anything.
-std::string normalize(const std::string& xml) {
+std::string normalize(const std::string& xml)
+{
     std::string s = std::regex_replace(xml, std::regex("\\s+>"), ">");
     s = std::regex_replace(s, std::regex("[ \\t]+"), " ");
     return std::regex_replace(s, std::regex("\\n+$"), "");
@@ -36,7 +41,8 @@ struct Recorded {
     std::map<std::string, std::string> trailers;  // lower-case
 };
 
-Recorded readRecorded(const std::string& name) {
+Recorded readRecorded(const std::string& name)
+{
     Recorded r;
     std::istringstream in(readFile(samples() + name + ".headers.txt"));
     std::string line;
@@ -59,13 +65,15 @@ Recorded readRecorded(const std::string& name) {
     return r;
 }
 
-RawResponse post(MinicimdProcess& s, const std::string& method, const std::string& body, bool trailers = true) {
+RawResponse post(MinicimdProcess& s, const std::string& method, const std::string& body, bool trailers = true)
+{
     RawConnection c = RawConnection::unixSocket(s.socketPath());
     c.send(cimPost(method, body, trailers));
     return c.read();
 }
 
-std::string methodOf(const std::string& body) {
+std::string methodOf(const std::string& body)
+{
     std::smatch m;
     std::regex_search(body, m, std::regex("METHODCALL NAME=\"(\\w+)\""));
     return m[1];
@@ -73,12 +81,14 @@ std::string methodOf(const std::string& body) {
 
 class ServerProtocol : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         MinicimdProcess::Options o;
         o.dmtf = true;
         server_ = new MinicimdProcess(o);
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite()
+    {
         delete server_;
         server_ = nullptr;
     }
@@ -90,19 +100,37 @@ MinicimdProcess* ServerProtocol::server_ = nullptr;
 
 // Every recorded exchange whose repository minicimd reproduces, in the order
 // they were recorded (they change the repository as they go).
-TEST_F(ServerProtocol, AnswersTheRecordedExchangesLikeTheRealServer) {
-    const char* sequence[] = {
-        "GetClass-Test_Base", "GetClass-Test_Child-localonly", "GetClass-CIM_ComputerSystem",
-        "GetClass-bad-namespace", "GetClass-no-such-class", "EnumerateInstanceNames-Test_Base",
-        "EnumerateInstances-Test_Base", "GetInstance-missing", "InvokeMethod-DoIt",
-        "CreateInstance-gamma", "CreateInstance-gamma-again", "DeleteInstance-gamma",
-        "DeleteInstance-gamma-again", "SetProperty-Label", "GetProperty-Label", "SetProperty-Label-restore"};
+TEST_F(ServerProtocol, AnswersTheRecordedExchangesLikeTheRealServer)
+{
+    const char* sequence[] = {"GetClass-Test_Base",
+                              "GetClass-Test_Child-localonly",
+                              "GetClass-CIM_ComputerSystem",
+                              "GetClass-bad-namespace",
+                              "GetClass-no-such-class",
+                              "EnumerateInstanceNames-Test_Base",
+                              "EnumerateInstances-Test_Base",
+                              "GetInstance-missing",
+                              "InvokeMethod-DoIt",
+                              "CreateInstance-gamma",
+                              "CreateInstance-gamma-again",
+                              "DeleteInstance-gamma",
+                              "DeleteInstance-gamma-again",
+                              "SetProperty-Label",
+                              "GetProperty-Label",
+                              "SetProperty-Label-restore"};
     // Bodies that must match the recording (after white-space normalisation).
-    std::set<std::string> exactBodies = {
-        "GetClass-Test_Base", "GetClass-Test_Child-localonly", "GetClass-CIM_ComputerSystem",
-        "GetClass-bad-namespace", "GetClass-no-such-class", "EnumerateInstanceNames-Test_Base",
-        "EnumerateInstances-Test_Base", "GetInstance-missing", "InvokeMethod-DoIt", "DeleteInstance-gamma",
-        "SetProperty-Label", "GetProperty-Label"};
+    std::set<std::string> exactBodies = {"GetClass-Test_Base",
+                                         "GetClass-Test_Child-localonly",
+                                         "GetClass-CIM_ComputerSystem",
+                                         "GetClass-bad-namespace",
+                                         "GetClass-no-such-class",
+                                         "EnumerateInstanceNames-Test_Base",
+                                         "EnumerateInstances-Test_Base",
+                                         "GetInstance-missing",
+                                         "InvokeMethod-DoIt",
+                                         "DeleteInstance-gamma",
+                                         "SetProperty-Label",
+                                         "GetProperty-Label"};
     for (const char* name : sequence) {
         SCOPED_TRACE(name);
         std::string req = readFile(samples() + name + ".request.xml");
@@ -129,7 +157,8 @@ TEST_F(ServerProtocol, AnswersTheRecordedExchangesLikeTheRealServer) {
     EXPECT_EQ(post(*server_, "DeleteInstance", del).trailers.count("cimstatuscode"), 0u);
 }
 
-TEST_F(ServerProtocol, ErrorsWithoutTrailersComeAsErrorElements) {
+TEST_F(ServerProtocol, ErrorsWithoutTrailersComeAsErrorElements)
+{
     std::string req = readFile(samples() + "GetInstance-missing-without-TE.request.xml");
     RawResponse r = post(*server_, "GetInstance", req, false);
     EXPECT_EQ(r.status, 200);
@@ -137,7 +166,8 @@ TEST_F(ServerProtocol, ErrorsWithoutTrailersComeAsErrorElements) {
     EXPECT_EQ(normalize(r.body), normalize(readFile(samples() + "GetInstance-missing-without-TE.body.xml")));
 }
 
-TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp) {
+TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp)
+{
     auto send = [&](const std::string& raw) {
         RawConnection c = RawConnection::unixSocket(server_->socketPath());
         c.send(raw);
@@ -150,7 +180,8 @@ TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp) {
     EXPECT_NE(r.header("pgerrordetail"), "");
 
     // Truncated XML.
-    std::string good = imethodCall("GetClass", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>");
+    std::string good = imethodCall(
+        "GetClass", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>");
     r = send(cimPost("GetClass", good.substr(0, good.size() / 2)));
     EXPECT_EQ(r.status, 400);
     EXPECT_EQ(r.header("cimerror"), "request-not-valid");
@@ -161,7 +192,9 @@ TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp) {
     EXPECT_EQ(r.header("cimerror"), "request-not-valid");
 
     // A DOCTYPE (the way entity bombs come) is refused outright.
-    r = send(cimPost("GetClass", "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]><CIM>&b;</CIM>"));
+    r = send(cimPost("GetClass",
+                     "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\"><!ENTITY b "
+                     "\"&a;&a;&a;&a;\">]><CIM>&b;</CIM>"));
     EXPECT_EQ(r.status, 400);
     EXPECT_NE(r.header("pgerrordetail").find("DOCTYPE"), std::string::npos);
 
@@ -189,8 +222,10 @@ TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp) {
     r = send("POST /other HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(r.status, 404);
     // Wrong content type.
-    r = send("POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Type: text/plain\r\nContent-Length: " +
-             std::to_string(good.size()) + "\r\n\r\n" + good);
+    r = send(
+        "POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Type: "
+        "text/plain\r\nContent-Length: " +
+        std::to_string(good.size()) + "\r\n\r\n" + good);
     EXPECT_EQ(r.status, 400);
 
     // Garbage request line.
@@ -198,12 +233,14 @@ TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp) {
     EXPECT_EQ(r.status, 400);
 
     // Announced and real bodies beyond the limit: 413, nothing buffered.
-    r = send("POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Length: 99999999999\r\n\r\n");
+    r = send(
+        "POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Length: 99999999999\r\n\r\n");
     EXPECT_EQ(r.status, 413);
     {
         RawConnection c = RawConnection::unixSocket(server_->socketPath());
-        c.send("POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Type: application/xml\r\n"
-               "Transfer-Encoding: chunked\r\n\r\n");
+        c.send(
+            "POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Type: application/xml\r\n"
+            "Transfer-Encoding: chunked\r\n\r\n");
         std::string chunk(1 << 20, 'a');
         char size[32];
         snprintf(size, sizeof size, "%zx\r\n", chunk.size());
@@ -217,7 +254,9 @@ TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp) {
     // A client that goes away in the middle of a request.
     {
         RawConnection c = RawConnection::unixSocket(server_->socketPath());
-        c.send("POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Length: 1000\r\n\r\n<?xml");
+        c.send(
+            "POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Length: "
+            "1000\r\n\r\n<?xml");
     }
 
     // Still serving, on the same connection for several requests.
@@ -230,43 +269,80 @@ TEST_F(ServerProtocol, HostileHttpGetsHttpErrorsAndTheServerStaysUp) {
     }
 }
 
-TEST_F(ServerProtocol, BadCimParametersGetCimStatusCodes) {
-    auto status = [&](const std::string& method, const std::string& params, const std::string& ns = "root/test") {
+TEST_F(ServerProtocol, BadCimParametersGetCimStatusCodes)
+{
+    auto status = [&](const std::string& method, const std::string& params,
+                      const std::string& ns = "root/test") {
         return post(*server_, method, imethodCall(method, params, ns)).trailers["cimstatuscode"];
     };
-    const std::string alpha = "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING NAME=\"Name\">"
-                              "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>";
-    EXPECT_EQ(status("GetClass", ""), "4");                       // ClassName missing
+    const std::string alpha =
+        "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING NAME=\"Name\">"
+        "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>";
+    EXPECT_EQ(status("GetClass", ""), "4");  // ClassName missing
     EXPECT_EQ(status("GetClass", "<IPARAMVALUE NAME=\"Bogus\"/>"), "4");
-    EXPECT_EQ(status("GetClass", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"
-                                 "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>maybe</VALUE></IPARAMVALUE>"), "4");
-    EXPECT_EQ(status("EnumerateClassNames", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Nope\"/></IPARAMVALUE>"), "5");
-    EXPECT_EQ(status("EnumerateInstanceNames", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Nope\"/></IPARAMVALUE>"), "5");
+    EXPECT_EQ(status("GetClass",
+                     "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"
+                     "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>maybe</VALUE></IPARAMVALUE>"),
+              "4");
+    EXPECT_EQ(status("EnumerateClassNames",
+                     "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Nope\"/></IPARAMVALUE>"),
+              "5");
+    EXPECT_EQ(status("EnumerateInstanceNames",
+                     "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Nope\"/></IPARAMVALUE>"),
+              "5");
     EXPECT_EQ(status("GetInstance", alpha, "root/nowhere"), "3");
-    EXPECT_EQ(status("GetProperty", alpha + "<IPARAMVALUE NAME=\"PropertyName\"><VALUE>Nope</VALUE></IPARAMVALUE>"), "12");
-    EXPECT_EQ(status("SetProperty", alpha + "<IPARAMVALUE NAME=\"PropertyName\"><VALUE>Count</VALUE></IPARAMVALUE>"
-                                            "<IPARAMVALUE NAME=\"NewValue\"><VALUE>-1</VALUE></IPARAMVALUE>"), "13");
-    EXPECT_EQ(status("SetProperty", alpha + "<IPARAMVALUE NAME=\"PropertyName\"><VALUE>Name</VALUE></IPARAMVALUE>"
-                                            "<IPARAMVALUE NAME=\"NewValue\"><VALUE>renamed</VALUE></IPARAMVALUE>"), "4");
+    EXPECT_EQ(
+        status("GetProperty", alpha + "<IPARAMVALUE NAME=\"PropertyName\"><VALUE>Nope</VALUE></IPARAMVALUE>"),
+        "12");
+    EXPECT_EQ(
+        status("SetProperty", alpha + "<IPARAMVALUE NAME=\"PropertyName\"><VALUE>Count</VALUE></IPARAMVALUE>"
+                                      "<IPARAMVALUE NAME=\"NewValue\"><VALUE>-1</VALUE></IPARAMVALUE>"),
+        "13");
+    EXPECT_EQ(
+        status("SetProperty", alpha + "<IPARAMVALUE NAME=\"PropertyName\"><VALUE>Name</VALUE></IPARAMVALUE>"
+                                      "<IPARAMVALUE NAME=\"NewValue\"><VALUE>renamed</VALUE></IPARAMVALUE>"),
+        "4");
     EXPECT_EQ(status("ExecQuery", ""), "7");
     EXPECT_EQ(status("Associators", ""), "7");
-    EXPECT_EQ(status("GetInstance", "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING NAME=\"Wrong\">"
-                                    "<KEYVALUE>alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"), "4");
-    EXPECT_EQ(status("CreateInstance", "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
-                                       "<PROPERTY NAME=\"Count\" TYPE=\"uint32\"><VALUE>1</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"), "4");
-    EXPECT_EQ(status("CreateInstance", "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
-                                       "<PROPERTY NAME=\"Name\" TYPE=\"string\"><VALUE>z</VALUE></PROPERTY>"
-                                       "<PROPERTY NAME=\"Bogus\" TYPE=\"string\"><VALUE>1</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"), "12");
-    EXPECT_EQ(status("CreateInstance", "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
-                                       "<PROPERTY NAME=\"Name\" TYPE=\"string\"><VALUE>z</VALUE></PROPERTY>"
-                                       "<PROPERTY NAME=\"Count\" TYPE=\"string\"><VALUE>1</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"), "13");
-    EXPECT_EQ(status("CreateInstance", "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
-                                       "<PROPERTY NAME=\"Name\" TYPE=\"string\"><VALUE>z</VALUE></PROPERTY>"
-                                       "<PROPERTY NAME=\"Small\" TYPE=\"sint8\"><VALUE>200</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"), "13");
-    EXPECT_EQ(status("CreateInstance", "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Nope\"/></IPARAMVALUE>"), "5");
+    EXPECT_EQ(status("GetInstance",
+                     "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING "
+                     "NAME=\"Wrong\">"
+                     "<KEYVALUE>alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"),
+              "4");
+    EXPECT_EQ(
+        status(
+            "CreateInstance",
+            "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
+            "<PROPERTY NAME=\"Count\" TYPE=\"uint32\"><VALUE>1</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"),
+        "4");
+    EXPECT_EQ(
+        status(
+            "CreateInstance",
+            "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
+            "<PROPERTY NAME=\"Name\" TYPE=\"string\"><VALUE>z</VALUE></PROPERTY>"
+            "<PROPERTY NAME=\"Bogus\" TYPE=\"string\"><VALUE>1</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"),
+        "12");
+    EXPECT_EQ(
+        status(
+            "CreateInstance",
+            "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
+            "<PROPERTY NAME=\"Name\" TYPE=\"string\"><VALUE>z</VALUE></PROPERTY>"
+            "<PROPERTY NAME=\"Count\" TYPE=\"string\"><VALUE>1</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"),
+        "13");
+    EXPECT_EQ(
+        status(
+            "CreateInstance",
+            "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Test_Base\">"
+            "<PROPERTY NAME=\"Name\" TYPE=\"string\"><VALUE>z</VALUE></PROPERTY>"
+            "<PROPERTY NAME=\"Small\" TYPE=\"sint8\"><VALUE>200</VALUE></PROPERTY></INSTANCE></IPARAMVALUE>"),
+        "13");
+    EXPECT_EQ(status("CreateInstance",
+                     "<IPARAMVALUE NAME=\"NewInstance\"><INSTANCE CLASSNAME=\"Nope\"/></IPARAMVALUE>"),
+              "5");
 }
 
-TEST(ServerLifecycle, SocketModeCleanStopStaleSocketAndHelp) {
+TEST(ServerLifecycle, SocketModeCleanStopStaleSocketAndHelp)
+{
     MinicimdProcess::Options o;
     auto s = std::make_unique<MinicimdProcess>(o);
     struct stat st;
@@ -308,67 +384,88 @@ TEST(ServerLifecycle, SocketModeCleanStopStaleSocketAndHelp) {
     EXPECT_NE(std::system((std::string(MINICIMD_BINARY) + " --bogus 2>/dev/null").c_str()), 0);
 }
 
-TEST(ServerLifecycle, BadMofStopsStartupWithThePosition) {
+TEST(ServerLifecycle, BadMofStopsStartupWithThePosition)
+{
     char tmpl[] = "/tmp/minicimd-mofXXXXXX";
     std::string dir = mkdtemp(tmpl);
     std::ofstream(dir + "/bad.mof") << "class A {\n  [Key] string K;\n};\n";
-    std::string cmd = std::string(MINICIMD_BINARY) + " --socket " + dir + "/s --mof " + dir + "/bad.mof 2>" + dir + "/err";
+    std::string cmd =
+        std::string(MINICIMD_BINARY) + " --socket " + dir + "/s --mof " + dir + "/bad.mof 2>" + dir + "/err";
     int rc = std::system(cmd.c_str());
     EXPECT_NE(rc, 0);
-    EXPECT_NE(readFile(dir + "/err").find(dir + "/bad.mof:2:4: qualifier 'Key' on property 'A.K' is not declared"),
-              std::string::npos)
+    EXPECT_NE(
+        readFile(dir + "/err").find(dir + "/bad.mof:2:4: qualifier 'Key' on property 'A.K' is not declared"),
+        std::string::npos)
         << readFile(dir + "/err");
     struct stat st;
     EXPECT_NE(stat((dir + "/s").c_str(), &st), 0);
     std::system(("rm -rf " + dir).c_str());
 }
 
-TEST_F(ServerProtocol, EnumerateClassesAndInstanceOptions) {
+TEST_F(ServerProtocol, EnumerateClassesAndInstanceOptions)
+{
     // EnumerateClasses: deep under Test_Base, local features only.
-    RawResponse r = post(*server_, "EnumerateClasses",
-                         imethodCall("EnumerateClasses",
-                                     "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"
-                                     "<IPARAMVALUE NAME=\"DeepInheritance\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
-                                     "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
-                                     "<IPARAMVALUE NAME=\"IncludeQualifiers\"><VALUE>FALSE</VALUE></IPARAMVALUE>"));
+    RawResponse r =
+        post(*server_, "EnumerateClasses",
+             imethodCall("EnumerateClasses",
+                         "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"
+                         "<IPARAMVALUE NAME=\"DeepInheritance\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                         "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                         "<IPARAMVALUE NAME=\"IncludeQualifiers\"><VALUE>FALSE</VALUE></IPARAMVALUE>"));
     EXPECT_EQ(r.trailers.count("cimstatuscode"), 0u);
-    EXPECT_NE(r.body.find("<CLASS NAME=\"Test_Child\" SUPERCLASS=\"Test_Base\">\n<PROPERTY NAME=\"Id\" TYPE=\"uint32\">\n</PROPERTY>\n</CLASS>"),
-              std::string::npos) << r.body;
-    EXPECT_NE(r.body.find("<CLASS NAME=\"Test_Special\" SUPERCLASS=\"Test_Child\">\n<PROPERTY NAME=\"Count\" TYPE=\"uint32\">\n"
-                          "<VALUE>9</VALUE>\n</PROPERTY>\n<PROPERTY NAME=\"Extra\" TYPE=\"string\">\n<VALUE>more</VALUE>\n"
-                          "</PROPERTY>\n</CLASS>"),
-              std::string::npos) << r.body;
+    EXPECT_NE(r.body.find("<CLASS NAME=\"Test_Child\" SUPERCLASS=\"Test_Base\">\n<PROPERTY NAME=\"Id\" "
+                          "TYPE=\"uint32\">\n</PROPERTY>\n</CLASS>"),
+              std::string::npos)
+        << r.body;
+    EXPECT_NE(
+        r.body.find(
+            "<CLASS NAME=\"Test_Special\" SUPERCLASS=\"Test_Child\">\n<PROPERTY NAME=\"Count\" "
+            "TYPE=\"uint32\">\n"
+            "<VALUE>9</VALUE>\n</PROPERTY>\n<PROPERTY NAME=\"Extra\" TYPE=\"string\">\n<VALUE>more</VALUE>\n"
+            "</PROPERTY>\n</CLASS>"),
+        std::string::npos)
+        << r.body;
     EXPECT_EQ(r.body.find("QUALIFIER"), std::string::npos);
     // Not deep: direct subclasses only.
     r = post(*server_, "EnumerateClasses",
-             imethodCall("EnumerateClasses", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"));
+             imethodCall("EnumerateClasses",
+                         "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"Test_Base\"/></IPARAMVALUE>"));
     EXPECT_NE(r.body.find("<CLASS NAME=\"Test_Child\""), std::string::npos);
     EXPECT_EQ(r.body.find("<CLASS NAME=\"Test_Special\""), std::string::npos);
 
     // GetInstance with qualifiers, class origin and a property list.
     r = post(*server_, "GetInstance",
-             imethodCall("GetInstance",
-                         "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING NAME=\"Name\">"
-                         "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"
-                         "<IPARAMVALUE NAME=\"IncludeQualifiers\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
-                         "<IPARAMVALUE NAME=\"IncludeClassOrigin\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
-                         "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY><VALUE>Name</VALUE><VALUE>label</VALUE>"
-                         "</VALUE.ARRAY></IPARAMVALUE>"));
-    EXPECT_NE(r.body.find("<INSTANCE CLASSNAME=\"Test_Base\">\n<PROPERTY NAME=\"Name\" CLASSORIGIN=\"Test_Base\" TYPE=\"string\">\n"
-                          "<QUALIFIER NAME=\"Key\" TYPE=\"boolean\" OVERRIDABLE=\"false\">\n<VALUE>TRUE</VALUE>\n</QUALIFIER>\n"
-                          "<VALUE>alpha</VALUE>\n</PROPERTY>\n<PROPERTY NAME=\"Label\" CLASSORIGIN=\"Test_Base\" TYPE=\"string\">"),
-              std::string::npos) << r.body;
+             imethodCall(
+                 "GetInstance",
+                 "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING "
+                 "NAME=\"Name\">"
+                 "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"
+                 "<IPARAMVALUE NAME=\"IncludeQualifiers\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                 "<IPARAMVALUE NAME=\"IncludeClassOrigin\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+                 "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY><VALUE>Name</VALUE><VALUE>label</VALUE>"
+                 "</VALUE.ARRAY></IPARAMVALUE>"));
+    EXPECT_NE(r.body.find("<INSTANCE CLASSNAME=\"Test_Base\">\n<PROPERTY NAME=\"Name\" "
+                          "CLASSORIGIN=\"Test_Base\" TYPE=\"string\">\n"
+                          "<QUALIFIER NAME=\"Key\" TYPE=\"boolean\" "
+                          "OVERRIDABLE=\"false\">\n<VALUE>TRUE</VALUE>\n</QUALIFIER>\n"
+                          "<VALUE>alpha</VALUE>\n</PROPERTY>\n<PROPERTY NAME=\"Label\" "
+                          "CLASSORIGIN=\"Test_Base\" TYPE=\"string\">"),
+              std::string::npos)
+        << r.body;
     EXPECT_EQ(r.body.find("NAME=\"Count\""), std::string::npos);
     // An empty property list means no properties at all.
     r = post(*server_, "GetInstance",
-             imethodCall("GetInstance",
-                         "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING NAME=\"Name\">"
-                         "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"
-                         "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY></VALUE.ARRAY></IPARAMVALUE>"));
+             imethodCall(
+                 "GetInstance",
+                 "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"Test_Base\"><KEYBINDING "
+                 "NAME=\"Name\">"
+                 "<KEYVALUE VALUETYPE=\"string\">alpha</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"
+                 "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY></VALUE.ARRAY></IPARAMVALUE>"));
     EXPECT_NE(r.body.find("<INSTANCE CLASSNAME=\"Test_Base\">\n</INSTANCE>"), std::string::npos) << r.body;
 }
 
-TEST_F(ServerProtocol, Http10ClientsGetErrorElementsInsteadOfTrailers) {
+TEST_F(ServerProtocol, Http10ClientsGetErrorElementsInsteadOfTrailers)
+{
     std::string req = readFile(samples() + "GetInstance-missing.request.xml");
     std::string raw = cimPost("GetInstance", req, true);
     raw.replace(raw.find("HTTP/1.1"), 8, "HTTP/1.0");

@@ -18,7 +18,8 @@ struct WbemRun {
 };
 
 // Runs wbemcli with the arguments (each shell-quoted) and collects stdout+stderr.
-WbemRun wbemcli(const std::vector<std::string>& args) {
+WbemRun wbemcli(const std::vector<std::string>& args)
+{
     std::string cmd = "wbemcli";
     for (const auto& a : args) {
         std::string q = "'";
@@ -37,11 +38,15 @@ WbemRun wbemcli(const std::vector<std::string>& args) {
     return r;
 }
 
-bool haveWbemcli() { return std::system("command -v wbemcli >/dev/null 2>&1") == 0; }
+bool haveWbemcli()
+{
+    return std::system("command -v wbemcli >/dev/null 2>&1") == 0;
+}
 
 }  // namespace
 
-TEST(Wbemcli, ReadsAndChangesWhatTheRepositoryHolds) {
+TEST(Wbemcli, ReadsAndChangesWhatTheRepositoryHolds)
+{
     if (!haveWbemcli()) GTEST_SKIP() << "wbemcli is not installed (scripts/packages.txt lists sblim-wbemcli)";
     MinicimdProcess::Options o;
     o.tcp = true;
@@ -56,16 +61,18 @@ TEST(Wbemcli, ReadsAndChangesWhatTheRepositoryHolds) {
 
     r = wbemcli({"gc", base + ":Test_Child"});
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, host + ":Test_Child Name=,Count=,Label=,Flag=,Big=,Small=,Ratio=,Letter=,When=,Tags=,Id=\n");
+    EXPECT_EQ(r.out,
+              host + ":Test_Child Name=,Count=,Label=,Flag=,Big=,Small=,Ratio=,Letter=,When=,Tags=,Id=\n");
 
     r = wbemcli({"ein", base + ":Test_Base"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, host + ":Test_Base.Name=\"alpha\"\n" + host + ":Test_Child.Id=2,Name=\"beta\"\n");
 
     const std::string alphaLine =
-        host + ":Test_Base.Name=\"alpha\" Name=\"alpha\",Count=4294967295,Label=\"first\",Flag=TRUE,"
-               "Big=18446744073709551615,Small=-5,Ratio=1.5000000000000000e+00,Letter=x,"
-               "When=20261207041311.000000+000,Tags=\"a\",\"b\"\n";
+        host +
+        ":Test_Base.Name=\"alpha\" Name=\"alpha\",Count=4294967295,Label=\"first\",Flag=TRUE,"
+        "Big=18446744073709551615,Small=-5,Ratio=1.5000000000000000e+00,Letter=x,"
+        "When=20261207041311.000000+000,Tags=\"a\",\"b\"\n";
     r = wbemcli({"gi", base + ":Test_Base.Name=\"alpha\""});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, alphaLine);

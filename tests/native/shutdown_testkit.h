@@ -19,11 +19,11 @@ void PlaceNonProgram(const std::string& dir, mode_t mode);
 void EmptyDir(const std::string& dir);
 
 struct StandInRecord {
-  bool found = false;
-  std::string exe;
-  std::vector<std::string> argv;
-  std::string fd0, fd1, fd2;
-  std::string fds;  // every descriptor it was started with, "0,1,2" when only those
+    bool found = false;
+    std::string exe;
+    std::vector<std::string> argv;
+    std::string fd0, fd1, fd2;
+    std::string fds;  // every descriptor it was started with, "0,1,2" when only those
 };
 // What the stand-in started as pid recorded in dir ("found" false when it left no record).
 StandInRecord ReadRecord(const std::string& dir, pid_t pid);
@@ -34,34 +34,34 @@ int WaitChild(pid_t pid);
 // PATH names only test directories (and one relative element), and the working directory is a
 // test directory.  Must be made while the process is still single-threaded (before any JVM).
 class ShutdownCover {
- public:
-  // nullptr with the reason in *whyNot when the namespace cannot be made.
-  static std::unique_ptr<ShutdownCover> Create(std::string* whyNot);
-  // Takes the test directories away again (the namespace itself ends with the process).
-  ~ShutdownCover();
-  ShutdownCover(const ShutdownCover&) = delete;
-  ShutdownCover& operator=(const ShutdownCover&) = delete;
+public:
+    // nullptr with the reason in *whyNot when the namespace cannot be made.
+    static std::unique_ptr<ShutdownCover> Create(std::string* whyNot);
+    // Takes the test directories away again (the namespace itself ends with the process).
+    ~ShutdownCover();
+    ShutdownCover(const ShutdownCover&) = delete;
+    ShutdownCover& operator=(const ShutdownCover&) = delete;
 
-  const std::string& root() const { return root_; }
-  const std::string& sbin() const { return sbin_; }        // what /sbin shows
-  const std::string& usrSbin() const { return usrSbin_; }  // what /usr/sbin shows
-  const std::string& localBin() const { return localBin_; }  // first PATH element
-  const std::string& relBin() const { return relBin_; }      // what the relative element names
-  const std::string& bin() const { return bin_; }            // last PATH element
-  const std::string& pathValue() const { return path_; }
-  bool sbinIsUsrSbin() const { return sbin_ == usrSbin_; }
+    const std::string& root() const { return root_; }
+    const std::string& sbin() const { return sbin_; }          // what /sbin shows
+    const std::string& usrSbin() const { return usrSbin_; }    // what /usr/sbin shows
+    const std::string& localBin() const { return localBin_; }  // first PATH element
+    const std::string& relBin() const { return relBin_; }      // what the relative element names
+    const std::string& bin() const { return bin_; }            // last PATH element
+    const std::string& pathValue() const { return path_; }
+    bool sbinIsUsrSbin() const { return sbin_ == usrSbin_; }
 
-  // Empties every search directory.
-  void Clear() const;
-  // Checks that the cover is in place: /sbin and /usr/sbin are the test directories, PATH and
-  // the working directory are the test's, and every shutdown the natives could find carries
-  // the stand-in marker.  False with the problem in *problem otherwise.
-  bool Verify(std::string* problem) const;
+    // Empties every search directory.
+    void Clear() const;
+    // Checks that the cover is in place: /sbin and /usr/sbin are the test directories, PATH and
+    // the working directory are the test's, and every shutdown the natives could find carries
+    // the stand-in marker.  False with the problem in *problem otherwise.
+    bool Verify(std::string* problem) const;
 
- private:
-  ShutdownCover() = default;
-  std::vector<std::string> mounted_;  // mount points covered, to be released
-  std::string root_, sbin_, usrSbin_, localBin_, relBin_, bin_, cwd_, path_;
+private:
+    ShutdownCover() = default;
+    std::vector<std::string> mounted_;  // mount points covered, to be released
+    std::string root_, sbin_, usrSbin_, localBin_, relBin_, bin_, cwd_, path_;
 };
 
 }  // namespace orvtest

@@ -17,8 +17,7 @@ static time_t fixed_seconds(void)
 time_t time(time_t* out)
 {
     const time_t now = fixed_seconds();
-    if (out != NULL)
-        *out = now;
+    if (out != NULL) *out = now;
     return now;
 }
 

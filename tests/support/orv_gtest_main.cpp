@@ -3,7 +3,8 @@
 // orvtest::kSkipReturnCode.
 #include "orv_test_skip.h"
 
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  return orvtest::SkipAwareExitCode(RUN_ALL_TESTS());
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return orvtest::SkipAwareExitCode(RUN_ALL_TESTS());
 }

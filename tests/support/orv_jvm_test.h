@@ -18,9 +18,9 @@
 namespace orvtest {
 
 struct JvmSettings {
-  std::string classPath;
-  std::string libraryPath;
-  std::vector<std::string> options;  // further options, passed as given
+    std::string classPath;
+    std::string libraryPath;
+    std::vector<std::string> options;  // further options, passed as given
 };
 
 // Strips the --orv-* arguments from argv (so GoogleTest never sees them) and returns them.
@@ -41,9 +41,9 @@ const JvmSettings& Settings();
 // Returns the pending exception's class name and message ("" when none is pending) and clears
 // it, so that a test can assert on what a native threw.
 struct PendingException {
-  bool pending = false;
-  std::string className;  // binary name, e.g. "java.lang.RuntimeException"
-  std::string message;    // getMessage(), "" when null
+    bool pending = false;
+    std::string className;  // binary name, e.g. "java.lang.RuntimeException"
+    std::string message;    // getMessage(), "" when null
 };
 PendingException TakeException(JNIEnv* env);
 
@@ -54,19 +54,21 @@ std::string ToStdString(JNIEnv* env, jstring s);
 // -Xcheck:jni counts them against the default capacity): everything made while it lives is
 // released when it goes.
 class LocalFrame {
- public:
-  explicit LocalFrame(JNIEnv* env, jint capacity = 32) : env_(env) {
-    pushed_ = env_->PushLocalFrame(capacity) == 0;
-  }
-  ~LocalFrame() {
-    if (pushed_) env_->PopLocalFrame(nullptr);
-  }
-  LocalFrame(const LocalFrame&) = delete;
-  LocalFrame& operator=(const LocalFrame&) = delete;
+public:
+    explicit LocalFrame(JNIEnv* env, jint capacity = 32) : env_(env)
+    {
+        pushed_ = env_->PushLocalFrame(capacity) == 0;
+    }
+    ~LocalFrame()
+    {
+        if (pushed_) env_->PopLocalFrame(nullptr);
+    }
+    LocalFrame(const LocalFrame&) = delete;
+    LocalFrame& operator=(const LocalFrame&) = delete;
 
- private:
-  JNIEnv* env_;
-  bool pushed_ = false;
+private:
+    JNIEnv* env_;
+    bool pushed_ = false;
 };
 
 // Finds a class or fails the current test (and returns nullptr) with the pending exception.

@@ -14,16 +14,17 @@ namespace orvtest {
 constexpr int kSkipReturnCode = 77;
 
 // Call with RUN_ALL_TESTS()'s result; returns what main() should return.
-inline int SkipAwareExitCode(int rc) {
-  const ::testing::UnitTest* u = ::testing::UnitTest::GetInstance();
-  if (rc == 0 && u->successful_test_count() == 0 && u->skipped_test_count() > 0 &&
-      u->failed_test_count() == 0) {
-    std::printf("orvtest: all %d cases were skipped, exit status %d (reported as skipped)\n",
-                u->skipped_test_count(), kSkipReturnCode);
-    std::fflush(stdout);
-    return kSkipReturnCode;
-  }
-  return rc;
+inline int SkipAwareExitCode(int rc)
+{
+    const ::testing::UnitTest* u = ::testing::UnitTest::GetInstance();
+    if (rc == 0 && u->successful_test_count() == 0 && u->skipped_test_count() > 0 &&
+        u->failed_test_count() == 0) {
+        std::printf("orvtest: all %d cases were skipped, exit status %d (reported as skipped)\n",
+                    u->skipped_test_count(), kSkipReturnCode);
+        std::fflush(stdout);
+        return kSkipReturnCode;
+    }
+    return rc;
 }
 
 }  // namespace orvtest

@@ -71,9 +71,9 @@ struct IParamValue {
 struct CimRequest {
     std::string messageId = "1001";
     bool intrinsic = true;
-    std::string methodName;                 // IMETHODCALL / METHODCALL NAME
-    Pegasus::CIMNamespaceName nameSpace;    // LOCALNAMESPACEPATH
-    std::vector<IParamValue> iparams;       // intrinsic
+    std::string methodName;               // IMETHODCALL / METHODCALL NAME
+    Pegasus::CIMNamespaceName nameSpace;  // LOCALNAMESPACEPATH
+    std::vector<IParamValue> iparams;     // intrinsic
     // Extrinsic: the target; key bindings make it a LOCALINSTANCEPATH, none a LOCALCLASSPATH.
     Pegasus::CIMObjectPath target;
     Pegasus::Array<Pegasus::CIMParamValue> params;  // extrinsic PARAMVALUEs
@@ -83,14 +83,14 @@ struct CimRequest {
 
 struct CimResponse {
     enum class ReturnKind {
-        None,            // no IRETURNVALUE, or an empty one
-        ClassNames,      // CLASSNAME*
-        InstanceNames,   // INSTANCENAME*
-        Classes,         // CLASS*
-        Instances,       // INSTANCE*
-        NamedInstances,  // VALUE.NAMEDINSTANCE* (instances carry their paths)
-        ObjectsWithPath, // VALUE.OBJECTWITHPATH* (classes or instances with paths)
-        Value            // VALUE, VALUE.ARRAY or VALUE.REFERENCE: `value`
+        None,             // no IRETURNVALUE, or an empty one
+        ClassNames,       // CLASSNAME*
+        InstanceNames,    // INSTANCENAME*
+        Classes,          // CLASS*
+        Instances,        // INSTANCE*
+        NamedInstances,   // VALUE.NAMEDINSTANCE* (instances carry their paths)
+        ObjectsWithPath,  // VALUE.OBJECTWITHPATH* (classes or instances with paths)
+        Value             // VALUE, VALUE.ARRAY or VALUE.REFERENCE: `value`
     };
     std::string messageId = "1001";
     bool intrinsic = true;

@@ -21,7 +21,8 @@ namespace cimxml {
 
 namespace {
 
-std::string_view trimmed(std::string_view s) {
+std::string_view trimmed(std::string_view s)
+{
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r')) {
         s.remove_prefix(1);
     }
@@ -31,7 +32,8 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) {
+bool equalNoCase(std::string_view a, std::string_view b)
+{
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
@@ -42,11 +44,13 @@ bool equalNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-String toString(std::string_view s) {
+String toString(std::string_view s)
+{
     return s.empty() ? String() : String(s.data(), static_cast<Uint32>(s.size()));
 }
 
-std::string quoted(std::string_view s) {
+std::string quoted(std::string_view s)
+{
     std::string out = "\"";
     out.append(s.substr(0, 64));
     if (s.size() > 64) out += "...";
@@ -56,7 +60,8 @@ std::string quoted(std::string_view s) {
 
 // Integers: optional sign, then decimal digits or 0x and hex digits.
 template <class T>
-T parseInteger(std::string_view text) {
+T parseInteger(std::string_view text)
+{
     std::string_view s = trimmed(text);
     bool negative = false;
     if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
@@ -73,7 +78,8 @@ T parseInteger(std::string_view text) {
     }
     unsigned long long magnitude = 0;
     auto r = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
-    if (r.ec == std::errc::result_out_of_range) throw std::invalid_argument("integer out of range: " + quoted(text));
+    if (r.ec == std::errc::result_out_of_range)
+        throw std::invalid_argument("integer out of range: " + quoted(text));
     if (r.ec != std::errc() || r.ptr != s.data() + s.size()) {
         throw std::invalid_argument("not an integer: " + quoted(text));
     }
@@ -90,14 +96,16 @@ T parseInteger(std::string_view text) {
         }
         return static_cast<T>(magnitude);
     }
-    if ((negative && magnitude != 0) || magnitude > static_cast<unsigned long long>(std::numeric_limits<T>::max())) {
+    if ((negative && magnitude != 0) ||
+        magnitude > static_cast<unsigned long long>(std::numeric_limits<T>::max())) {
         throw std::invalid_argument("integer out of range: " + quoted(text));
     }
     return static_cast<T>(magnitude);
 }
 
 template <class T>
-T parseReal(std::string_view text) {
+T parseReal(std::string_view text)
+{
     std::string_view s = trimmed(text);
     if (s == "NaN") return std::numeric_limits<T>::quiet_NaN();
     if (s == "INF" || s == "+INF") return std::numeric_limits<T>::infinity();
@@ -109,27 +117,31 @@ T parseReal(std::string_view text) {
         throw std::invalid_argument("not a real number: " + quoted(text));
     }
     auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec == std::errc::result_out_of_range) throw std::invalid_argument("real number out of range: " + quoted(text));
+    if (r.ec == std::errc::result_out_of_range)
+        throw std::invalid_argument("real number out of range: " + quoted(text));
     if (r.ec != std::errc() || r.ptr != s.data() + s.size()) {
         throw std::invalid_argument("not a real number: " + quoted(text));
     }
     return v;
 }
 
-Boolean parseBoolean(std::string_view text) {
+Boolean parseBoolean(std::string_view text)
+{
     std::string_view s = trimmed(text);
     if (equalNoCase(s, "true")) return true;
     if (equalNoCase(s, "false")) return false;
     throw std::invalid_argument("not a boolean: " + quoted(text));
 }
 
-Char16 parseChar16(std::string_view text) {
+Char16 parseChar16(std::string_view text)
+{
     String s = toString(text);
     if (s.size() != 1) throw std::invalid_argument("not a single char16: " + quoted(text));
     return s[0];
 }
 
-CIMDateTime parseDateTime(std::string_view text) {
+CIMDateTime parseDateTime(std::string_view text)
+{
     try {
         return CIMDateTime(toString(trimmed(text)));
     } catch (const Exception&) {
@@ -139,10 +151,10 @@ CIMDateTime parseDateTime(std::string_view text) {
 
 template <class T>
 struct Scalar;
-#define ORV_SCALAR(T, EXPR)                                             \
-    template <>                                                         \
-    struct Scalar<T> {                                                  \
-        static T parse(std::string_view text) { return EXPR; }          \
+#define ORV_SCALAR(T, EXPR)                                    \
+    template <>                                                \
+    struct Scalar<T> {                                         \
+        static T parse(std::string_view text) { return EXPR; } \
     }
 ORV_SCALAR(Boolean, parseBoolean(text));
 ORV_SCALAR(Uint8, parseInteger<Uint8>(text));
@@ -171,11 +183,13 @@ public:
     // --- attributes -----------------------------------------------------
     // `repeats`: names that recur within one answer (class names of paths,
     // key names, class origins) are worth caching; property names are not.
-    CIMName nameAttr(const XmlToken& t, const char* attrName, bool repeats = false) {
+    CIMName nameAttr(const XmlToken& t, const char* attrName, bool repeats = false)
+    {
         return toName(t, c_.requireAttribute(t, attrName), repeats);
     }
 
-    CIMName optionalNameAttr(const XmlToken& t, const char* attrName, bool repeats = false) {
+    CIMName optionalNameAttr(const XmlToken& t, const char* attrName, bool repeats = false)
+    {
         const XmlAttribute* a = c_.findAttribute(t, attrName);
         if (a == nullptr) return CIMName();
         return toName(t, a->value, repeats);
@@ -184,7 +198,8 @@ public:
     // Names repeat (a class name in every path of an enumeration, class
     // origins, key names): each distinct one is decoded and checked once per
     // document.  The views point into the document, which outlives the reader.
-    CIMName toName(const XmlToken& t, std::string_view text, bool repeats) {
+    CIMName toName(const XmlToken& t, std::string_view text, bool repeats)
+    {
         if (!repeats) return makeName(t, text);
         auto it = names_.find(text);
         if (it != names_.end()) return it->second;
@@ -195,7 +210,8 @@ public:
 
     // Made where it is returned, so that no copy of the name (and of its
     // storage) is made on the way out.
-    CIMName makeName(const XmlToken& t, std::string_view text) {
+    CIMName makeName(const XmlToken& t, std::string_view text)
+    {
         String s = toString(text);
         if (!CIMName::legal(s)) {
             c_.failAt(t, "illegal CIM name " + quoted(text) + " in <" + std::string(t.name) + ">");
@@ -203,7 +219,8 @@ public:
         return CIMName(s);
     }
 
-    bool boolAttr(const XmlToken& t, const char* attrName, bool fallback) {
+    bool boolAttr(const XmlToken& t, const char* attrName, bool fallback)
+    {
         const XmlAttribute* a = c_.findAttribute(t, attrName);
         if (a == nullptr) return fallback;
         if (a->value == "true") return true;
@@ -212,7 +229,8 @@ public:
                          "> must be true or false, not " + quoted(a->value));
     }
 
-    CIMType typeAttr(const XmlToken& t, const char* attrName) {
+    CIMType typeAttr(const XmlToken& t, const char* attrName)
+    {
         std::string_view v = c_.requireAttribute(t, attrName);
         CIMType type;
         if (!typeFromName(v, type) || type == CIMTYPE_REFERENCE) {
@@ -221,7 +239,8 @@ public:
         return type;
     }
 
-    bool optionalTypeAttr(const XmlToken& t, const char* attrName, CIMType& type) {
+    bool optionalTypeAttr(const XmlToken& t, const char* attrName, CIMType& type)
+    {
         const XmlAttribute* a = c_.findAttribute(t, attrName);
         if (a == nullptr) return false;
         if (!typeFromName(a->value, type)) {
@@ -230,7 +249,8 @@ public:
         return true;
     }
 
-    Uint32 optionalArraySize(const XmlToken& t) {
+    Uint32 optionalArraySize(const XmlToken& t)
+    {
         const XmlAttribute* a = c_.findAttribute(t, "ARRAYSIZE");
         if (a == nullptr) return 0;
         try {
@@ -242,7 +262,8 @@ public:
 
     // --- values ----------------------------------------------------------
     template <class T>
-    T scalarAt(const XmlToken& t, std::string_view text) {
+    T scalarAt(const XmlToken& t, std::string_view text)
+    {
         try {
             return Scalar<T>::parse(text);
         } catch (const std::invalid_argument& e) {
@@ -250,7 +271,8 @@ public:
         }
     }
 
-    std::string_view readValueText() {
+    std::string_view readValueText()
+    {
         c_.openElement("VALUE");
         std::string_view text = c_.readText("VALUE");
         c_.closeElement("VALUE");
@@ -258,33 +280,51 @@ public:
     }
 
     template <class T>
-    CIMValue scalarValue(const XmlToken& t, std::string_view text) {
+    CIMValue scalarValue(const XmlToken& t, std::string_view text)
+    {
         return CIMValue(scalarAt<T>(t, text));
     }
 
-    CIMValue scalarOfType(CIMType type, const XmlToken& t, std::string_view text) {
+    CIMValue scalarOfType(CIMType type, const XmlToken& t, std::string_view text)
+    {
         switch (type) {
-            case CIMTYPE_BOOLEAN: return scalarValue<Boolean>(t, text);
-            case CIMTYPE_UINT8: return scalarValue<Uint8>(t, text);
-            case CIMTYPE_SINT8: return scalarValue<Sint8>(t, text);
-            case CIMTYPE_UINT16: return scalarValue<Uint16>(t, text);
-            case CIMTYPE_SINT16: return scalarValue<Sint16>(t, text);
-            case CIMTYPE_UINT32: return scalarValue<Uint32>(t, text);
-            case CIMTYPE_SINT32: return scalarValue<Sint32>(t, text);
-            case CIMTYPE_UINT64: return scalarValue<Uint64>(t, text);
-            case CIMTYPE_SINT64: return scalarValue<Sint64>(t, text);
-            case CIMTYPE_REAL32: return scalarValue<Real32>(t, text);
-            case CIMTYPE_REAL64: return scalarValue<Real64>(t, text);
-            case CIMTYPE_CHAR16: return scalarValue<Char16>(t, text);
-            case CIMTYPE_STRING: return scalarValue<String>(t, text);
-            case CIMTYPE_DATETIME: return scalarValue<CIMDateTime>(t, text);
-            default: break;
+            case CIMTYPE_BOOLEAN:
+                return scalarValue<Boolean>(t, text);
+            case CIMTYPE_UINT8:
+                return scalarValue<Uint8>(t, text);
+            case CIMTYPE_SINT8:
+                return scalarValue<Sint8>(t, text);
+            case CIMTYPE_UINT16:
+                return scalarValue<Uint16>(t, text);
+            case CIMTYPE_SINT16:
+                return scalarValue<Sint16>(t, text);
+            case CIMTYPE_UINT32:
+                return scalarValue<Uint32>(t, text);
+            case CIMTYPE_SINT32:
+                return scalarValue<Sint32>(t, text);
+            case CIMTYPE_UINT64:
+                return scalarValue<Uint64>(t, text);
+            case CIMTYPE_SINT64:
+                return scalarValue<Sint64>(t, text);
+            case CIMTYPE_REAL32:
+                return scalarValue<Real32>(t, text);
+            case CIMTYPE_REAL64:
+                return scalarValue<Real64>(t, text);
+            case CIMTYPE_CHAR16:
+                return scalarValue<Char16>(t, text);
+            case CIMTYPE_STRING:
+                return scalarValue<String>(t, text);
+            case CIMTYPE_DATETIME:
+                return scalarValue<CIMDateTime>(t, text);
+            default:
+                break;
         }
         c_.failAt(t, std::string("a ") + cimTypeToString(type) + " value cannot be given as VALUE text");
     }
 
     // VALUE of a known type.
-    CIMValue readScalar(CIMType type) {
+    CIMValue readScalar(CIMType type)
+    {
         const XmlToken& t = c_.openElement("VALUE");
         std::string_view text = c_.readText("VALUE");
         CIMValue v = scalarOfType(type, t, text);
@@ -293,7 +333,8 @@ public:
     }
 
     template <class T>
-    CIMValue arrayOf() {
+    CIMValue arrayOf()
+    {
         Array<T> a;
         while (c_.atAnyStart()) {
             if (c_.atStart("VALUE.NULL")) c_.fail("null elements in arrays are not supported");
@@ -306,31 +347,63 @@ public:
     }
 
     // VALUE.ARRAY of a known type.
-    CIMValue readArray(CIMType type) {
+    CIMValue readArray(CIMType type)
+    {
         const XmlToken& t = c_.openElement("VALUE.ARRAY");
         CIMValue v;
         switch (type) {
-            case CIMTYPE_BOOLEAN: v = arrayOf<Boolean>(); break;
-            case CIMTYPE_UINT8: v = arrayOf<Uint8>(); break;
-            case CIMTYPE_SINT8: v = arrayOf<Sint8>(); break;
-            case CIMTYPE_UINT16: v = arrayOf<Uint16>(); break;
-            case CIMTYPE_SINT16: v = arrayOf<Sint16>(); break;
-            case CIMTYPE_UINT32: v = arrayOf<Uint32>(); break;
-            case CIMTYPE_SINT32: v = arrayOf<Sint32>(); break;
-            case CIMTYPE_UINT64: v = arrayOf<Uint64>(); break;
-            case CIMTYPE_SINT64: v = arrayOf<Sint64>(); break;
-            case CIMTYPE_REAL32: v = arrayOf<Real32>(); break;
-            case CIMTYPE_REAL64: v = arrayOf<Real64>(); break;
-            case CIMTYPE_CHAR16: v = arrayOf<Char16>(); break;
-            case CIMTYPE_STRING: v = arrayOf<String>(); break;
-            case CIMTYPE_DATETIME: v = arrayOf<CIMDateTime>(); break;
-            default: c_.failAt(t, std::string("a ") + cimTypeToString(type) + " array cannot be given as VALUE.ARRAY");
+            case CIMTYPE_BOOLEAN:
+                v = arrayOf<Boolean>();
+                break;
+            case CIMTYPE_UINT8:
+                v = arrayOf<Uint8>();
+                break;
+            case CIMTYPE_SINT8:
+                v = arrayOf<Sint8>();
+                break;
+            case CIMTYPE_UINT16:
+                v = arrayOf<Uint16>();
+                break;
+            case CIMTYPE_SINT16:
+                v = arrayOf<Sint16>();
+                break;
+            case CIMTYPE_UINT32:
+                v = arrayOf<Uint32>();
+                break;
+            case CIMTYPE_SINT32:
+                v = arrayOf<Sint32>();
+                break;
+            case CIMTYPE_UINT64:
+                v = arrayOf<Uint64>();
+                break;
+            case CIMTYPE_SINT64:
+                v = arrayOf<Sint64>();
+                break;
+            case CIMTYPE_REAL32:
+                v = arrayOf<Real32>();
+                break;
+            case CIMTYPE_REAL64:
+                v = arrayOf<Real64>();
+                break;
+            case CIMTYPE_CHAR16:
+                v = arrayOf<Char16>();
+                break;
+            case CIMTYPE_STRING:
+                v = arrayOf<String>();
+                break;
+            case CIMTYPE_DATETIME:
+                v = arrayOf<CIMDateTime>();
+                break;
+            default:
+                c_.failAt(
+                    t, std::string("a ") + cimTypeToString(type) + " array cannot be given as VALUE.ARRAY");
         }
         c_.closeElement("VALUE.ARRAY");
         return v;
     }
 
-    CIMValue readRefArray() {
+    CIMValue readRefArray()
+    {
         c_.openElement("VALUE.REFARRAY");
         Array<CIMObjectPath> a;
         while (c_.atAnyStart()) {
@@ -342,7 +415,8 @@ public:
     }
 
     // --- names and paths ---------------------------------------------------
-    CIMNamespaceName readLocalNamespacePath() {
+    CIMNamespaceName readLocalNamespacePath()
+    {
         const XmlToken& t = c_.openElement("LOCALNAMESPACEPATH");
         std::string joined;
         while (c_.atStart("NAMESPACE")) {
@@ -359,7 +433,8 @@ public:
         return CIMNamespaceName(s);
     }
 
-    void readNamespacePath(String& host, CIMNamespaceName& ns) {
+    void readNamespacePath(String& host, CIMNamespaceName& ns)
+    {
         c_.openElement("NAMESPACEPATH");
         c_.openElement("HOST");
         host = toString(trimmed(c_.readText("HOST")));
@@ -368,7 +443,8 @@ public:
         c_.closeElement("NAMESPACEPATH");
     }
 
-    CIMName readClassName() {
+    CIMName readClassName()
+    {
         const XmlToken& t = c_.openElement("CLASSNAME");
         CIMName n = nameAttr(t, "NAME");
         c_.readText("CLASSNAME");
@@ -376,7 +452,8 @@ public:
         return n;
     }
 
-    CIMObjectPath readInstanceName() {
+    CIMObjectPath readInstanceName()
+    {
         CIMObjectPath p;
         readInstanceNameInto(p);
         return p;
@@ -384,7 +461,8 @@ public:
 
     // Fills `out` in place: instance names come by the thousand, and every
     // copy of a path copies its strings.
-    void readInstanceNameInto(CIMObjectPath& out) {
+    void readInstanceNameInto(CIMObjectPath& out)
+    {
         const XmlToken& t = c_.openElement("INSTANCENAME");
         CIMName className = nameAttr(t, "CLASSNAME", true);
         // The key bindings are gathered in a scratch array that keeps its
@@ -399,7 +477,8 @@ public:
         Uint32 count = 0;
         while (c_.atAnyStart()) {
             if (!c_.atStart("KEYBINDING")) {
-                c_.fail("expected <KEYBINDING> in <INSTANCENAME>, found <" + std::string(c_.peekName()) + ">");
+                c_.fail("expected <KEYBINDING> in <INSTANCENAME>, found <" + std::string(c_.peekName()) +
+                        ">");
             }
             const XmlToken& kb = c_.openElement("KEYBINDING");
             CIMName keyName = nameAttr(kb, "NAME", true);
@@ -408,10 +487,14 @@ public:
             if (c_.atStart("KEYVALUE")) {
                 const XmlToken& kv = c_.openElement("KEYVALUE");
                 if (const XmlAttribute* vt = c_.findAttribute(kv, "VALUETYPE")) {
-                    if (vt->value == "string") type = CIMKeyBinding::STRING;
-                    else if (vt->value == "boolean") type = CIMKeyBinding::BOOLEAN;
-                    else if (vt->value == "numeric") type = CIMKeyBinding::NUMERIC;
-                    else c_.failAt(kv, "unknown VALUETYPE " + quoted(vt->value));
+                    if (vt->value == "string")
+                        type = CIMKeyBinding::STRING;
+                    else if (vt->value == "boolean")
+                        type = CIMKeyBinding::BOOLEAN;
+                    else if (vt->value == "numeric")
+                        type = CIMKeyBinding::NUMERIC;
+                    else
+                        c_.failAt(kv, "unknown VALUETYPE " + quoted(vt->value));
                 }
                 std::string_view text = c_.readText("KEYVALUE");
                 if (type == CIMKeyBinding::BOOLEAN) scalarAt<Boolean>(kv, text);
@@ -440,7 +523,8 @@ public:
     }
 
     // The child of VALUE.REFERENCE (and of a few other places).
-    CIMObjectPath readReferenceTarget() {
+    CIMObjectPath readReferenceTarget()
+    {
         std::string_view n = c_.peekName();
         String host;
         CIMNamespaceName ns;
@@ -478,7 +562,8 @@ public:
         return p;
     }
 
-    CIMObjectPath readValueReference() {
+    CIMObjectPath readValueReference()
+    {
         c_.openElement("VALUE.REFERENCE");
         CIMObjectPath p = readReferenceTarget();
         c_.closeElement("VALUE.REFERENCE");
@@ -489,37 +574,47 @@ public:
     // The object model refuses a second feature of the same name; that
     // refusal is the duplicate check (one scan, not two).
     template <class Add>
-    void addOnce(XmlPosition where, const char* what, const CIMName& name, Add add) {
+    void addOnce(XmlPosition where, const char* what, const CIMName& name, Add add)
+    {
         try {
             add();
         } catch (const AlreadyExistsException&) {
-            throw XmlError(std::string(what) + " " + std::string(name.getString().getCString()) + " given twice",
-                           where);
+            throw XmlError(
+                std::string(what) + " " + std::string(name.getString().getCString()) + " given twice", where);
         }
     }
 
-    CIMQualifier readQualifier() {
+    CIMQualifier readQualifier()
+    {
         const XmlToken& t = c_.openElement("QUALIFIER");
         CIMName name = nameAttr(t, "NAME", true);
         CIMType type = typeAttr(t, "TYPE");
         bool propagated = boolAttr(t, "PROPAGATED", false);
         CIMFlavor flavor;
-        if (boolAttr(t, "OVERRIDABLE", true)) flavor.addFlavor(CIMFlavor::OVERRIDABLE);
-        else flavor.addFlavor(CIMFlavor::DISABLEOVERRIDE);
-        if (boolAttr(t, "TOSUBCLASS", true)) flavor.addFlavor(CIMFlavor::TOSUBCLASS);
-        else flavor.addFlavor(CIMFlavor::RESTRICTED);
+        if (boolAttr(t, "OVERRIDABLE", true))
+            flavor.addFlavor(CIMFlavor::OVERRIDABLE);
+        else
+            flavor.addFlavor(CIMFlavor::DISABLEOVERRIDE);
+        if (boolAttr(t, "TOSUBCLASS", true))
+            flavor.addFlavor(CIMFlavor::TOSUBCLASS);
+        else
+            flavor.addFlavor(CIMFlavor::RESTRICTED);
         if (boolAttr(t, "TOINSTANCE", false)) flavor.addFlavor(CIMFlavor::TOINSTANCE);
         if (boolAttr(t, "TRANSLATABLE", false)) flavor.addFlavor(CIMFlavor::TRANSLATABLE);
         CIMValue value;
-        if (c_.atStart("VALUE")) value = readScalar(type);
-        else if (c_.atStart("VALUE.ARRAY")) value = readArray(type);
-        else value.setNullValue(type, false);
+        if (c_.atStart("VALUE"))
+            value = readScalar(type);
+        else if (c_.atStart("VALUE.ARRAY"))
+            value = readArray(type);
+        else
+            value.setNullValue(type, false);
         c_.closeElement("QUALIFIER");
         return CIMQualifier(name, value, flavor, propagated);
     }
 
     template <class T>
-    void readQualifiersInto(T& owner) {
+    void readQualifiersInto(T& owner)
+    {
         while (c_.atStart("QUALIFIER")) {
             XmlPosition where = c_.position();
             CIMQualifier q = readQualifier();
@@ -527,11 +622,13 @@ public:
         }
     }
 
-    bool atProperty() const {
+    bool atProperty() const
+    {
         return c_.atStart("PROPERTY") || c_.atStart("PROPERTY.ARRAY") || c_.atStart("PROPERTY.REFERENCE");
     }
 
-    CIMProperty readProperty() {
+    CIMProperty readProperty()
+    {
         std::string_view element = c_.peekName();
         const XmlToken& t = c_.openAny();
         CIMName name = nameAttr(t, "NAME");
@@ -567,7 +664,8 @@ public:
     }
 
     template <class T>
-    void readPropertiesInto(T& owner) {
+    void readPropertiesInto(T& owner)
+    {
         while (atProperty()) {
             XmlPosition where = c_.position();
             CIMProperty p = readProperty();
@@ -575,7 +673,8 @@ public:
         }
     }
 
-    CIMParameter readParameter() {
+    CIMParameter readParameter()
+    {
         std::string_view element = c_.peekName();
         const XmlToken& t = c_.openAny();
         CIMName name = nameAttr(t, "NAME");
@@ -597,15 +696,16 @@ public:
         return p;
     }
 
-    CIMMethod readMethod() {
+    CIMMethod readMethod()
+    {
         const XmlToken& t = c_.openElement("METHOD");
         CIMName name = nameAttr(t, "NAME");
         CIMType type = CIMTYPE_UINT32;  // a method without TYPE returns nothing useful; keep it numeric
         optionalTypeAttr(t, "TYPE", type);
         CIMMethod m(name, type, optionalNameAttr(t, "CLASSORIGIN", true), boolAttr(t, "PROPAGATED", false));
         readQualifiersInto(m);
-        while (c_.atStart("PARAMETER") || c_.atStart("PARAMETER.ARRAY") || c_.atStart("PARAMETER.REFERENCE") ||
-               c_.atStart("PARAMETER.REFARRAY")) {
+        while (c_.atStart("PARAMETER") || c_.atStart("PARAMETER.ARRAY") ||
+               c_.atStart("PARAMETER.REFERENCE") || c_.atStart("PARAMETER.REFARRAY")) {
             XmlPosition where = c_.position();
             CIMParameter p = readParameter();
             addOnce(where, "parameter", p.getName(), [&] { m.addParameter(p); });
@@ -614,7 +714,8 @@ public:
         return m;
     }
 
-    CIMClass readClass() {
+    CIMClass readClass()
+    {
         const XmlToken& t = c_.openElement("CLASS");
         CIMClass cls(nameAttr(t, "NAME"), optionalNameAttr(t, "SUPERCLASS"));
         readQualifiersInto(cls);
@@ -628,7 +729,8 @@ public:
         return cls;
     }
 
-    CIMInstance readInstance() {
+    CIMInstance readInstance()
+    {
         const XmlToken& t = c_.openElement("INSTANCE");
         CIMInstance inst(nameAttr(t, "CLASSNAME", true));
         readQualifiersInto(inst);
@@ -637,7 +739,8 @@ public:
         return inst;
     }
 
-    CIMInstance readNamedInstance() {
+    CIMInstance readNamedInstance()
+    {
         c_.openElement("VALUE.NAMEDINSTANCE");
         CIMObjectPath path = readInstanceName();
         CIMInstance inst = readInstance();
@@ -647,7 +750,8 @@ public:
     }
 
     // VALUE.OBJECTWITHPATH: a class with its CLASSPATH or an instance with its INSTANCEPATH.
-    void readObjectWithPath(CimResponse& r) {
+    void readObjectWithPath(CimResponse& r)
+    {
         c_.openElement("VALUE.OBJECTWITHPATH");
         if (c_.atStart("CLASSPATH")) {
             CIMObjectPath path = readReferenceTarget();
@@ -655,7 +759,8 @@ public:
             cls.setPath(path);
             r.classes.append(cls);
         } else {
-            if (!c_.atStart("INSTANCEPATH")) c_.fail("expected <CLASSPATH> or <INSTANCEPATH> in <VALUE.OBJECTWITHPATH>");
+            if (!c_.atStart("INSTANCEPATH"))
+                c_.fail("expected <CLASSPATH> or <INSTANCEPATH> in <VALUE.OBJECTWITHPATH>");
             CIMObjectPath path = readReferenceTarget();
             CIMInstance inst = readInstance();
             inst.setPath(path);
@@ -665,7 +770,8 @@ public:
     }
 
     // --- message frame ------------------------------------------------------
-    void openMessage(const char* simple, std::string& messageId) {
+    void openMessage(const char* simple, std::string& messageId)
+    {
         const XmlToken& cim = c_.openElement("CIM");
         std::string_view cimVersion = c_.requireAttribute(cim, "CIMVERSION");
         std::string_view dtdVersion = c_.requireAttribute(cim, "DTDVERSION");
@@ -676,16 +782,19 @@ public:
         std::string_view protocol = c_.requireAttribute(msg, "PROTOCOLVERSION");
         if (protocol.substr(0, 2) != "1.") c_.failAt(msg, "unsupported PROTOCOLVERSION " + quoted(protocol));
         if (!c_.atStart(simple)) {
-            std::string found = c_.atAnyStart() ? "<" + std::string(c_.peekName()) + ">" : std::string("nothing");
+            std::string found =
+                c_.atAnyStart() ? "<" + std::string(c_.peekName()) + ">" : std::string("nothing");
             c_.fail(std::string("expected <") + simple + ">, found " + found +
-                    (c_.atStart("MULTIREQ") || c_.atStart("MULTIRSP") ? " (multiple operations are not supported)"
-                                                                        : ""));
+                    (c_.atStart("MULTIREQ") || c_.atStart("MULTIRSP")
+                         ? " (multiple operations are not supported)"
+                         : ""));
         }
         c_.openElement(simple);
         while (c_.atStart("CORRELATOR")) c_.skipElement();
     }
 
-    void closeMessage(const char* simple) {
+    void closeMessage(const char* simple)
+    {
         c_.closeElement(simple);
         c_.closeElement("MESSAGE");
         c_.closeElement("CIM");
@@ -704,7 +813,8 @@ private:
 };
 
 // Content of an IPARAMVALUE (untyped values are strings).
-void readIParamContent(Reader& rd, IParamValue& p) {
+void readIParamContent(Reader& rd, IParamValue& p)
+{
     XmlCursor& c = rd.cursor();
     std::string_view n = c.peekName();
     if (n.empty()) {
@@ -739,7 +849,8 @@ void readIParamContent(Reader& rd, IParamValue& p) {
 }
 
 // A PARAMVALUE or RETURNVALUE value, typed by PARAMTYPE when present.
-CIMValue readTypedContent(Reader& rd, bool typed, CIMType type) {
+CIMValue readTypedContent(Reader& rd, bool typed, CIMType type)
+{
     XmlCursor& c = rd.cursor();
     std::string_view n = c.peekName();
     if (n.empty()) return typed ? CIMValue(type, false) : CIMValue();
@@ -750,7 +861,8 @@ CIMValue readTypedContent(Reader& rd, bool typed, CIMType type) {
     c.fail("unsupported <" + std::string(n) + "> in a parameter value");
 }
 
-CIMParamValue readParamValue(Reader& rd) {
+CIMParamValue readParamValue(Reader& rd)
+{
     XmlCursor& c = rd.cursor();
     const XmlToken& t = c.openElement("PARAMVALUE");
     std::string_view name = c.requireAttribute(t, "NAME");
@@ -761,7 +873,8 @@ CIMParamValue readParamValue(Reader& rd) {
     return CIMParamValue(toString(name), v, typed);
 }
 
-void readError(Reader& rd, CimResponse& r) {
+void readError(Reader& rd, CimResponse& r)
+{
     XmlCursor& c = rd.cursor();
     const XmlToken& t = c.openElement("ERROR");
     std::string_view code = c.requireAttribute(t, "CODE");
@@ -781,7 +894,8 @@ void readError(Reader& rd, CimResponse& r) {
     c.closeElement("ERROR");
 }
 
-void readIReturnValue(Reader& rd, CimResponse& r) {
+void readIReturnValue(Reader& rd, CimResponse& r)
+{
     XmlCursor& c = rd.cursor();
     c.openElement("IRETURNVALUE");
     r.hasReturnValue = true;
@@ -825,7 +939,8 @@ void readIReturnValue(Reader& rd, CimResponse& r) {
         c.fail("unsupported <" + std::string(first) + "> in <IRETURNVALUE>");
     }
     if (c.atAnyStart()) {
-        c.fail("unexpected <" + std::string(c.peekName()) + "> after <" + std::string(first) + "> in <IRETURNVALUE>");
+        c.fail("unexpected <" + std::string(c.peekName()) + "> after <" + std::string(first) +
+               "> in <IRETURNVALUE>");
     }
     c.closeElement("IRETURNVALUE");
 }
@@ -833,7 +948,8 @@ void readIReturnValue(Reader& rd, CimResponse& r) {
 // Object-model exceptions (an illegal host, a value the model refuses) become
 // reading errors at the current position.
 template <class F>
-auto withPositions(XmlCursor& c, F&& f) -> decltype(f()) {
+auto withPositions(XmlCursor& c, F&& f) -> decltype(f())
+{
     try {
         return f();
     } catch (const XmlError&) {
@@ -847,17 +963,19 @@ auto withPositions(XmlCursor& c, F&& f) -> decltype(f()) {
 
 // ---------------------------------------------------------------------------
 
-bool typeFromName(std::string_view name, CIMType& type) {
+bool typeFromName(std::string_view name, CIMType& type)
+{
     // Lengths known at compile time: a mismatch costs a length and a first
     // letter compare, not a strlen per candidate (this runs once per property).
     static constexpr struct {
         std::string_view name;
         CIMType type;
-    } kTypes[] = {{"string", CIMTYPE_STRING},     {"uint32", CIMTYPE_UINT32},   {"boolean", CIMTYPE_BOOLEAN},
-                  {"uint8", CIMTYPE_UINT8},       {"sint8", CIMTYPE_SINT8},     {"uint16", CIMTYPE_UINT16},
-                  {"sint16", CIMTYPE_SINT16},     {"sint32", CIMTYPE_SINT32},   {"uint64", CIMTYPE_UINT64},
-                  {"sint64", CIMTYPE_SINT64},     {"real32", CIMTYPE_REAL32},   {"real64", CIMTYPE_REAL64},
-                  {"char16", CIMTYPE_CHAR16},     {"datetime", CIMTYPE_DATETIME}, {"reference", CIMTYPE_REFERENCE}};
+    } kTypes[] = {
+        {"string", CIMTYPE_STRING}, {"uint32", CIMTYPE_UINT32},     {"boolean", CIMTYPE_BOOLEAN},
+        {"uint8", CIMTYPE_UINT8},   {"sint8", CIMTYPE_SINT8},       {"uint16", CIMTYPE_UINT16},
+        {"sint16", CIMTYPE_SINT16}, {"sint32", CIMTYPE_SINT32},     {"uint64", CIMTYPE_UINT64},
+        {"sint64", CIMTYPE_SINT64}, {"real32", CIMTYPE_REAL32},     {"real64", CIMTYPE_REAL64},
+        {"char16", CIMTYPE_CHAR16}, {"datetime", CIMTYPE_DATETIME}, {"reference", CIMTYPE_REFERENCE}};
     if (name.empty()) return false;
     for (const auto& t : kTypes) {
         if (t.name.size() == name.size() && t.name[0] == name[0] && t.name == name) {
@@ -868,35 +986,53 @@ bool typeFromName(std::string_view name, CIMType& type) {
     return false;
 }
 
-CIMValue parseScalar(CIMType type, std::string_view text) {
+CIMValue parseScalar(CIMType type, std::string_view text)
+{
     switch (type) {
-        case CIMTYPE_BOOLEAN: return CIMValue(Scalar<Boolean>::parse(text));
-        case CIMTYPE_UINT8: return CIMValue(Scalar<Uint8>::parse(text));
-        case CIMTYPE_SINT8: return CIMValue(Scalar<Sint8>::parse(text));
-        case CIMTYPE_UINT16: return CIMValue(Scalar<Uint16>::parse(text));
-        case CIMTYPE_SINT16: return CIMValue(Scalar<Sint16>::parse(text));
-        case CIMTYPE_UINT32: return CIMValue(Scalar<Uint32>::parse(text));
-        case CIMTYPE_SINT32: return CIMValue(Scalar<Sint32>::parse(text));
-        case CIMTYPE_UINT64: return CIMValue(Scalar<Uint64>::parse(text));
-        case CIMTYPE_SINT64: return CIMValue(Scalar<Sint64>::parse(text));
-        case CIMTYPE_REAL32: return CIMValue(Scalar<Real32>::parse(text));
-        case CIMTYPE_REAL64: return CIMValue(Scalar<Real64>::parse(text));
-        case CIMTYPE_CHAR16: return CIMValue(Scalar<Char16>::parse(text));
-        case CIMTYPE_STRING: return CIMValue(Scalar<String>::parse(text));
-        case CIMTYPE_DATETIME: return CIMValue(Scalar<CIMDateTime>::parse(text));
-        default: break;
+        case CIMTYPE_BOOLEAN:
+            return CIMValue(Scalar<Boolean>::parse(text));
+        case CIMTYPE_UINT8:
+            return CIMValue(Scalar<Uint8>::parse(text));
+        case CIMTYPE_SINT8:
+            return CIMValue(Scalar<Sint8>::parse(text));
+        case CIMTYPE_UINT16:
+            return CIMValue(Scalar<Uint16>::parse(text));
+        case CIMTYPE_SINT16:
+            return CIMValue(Scalar<Sint16>::parse(text));
+        case CIMTYPE_UINT32:
+            return CIMValue(Scalar<Uint32>::parse(text));
+        case CIMTYPE_SINT32:
+            return CIMValue(Scalar<Sint32>::parse(text));
+        case CIMTYPE_UINT64:
+            return CIMValue(Scalar<Uint64>::parse(text));
+        case CIMTYPE_SINT64:
+            return CIMValue(Scalar<Sint64>::parse(text));
+        case CIMTYPE_REAL32:
+            return CIMValue(Scalar<Real32>::parse(text));
+        case CIMTYPE_REAL64:
+            return CIMValue(Scalar<Real64>::parse(text));
+        case CIMTYPE_CHAR16:
+            return CIMValue(Scalar<Char16>::parse(text));
+        case CIMTYPE_STRING:
+            return CIMValue(Scalar<String>::parse(text));
+        case CIMTYPE_DATETIME:
+            return CIMValue(Scalar<CIMDateTime>::parse(text));
+        default:
+            break;
     }
     throw std::invalid_argument(std::string("a ") + cimTypeToString(type) + " value has no text form");
 }
 
-const IParamValue* CimRequest::findIParam(std::string_view name) const {
+const IParamValue* CimRequest::findIParam(std::string_view name) const
+{
     for (const auto& p : iparams) {
         if (equalNoCase(p.name, name)) return &p;
     }
     return nullptr;
 }
 
-bool iparamBoolean(const CimRequest& request, std::string_view name, bool fallback) {
+bool iparamBoolean(const CimRequest& request, std::string_view name, bool fallback)
+{
     const IParamValue* p = request.findIParam(name);
     if (p == nullptr || p->kind == IParamValue::Kind::Null) return fallback;
     if (p->kind != IParamValue::Kind::Value) {
@@ -907,7 +1043,8 @@ bool iparamBoolean(const CimRequest& request, std::string_view name, bool fallba
     return Scalar<Boolean>::parse(std::string_view(static_cast<const char*>(s.getCString())));
 }
 
-CimResponse readResponse(std::string_view body) {
+CimResponse readResponse(std::string_view body)
+{
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
     Reader rd(c);
@@ -945,13 +1082,15 @@ CimResponse readResponse(std::string_view body) {
     return r;
 }
 
-CimRequest readRequest(std::string_view body) {
+CimRequest readRequest(std::string_view body)
+{
     CimRequest r;
     readRequest(body, r);
     return r;
 }
 
-void readRequest(std::string_view body, CimRequest& r) {
+void readRequest(std::string_view body, CimRequest& r)
+{
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
     Reader rd(c);
@@ -997,14 +1136,16 @@ void readRequest(std::string_view body, CimRequest& r) {
     });
 }
 
-const ExportParamValue* ExportRequest::findParam(std::string_view name) const {
+const ExportParamValue* ExportRequest::findParam(std::string_view name) const
+{
     for (const auto& p : params) {
         if (equalNoCase(p.name, name)) return &p;
     }
     return nullptr;
 }
 
-void readExportRequest(std::string_view body, ExportRequest& r) {
+void readExportRequest(std::string_view body, ExportRequest& r)
+{
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
     Reader rd(c);
@@ -1032,7 +1173,8 @@ void readExportRequest(std::string_view body, ExportRequest& r) {
     });
 }
 
-ExportResponse readExportResponse(std::string_view body) {
+ExportResponse readExportResponse(std::string_view body)
+{
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
     Reader rd(c);

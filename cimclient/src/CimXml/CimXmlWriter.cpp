@@ -22,7 +22,8 @@ namespace {
 
 const char kXmlDecl[] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n";
 
-void appendUtf8(std::string& out, Uint32 cp) {
+void appendUtf8(std::string& out, Uint32 cp)
+{
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -43,17 +44,35 @@ void appendUtf8(std::string& out, Uint32 cp) {
 // Escapes one code point.  Tab, line feed and carriage return become
 // character references so that XML's end-of-line and attribute
 // normalisation cannot change them on the way.
-void appendEscapedCodePoint(std::string& out, Uint32 cp) {
+void appendEscapedCodePoint(std::string& out, Uint32 cp)
+{
     switch (cp) {
-        case '&': out += "&amp;"; return;
-        case '<': out += "&lt;"; return;
-        case '>': out += "&gt;"; return;
-        case '"': out += "&quot;"; return;
-        case '\'': out += "&apos;"; return;
-        case '\t': out += "&#9;"; return;
-        case '\n': out += "&#10;"; return;
-        case '\r': out += "&#13;"; return;
-        default: break;
+        case '&':
+            out += "&amp;";
+            return;
+        case '<':
+            out += "&lt;";
+            return;
+        case '>':
+            out += "&gt;";
+            return;
+        case '"':
+            out += "&quot;";
+            return;
+        case '\'':
+            out += "&apos;";
+            return;
+        case '\t':
+            out += "&#9;";
+            return;
+        case '\n':
+            out += "&#10;";
+            return;
+        case '\r':
+            out += "&#13;";
+            return;
+        default:
+            break;
     }
     if (cp < 0x20 || cp == 0xFFFE || cp == 0xFFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
         char buf[16];
@@ -63,7 +82,8 @@ void appendEscapedCodePoint(std::string& out, Uint32 cp) {
     appendUtf8(out, cp);
 }
 
-void attr(std::string& out, const char* name, const String& value) {
+void attr(std::string& out, const char* name, const String& value)
+{
     out += ' ';
     out += name;
     out += "=\"";
@@ -71,7 +91,8 @@ void attr(std::string& out, const char* name, const String& value) {
     out += '"';
 }
 
-void attr(std::string& out, const char* name, std::string_view value) {
+void attr(std::string& out, const char* name, std::string_view value)
+{
     out += ' ';
     out += name;
     out += "=\"";
@@ -80,14 +101,16 @@ void attr(std::string& out, const char* name, std::string_view value) {
 }
 
 template <class T>
-void appendInteger(std::string& out, T v) {
+void appendInteger(std::string& out, T v)
+{
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     out.append(buf, r.ptr);
 }
 
 template <class T>
-void appendReal(std::string& out, T v, int precision) {
+void appendReal(std::string& out, T v, int precision)
+{
     if (std::isnan(v)) {
         out += "NaN";
         return;
@@ -102,7 +125,8 @@ void appendReal(std::string& out, T v, int precision) {
 }
 
 template <class T>
-T elementAt(const CIMValue& v, Uint32 index) {
+T elementAt(const CIMValue& v, Uint32 index)
+{
     if (v.isArray()) {
         Array<T> a;
         v.get(a);
@@ -113,33 +137,63 @@ T elementAt(const CIMValue& v, Uint32 index) {
     return x;
 }
 
-void appendScalarText(std::string& out, const CIMValue& v, Uint32 index) {
+void appendScalarText(std::string& out, const CIMValue& v, Uint32 index)
+{
     switch (v.getType()) {
-        case CIMTYPE_BOOLEAN: out += elementAt<Boolean>(v, index) ? "TRUE" : "FALSE"; return;
-        case CIMTYPE_UINT8: appendInteger(out, static_cast<unsigned>(elementAt<Uint8>(v, index))); return;
-        case CIMTYPE_SINT8: appendInteger(out, static_cast<int>(elementAt<Sint8>(v, index))); return;
-        case CIMTYPE_UINT16: appendInteger(out, elementAt<Uint16>(v, index)); return;
-        case CIMTYPE_SINT16: appendInteger(out, elementAt<Sint16>(v, index)); return;
-        case CIMTYPE_UINT32: appendInteger(out, elementAt<Uint32>(v, index)); return;
-        case CIMTYPE_SINT32: appendInteger(out, elementAt<Sint32>(v, index)); return;
-        case CIMTYPE_UINT64: appendInteger(out, elementAt<Uint64>(v, index)); return;
-        case CIMTYPE_SINT64: appendInteger(out, elementAt<Sint64>(v, index)); return;
+        case CIMTYPE_BOOLEAN:
+            out += elementAt<Boolean>(v, index) ? "TRUE" : "FALSE";
+            return;
+        case CIMTYPE_UINT8:
+            appendInteger(out, static_cast<unsigned>(elementAt<Uint8>(v, index)));
+            return;
+        case CIMTYPE_SINT8:
+            appendInteger(out, static_cast<int>(elementAt<Sint8>(v, index)));
+            return;
+        case CIMTYPE_UINT16:
+            appendInteger(out, elementAt<Uint16>(v, index));
+            return;
+        case CIMTYPE_SINT16:
+            appendInteger(out, elementAt<Sint16>(v, index));
+            return;
+        case CIMTYPE_UINT32:
+            appendInteger(out, elementAt<Uint32>(v, index));
+            return;
+        case CIMTYPE_SINT32:
+            appendInteger(out, elementAt<Sint32>(v, index));
+            return;
+        case CIMTYPE_UINT64:
+            appendInteger(out, elementAt<Uint64>(v, index));
+            return;
+        case CIMTYPE_SINT64:
+            appendInteger(out, elementAt<Sint64>(v, index));
+            return;
         // Enough digits that reading the text back gives the same number.
-        case CIMTYPE_REAL32: appendReal(out, elementAt<Real32>(v, index), 8); return;
-        case CIMTYPE_REAL64: appendReal(out, elementAt<Real64>(v, index), 16); return;
+        case CIMTYPE_REAL32:
+            appendReal(out, elementAt<Real32>(v, index), 8);
+            return;
+        case CIMTYPE_REAL64:
+            appendReal(out, elementAt<Real64>(v, index), 16);
+            return;
         case CIMTYPE_CHAR16: {
             Char16 c = elementAt<Char16>(v, index);
             appendEscapedCodePoint(out, Uint16(c));
             return;
         }
-        case CIMTYPE_STRING: appendEscaped(out, elementAt<String>(v, index)); return;
-        case CIMTYPE_DATETIME: appendEscaped(out, elementAt<CIMDateTime>(v, index).toString()); return;
-        default: break;
+        case CIMTYPE_STRING:
+            appendEscaped(out, elementAt<String>(v, index));
+            return;
+        case CIMTYPE_DATETIME:
+            appendEscaped(out, elementAt<CIMDateTime>(v, index).toString());
+            return;
+        default:
+            break;
     }
-    throw EncodeError(std::string("a ") + cimTypeToString(v.getType()) + " value cannot be written as VALUE text");
+    throw EncodeError(std::string("a ") + cimTypeToString(v.getType()) +
+                      " value cannot be written as VALUE text");
 }
 
-void writeNamespaceElements(std::string& out, const CIMNamespaceName& ns) {
+void writeNamespaceElements(std::string& out, const CIMNamespaceName& ns)
+{
     const String& s = ns.getString();
     Uint32 start = 0;
     for (Uint32 i = 0; i <= s.size(); ++i) {
@@ -154,13 +208,15 @@ void writeNamespaceElements(std::string& out, const CIMNamespaceName& ns) {
     }
 }
 
-void writeLocalNamespacePath(std::string& out, const CIMNamespaceName& ns) {
+void writeLocalNamespacePath(std::string& out, const CIMNamespaceName& ns)
+{
     out += "<LOCALNAMESPACEPATH>";
     writeNamespaceElements(out, ns);
     out += "</LOCALNAMESPACEPATH>";
 }
 
-void writeNamespacePath(std::string& out, const String& host, const CIMNamespaceName& ns) {
+void writeNamespacePath(std::string& out, const String& host, const CIMNamespaceName& ns)
+{
     out += "<NAMESPACEPATH><HOST>";
     appendEscaped(out, host);
     out += "</HOST>";
@@ -168,13 +224,15 @@ void writeNamespacePath(std::string& out, const String& host, const CIMNamespace
     out += "</NAMESPACEPATH>";
 }
 
-void writeClassName(std::string& out, const CIMName& name) {
+void writeClassName(std::string& out, const CIMName& name)
+{
     out += "<CLASSNAME";
     attr(out, "NAME", name.getString());
     out += "/>";
 }
 
-void writeFlavorAttributes(std::string& out, const CIMFlavor& f) {
+void writeFlavorAttributes(std::string& out, const CIMFlavor& f)
+{
     // Only what differs from the defaults (overridable, to subclass).
     if (!f.hasFlavor(CIMFlavor::OVERRIDABLE)) out += " OVERRIDABLE=\"false\"";
     if (!f.hasFlavor(CIMFlavor::TOSUBCLASS)) out += " TOSUBCLASS=\"false\"";
@@ -184,7 +242,8 @@ void writeFlavorAttributes(std::string& out, const CIMFlavor& f) {
 
 }  // namespace
 
-void writeQualifier(std::string& out, const CIMConstQualifier& q) {
+void writeQualifier(std::string& out, const CIMConstQualifier& q)
+{
     out += "<QUALIFIER";
     attr(out, "NAME", q.getName().getString());
     attr(out, "TYPE", std::string_view(typeName(q.getType())));
@@ -198,31 +257,40 @@ void writeQualifier(std::string& out, const CIMConstQualifier& q) {
 namespace {
 
 template <class T>
-void writeQualifiers(std::string& out, const T& owner) {
+void writeQualifiers(std::string& out, const T& owner)
+{
     for (Uint32 i = 0; i < owner.getQualifierCount(); ++i) writeQualifier(out, owner.getQualifier(i));
 }
 
-const char* propertyElement(const CIMConstProperty& p) {
-    return p.getType() == CIMTYPE_REFERENCE ? "PROPERTY.REFERENCE" : p.isArray() ? "PROPERTY.ARRAY" : "PROPERTY";
+const char* propertyElement(const CIMConstProperty& p)
+{
+    return p.getType() == CIMTYPE_REFERENCE ? "PROPERTY.REFERENCE"
+           : p.isArray()                    ? "PROPERTY.ARRAY"
+                                            : "PROPERTY";
 }
 
-void writeProperty(std::string& out, const CIMConstProperty& p) {
+void writeProperty(std::string& out, const CIMConstProperty& p)
+{
     writePropertyStart(out, p);
     writeQualifiers(out, p);
     writeValueElement(out, p.getValue());
     writePropertyEnd(out, p);
 }
 
-void writeParameter(std::string& out, const CIMConstParameter& p) {
+void writeParameter(std::string& out, const CIMConstParameter& p)
+{
     const char* element;
     bool ref = p.getType() == CIMTYPE_REFERENCE;
-    if (ref) element = p.isArray() ? "PARAMETER.REFARRAY" : "PARAMETER.REFERENCE";
-    else element = p.isArray() ? "PARAMETER.ARRAY" : "PARAMETER";
+    if (ref)
+        element = p.isArray() ? "PARAMETER.REFARRAY" : "PARAMETER.REFERENCE";
+    else
+        element = p.isArray() ? "PARAMETER.ARRAY" : "PARAMETER";
     out += '<';
     out += element;
     attr(out, "NAME", p.getName().getString());
     if (ref) {
-        if (!p.getReferenceClassName().isNull()) attr(out, "REFERENCECLASS", p.getReferenceClassName().getString());
+        if (!p.getReferenceClassName().isNull())
+            attr(out, "REFERENCECLASS", p.getReferenceClassName().getString());
     } else {
         attr(out, "TYPE", std::string_view(typeName(p.getType())));
     }
@@ -238,7 +306,8 @@ void writeParameter(std::string& out, const CIMConstParameter& p) {
     out += '>';
 }
 
-void writeMethod(std::string& out, const CIMConstMethod& m) {
+void writeMethod(std::string& out, const CIMConstMethod& m)
+{
     out += "<METHOD";
     attr(out, "NAME", m.getName().getString());
     attr(out, "TYPE", std::string_view(typeName(m.getType())));
@@ -250,7 +319,8 @@ void writeMethod(std::string& out, const CIMConstMethod& m) {
     out += "</METHOD>";
 }
 
-void writeNamedInstance(std::string& out, const CIMConstInstance& inst) {
+void writeNamedInstance(std::string& out, const CIMConstInstance& inst)
+{
     out += "<VALUE.NAMEDINSTANCE>";
     writeInstanceName(out, inst.getPath());
     writeInstance(out, inst);
@@ -259,7 +329,8 @@ void writeNamedInstance(std::string& out, const CIMConstInstance& inst) {
 
 // The path of an object as VALUE.OBJECTWITHPATH needs it.
 void writeObjectWithPath(std::string& out, const CIMObjectPath& path, const CIMConstClass* cls,
-                         const CIMConstInstance* inst) {
+                         const CIMConstInstance* inst)
+{
     out += "<VALUE.OBJECTWITHPATH>";
     if (cls != nullptr) {
         out += "<CLASSPATH>";
@@ -277,7 +348,8 @@ void writeObjectWithPath(std::string& out, const CIMObjectPath& path, const CIMC
     out += "</VALUE.OBJECTWITHPATH>";
 }
 
-void writeParamValue(std::string& out, const CIMParamValue& pv) {
+void writeParamValue(std::string& out, const CIMParamValue& pv)
+{
     out += "<PARAMVALUE";
     attr(out, "NAME", pv.getParameterName());
     CIMValue v = pv.getValue();
@@ -292,25 +364,42 @@ void writeParamValue(std::string& out, const CIMParamValue& pv) {
     out += "</PARAMVALUE>";
 }
 
-void writeIParamValue(std::string& out, const IParamValue& p) {
+void writeIParamValue(std::string& out, const IParamValue& p)
+{
     out += "<IPARAMVALUE";
     attr(out, "NAME", std::string_view(p.name));
     out += '>';
     switch (p.kind) {
-        case IParamValue::Kind::Null: break;
+        case IParamValue::Kind::Null:
+            break;
         case IParamValue::Kind::Value:
-        case IParamValue::Kind::ValueArray: writeValueElement(out, p.value); break;
-        case IParamValue::Kind::ValueReference: writeValueReference(out, p.path); break;
-        case IParamValue::Kind::ClassName: writeClassName(out, p.className); break;
-        case IParamValue::Kind::InstanceName: writeInstanceName(out, p.path); break;
-        case IParamValue::Kind::Class: writeClass(out, p.cimClass); break;
-        case IParamValue::Kind::Instance: writeInstance(out, p.instance); break;
-        case IParamValue::Kind::NamedInstance: writeNamedInstance(out, p.instance); break;
+        case IParamValue::Kind::ValueArray:
+            writeValueElement(out, p.value);
+            break;
+        case IParamValue::Kind::ValueReference:
+            writeValueReference(out, p.path);
+            break;
+        case IParamValue::Kind::ClassName:
+            writeClassName(out, p.className);
+            break;
+        case IParamValue::Kind::InstanceName:
+            writeInstanceName(out, p.path);
+            break;
+        case IParamValue::Kind::Class:
+            writeClass(out, p.cimClass);
+            break;
+        case IParamValue::Kind::Instance:
+            writeInstance(out, p.instance);
+            break;
+        case IParamValue::Kind::NamedInstance:
+            writeNamedInstance(out, p.instance);
+            break;
     }
     out += "</IPARAMVALUE>";
 }
 
-void openMessage(std::string& out, const std::string& id, const char* simple) {
+void openMessage(std::string& out, const std::string& id, const char* simple)
+{
     out += kXmlDecl;
     out += "<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n<MESSAGE";
     attr(out, "ID", std::string_view(id));
@@ -319,7 +408,8 @@ void openMessage(std::string& out, const std::string& id, const char* simple) {
     out += ">\n";
 }
 
-void closeMessage(std::string& out, const char* simple) {
+void closeMessage(std::string& out, const char* simple)
+{
     out += "</";
     out += simple;
     out += ">\n</MESSAGE>\n</CIM>\n";
@@ -329,34 +419,54 @@ void closeMessage(std::string& out, const char* simple) {
 
 // ---------------------------------------------------------------------------
 
-const char* typeName(CIMType type) {
+const char* typeName(CIMType type)
+{
     switch (type) {
-        case CIMTYPE_BOOLEAN: return "boolean";
-        case CIMTYPE_UINT8: return "uint8";
-        case CIMTYPE_SINT8: return "sint8";
-        case CIMTYPE_UINT16: return "uint16";
-        case CIMTYPE_SINT16: return "sint16";
-        case CIMTYPE_UINT32: return "uint32";
-        case CIMTYPE_SINT32: return "sint32";
-        case CIMTYPE_UINT64: return "uint64";
-        case CIMTYPE_SINT64: return "sint64";
-        case CIMTYPE_REAL32: return "real32";
-        case CIMTYPE_REAL64: return "real64";
-        case CIMTYPE_CHAR16: return "char16";
-        case CIMTYPE_STRING: return "string";
-        case CIMTYPE_DATETIME: return "datetime";
-        case CIMTYPE_REFERENCE: return "reference";
-        case CIMTYPE_OBJECT: return "object";
-        case CIMTYPE_INSTANCE: return "instance";
+        case CIMTYPE_BOOLEAN:
+            return "boolean";
+        case CIMTYPE_UINT8:
+            return "uint8";
+        case CIMTYPE_SINT8:
+            return "sint8";
+        case CIMTYPE_UINT16:
+            return "uint16";
+        case CIMTYPE_SINT16:
+            return "sint16";
+        case CIMTYPE_UINT32:
+            return "uint32";
+        case CIMTYPE_SINT32:
+            return "sint32";
+        case CIMTYPE_UINT64:
+            return "uint64";
+        case CIMTYPE_SINT64:
+            return "sint64";
+        case CIMTYPE_REAL32:
+            return "real32";
+        case CIMTYPE_REAL64:
+            return "real64";
+        case CIMTYPE_CHAR16:
+            return "char16";
+        case CIMTYPE_STRING:
+            return "string";
+        case CIMTYPE_DATETIME:
+            return "datetime";
+        case CIMTYPE_REFERENCE:
+            return "reference";
+        case CIMTYPE_OBJECT:
+            return "object";
+        case CIMTYPE_INSTANCE:
+            return "instance";
     }
     return "string";
 }
 
-inline bool plainAscii(Uint32 c) {
+inline bool plainAscii(Uint32 c)
+{
     return c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
 }
 
-void appendEscaped(std::string& out, const String& text) {
+void appendEscaped(std::string& out, const String& text)
+{
     const Char16* d = text.getChar16Data();
     Uint32 n = text.size();
     for (Uint32 i = 0; i < n; ++i) {
@@ -384,7 +494,8 @@ void appendEscaped(std::string& out, const String& text) {
     }
 }
 
-void appendEscaped(std::string& out, std::string_view utf8) {
+void appendEscaped(std::string& out, std::string_view utf8)
+{
     // Works on bytes: multi-byte sequences pass through unchanged; only the
     // ASCII specials and control characters need attention.
     for (char ch : utf8) {
@@ -397,13 +508,15 @@ void appendEscaped(std::string& out, std::string_view utf8) {
     }
 }
 
-std::string valueText(const CIMValue& value, Uint32 index) {
+std::string valueText(const CIMValue& value, Uint32 index)
+{
     std::string out;
     appendScalarText(out, value, index);
     return out;
 }
 
-void writeValueElement(std::string& out, const CIMValue& v) {
+void writeValueElement(std::string& out, const CIMValue& v)
+{
     if (v.isNull()) return;
     if (v.getType() == CIMTYPE_REFERENCE) {
         if (v.isArray()) {
@@ -437,7 +550,8 @@ void writeValueElement(std::string& out, const CIMValue& v) {
     out += "</VALUE>";
 }
 
-void writeInstanceName(std::string& out, const CIMObjectPath& path) {
+void writeInstanceName(std::string& out, const CIMObjectPath& path)
+{
     out += "<INSTANCENAME";
     attr(out, "CLASSNAME", path.getClassName().getString());
     out += '>';
@@ -458,7 +572,7 @@ void writeInstanceName(std::string& out, const CIMObjectPath& path) {
             writeValueReference(out, ref);
         } else {
             out += "<KEYVALUE VALUETYPE=\"";
-            out += k.getType() == CIMKeyBinding::BOOLEAN ? "boolean"
+            out += k.getType() == CIMKeyBinding::BOOLEAN   ? "boolean"
                    : k.getType() == CIMKeyBinding::NUMERIC ? "numeric"
                                                            : "string";
             out += "\">";
@@ -470,7 +584,8 @@ void writeInstanceName(std::string& out, const CIMObjectPath& path) {
     out += "</INSTANCENAME>";
 }
 
-void writeValueReference(std::string& out, const CIMObjectPath& path) {
+void writeValueReference(std::string& out, const CIMObjectPath& path)
+{
     out += "<VALUE.REFERENCE>";
     bool isClass = path.getKeyBindings().size() == 0;
     bool hasNs = !path.getNameSpace().isNull() && path.getNameSpace().getString().size() != 0;
@@ -478,14 +593,18 @@ void writeValueReference(std::string& out, const CIMObjectPath& path) {
     if (hasHost && hasNs) {
         out += isClass ? "<CLASSPATH>" : "<INSTANCEPATH>";
         writeNamespacePath(out, path.getHost(), path.getNameSpace());
-        if (isClass) writeClassName(out, path.getClassName());
-        else writeInstanceName(out, path);
+        if (isClass)
+            writeClassName(out, path.getClassName());
+        else
+            writeInstanceName(out, path);
         out += isClass ? "</CLASSPATH>" : "</INSTANCEPATH>";
     } else if (hasNs) {
         out += isClass ? "<LOCALCLASSPATH>" : "<LOCALINSTANCEPATH>";
         writeLocalNamespacePath(out, path.getNameSpace());
-        if (isClass) writeClassName(out, path.getClassName());
-        else writeInstanceName(out, path);
+        if (isClass)
+            writeClassName(out, path.getClassName());
+        else
+            writeInstanceName(out, path);
         out += isClass ? "</LOCALCLASSPATH>" : "</LOCALINSTANCEPATH>";
     } else if (isClass) {
         writeClassName(out, path.getClassName());
@@ -495,7 +614,8 @@ void writeValueReference(std::string& out, const CIMObjectPath& path) {
     out += "</VALUE.REFERENCE>";
 }
 
-void writeInstance(std::string& out, const CIMConstInstance& inst) {
+void writeInstance(std::string& out, const CIMConstInstance& inst)
+{
     out += "<INSTANCE";
     attr(out, "CLASSNAME", inst.getClassName().getString());
     out += '>';
@@ -504,7 +624,8 @@ void writeInstance(std::string& out, const CIMConstInstance& inst) {
     out += "</INSTANCE>";
 }
 
-void writeClass(std::string& out, const CIMConstClass& cls) {
+void writeClass(std::string& out, const CIMConstClass& cls)
+{
     out += "<CLASS";
     attr(out, "NAME", cls.getClassName().getString());
     if (!cls.getSuperClassName().isNull()) attr(out, "SUPERCLASS", cls.getSuperClassName().getString());
@@ -515,7 +636,8 @@ void writeClass(std::string& out, const CIMConstClass& cls) {
     out += "</CLASS>";
 }
 
-void writePropertyStart(std::string& out, const CIMConstProperty& p) {
+void writePropertyStart(std::string& out, const CIMConstProperty& p)
+{
     if (p.getType() == CIMTYPE_REFERENCE && p.isArray()) {
         throw EncodeError("reference array property " + std::string(p.getName().getString().getCString()) +
                           " cannot be written");
@@ -530,7 +652,8 @@ void writePropertyStart(std::string& out, const CIMConstProperty& p) {
         if (p.getPropagated()) out += " PROPAGATED=\"true\"";
     };
     if (p.getType() == CIMTYPE_REFERENCE) {
-        if (!p.getReferenceClassName().isNull()) attr(out, "REFERENCECLASS", p.getReferenceClassName().getString());
+        if (!p.getReferenceClassName().isNull())
+            attr(out, "REFERENCECLASS", p.getReferenceClassName().getString());
         origin();
     } else if (p.isArray()) {
         attr(out, "TYPE", std::string_view(typeName(p.getType())));
@@ -547,7 +670,8 @@ void writePropertyStart(std::string& out, const CIMConstProperty& p) {
     out += '>';
 }
 
-void writePropertyEnd(std::string& out, const CIMConstProperty& p) {
+void writePropertyEnd(std::string& out, const CIMConstProperty& p)
+{
     out += "</";
     out += propertyElement(p);
     out += '>';
@@ -555,7 +679,8 @@ void writePropertyEnd(std::string& out, const CIMConstProperty& p) {
 
 // ---------------------------------------------------------------------------
 
-IParamValue IParamValue::ofBoolean(const std::string& name, bool b) {
+IParamValue IParamValue::ofBoolean(const std::string& name, bool b)
+{
     IParamValue p;
     p.name = name;
     p.kind = Kind::Value;
@@ -563,7 +688,8 @@ IParamValue IParamValue::ofBoolean(const std::string& name, bool b) {
     return p;
 }
 
-IParamValue IParamValue::ofString(const std::string& name, const String& s) {
+IParamValue IParamValue::ofString(const std::string& name, const String& s)
+{
     IParamValue p;
     p.name = name;
     p.kind = Kind::Value;
@@ -571,7 +697,8 @@ IParamValue IParamValue::ofString(const std::string& name, const String& s) {
     return p;
 }
 
-IParamValue IParamValue::ofStringArray(const std::string& name, const Array<String>& a) {
+IParamValue IParamValue::ofStringArray(const std::string& name, const Array<String>& a)
+{
     IParamValue p;
     p.name = name;
     p.kind = Kind::ValueArray;
@@ -579,7 +706,8 @@ IParamValue IParamValue::ofStringArray(const std::string& name, const Array<Stri
     return p;
 }
 
-IParamValue IParamValue::ofClassName(const std::string& name, const CIMName& c) {
+IParamValue IParamValue::ofClassName(const std::string& name, const CIMName& c)
+{
     IParamValue p;
     p.name = name;
     p.kind = Kind::ClassName;
@@ -587,7 +715,8 @@ IParamValue IParamValue::ofClassName(const std::string& name, const CIMName& c) 
     return p;
 }
 
-IParamValue IParamValue::ofInstanceName(const std::string& name, const CIMObjectPath& path) {
+IParamValue IParamValue::ofInstanceName(const std::string& name, const CIMObjectPath& path)
+{
     IParamValue p;
     p.name = name;
     p.kind = Kind::InstanceName;
@@ -595,7 +724,8 @@ IParamValue IParamValue::ofInstanceName(const std::string& name, const CIMObject
     return p;
 }
 
-IParamValue IParamValue::ofInstance(const std::string& name, const CIMInstance& i) {
+IParamValue IParamValue::ofInstance(const std::string& name, const CIMInstance& i)
+{
     IParamValue p;
     p.name = name;
     p.kind = Kind::Instance;
@@ -603,7 +733,8 @@ IParamValue IParamValue::ofInstance(const std::string& name, const CIMInstance& 
     return p;
 }
 
-IParamValue IParamValue::ofNamedInstance(const std::string& name, const CIMInstance& i) {
+IParamValue IParamValue::ofNamedInstance(const std::string& name, const CIMInstance& i)
+{
     IParamValue p;
     p.name = name;
     p.kind = Kind::NamedInstance;
@@ -611,7 +742,8 @@ IParamValue IParamValue::ofNamedInstance(const std::string& name, const CIMInsta
     return p;
 }
 
-IParamValue IParamValue::ofValue(const std::string& name, const CIMValue& v) {
+IParamValue IParamValue::ofValue(const std::string& name, const CIMValue& v)
+{
     IParamValue p;
     p.name = name;
     if (v.isNull()) return p;
@@ -625,7 +757,8 @@ IParamValue IParamValue::ofValue(const std::string& name, const CIMValue& v) {
     return p;
 }
 
-std::string writeRequest(const CimRequest& r) {
+std::string writeRequest(const CimRequest& r)
+{
     std::string out;
     out.reserve(1024);
     out += kXmlDecl;
@@ -664,7 +797,8 @@ std::string writeRequest(const CimRequest& r) {
 namespace {
 
 // Elements whose content is text: their start tag is not followed by a line end.
-bool holdsText(std::string_view startTag) {
+bool holdsText(std::string_view startTag)
+{
     for (const char* n : {"VALUE", "KEYVALUE", "HOST"}) {
         std::string_view name(n);
         if (startTag.size() > name.size() && startTag.compare(1, name.size(), name) == 0 &&
@@ -677,7 +811,8 @@ bool holdsText(std::string_view startTag) {
 // Puts each element of a compact message on its own line.  Every '>' in
 // the writer's output ends a tag ('>' in text and attributes is escaped), so
 // the tags can be found without parsing.
-std::string oneElementPerLine(std::string_view compact) {
+std::string oneElementPerLine(std::string_view compact)
+{
     std::string out;
     out.reserve(compact.size() + compact.size() / 8);
     const char* data = compact.data();
@@ -712,28 +847,33 @@ std::string oneElementPerLine(std::string_view compact) {
 
 }  // namespace
 
-std::string laidOut(std::string_view compact, Layout layout) {
+std::string laidOut(std::string_view compact, Layout layout)
+{
     return layout == Layout::Compact ? std::string(compact) : oneElementPerLine(compact);
 }
 
-void openIntrinsicAnswer(std::string& out, const std::string& messageId, const std::string& methodName) {
+void openIntrinsicAnswer(std::string& out, const std::string& messageId, const std::string& methodName)
+{
     openMessage(out, messageId, "SIMPLERSP");
     out += "<IMETHODRESPONSE";
     attr(out, "NAME", std::string_view(methodName));
     out += ">\n<IRETURNVALUE>\n";
 }
 
-void closeIntrinsicAnswer(std::string& out) {
+void closeIntrinsicAnswer(std::string& out)
+{
     out += "</IRETURNVALUE>\n</IMETHODRESPONSE>\n";
     closeMessage(out, "SIMPLERSP");
 }
 
-std::string writeResponse(const CimResponse& r, Layout layout) {
+std::string writeResponse(const CimResponse& r, Layout layout)
+{
     if (layout == Layout::Compact) return writeResponse(r);
     return oneElementPerLine(writeResponse(r));
 }
 
-std::string writeResponse(const CimResponse& r) {
+std::string writeResponse(const CimResponse& r)
+{
     std::string out;
     out.reserve(4096);
     openMessage(out, r.messageId, "SIMPLERSP");
@@ -758,7 +898,8 @@ std::string writeResponse(const CimResponse& r) {
         if (r.hasReturnValue) {
             out += "<IRETURNVALUE>\n";
             switch (r.kind) {
-                case CimResponse::ReturnKind::None: break;
+                case CimResponse::ReturnKind::None:
+                    break;
                 case CimResponse::ReturnKind::ClassNames:
                     for (Uint32 i = 0; i < r.classNames.size(); ++i) {
                         writeClassName(out, r.classNames[i]);
@@ -801,7 +942,9 @@ std::string writeResponse(const CimResponse& r) {
                         out += '\n';
                     }
                     break;
-                case CimResponse::ReturnKind::Value: writeValueElement(out, r.value); break;
+                case CimResponse::ReturnKind::Value:
+                    writeValueElement(out, r.value);
+                    break;
             }
             out += "</IRETURNVALUE>\n";
         }
@@ -825,7 +968,8 @@ std::string writeResponse(const CimResponse& r) {
     return out;
 }
 
-std::string writeExportRequest(const ExportRequest& r) {
+std::string writeExportRequest(const ExportRequest& r)
+{
     std::string out;
     out.reserve(2048);
     openMessage(out, r.messageId, "SIMPLEEXPREQ");
@@ -844,7 +988,8 @@ std::string writeExportRequest(const ExportRequest& r) {
     return out;
 }
 
-std::string writeExportResponse(const ExportResponse& r) {
+std::string writeExportResponse(const ExportResponse& r)
+{
     std::string out;
     openMessage(out, r.messageId, "SIMPLEEXPRSP");
     out += "<EXPMETHODRESPONSE";

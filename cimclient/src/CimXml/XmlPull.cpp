@@ -17,12 +17,14 @@ namespace {
 constexpr std::size_t kMaxTokens = 8u * 1024u * 1024u;
 constexpr std::size_t kBlockBytes = 64u * 1024u;
 
-std::string formatError(const std::string& problem, XmlPosition where) {
+std::string formatError(const std::string& problem, XmlPosition where)
+{
     return "CIM-XML error at line " + std::to_string(where.line) + ", column " +
            std::to_string(where.column) + ": " + problem;
 }
 
-bool allWhitespace(const std::string& s) {
+bool allWhitespace(const std::string& s)
+{
     for (char c : s) {
         if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
     }
@@ -32,7 +34,8 @@ bool allWhitespace(const std::string& s) {
 }  // namespace
 
 XmlError::XmlError(const std::string& problem, XmlPosition where)
-    : std::runtime_error(formatError(problem, where)), problem_(problem), where_(where) {}
+    : std::runtime_error(formatError(problem, where)), problem_(problem), where_(where)
+{}
 
 // Collects expat's events into an XmlDocument.  Lives only during parse().
 struct XmlBuilder {
@@ -55,13 +58,15 @@ struct XmlBuilder {
     // are counted in one pass once parsing is done.
     std::uint32_t offset() const { return static_cast<std::uint32_t>(XML_GetCurrentByteIndex(parser)); }
 
-    XmlPosition here() const {
+    XmlPosition here() const
+    {
         // expat columns count from 0.
         return XmlPosition{static_cast<unsigned long>(XML_GetCurrentLineNumber(parser)),
                            static_cast<unsigned long>(XML_GetCurrentColumnNumber(parser)) + 1};
     }
 
-    void stop(const std::string& why) {
+    void stop(const std::string& why)
+    {
         if (failed) return;
         failed = true;
         problem = why;
@@ -69,7 +74,8 @@ struct XmlBuilder {
         XML_StopParser(parser, XML_FALSE);
     }
 
-    std::string_view store(const char* s, std::size_t n) {
+    std::string_view store(const char* s, std::size_t n)
+    {
         if (n == 0) return std::string_view();
         if (n > blockLeft) {
             std::size_t size = n > kBlockBytes ? n : kBlockBytes;
@@ -84,7 +90,8 @@ struct XmlBuilder {
         return v;
     }
 
-    bool pushToken(const XmlToken& t) {
+    bool pushToken(const XmlToken& t)
+    {
         if (doc.tokens_.size() >= kMaxTokens) {
             stop("document has more than " + std::to_string(kMaxTokens) + " elements and texts");
             return false;
@@ -95,7 +102,8 @@ struct XmlBuilder {
 
     // Emits collected character data.  Whitespace between elements is layout,
     // not content, and is dropped; text inside a leaf element is kept as is.
-    void flushText(bool closingLeaf) {
+    void flushText(bool closingLeaf)
+    {
         if (pendingText.empty()) return;
         if (!closingLeaf && allWhitespace(pendingText)) {
             pendingText.clear();
@@ -110,7 +118,8 @@ struct XmlBuilder {
         pushToken(t);
     }
 
-    static void XMLCALL onStart(void* ud, const XML_Char* name, const XML_Char** atts) {
+    static void XMLCALL onStart(void* ud, const XML_Char* name, const XML_Char** atts)
+    {
         auto* b = static_cast<XmlBuilder*>(ud);
         if (b->failed) return;
         b->flushText(false);
@@ -155,7 +164,8 @@ struct XmlBuilder {
         }
     }
 
-    static void XMLCALL onEnd(void* ud, const XML_Char*) {
+    static void XMLCALL onEnd(void* ud, const XML_Char*)
+    {
         auto* b = static_cast<XmlBuilder*>(ud);
         if (b->failed || b->open.empty()) return;
         bool leaf = !b->hasChild.back();
@@ -169,7 +179,8 @@ struct XmlBuilder {
         b->pushToken(t);
     }
 
-    static void XMLCALL onText(void* ud, const XML_Char* s, int len) {
+    static void XMLCALL onText(void* ud, const XML_Char* s, int len)
+    {
         auto* b = static_cast<XmlBuilder*>(ud);
         if (b->failed || len <= 0) return;
         if (b->pendingText.empty()) b->pendingOffset = b->offset();
@@ -182,18 +193,20 @@ struct XmlBuilder {
 
     // CIM-XML never needs a DTD; refusing it outright keeps entity
     // declarations (expansion bombs) and external entities (XXE) out.
-    static void XMLCALL onDoctype(void* ud, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    static void XMLCALL onDoctype(void* ud, const XML_Char*, const XML_Char*, const XML_Char*, int)
+    {
         static_cast<XmlBuilder*>(ud)->stop("a DOCTYPE declaration is not accepted");
     }
 
-    static void XMLCALL onEntityDecl(void* ud, const XML_Char*, int, const XML_Char*, int,
-                                     const XML_Char*, const XML_Char*, const XML_Char*,
-                                     const XML_Char*) {
+    static void XMLCALL onEntityDecl(void* ud, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                                     const XML_Char*, const XML_Char*, const XML_Char*)
+    {
         static_cast<XmlBuilder*>(ud)->stop("entity declarations are not accepted");
     }
 
-    static int XMLCALL onExternalEntity(XML_Parser, const XML_Char*, const XML_Char*,
-                                        const XML_Char*, const XML_Char*) {
+    static int XMLCALL onExternalEntity(XML_Parser, const XML_Char*, const XML_Char*, const XML_Char*,
+                                        const XML_Char*)
+    {
         return XML_STATUS_ERROR;  // never fetch anything
     }
 };
@@ -213,13 +226,14 @@ enum : std::uint8_t {
     kNameStart = 1,
     kNameChar = 2,
     kSpace = 4,
-    kTextPlain = 8,   // text bytes that need no second look
-    kValuePlain = 16, // attribute value bytes that need no second look
+    kTextPlain = 8,    // text bytes that need no second look
+    kValuePlain = 16,  // attribute value bytes that need no second look
 };
 
 struct CharClasses {
     std::uint8_t of[256] = {};
-    constexpr CharClasses() {
+    constexpr CharClasses()
+    {
         for (int c = 0; c < 256; ++c) {
             const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
             const bool digit = c >= '0' && c <= '9';
@@ -236,17 +250,22 @@ struct CharClasses {
 };
 constexpr CharClasses kClasses;
 
-inline std::uint8_t classOf(char c) { return kClasses.of[static_cast<unsigned char>(c)]; }
+inline std::uint8_t classOf(char c)
+{
+    return kClasses.of[static_cast<unsigned char>(c)];
+}
 
 // A character XML allows in a document.
-inline bool xmlChar(std::uint32_t cp) {
+inline bool xmlChar(std::uint32_t cp)
+{
     return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
            (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
 }
 
 // Length of the well-formed UTF-8 sequence of an XML character at `s`, or 0.
 // The document ends in a NUL, which is never a continuation byte.
-inline int utf8Length(const char* s) {
+inline int utf8Length(const char* s)
+{
     const auto b = [s](int i) { return static_cast<unsigned char>(s[i]); };
     const auto cont = [&](int i) { return (b(i) & 0xC0) == 0x80; };
     std::uint32_t cp;
@@ -271,7 +290,8 @@ inline int utf8Length(const char* s) {
     return xmlChar(cp) ? n : 0;
 }
 
-inline char* putUtf8(char* w, std::uint32_t cp) {
+inline char* putUtf8(char* w, std::uint32_t cp)
+{
     if (cp < 0x80) {
         *w++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -293,7 +313,8 @@ inline char* putUtf8(char* w, std::uint32_t cp) {
 // Decodes the reference at `s` (on its '&') into `w`; false for anything but
 // the five predefined entities and references to XML characters.  Decoded
 // text is never longer than its reference, so it is written in place.
-inline bool decodeReference(char*& s, char*& w) {
+inline bool decodeReference(char*& s, char*& w)
+{
     const char* r = s + 1;
     if (*r == '#') {
         ++r;
@@ -303,10 +324,14 @@ inline bool decodeReference(char*& s, char*& w) {
             for (++r;; ++r, ++digits) {
                 const char c = *r;
                 int v;
-                if (c >= '0' && c <= '9') v = c - '0';
-                else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-                else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-                else break;
+                if (c >= '0' && c <= '9')
+                    v = c - '0';
+                else if (c >= 'a' && c <= 'f')
+                    v = c - 'a' + 10;
+                else if (c >= 'A' && c <= 'F')
+                    v = c - 'A' + 10;
+                else
+                    break;
                 cp = cp * 16 + static_cast<std::uint32_t>(v);
                 if (cp > 0x10FFFF) return false;
             }
@@ -341,14 +366,16 @@ inline bool decodeReference(char*& s, char*& w) {
 }
 
 // Once a reference has been decoded, text after it moves down to `w`.
-inline void moveDown(const char* from, const char* to, char*& w) {
+inline void moveDown(const char* from, const char* to, char*& w)
+{
     if (w == nullptr) return;
     std::memmove(w, from, static_cast<std::size_t>(to - from));
     w += to - from;
 }
 
 // Steps over one UTF-8 character, moving it down to `w` when decoding has begun.
-inline bool stepUtf8(char*& s, char*& w) {
+inline bool stepUtf8(char*& s, char*& w)
+{
     const int n = utf8Length(s);
     if (n == 0) return false;
     moveDown(s, s + n, w);
@@ -356,7 +383,8 @@ inline bool stepUtf8(char*& s, char*& w) {
     return true;
 }
 
-bool blankText(const char* s, const char* e) {
+bool blankText(const char* s, const char* e)
+{
     for (; s < e; ++s) {
         if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
     }
@@ -368,7 +396,8 @@ bool blankText(const char* s, const char* e) {
 class FastScanner {
 public:
     // Fills `doc` from `size` bytes; false when the document must go through expat.
-    static bool scan(XmlDocument& doc, const char* data, std::size_t size) {
+    static bool scan(XmlDocument& doc, const char* data, std::size_t size)
+    {
         if (size > kMaxScanBytes || std::memchr(data, '\r', size) != nullptr) return false;
         // The document keeps its own copy, ended by a NUL that stops every loop below.
         doc.blocks_.emplace_back(new char[size + 1]);
@@ -388,13 +417,15 @@ private:
 
     std::uint32_t offsetOf(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
 
-    static char* skipSpace(char* s) {
+    static char* skipSpace(char* s)
+    {
         while (classOf(*s) & kSpace) ++s;
         return s;
     }
 
     // <?xml version="1.0"?> with an optional UTF-8 encoding, nothing else.
-    bool declaration(char*& s) {
+    bool declaration(char*& s)
+    {
         auto literal = [&s](const char* text) {
             const std::size_t n = std::strlen(text);
             if (std::strncmp(s, text, n) != 0) return false;
@@ -429,14 +460,16 @@ private:
         return literal("?>");
     }
 
-    bool push(const XmlToken& t) {
+    bool push(const XmlToken& t)
+    {
         if (doc_.tokens_.size() >= kMaxTokens) return false;
         doc_.tokens_.push_back(t);
         return true;
     }
 
     // Character data from `s` to the next '<', decoded in place.
-    bool text(char*& s, char*& decodedEnd) {
+    bool text(char*& s, char*& decodedEnd)
+    {
         char* w = nullptr;  // where decoded text goes once a reference has been seen
         for (;;) {
             char* run = s;
@@ -462,7 +495,8 @@ private:
     }
 
     // An attribute value from after its opening quote to its closing one.
-    bool value(char*& s, char quote, std::string_view& out) {
+    bool value(char*& s, char quote, std::string_view& out)
+    {
         char* start = s;
         char* w = nullptr;
         for (;;) {
@@ -490,7 +524,8 @@ private:
         return true;
     }
 
-    bool name(char*& s, std::string_view& out) {
+    bool name(char*& s, std::string_view& out)
+    {
         if (!(classOf(*s) & kNameStart)) return false;
         char* start = s;
         while (classOf(*s) & kNameChar) ++s;
@@ -500,7 +535,8 @@ private:
     }
 
     // Text between two tags: kept when it is content, dropped when it is layout.
-    bool flushText(char* textStart, char* textEnd, bool closingLeaf) {
+    bool flushText(char* textStart, char* textEnd, bool closingLeaf)
+    {
         if (textEnd == textStart) return true;
         if (static_cast<std::size_t>(textEnd - textStart) > kMaxTextBytes) return false;
         const bool blank = blankText(textStart, textEnd);
@@ -513,7 +549,8 @@ private:
         return push(t);
     }
 
-    bool startTag(char*& s) {
+    bool startTag(char*& s)
+    {
         char* lt = s;
         ++s;
         XmlToken t{};
@@ -565,7 +602,8 @@ private:
         return true;
     }
 
-    bool endTag(char*& s, char* textStart, char* textEnd) {
+    bool endTag(char*& s, char* textStart, char* textEnd)
+    {
         if (depth_ == 0) return false;
         char* lt = s;
         s += 2;
@@ -583,7 +621,8 @@ private:
         return push(t);
     }
 
-    bool document() {
+    bool document()
+    {
         char* s = base_;
         if (*s != '<') return false;
         if (s[1] == '?' && !declaration(s)) return false;
@@ -621,13 +660,15 @@ XmlDocument::~XmlDocument() = default;
 namespace {
 struct ParserGuard {
     XML_Parser p;
-    ~ParserGuard() {
+    ~ParserGuard()
+    {
         if (p != nullptr) XML_ParserFree(p);
     }
 };
 }  // namespace
 
-XmlDocument XmlDocument::parse(const char* data, std::size_t size) {
+XmlDocument XmlDocument::parse(const char* data, std::size_t size)
+{
     if (size > 0 && size <= kMaxDocumentBytes) {
         XmlDocument doc;
         if (FastScanner::scan(doc, data, size)) {
@@ -638,7 +679,8 @@ XmlDocument XmlDocument::parse(const char* data, std::size_t size) {
     return parseWithExpat(data, size);
 }
 
-XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size) {
+XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size)
+{
     if (size > kMaxDocumentBytes) {
         throw XmlError("document of " + std::to_string(size) + " bytes exceeds the limit of " +
                            std::to_string(kMaxDocumentBytes) + " bytes",
@@ -674,7 +716,8 @@ XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size) {
 }
 
 // Lines by a fast scan for line feeds; columns count bytes from the line start.
-void XmlDocument::locateTokens(const char* data, std::size_t size) {
+void XmlDocument::locateTokens(const char* data, std::size_t size)
+{
     unsigned long line = 1;
     std::size_t lineStart = 0, at = 0;
     for (XmlToken& t : tokens_) {
@@ -693,36 +736,43 @@ void XmlDocument::locateTokens(const char* data, std::size_t size) {
 
 // ---------------------------------------------------------------------------
 
-XmlCursor::XmlCursor(const XmlDocument& doc) : tokens_(&doc.tokens()), attrs_(&doc.attributes()) {
+XmlCursor::XmlCursor(const XmlDocument& doc) : tokens_(&doc.tokens()), attrs_(&doc.attributes())
+{
     if (!tokens_->empty()) endPosition_ = tokens_->back().where;
 }
 
-bool XmlCursor::atStart(std::string_view name) const {
+bool XmlCursor::atStart(std::string_view name) const
+{
     skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::Start &&
            (*tokens_)[pos_].name == name;
 }
 
-bool XmlCursor::atAnyStart() const {
+bool XmlCursor::atAnyStart() const
+{
     skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::Start;
 }
 
-bool XmlCursor::atClose() const {
+bool XmlCursor::atClose() const
+{
     skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::End;
 }
 
-std::string_view XmlCursor::peekName() const {
+std::string_view XmlCursor::peekName() const
+{
     return atAnyStart() ? (*tokens_)[pos_].name : std::string_view();
 }
 
-XmlPosition XmlCursor::position() const {
+XmlPosition XmlCursor::position() const
+{
     skipBlank();
     return pos_ < tokens_->size() ? (*tokens_)[pos_].where : endPosition_;
 }
 
-std::string XmlCursor::describeNext() const {
+std::string XmlCursor::describeNext() const
+{
     skipBlank();
     if (pos_ >= tokens_->size()) return "the end of the document";
     const XmlToken& t = (*tokens_)[pos_];
@@ -737,26 +787,31 @@ std::string XmlCursor::describeNext() const {
     return "text";
 }
 
-void XmlCursor::fail(const std::string& problem) const {
+void XmlCursor::fail(const std::string& problem) const
+{
     throw XmlError(problem, position());
 }
 
-void XmlCursor::failAt(const XmlToken& token, const std::string& problem) const {
+void XmlCursor::failAt(const XmlToken& token, const std::string& problem) const
+{
     throw XmlError(problem, token.where);
 }
 
-const XmlToken& XmlCursor::openElement(std::string_view name) {
+const XmlToken& XmlCursor::openElement(std::string_view name)
+{
     if (!atStart(name)) fail("expected <" + std::string(name) + ">, found " + describeNext());
     return (*tokens_)[pos_++];
 }
 
-const XmlToken& XmlCursor::openAny() {
+const XmlToken& XmlCursor::openAny()
+{
     skipBlank();
     if (!atAnyStart()) fail("expected an element, found " + describeNext());
     return (*tokens_)[pos_++];
 }
 
-void XmlCursor::closeElement(std::string_view name) {
+void XmlCursor::closeElement(std::string_view name)
+{
     skipBlank();
     if (!atClose()) {
         fail("expected </" + std::string(name) + ">, found " + describeNext());
@@ -768,7 +823,8 @@ void XmlCursor::closeElement(std::string_view name) {
     ++pos_;
 }
 
-std::string_view XmlCursor::readText(std::string_view elementName) {
+std::string_view XmlCursor::readText(std::string_view elementName)
+{
     std::string_view text;
     if (pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::Text) {
         text = (*tokens_)[pos_].text;
@@ -780,17 +836,21 @@ std::string_view XmlCursor::readText(std::string_view elementName) {
     return text;
 }
 
-void XmlCursor::skipElement() {
+void XmlCursor::skipElement()
+{
     openAny();
     unsigned depth = 1;
     while (depth > 0 && pos_ < tokens_->size()) {
         const XmlToken& t = (*tokens_)[pos_++];
-        if (t.kind == TokenKind::Start) ++depth;
-        else if (t.kind == TokenKind::End) --depth;
+        if (t.kind == TokenKind::Start)
+            ++depth;
+        else if (t.kind == TokenKind::End)
+            --depth;
     }
 }
 
-std::size_t XmlCursor::countChildren(std::string_view name) const {
+std::size_t XmlCursor::countChildren(std::string_view name) const
+{
     std::size_t count = 0;
     long depth = 0;
     for (std::size_t i = pos_; i < tokens_->size(); ++i) {
@@ -805,7 +865,8 @@ std::size_t XmlCursor::countChildren(std::string_view name) const {
     return count;
 }
 
-const XmlAttribute* XmlCursor::findAttribute(const XmlToken& start, std::string_view name) const {
+const XmlAttribute* XmlCursor::findAttribute(const XmlToken& start, std::string_view name) const
+{
     for (std::uint32_t i = 0; i < start.attrCount; ++i) {
         const XmlAttribute& a = (*attrs_)[start.firstAttr + i];
         if (a.name == name) return &a;
@@ -813,7 +874,8 @@ const XmlAttribute* XmlCursor::findAttribute(const XmlToken& start, std::string_
     return nullptr;
 }
 
-std::string_view XmlCursor::requireAttribute(const XmlToken& start, std::string_view name) const {
+std::string_view XmlCursor::requireAttribute(const XmlToken& start, std::string_view name) const
+{
     const XmlAttribute* a = findAttribute(start, name);
     if (a == nullptr) {
         failAt(start, "<" + std::string(start.name) + "> lacks the attribute " + std::string(name));

@@ -70,7 +70,7 @@ struct XmlToken {
     std::string_view text;  // character data (Text)
     std::uint32_t firstAttr = 0;
     std::uint32_t attrCount = 0;
-    bool blank = false;  // Text of whitespace only
+    bool blank = false;        // Text of whitespace only
     std::uint32_t offset = 0;  // byte offset in the document
     XmlPosition where;         // line and column, worked out from offset after parsing
 };
@@ -116,7 +116,8 @@ class XmlCursor {
 public:
     explicit XmlCursor(const XmlDocument& doc);
 
-    bool atEnd() const {
+    bool atEnd() const
+    {
         skipBlank();
         return pos_ >= tokens_->size();
     }
@@ -156,7 +157,8 @@ private:
     std::string describeNext() const;
     // Steps over whitespace-only text where elements are expected (the
     // layout inside an element such as <PROPERTY> that has no value).
-    void skipBlank() const {
+    void skipBlank() const
+    {
         while (pos_ < tokens_->size() && (*tokens_)[pos_].blank) ++pos_;
     }
     const std::vector<XmlToken>* tokens_;

@@ -18,15 +18,23 @@ using orv::cimxml::CimRequest;
 using orv::cimxml::CimResponse;
 using orv::cimxml::IParamValue;
 
-std::string utf8(const String& s) { return std::string(static_cast<const char*>(s.getCString())); }
+std::string utf8(const String& s)
+{
+    return std::string(static_cast<const char*>(s.getCString()));
+}
 
-String fromUtf8(const std::string& s) { return String(s.data(), static_cast<Uint32>(s.size())); }
+String fromUtf8(const std::string& s)
+{
+    return String(s.data(), static_cast<Uint32>(s.size()));
+}
 
-bool equalNoCase(const std::string& a, const std::string& b) {
+bool equalNoCase(const std::string& a, const std::string& b)
+{
     return String::equalNoCase(fromUtf8(a), fromUtf8(b));
 }
 
-void addPropertyList(CimRequest& r, const CIMPropertyList& list) {
+void addPropertyList(CimRequest& r, const CIMPropertyList& list)
+{
     if (list.isNull()) return;
     Array<String> names;
     for (Uint32 i = 0; i < list.size(); ++i) names.append(list[i].getString());
@@ -34,7 +42,8 @@ void addPropertyList(CimRequest& r, const CIMPropertyList& list) {
 }
 
 // An instance name as INSTANCENAME carries it: class and keys only.
-CIMObjectPath localName(const CIMObjectPath& path) {
+CIMObjectPath localName(const CIMObjectPath& path)
+{
     return CIMObjectPath(String(), CIMNamespaceName(), path.getClassName(), path.getKeyBindings());
 }
 
@@ -46,13 +55,15 @@ public:
     std::unique_ptr<orv::http::HttpConnection> connection;
     Uint64 nextMessageId = 1000;
 
-    void requireUnconnected() const {
+    void requireUnconnected() const
+    {
         if (connection) throw AlreadyConnectedException();
     }
 
     // Opens a probe connection so that an absent server is reported by
     // connect itself, as callers of OpenPegasus expect.
-    void attach(std::unique_ptr<orv::http::HttpConnection> c) {
+    void attach(std::unique_ptr<orv::http::HttpConnection> c)
+    {
         try {
             c->checkReachable(timeout);
         } catch (const orv::http::TransportError& e) {
@@ -62,7 +73,8 @@ public:
         connection = std::move(c);
     }
 
-    CimResponse call(CimRequest& request, const std::string& cimObject) {
+    CimResponse call(CimRequest& request, const std::string& cimObject)
+    {
         if (!connection) throw NotConnectedException();
         request.messageId = std::to_string(++nextMessageId);
         std::string body;
@@ -84,19 +96,25 @@ public:
         } catch (const orv::http::TransportError& e) {
             using K = orv::http::TransportError::Kind;
             switch (e.kind()) {
-                case K::CannotConnect: throw CannotConnectException(fromUtf8(e.what()));
-                case K::Timeout: throw ConnectionTimeoutException();
-                case K::Malformed: throw CIMClientMalformedHTTPException(fromUtf8(e.what()));
-                case K::TooLarge: throw CIMClientResponseException(fromUtf8(e.what()));
+                case K::CannotConnect:
+                    throw CannotConnectException(fromUtf8(e.what()));
+                case K::Timeout:
+                    throw ConnectionTimeoutException();
+                case K::Malformed:
+                    throw CIMClientMalformedHTTPException(fromUtf8(e.what()));
+                case K::TooLarge:
+                    throw CIMClientResponseException(fromUtf8(e.what()));
                 case K::AuthRefused:
-                case K::Failed: break;
+                case K::Failed:
+                    break;
             }
             throw Exception(fromUtf8(e.what()));
         }
         return interpret(request, response);
     }
 
-    CimResponse interpret(const CimRequest& request, const orv::http::HttpResponse& response) {
+    CimResponse interpret(const CimRequest& request, const orv::http::HttpResponse& response)
+    {
         if (response.status != 200) {
             std::string reason;
             std::size_t sp = response.statusLine.find(' ');
@@ -123,8 +141,9 @@ public:
                 std::string text = description ? orv::http::uriUnescape(*description) : std::string();
                 // A code past the defined ones is no CIMStatusCode; it stays in the message.
                 if (code > CIM_ERR_SERVER_IS_SHUTTING_DOWN) {
-                    throw CIMException(CIM_ERR_FAILED, fromUtf8("CIM status " + std::to_string(code) +
-                                                                (text.empty() ? std::string() : ": " + text)));
+                    throw CIMException(CIM_ERR_FAILED,
+                                       fromUtf8("CIM status " + std::to_string(code) +
+                                                (text.empty() ? std::string() : ": " + text)));
                 }
                 if (text.empty()) text = cimStatusCodeToString(static_cast<CIMStatusCode>(code));
                 throw CIMException(static_cast<CIMStatusCode>(code), fromUtf8(text));
@@ -157,7 +176,8 @@ public:
         return r;
     }
 
-    CimResponse intrinsic(const CIMNamespaceName& ns, const char* method, std::vector<IParamValue> params) {
+    CimResponse intrinsic(const CIMNamespaceName& ns, const char* method, std::vector<IParamValue> params)
+    {
         CimRequest r;
         r.intrinsic = true;
         r.methodName = method;
@@ -166,21 +186,33 @@ public:
         return call(r, utf8(ns.getString()));
     }
 
-    [[noreturn]] static void missing(const char* method, const char* what) {
-        throw CIMClientResponseException(fromUtf8(std::string("the server's ") + method + " answer holds no " + what));
+    [[noreturn]] static void missing(const char* method, const char* what)
+    {
+        throw CIMClientResponseException(
+            fromUtf8(std::string("the server's ") + method + " answer holds no " + what));
     }
 };
 
 CIMClient::CIMClient() : _rep(new CIMClientRep) {}
 
-CIMClient::~CIMClient() { delete _rep; }
+CIMClient::~CIMClient()
+{
+    delete _rep;
+}
 
-Uint32 CIMClient::getTimeout() const { return _rep->timeout; }
+Uint32 CIMClient::getTimeout() const
+{
+    return _rep->timeout;
+}
 
-void CIMClient::setTimeout(Uint32 timeoutMilliseconds) { _rep->timeout = timeoutMilliseconds; }
+void CIMClient::setTimeout(Uint32 timeoutMilliseconds)
+{
+    _rep->timeout = timeoutMilliseconds;
+}
 
 void CIMClient::connect(const String& host, const Uint32 portNumber, const String& userName,
-                        const String& password) {
+                        const String& password)
+{
     if (host.size() == 0 && portNumber == 0) {
         connectLocal();
         return;
@@ -193,14 +225,15 @@ void CIMClient::connect(const String& host, const Uint32 portNumber, const Strin
     _rep->attach(orv::http::HttpConnection::overTcp(utf8(host), portNumber, utf8(userName), utf8(password)));
 }
 
-void CIMClient::connectLocal() {
+void CIMClient::connectLocal()
+{
     _rep->requireUnconnected();
     std::string path = orv::http::findLocalSocketPath();
     if (path.empty()) {
         std::string tried;
         for (const auto& p : orv::http::defaultLocalSocketPaths()) tried += (tried.empty() ? "" : ", ") + p;
-        throw CannotConnectException(fromUtf8("no local CIM server socket: CIM_LOCAL_SOCKET is not set and none of " +
-                                              tried + " exists"));
+        throw CannotConnectException(fromUtf8(
+            "no local CIM server socket: CIM_LOCAL_SOCKET is not set and none of " + tried + " exists"));
     }
     std::string user = orv::http::currentUserName();
     if (user.empty()) throw CannotConnectException("cannot determine the name of the current user");
@@ -209,13 +242,18 @@ void CIMClient::connectLocal() {
     _rep->attach(std::move(c));
 }
 
-void CIMClient::disconnect() { _rep->connection.reset(); }
+void CIMClient::disconnect()
+{
+    _rep->connection.reset();
+}
 
 CIMClass CIMClient::getClass(const CIMNamespaceName& nameSpace, const CIMName& className, Boolean localOnly,
                              Boolean includeQualifiers, Boolean includeClassOrigin,
-                             const CIMPropertyList& propertyList) {
+                             const CIMPropertyList& propertyList)
+{
     CimRequest r;
-    r.iparams = {IParamValue::ofClassName("ClassName", className), IParamValue::ofBoolean("LocalOnly", localOnly),
+    r.iparams = {IParamValue::ofClassName("ClassName", className),
+                 IParamValue::ofBoolean("LocalOnly", localOnly),
                  IParamValue::ofBoolean("IncludeQualifiers", includeQualifiers),
                  IParamValue::ofBoolean("IncludeClassOrigin", includeClassOrigin)};
     addPropertyList(r, propertyList);
@@ -228,7 +266,8 @@ CIMClass CIMClient::getClass(const CIMNamespaceName& nameSpace, const CIMName& c
 
 CIMInstance CIMClient::getInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
                                    Boolean localOnly, Boolean includeQualifiers, Boolean includeClassOrigin,
-                                   const CIMPropertyList& propertyList) {
+                                   const CIMPropertyList& propertyList)
+{
     CimRequest r;
     r.iparams = {IParamValue::ofInstanceName("InstanceName", localName(instanceName)),
                  IParamValue::ofBoolean("LocalOnly", localOnly),
@@ -246,7 +285,8 @@ CIMInstance CIMClient::getInstance(const CIMNamespaceName& nameSpace, const CIMO
 }
 
 Array<CIMName> CIMClient::enumerateClassNames(const CIMNamespaceName& nameSpace, const CIMName& className,
-                                              Boolean deepInheritance) {
+                                              Boolean deepInheritance)
+{
     std::vector<IParamValue> p;
     if (!className.isNull()) p.push_back(IParamValue::ofClassName("ClassName", className));
     p.push_back(IParamValue::ofBoolean("DeepInheritance", deepInheritance));
@@ -258,7 +298,8 @@ Array<CIMName> CIMClient::enumerateClassNames(const CIMNamespaceName& nameSpace,
 }
 
 Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& nameSpace,
-                                                       const CIMName& className) {
+                                                       const CIMName& className)
+{
     CimResponse resp = _rep->intrinsic(nameSpace, "EnumerateInstanceNames",
                                        {IParamValue::ofClassName("ClassName", className)});
     if (resp.kind != CimResponse::ReturnKind::InstanceNames && resp.kind != CimResponse::ReturnKind::None) {
@@ -270,7 +311,8 @@ Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& n
 Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className,
                                                  Boolean deepInheritance, Boolean localOnly,
                                                  Boolean includeQualifiers, Boolean includeClassOrigin,
-                                                 const CIMPropertyList& propertyList) {
+                                                 const CIMPropertyList& propertyList)
+{
     CimRequest r;
     r.iparams = {IParamValue::ofClassName("ClassName", className),
                  IParamValue::ofBoolean("DeepInheritance", deepInheritance),
@@ -285,22 +327,25 @@ Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpa
     return std::move(resp.instances);
 }
 
-CIMObjectPath CIMClient::createInstance(const CIMNamespaceName& nameSpace, const CIMInstance& newInstance) {
-    CimResponse resp = _rep->intrinsic(nameSpace, "CreateInstance",
-                                       {IParamValue::ofInstance("NewInstance", newInstance)});
+CIMObjectPath CIMClient::createInstance(const CIMNamespaceName& nameSpace, const CIMInstance& newInstance)
+{
+    CimResponse resp =
+        _rep->intrinsic(nameSpace, "CreateInstance", {IParamValue::ofInstance("NewInstance", newInstance)});
     if (resp.kind != CimResponse::ReturnKind::InstanceNames || resp.instanceNames.size() != 1) {
         CIMClientRep::missing("CreateInstance", "instance name");
     }
     return resp.instanceNames[0];
 }
 
-void CIMClient::deleteInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName) {
+void CIMClient::deleteInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName)
+{
     _rep->intrinsic(nameSpace, "DeleteInstance",
                     {IParamValue::ofInstanceName("InstanceName", localName(instanceName))});
 }
 
 void CIMClient::modifyInstance(const CIMNamespaceName& nameSpace, const CIMInstance& modifiedInstance,
-                               Boolean includeQualifiers, const CIMPropertyList& propertyList) {
+                               Boolean includeQualifiers, const CIMPropertyList& propertyList)
+{
     if (modifiedInstance.getPath().getKeyBindings().size() == 0) {
         throw Exception("modifyInstance: the instance carries no path with key bindings");
     }
@@ -314,7 +359,8 @@ void CIMClient::modifyInstance(const CIMNamespaceName& nameSpace, const CIMInsta
 }
 
 CIMValue CIMClient::getProperty(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
-                                const CIMName& propertyName) {
+                                const CIMName& propertyName)
+{
     CimResponse resp = _rep->intrinsic(nameSpace, "GetProperty",
                                        {IParamValue::ofInstanceName("InstanceName", localName(instanceName)),
                                         IParamValue::ofString("PropertyName", propertyName.getString())});
@@ -324,7 +370,8 @@ CIMValue CIMClient::getProperty(const CIMNamespaceName& nameSpace, const CIMObje
 }
 
 void CIMClient::setProperty(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
-                            const CIMName& propertyName, const CIMValue& newValue) {
+                            const CIMName& propertyName, const CIMValue& newValue)
+{
     std::vector<IParamValue> p = {IParamValue::ofInstanceName("InstanceName", localName(instanceName)),
                                   IParamValue::ofString("PropertyName", propertyName.getString())};
     // An absent NewValue sets the property to null.
@@ -334,7 +381,8 @@ void CIMClient::setProperty(const CIMNamespaceName& nameSpace, const CIMObjectPa
 
 CIMValue CIMClient::invokeMethod(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
                                  const CIMName& methodName, const Array<CIMParamValue>& inParameters,
-                                 Array<CIMParamValue>& outParameters) {
+                                 Array<CIMParamValue>& outParameters)
+{
     CimRequest r;
     r.intrinsic = false;
     r.methodName = utf8(methodName.getString());

@@ -6,7 +6,8 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-CIMClientMalformedHTTPException::CIMClientMalformedHTTPException(const String& message) : Exception(message) {}
+CIMClientMalformedHTTPException::CIMClientMalformedHTTPException(const String& message) : Exception(message)
+{}
 
 CIMClientXmlException::CIMClientXmlException(const String& message) : Exception(message) {}
 
@@ -14,7 +15,8 @@ CIMClientResponseException::CIMClientResponseException(const String& message) : 
 
 namespace {
 // "HTTP Error (400 Bad Request), CIMError: request-not-valid, detail: ..."
-String httpErrorMessage(Uint32 code, const String& reason, const String& cimError, const String& detail) {
+String httpErrorMessage(Uint32 code, const String& reason, const String& cimError, const String& detail)
+{
     String m("HTTP Error (");
     m.append(String(std::to_string(code).c_str()));
     if (reason.size() != 0) {
@@ -40,20 +42,34 @@ CIMClientHTTPErrorException::CIMClientHTTPErrorException(Uint32 httpStatusCode, 
       _code(httpStatusCode),
       _reasonPhrase(reasonPhrase),
       _cimError(cimError),
-      _cimErrorDetail(cimErrorDetail) {}
+      _cimErrorDetail(cimErrorDetail)
+{}
 
 CIMClientHTTPErrorException::CIMClientHTTPErrorException(const CIMClientHTTPErrorException& httpError)
     : Exception(httpError),
       _code(httpError._code),
       _reasonPhrase(httpError._reasonPhrase),
       _cimError(httpError._cimError),
-      _cimErrorDetail(httpError._cimErrorDetail) {}
+      _cimErrorDetail(httpError._cimErrorDetail)
+{}
 
 CIMClientHTTPErrorException::~CIMClientHTTPErrorException() {}
 
-Uint32 CIMClientHTTPErrorException::getCode() const { return _code; }
-String CIMClientHTTPErrorException::getReasonPhrase() const { return _reasonPhrase; }
-String CIMClientHTTPErrorException::getCIMError() const { return _cimError; }
-String CIMClientHTTPErrorException::getCIMErrorDetail() const { return _cimErrorDetail; }
+Uint32 CIMClientHTTPErrorException::getCode() const
+{
+    return _code;
+}
+String CIMClientHTTPErrorException::getReasonPhrase() const
+{
+    return _reasonPhrase;
+}
+String CIMClientHTTPErrorException::getCIMError() const
+{
+    return _cimError;
+}
+String CIMClientHTTPErrorException::getCIMErrorDetail() const
+{
+    return _cimErrorDetail;
+}
 
 PEGASUS_NAMESPACE_END

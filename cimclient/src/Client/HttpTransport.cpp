@@ -23,7 +23,8 @@ namespace {
 // Why a connection could not be made, in words that stay the same from one try
 // to the next: the system's reason where there is one, else curl's.  curl's own
 // error text names "localhost port 80" for a Unix socket and counts milliseconds.
-std::string connectFailureDetail(CURL* handle, CURLcode rc) {
+std::string connectFailureDetail(CURL* handle, CURLcode rc)
+{
     long osErrno = 0;
     if (curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &osErrno) == CURLE_OK && osErrno != 0) {
         return std::strerror(static_cast<int>(osErrno));
@@ -31,29 +32,32 @@ std::string connectFailureDetail(CURL* handle, CURLcode rc) {
     return curl_easy_strerror(rc);
 }
 
-void globalInit() {
+void globalInit()
+{
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-bool equalNoCase(const std::string& a, const std::string& b) {
+bool equalNoCase(const std::string& a, const std::string& b)
+{
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;
 }
 
-std::string trim(const std::string& s) {
+std::string trim(const std::string& s)
+{
     std::size_t b = 0, e = s.size();
     while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
     while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
     return s.substr(b, e - b);
 }
 
-int hexValue(char c) {
+int hexValue(char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -66,10 +70,11 @@ int hexValue(char c) {
 // the name in between.
 struct CheckedUnixSocket {
     std::string path;
-    std::string failure;  // why the last connection was refused
+    std::string failure;                   // why the last connection was refused
     curl_socket_t last = CURL_SOCKET_BAD;  // the connection libcurl opened last
 
-    static curl_socket_t onOpen(void* ud, curlsocktype purpose, curl_sockaddr* address) {
+    static curl_socket_t onOpen(void* ud, curlsocktype purpose, curl_sockaddr* address)
+    {
         auto* self = static_cast<CheckedUnixSocket*>(ud);
         if (purpose == CURLSOCKTYPE_IPCXN) {
             self->failure = untrustedSocketPathReason(self->path);
@@ -80,23 +85,27 @@ struct CheckedUnixSocket {
         return fd;
     }
 
-    static int onClose(void* ud, curl_socket_t fd) {
+    static int onClose(void* ud, curl_socket_t fd)
+    {
         auto* self = static_cast<CheckedUnixSocket*>(ud);
         if (fd == self->last) self->last = CURL_SOCKET_BAD;
         return ::close(fd);
     }
 
-    static int beforeRequest(void* ud, char*, char*, int, int) {
+    static int beforeRequest(void* ud, char*, char*, int, int)
+    {
         auto* self = static_cast<CheckedUnixSocket*>(ud);
         return self->checkPeer() ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
     }
 
-    bool checkPeer() {
+    bool checkPeer()
+    {
         failure = last == CURL_SOCKET_BAD ? "the connection is not known" : untrustedSocketPeerReason(last);
         return failure.empty();
     }
 
-    void install(CURL* handle) {
+    void install(CURL* handle)
+    {
         curl_easy_setopt(handle, CURLOPT_UNIX_SOCKET_PATH, path.c_str());
         curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &CheckedUnixSocket::onOpen);
         curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this);
@@ -109,19 +118,22 @@ struct CheckedUnixSocket {
 
 }  // namespace
 
-const std::string* findHeader(const HeaderList& headers, const std::string& name) {
+const std::string* findHeader(const HeaderList& headers, const std::string& name)
+{
     for (const auto& h : headers) {
         if (equalNoCase(h.first, name)) return &h.second;
     }
     return nullptr;
 }
 
-const std::string* HttpResponse::field(const std::string& name) const {
+const std::string* HttpResponse::field(const std::string& name) const
+{
     const std::string* v = findHeader(trailers, name);
     return v != nullptr ? v : findHeader(headers, name);
 }
 
-std::string uriEscape(const std::string& text) {
+std::string uriEscape(const std::string& text)
+{
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
@@ -138,7 +150,8 @@ std::string uriEscape(const std::string& text) {
     return out;
 }
 
-std::string uriUnescape(const std::string& text) {
+std::string uriUnescape(const std::string& text)
+{
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -176,11 +189,13 @@ struct HttpConnection::Impl {
     bool malformedHeader = false;
     std::size_t headerLines = 0;
 
-    ~Impl() {
+    ~Impl()
+    {
         if (easy != nullptr) curl_easy_cleanup(easy);
     }
 
-    static std::size_t onHeader(char* data, std::size_t size, std::size_t n, void* ud) {
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t n, void* ud)
+    {
         auto* self = static_cast<Impl*>(ud);
         std::size_t len = size * n;
         if (len > kMaxHeaderLineBytes || ++self->headerLines > kMaxHeaderLines) {
@@ -209,12 +224,15 @@ struct HttpConnection::Impl {
         }
         auto entry = std::make_pair(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
         // libcurl hands the chunked trailer to this callback too, after the body.
-        if (self->headersDone) r.trailers.push_back(std::move(entry));
-        else r.headers.push_back(std::move(entry));
+        if (self->headersDone)
+            r.trailers.push_back(std::move(entry));
+        else
+            r.headers.push_back(std::move(entry));
         return len;
     }
 
-    static std::size_t onBody(char* data, std::size_t size, std::size_t n, void* ud) {
+    static std::size_t onBody(char* data, std::size_t size, std::size_t n, void* ud)
+    {
         auto* self = static_cast<Impl*>(ud);
         std::size_t len = size * n;
         if (self->response->body.size() + len > kMaxResponseBodyBytes) {
@@ -229,10 +247,12 @@ struct HttpConnection::Impl {
 namespace {
 struct SlistGuard {
     curl_slist* list = nullptr;
-    ~SlistGuard() {
+    ~SlistGuard()
+    {
         if (list != nullptr) curl_slist_free_all(list);
     }
-    void append(const std::string& line) {
+    void append(const std::string& line)
+    {
         curl_slist* next = curl_slist_append(list, line.c_str());
         if (next == nullptr) throw std::bad_alloc();
         list = next;
@@ -243,7 +263,8 @@ struct SlistGuard {
 HttpConnection::HttpConnection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 HttpConnection::~HttpConnection() = default;
 
-std::unique_ptr<HttpConnection> HttpConnection::overUnixSocket(const std::string& socketPath) {
+std::unique_ptr<HttpConnection> HttpConnection::overUnixSocket(const std::string& socketPath)
+{
     globalInit();
     auto impl = std::make_unique<Impl>();
     impl->socketPath = socketPath;
@@ -251,13 +272,15 @@ std::unique_ptr<HttpConnection> HttpConnection::overUnixSocket(const std::string
     impl->host = "localhost";
     impl->url = "http://localhost/";
     impl->easy = curl_easy_init();
-    if (impl->easy == nullptr) throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+    if (impl->easy == nullptr)
+        throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
     return std::unique_ptr<HttpConnection>(new HttpConnection(std::move(impl)));
 }
 
 std::unique_ptr<HttpConnection> HttpConnection::overTcp(const std::string& host, unsigned port,
                                                         const std::string& userName,
-                                                        const std::string& password) {
+                                                        const std::string& password)
+{
     globalInit();
     auto impl = std::make_unique<Impl>();
     bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
@@ -267,11 +290,13 @@ std::unique_ptr<HttpConnection> HttpConnection::overTcp(const std::string& host,
     impl->userName = userName;
     impl->password = password;
     impl->easy = curl_easy_init();
-    if (impl->easy == nullptr) throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+    if (impl->easy == nullptr)
+        throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
     return std::unique_ptr<HttpConnection>(new HttpConnection(std::move(impl)));
 }
 
-void HttpConnection::checkReachable(unsigned long timeoutMilliseconds) {
+void HttpConnection::checkReachable(unsigned long timeoutMilliseconds)
+{
     CURL* probe = curl_easy_init();
     if (probe == nullptr) throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
     char error[CURL_ERROR_SIZE] = {0};
@@ -286,13 +311,15 @@ void HttpConnection::checkReachable(unsigned long timeoutMilliseconds) {
     curl_easy_setopt(probe, CURLOPT_ERRORBUFFER, error);
     CURLcode rc = curl_easy_perform(probe);
     // Nothing is requested on the probe, so its peer is judged here.
-    if (rc == CURLE_OK && !impl_->socketPath.empty() && !unixSocket.checkPeer()) rc = CURLE_ABORTED_BY_CALLBACK;
+    if (rc == CURLE_OK && !impl_->socketPath.empty() && !unixSocket.checkPeer())
+        rc = CURLE_ABORTED_BY_CALLBACK;
     const std::string detail = connectFailureDetail(probe, rc);
     curl_easy_cleanup(probe);
     if (rc == CURLE_OK) return;
     std::string where = impl_->socketPath.empty() ? impl_->host : impl_->socketPath;
     if (!unixSocket.failure.empty()) {
-        throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + unixSocket.failure);
+        throw TransportError(TransportError::Kind::CannotConnect,
+                             "cannot connect to " + where + ": " + unixSocket.failure);
     }
     if (rc == CURLE_OPERATION_TIMEDOUT) {
         throw TransportError(TransportError::Kind::Timeout, "no connection to " + where + " within " +
@@ -301,18 +328,26 @@ void HttpConnection::checkReachable(unsigned long timeoutMilliseconds) {
     throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + detail);
 }
 
-bool HttpConnection::isLocal() const { return !impl_->socketPath.empty(); }
-const std::string& HttpConnection::hostHeader() const { return impl_->host; }
+bool HttpConnection::isLocal() const
+{
+    return !impl_->socketPath.empty();
+}
+const std::string& HttpConnection::hostHeader() const
+{
+    return impl_->host;
+}
 
 void HttpConnection::enableLocalAuthentication(const std::string& user,
-                                               const std::vector<std::string>& allowedDirs) {
+                                               const std::vector<std::string>& allowedDirs)
+{
     impl_->localAuth = true;
     impl_->localUser = user;
     impl_->localAuthDirs = allowedDirs;
 }
 
 HttpResponse HttpConnection::post(const std::string& path, const std::vector<std::string>& headerLines,
-                                  const std::string& body, unsigned long timeoutMilliseconds) {
+                                  const std::string& body, unsigned long timeoutMilliseconds)
+{
     if (!impl_->localAuth) return postOnce(path, headerLines, body, timeoutMilliseconds);
     std::vector<std::string> lines = headerLines;
     lines.push_back(localAuthFirstHeader(impl_->localUser));
@@ -322,7 +357,8 @@ HttpResponse HttpConnection::post(const std::string& path, const std::vector<std
     if (challenge == nullptr) return first;
     std::string answer;
     try {
-        answer = localAuthAnswerHeader(impl_->localUser, parseLocalChallenge(*challenge), impl_->localAuthDirs);
+        answer =
+            localAuthAnswerHeader(impl_->localUser, parseLocalChallenge(*challenge), impl_->localAuthDirs);
     } catch (const LocalAuthError& e) {
         throw TransportError(TransportError::Kind::AuthRefused, e.what());
     }
@@ -332,7 +368,8 @@ HttpResponse HttpConnection::post(const std::string& path, const std::vector<std
 }
 
 HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector<std::string>& headerLines,
-                                      const std::string& body, unsigned long timeoutMilliseconds) {
+                                      const std::string& body, unsigned long timeoutMilliseconds)
+{
     Impl& d = *impl_;
     CURL* c = d.easy;
     HttpResponse response;
@@ -397,7 +434,8 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     std::string where = d.socketPath.empty() ? d.host : d.socketPath;
     std::string detail = d.errorBuffer[0] != '\0' ? std::string(d.errorBuffer) : curl_easy_strerror(rc);
     if (rc != CURLE_OK && !d.unixSocket.failure.empty()) {
-        throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + d.unixSocket.failure);
+        throw TransportError(TransportError::Kind::CannotConnect,
+                             "cannot connect to " + where + ": " + d.unixSocket.failure);
     }
     if (rc != CURLE_OK) {
         switch (rc) {
@@ -406,9 +444,9 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
                 throw TransportError(TransportError::Kind::CannotConnect,
                                      "cannot connect to " + where + ": " + connectFailureDetail(c, rc));
             case CURLE_OPERATION_TIMEDOUT:
-                throw TransportError(TransportError::Kind::Timeout,
-                                     "no answer from " + where + " within " +
-                                         std::to_string(timeoutMilliseconds) + " ms");
+                throw TransportError(
+                    TransportError::Kind::Timeout,
+                    "no answer from " + where + " within " + std::to_string(timeoutMilliseconds) + " ms");
             case CURLE_FILESIZE_EXCEEDED:
                 throw TransportError(TransportError::Kind::TooLarge,
                                      "the answer from " + where + " exceeds " +
@@ -439,7 +477,8 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     }
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
     if (response.status < 100 || response.status > 599) {
-        throw TransportError(TransportError::Kind::Malformed, "answer from " + where + " has no valid HTTP status");
+        throw TransportError(TransportError::Kind::Malformed,
+                             "answer from " + where + " has no valid HTTP status");
     }
     return response;
 }

@@ -61,8 +61,7 @@ public:
     static std::unique_ptr<HttpConnection> overUnixSocket(const std::string& socketPath);
     // HTTP over TCP; Basic authentication when userName is not empty.
     static std::unique_ptr<HttpConnection> overTcp(const std::string& host, unsigned port,
-                                                   const std::string& userName,
-                                                   const std::string& password);
+                                                   const std::string& userName, const std::string& password);
     ~HttpConnection();
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
@@ -76,8 +75,7 @@ public:
     // Answers OpenPegasus "Local" authentication on every post(): each request
     // names `user`; a 401 challenge naming a file in one of `allowedDirs` is
     // answered once with the file's content.  Unix socket connections only.
-    void enableLocalAuthentication(const std::string& user,
-                                   const std::vector<std::string>& allowedDirs);
+    void enableLocalAuthentication(const std::string& user, const std::vector<std::string>& allowedDirs);
 
     // Opens and closes a connection to the server, without a request, so that
     // an unreachable server is reported at once.  Throws TransportError.

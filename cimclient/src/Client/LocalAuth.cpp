@@ -20,18 +20,21 @@ namespace {
 
 struct FdGuard {
     int fd;
-    ~FdGuard() {
+    ~FdGuard()
+    {
         if (fd >= 0) ::close(fd);
     }
 };
 
-std::string canonical(const std::string& path) {
+std::string canonical(const std::string& path)
+{
     char buf[PATH_MAX];
     if (::realpath(path.c_str(), buf) == nullptr) return std::string();
     return std::string(buf);
 }
 
-bool hasDotComponent(const std::string& path) {
+bool hasDotComponent(const std::string& path)
+{
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('/', start);
@@ -43,22 +46,29 @@ bool hasDotComponent(const std::string& path) {
     return false;
 }
 
-bool safeHeaderText(const std::string& s) {
+bool safeHeaderText(const std::string& s)
+{
     for (unsigned char c : s) {
         if (c < 0x20 || c == 0x7F || c == '"') return false;
     }
     return true;
 }
 
-bool trustedOwner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
+bool trustedOwner(uid_t uid)
+{
+    return uid == 0 || uid == ::geteuid();
+}
 
-std::string ownerText(uid_t uid) {
-    return "uid " + std::to_string(uid) + ", neither root nor the calling user (uid " + std::to_string(::geteuid()) + ")";
+std::string ownerText(uid_t uid)
+{
+    return "uid " + std::to_string(uid) + ", neither root nor the calling user (uid " +
+           std::to_string(::geteuid()) + ")";
 }
 
 }  // namespace
 
-std::string untrustedSocketPathReason(const std::string& path) {
+std::string untrustedSocketPathReason(const std::string& path)
+{
     struct stat sock;
     if (::lstat(path.c_str(), &sock) != 0) return std::strerror(errno);
     if (!S_ISSOCK(sock.st_mode)) return "not a socket";
@@ -75,7 +85,8 @@ std::string untrustedSocketPathReason(const std::string& path) {
     return std::string();
 }
 
-std::string untrustedSocketPeerReason(int fd) {
+std::string untrustedSocketPeerReason(int fd)
+{
     struct ucred peer;
     socklen_t len = sizeof peer;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || len != sizeof peer) {
@@ -85,19 +96,22 @@ std::string untrustedSocketPeerReason(int fd) {
     return std::string();
 }
 
-const std::vector<std::string>& localAuthDirectories() {
+const std::vector<std::string>& localAuthDirectories()
+{
     static const std::vector<std::string> dirs = {"/var/opt/tog-pegasus/cache/localauth", "/var/tmp", "/tmp"};
     return dirs;
 }
 
-const std::vector<std::string>& defaultLocalSocketPaths() {
+const std::vector<std::string>& defaultLocalSocketPaths()
+{
     static const std::vector<std::string> paths = {"/var/run/tog-pegasus/socket/cimxml.socket",
                                                    "/var/run/tog-pegasus/cimxml.socket",
                                                    "/var/tmp/cimxml.socket"};
     return paths;
 }
 
-std::string findLocalSocketPath() {
+std::string findLocalSocketPath()
+{
     const char* env = std::getenv("CIM_LOCAL_SOCKET");
     if (env != nullptr && env[0] != '\0') return env;
     for (const auto& p : defaultLocalSocketPaths()) {
@@ -107,7 +121,8 @@ std::string findLocalSocketPath() {
     return std::string();
 }
 
-std::string currentUserName() {
+std::string currentUserName()
+{
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::size_t bufSize = size > 0 ? static_cast<std::size_t>(size) : 16384u;
     std::unique_ptr<char[]> buf(new char[bufSize]);
@@ -119,17 +134,20 @@ std::string currentUserName() {
     return std::string(result->pw_name);
 }
 
-std::string localAuthFirstHeader(const std::string& user) {
+std::string localAuthFirstHeader(const std::string& user)
+{
     return "PegasusAuthorization: Local \"" + user + "\"";
 }
 
-std::string parseLocalChallenge(const std::string& value) {
+std::string parseLocalChallenge(const std::string& value)
+{
     std::size_t i = 0;
     while (i < value.size() && value[i] == ' ') ++i;
     static const char kScheme[] = "local";
     for (std::size_t k = 0; k < sizeof(kScheme) - 1; ++k, ++i) {
         if (i >= value.size() || std::tolower(static_cast<unsigned char>(value[i])) != kScheme[k]) {
-            throw LocalAuthError("the server's authentication challenge is not of the Local scheme: " + value);
+            throw LocalAuthError("the server's authentication challenge is not of the Local scheme: " +
+                                 value);
         }
     }
     while (i < value.size() && value[i] == ' ') ++i;
@@ -146,7 +164,8 @@ std::string parseLocalChallenge(const std::string& value) {
 }
 
 std::string localAuthAnswerHeader(const std::string& user, const std::string& path,
-                                  const std::vector<std::string>& allowedDirs) {
+                                  const std::vector<std::string>& allowedDirs)
+{
     const std::string refused = "refusing the server's local authentication challenge file " + path + ": ";
     if (path.empty() || path[0] != '/') throw LocalAuthError(refused + "not an absolute path");
     if (!safeHeaderText(path)) throw LocalAuthError(refused + "the path holds control characters or quotes");
@@ -180,8 +199,8 @@ std::string localAuthAnswerHeader(const std::string& user, const std::string& pa
     FdGuard fd{::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)};
     if (fd.fd < 0) throw LocalAuthError(refused + std::strerror(errno));
     struct stat openInfo;
-    if (::fstat(fd.fd, &openInfo) != 0 || !S_ISREG(openInfo.st_mode) ||
-        openInfo.st_ino != linkInfo.st_ino || openInfo.st_dev != linkInfo.st_dev) {
+    if (::fstat(fd.fd, &openInfo) != 0 || !S_ISREG(openInfo.st_mode) || openInfo.st_ino != linkInfo.st_ino ||
+        openInfo.st_dev != linkInfo.st_dev) {
         throw LocalAuthError(refused + "the file changed while it was checked");
     }
     // Only a file of our own, which nobody else could have written, proves
@@ -204,14 +223,15 @@ std::string localAuthAnswerHeader(const std::string& user, const std::string& pa
         if (n == 0) break;
         content.append(buf, static_cast<std::size_t>(n));
         if (content.size() > kMaxChallengeFileBytes) {
-            throw LocalAuthError(refused + "the file is larger than " + std::to_string(kMaxChallengeFileBytes) +
-                                 " bytes");
+            throw LocalAuthError(refused + "the file is larger than " +
+                                 std::to_string(kMaxChallengeFileBytes) + " bytes");
         }
     }
     // The secret is the file's first line.
     std::size_t eol = content.find_first_of("\r\n");
     if (eol != std::string::npos) content.resize(eol);
-    if (!safeHeaderText(content)) throw LocalAuthError(refused + "the file holds characters a header cannot carry");
+    if (!safeHeaderText(content))
+        throw LocalAuthError(refused + "the file holds characters a header cannot carry");
     return "PegasusAuthorization: Local \"" + user + ":" + path + ":" + content + "\"";
 }
 

@@ -16,8 +16,7 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-namespace
-{
+namespace {
 const Uint64 kSecond = 1000000ULL;
 const Uint64 kMinute = 60 * kSecond;
 const Uint64 kHour = 60 * kMinute;
@@ -28,8 +27,8 @@ const Uint32 kMaxIntervalDays = 99999999;
 const Uint32 kMaxUtcOffset = 999;
 // Positions of the digits, counted from the last microsecond digit backwards,
 // at which each field begins to be wildcarded.
-const Uint16 kWildYear = 20, kWildMonth = 16, kWildDay = 14, kWildHours = 12,
-             kWildMinutes = 10, kWildSeconds = 8, kWildDays = 20;
+const Uint16 kWildYear = 20, kWildMonth = 16, kWildDay = 14, kWildHours = 12, kWildMinutes = 10,
+             kWildSeconds = 8, kWildDays = 20;
 
 bool isLeapYear(Uint32 y)
 {
@@ -76,44 +75,33 @@ void civilFromDays(Sint64 z, Uint32& year, Uint32& month, Uint32& day)
 // order and with its messages (trailing blanks included, as its clients see them).
 // Wildcarded fields are checked as the values the parser gives them (0, or 1
 // for a month or day).
-void checkTimeStampFields(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Uint32 minutes,
-    Uint32 seconds, Uint32 microseconds, Uint32 numSignificantMicrosecondDigits, Sint32 utcOffset)
+void checkTimeStampFields(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Uint32 minutes, Uint32 seconds,
+                          Uint32 microseconds, Uint32 numSignificantMicrosecondDigits, Sint32 utcOffset)
 {
-    if (year > kMaxYear)
-        throw DateTimeOutOfRangeException("year is greater than 9999");
-    if (month < 1 || month > 12)
-        throw DateTimeOutOfRangeException("illegal month number");
-    if (day < 1 || day > daysInMonth(year, month))
-        throw DateTimeOutOfRangeException("illegal day number");
-    if (hours > 23)
-        throw DateTimeOutOfRangeException("illegal hours number ");
-    if (minutes > 59)
-        throw DateTimeOutOfRangeException("illegal minutes number ");
-    if (seconds > 59)
-        throw DateTimeOutOfRangeException("illegal seconds number ");
+    if (year > kMaxYear) throw DateTimeOutOfRangeException("year is greater than 9999");
+    if (month < 1 || month > 12) throw DateTimeOutOfRangeException("illegal month number");
+    if (day < 1 || day > daysInMonth(year, month)) throw DateTimeOutOfRangeException("illegal day number");
+    if (hours > 23) throw DateTimeOutOfRangeException("illegal hours number ");
+    if (minutes > 59) throw DateTimeOutOfRangeException("illegal minutes number ");
+    if (seconds > 59) throw DateTimeOutOfRangeException("illegal seconds number ");
     if (numSignificantMicrosecondDigits > 6)
-        throw DateTimeOutOfRangeException(
-            "bad numSignificantMicrosecondDigits (must fall between 0 and 6)");
+        throw DateTimeOutOfRangeException("bad numSignificantMicrosecondDigits (must fall between 0 and 6)");
     if (microseconds >= kSecond)
         throw DateTimeOutOfRangeException("microseconds number must be less than 999999");
     if (utcOffset > Sint32(kMaxUtcOffset) || utcOffset < -Sint32(kMaxUtcOffset))
         throw DateTimeOutOfRangeException("illegal utcOffset");
 }
 
-void checkIntervalFields(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 seconds,
-    Uint32 microseconds, Uint32 numSignificantMicrosecondDigits)
+void checkIntervalFields(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 seconds, Uint32 microseconds,
+                         Uint32 numSignificantMicrosecondDigits)
 {
     if (days > kMaxIntervalDays)
         throw DateTimeOutOfRangeException("illegal days number (must be less than 100000000");
-    if (hours > 23)
-        throw DateTimeOutOfRangeException("illegal hours number ");
-    if (minutes > 59)
-        throw DateTimeOutOfRangeException("illegal minutes number ");
-    if (seconds > 59)
-        throw DateTimeOutOfRangeException("illegal seconds number ");
+    if (hours > 23) throw DateTimeOutOfRangeException("illegal hours number ");
+    if (minutes > 59) throw DateTimeOutOfRangeException("illegal minutes number ");
+    if (seconds > 59) throw DateTimeOutOfRangeException("illegal seconds number ");
     if (numSignificantMicrosecondDigits > 6)
-        throw DateTimeOutOfRangeException(
-            "bad numSignificantMicrosecondDigits (must fall between 0 and 6)");
+        throw DateTimeOutOfRangeException("bad numSignificantMicrosecondDigits (must fall between 0 and 6)");
     if (microseconds >= kSecond)
         throw DateTimeOutOfRangeException("microseconds number must be less than 999999");
 }
@@ -122,22 +110,17 @@ void checkIntervalFields(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 secon
 // (wild then true).  Once a field is wildcarded every later one must be too.
 Uint32 readField(const Char16* s, std::size_t pos, std::size_t n, bool& wild)
 {
-    if (Uint16(s[pos]) == '*')
-    {
+    if (Uint16(s[pos]) == '*') {
         for (std::size_t i = 0; i < n; i++)
-            if (Uint16(s[pos + i]) != '*')
-                badFormat();
+            if (Uint16(s[pos + i]) != '*') badFormat();
         wild = true;
         return 0;
     }
-    if (wild)
-        badFormat();
+    if (wild) badFormat();
     Uint32 v = 0;
-    for (std::size_t i = 0; i < n; i++)
-    {
+    for (std::size_t i = 0; i < n; i++) {
         const Uint16 c = s[pos + i];
-        if (c < '0' || c > '9')
-            badFormat();
+        if (c < '0' || c > '9') badFormat();
         v = v * 10 + (c - '0');
     }
     return v;
@@ -149,21 +132,15 @@ Uint32 readMicroseconds(const Char16* s, bool wild, Uint16& numWild)
 {
     Uint32 v = 0;
     numWild = 0;
-    for (std::size_t i = 0; i < 6; i++)
-    {
+    for (std::size_t i = 0; i < 6; i++) {
         const Uint16 c = s[15 + i];
-        if (c == '*')
-        {
+        if (c == '*') {
             wild = true;
             numWild++;
             v *= 10;
-        }
-        else if (c >= '0' && c <= '9' && !wild)
-        {
+        } else if (c >= '0' && c <= '9' && !wild) {
             v = v * 10 + (c - '0');
-        }
-        else
-        {
+        } else {
             badFormat();
         }
     }
@@ -172,8 +149,7 @@ Uint32 readMicroseconds(const Char16* s, bool wild, Uint16& numWild)
 
 void putDigits(char* out, Uint64 value, std::size_t n)
 {
-    for (std::size_t i = n; i > 0; i--)
-    {
+    for (std::size_t i = n; i > 0; i--) {
         out[i - 1] = char('0' + value % 10);
         value /= 10;
     }
@@ -187,12 +163,9 @@ void format(Uint64 usec, char sign, Sint32 utcOffset, Uint16 numWildcards, char 
     const Uint64 min = (usec / kMinute) % 60;
     const Uint64 hour = (usec / kHour) % 24;
     const Uint64 days = usec / kDay;
-    if (sign == ':')
-    {
+    if (sign == ':') {
         putDigits(out, days, 8);
-    }
-    else
-    {
+    } else {
         Uint32 y, m, d;
         civilFromDays(Sint64(days), y, m, d);
         putDigits(out, y, 4);
@@ -209,10 +182,8 @@ void format(Uint64 usec, char sign, Sint32 utcOffset, Uint16 numWildcards, char 
     out[25] = 0;
     // Digit positions 20, 19, ... (skipping the '.' at 14) become '*'.
     std::size_t pos = 20;
-    for (Uint16 k = 0; k < numWildcards; k++)
-    {
-        if (pos == 14)
-            pos--;
+    for (Uint16 k = 0; k < numWildcards; k++) {
+        if (pos == 14) pos--;
         out[pos--] = '*';
     }
 }
@@ -221,8 +192,7 @@ void format(Uint64 usec, char sign, Sint32 utcOffset, Uint16 numWildcards, char 
 // the offset out, since the digits it would change are not significant.
 Sint64 normalized(Uint64 usec, char sign, Sint32 utcOffset, Uint16 numWildcards)
 {
-    if (sign == ':')
-        return Sint64(usec);
+    if (sign == ':') return Sint64(usec);
     const Sint64 offset = utcOffset;  // minutes, signed
     const Sint64 hours = (offset / 60) * Sint64(kHour);
     const Sint64 minutes = (offset % 60) * Sint64(kMinute);
@@ -239,8 +209,7 @@ CIMDateTime::CIMDateTime() : _usec(0), _utcOffset(0), _sign(':'), _numWildcards(
 
 CIMDateTime::CIMDateTime(const CIMDateTime& x)
     : _usec(x._usec), _utcOffset(x._utcOffset), _sign(x._sign), _numWildcards(x._numWildcards)
-{
-}
+{}
 
 CIMDateTime::CIMDateTime(const String& str) : CIMDateTime()
 {
@@ -257,13 +226,12 @@ CIMDateTime::CIMDateTime(Uint64 usec, Boolean isInterval) : CIMDateTime()
     _sign = isInterval ? ':' : '+';
 }
 
-CIMDateTime::CIMDateTime(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Uint32 minutes,
-    Uint32 seconds, Uint32 microseconds, Uint32 numSignificantMicrosecondDigits,
-    Sint32 utcOffset)
+CIMDateTime::CIMDateTime(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Uint32 minutes, Uint32 seconds,
+                         Uint32 microseconds, Uint32 numSignificantMicrosecondDigits, Sint32 utcOffset)
     : CIMDateTime()
 {
     checkTimeStampFields(year, month, day, hours, minutes, seconds, microseconds,
-        numSignificantMicrosecondDigits, utcOffset);
+                         numSignificantMicrosecondDigits, utcOffset);
     _usec = Uint64(daysFromCivil(year, month, day)) * kDay + hours * kHour + minutes * kMinute +
             seconds * kSecond + microseconds;
     _utcOffset = utcOffset;
@@ -271,21 +239,18 @@ CIMDateTime::CIMDateTime(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Ui
     _numWildcards = Uint16(6 - numSignificantMicrosecondDigits);
     // Wildcarded digits hold no value.
     Uint64 scale = 1;
-    for (Uint16 i = 0; i < _numWildcards; i++)
-        scale *= 10;
+    for (Uint16 i = 0; i < _numWildcards; i++) scale *= 10;
     _usec -= microseconds % scale;
 }
 
-CIMDateTime::CIMDateTime(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 seconds,
-    Uint32 microseconds, Uint32 numSignificantMicrosecondDigits)
+CIMDateTime::CIMDateTime(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 seconds, Uint32 microseconds,
+                         Uint32 numSignificantMicrosecondDigits)
     : CIMDateTime()
 {
-    checkIntervalFields(days, hours, minutes, seconds, microseconds,
-        numSignificantMicrosecondDigits);
+    checkIntervalFields(days, hours, minutes, seconds, microseconds, numSignificantMicrosecondDigits);
     _numWildcards = Uint16(6 - numSignificantMicrosecondDigits);
     Uint64 scale = 1;
-    for (Uint16 i = 0; i < _numWildcards; i++)
-        scale *= 10;
+    for (Uint16 i = 0; i < _numWildcards; i++) scale *= 10;
     _usec = days * kDay + hours * kHour + minutes * kMinute + seconds * kSecond + microseconds -
             microseconds % scale;
 }
@@ -308,79 +273,56 @@ void CIMDateTime::clear()
 
 void CIMDateTime::set(const String& str)
 {
-    if (str.size() != kTextLength)
-        badFormat();
+    if (str.size() != kTextLength) badFormat();
     const Char16* s = str.getChar16Data();
-    if (Uint16(s[14]) != '.')
-        badFormat();
+    if (Uint16(s[14]) != '.') badFormat();
     const Uint16 sign = s[21];
     bool wild = false;
     Uint16 numWild = 0;
     Uint64 usec = 0;
     Sint32 offset = 0;
-    if (sign == ':')
-    {
+    if (sign == ':') {
         const Uint32 days = readField(s, 0, 8, wild);
-        if (wild)
-            numWild = kWildDays;
+        if (wild) numWild = kWildDays;
         const Uint32 hours = readField(s, 8, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildHours;
+        if (wild && !numWild) numWild = kWildHours;
         const Uint32 minutes = readField(s, 10, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildMinutes;
+        if (wild && !numWild) numWild = kWildMinutes;
         const Uint32 seconds = readField(s, 12, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildSeconds;
+        if (wild && !numWild) numWild = kWildSeconds;
         Uint16 microWild = 0;
         const Uint32 micro = readMicroseconds(s, wild, microWild);
-        if (!numWild)
-            numWild = microWild;
-        if (Uint16(s[22]) != '0' || Uint16(s[23]) != '0' || Uint16(s[24]) != '0')
-            badFormat();
+        if (!numWild) numWild = microWild;
+        if (Uint16(s[22]) != '0' || Uint16(s[23]) != '0' || Uint16(s[24]) != '0') badFormat();
         checkIntervalFields(days, hours, minutes, seconds, micro, 6);
         usec = days * kDay + hours * kHour + minutes * kMinute + seconds * kSecond + micro;
-    }
-    else if (sign == '+' || sign == '-')
-    {
+    } else if (sign == '+' || sign == '-') {
         const Uint32 year = readField(s, 0, 4, wild);
-        if (wild)
-            numWild = kWildYear;
+        if (wild) numWild = kWildYear;
         Uint32 month = readField(s, 4, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildMonth;
+        if (wild && !numWild) numWild = kWildMonth;
         Uint32 day = readField(s, 6, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildDay;
+        if (wild && !numWild) numWild = kWildDay;
         const Uint32 hours = readField(s, 8, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildHours;
+        if (wild && !numWild) numWild = kWildHours;
         const Uint32 minutes = readField(s, 10, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildMinutes;
+        if (wild && !numWild) numWild = kWildMinutes;
         const Uint32 seconds = readField(s, 12, 2, wild);
-        if (wild && !numWild)
-            numWild = kWildSeconds;
+        if (wild && !numWild) numWild = kWildSeconds;
         Uint16 microWild = 0;
         const Uint32 micro = readMicroseconds(s, wild, microWild);
-        if (!numWild)
-            numWild = microWild;
+        if (!numWild) numWild = microWild;
         bool offsetWild = false;
         const Uint32 utc = readField(s, 22, 3, offsetWild);
-        if (offsetWild)
-            badFormat();
+        if (offsetWild) badFormat();
         // A wildcarded month or day stands for the first one.
-        if (numWild >= kWildMonth)
-            month = 1;
-        if (numWild >= kWildDay)
-            day = 1;
+        if (numWild >= kWildMonth) month = 1;
+        if (numWild >= kWildDay) day = 1;
         offset = sign == '-' ? -Sint32(utc) : Sint32(utc);
         checkTimeStampFields(year, month, day, hours, minutes, seconds, micro, 6, offset);
         usec = Uint64(daysFromCivil(year, month, day)) * kDay + hours * kHour + minutes * kMinute +
                seconds * kSecond + micro;
-    }
-    else
-    {
+    } else {
         badFormat();
     }
     _usec = usec;
@@ -420,22 +362,18 @@ Boolean CIMDateTime::isTimeStamp() const
 
 Boolean CIMDateTime::equal(const CIMDateTime& x) const
 {
-    if (isInterval() != x.isInterval())
-        return false;
+    if (isInterval() != x.isInterval()) return false;
     const Sint64 a = normalized(_usec, _sign, _utcOffset, _numWildcards);
     const Sint64 b = normalized(x._usec, x._sign, x._utcOffset, x._numWildcards);
-    if (_numWildcards == 0 && x._numWildcards == 0)
-        return a == b;
-    if (a < 0 || b < 0)
-        return a == b;
+    if (_numWildcards == 0 && x._numWildcards == 0) return a == b;
+    if (a < 0 || b < 0) return a == b;
     // Compare the normalized texts, skipping positions that either side wildcards.
     char ta[kTextLength + 1], tb[kTextLength + 1];
     const char sign = isInterval() ? ':' : '+';
     format(Uint64(a), sign, 0, _numWildcards, ta);
     format(Uint64(b), sign, 0, x._numWildcards, tb);
     for (std::size_t i = 0; i < kTextLength; i++)
-        if (ta[i] != '*' && tb[i] != '*' && ta[i] != tb[i])
-            return false;
+        if (ta[i] != '*' && tb[i] != '*' && ta[i] != tb[i]) return false;
     return true;
 }
 
@@ -447,15 +385,14 @@ CIMDateTime CIMDateTime::getCurrentDateTime()
     time_t seconds = tv.tv_sec;
     localtime_r(&seconds, &local);
     const Sint32 offsetMinutes = Sint32(local.tm_gmtoff / 60);
-    return CIMDateTime(Uint32(local.tm_year + 1900), Uint32(local.tm_mon + 1),
-        Uint32(local.tm_mday), Uint32(local.tm_hour), Uint32(local.tm_min),
-        Uint32(local.tm_sec > 59 ? 59 : local.tm_sec), Uint32(tv.tv_usec), 6, offsetMinutes);
+    return CIMDateTime(Uint32(local.tm_year + 1900), Uint32(local.tm_mon + 1), Uint32(local.tm_mday),
+                       Uint32(local.tm_hour), Uint32(local.tm_min),
+                       Uint32(local.tm_sec > 59 ? 59 : local.tm_sec), Uint32(tv.tv_usec), 6, offsetMinutes);
 }
 
 Sint64 CIMDateTime::getDifference(CIMDateTime startTime, CIMDateTime finishTime)
 {
-    if (startTime.isInterval() != finishTime.isInterval())
-        throw InvalidDateTimeFormatException();
+    if (startTime.isInterval() != finishTime.isInterval()) throw InvalidDateTimeFormatException();
     return Sint64(finishTime.toMicroSeconds()) - Sint64(startTime.toMicroSeconds());
 }
 

@@ -2,8 +2,7 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-namespace
-{
+namespace {
 const Uint32 kNone = 0, kOverridable = 1, kToSubclass = 2, kToInstance = 4, kTranslatable = 8,
              kDisableOverride = 16, kRestricted = 32;
 }
@@ -32,14 +31,10 @@ void CIMFlavor::addFlavor(const CIMFlavor& flavor)
 {
     cimFlavor |= flavor.cimFlavor;
     // Overridable and DisableOverride, ToSubclass and Restricted exclude each other.
-    if (flavor.cimFlavor & kDisableOverride)
-        cimFlavor &= ~kOverridable;
-    if (flavor.cimFlavor & kOverridable)
-        cimFlavor &= ~kDisableOverride;
-    if (flavor.cimFlavor & kRestricted)
-        cimFlavor &= ~kToSubclass;
-    if (flavor.cimFlavor & kToSubclass)
-        cimFlavor &= ~kRestricted;
+    if (flavor.cimFlavor & kDisableOverride) cimFlavor &= ~kOverridable;
+    if (flavor.cimFlavor & kOverridable) cimFlavor &= ~kDisableOverride;
+    if (flavor.cimFlavor & kRestricted) cimFlavor &= ~kToSubclass;
+    if (flavor.cimFlavor & kToSubclass) cimFlavor &= ~kRestricted;
 }
 
 void CIMFlavor::removeFlavor(const CIMFlavor& flavor)
@@ -73,22 +68,15 @@ String CIMFlavor::toString() const
 {
     String s;
     auto add = [&s](const char* word) {
-        if (s.size())
-            s.append(Char16(' '));
+        if (s.size()) s.append(Char16(' '));
         s.append(String(word));
     };
-    if (cimFlavor & kOverridable)
-        add("OVERRIDABLE");
-    if (cimFlavor & kToSubclass)
-        add("TOSUBCLASS");
-    if (cimFlavor & kToInstance)
-        add("TOINSTANCE");
-    if (cimFlavor & kTranslatable)
-        add("TRANSLATABLE");
-    if (cimFlavor & kDisableOverride)
-        add("DISABLEOVERRIDE");
-    if (cimFlavor & kRestricted)
-        add("RESTRICTED");
+    if (cimFlavor & kOverridable) add("OVERRIDABLE");
+    if (cimFlavor & kToSubclass) add("TOSUBCLASS");
+    if (cimFlavor & kToInstance) add("TOINSTANCE");
+    if (cimFlavor & kTranslatable) add("TRANSLATABLE");
+    if (cimFlavor & kDisableOverride) add("DISABLEOVERRIDE");
+    if (cimFlavor & kRestricted) add("RESTRICTED");
     return s;
 }
 

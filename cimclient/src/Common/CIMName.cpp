@@ -4,8 +4,7 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-namespace
-{
+namespace {
 inline bool isAlphaUnder(Uint16 c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
@@ -25,16 +24,12 @@ inline bool isWideNameChar(Uint16 c)
 // Whether name[begin, end) is one legal CIM name.
 bool legalElement(const Char16* name, Uint32 begin, Uint32 end)
 {
-    if (begin >= end)
-        return false;
+    if (begin >= end) return false;
     const Uint16 first = name[begin];
-    if (!isAlphaUnder(first) && !isWideNameChar(first))
-        return false;
-    for (Uint32 i = begin + 1; i < end; i++)
-    {
+    if (!isAlphaUnder(first) && !isWideNameChar(first)) return false;
+    for (Uint32 i = begin + 1; i < end; i++) {
         const Uint16 c = name[i];
-        if (!isAlNumUnder(c) && !isWideNameChar(c))
-            return false;
+        if (!isAlNumUnder(c) && !isWideNameChar(c)) return false;
     }
     return true;
 }
@@ -49,14 +44,12 @@ CIMName::CIMName(const CIMName& name) : cimName(name.cimName) {}
 
 CIMName::CIMName(const String& name) : cimName(name)
 {
-    if (!legal(name))
-        throw InvalidNameException(name);
+    if (!legal(name)) throw InvalidNameException(name);
 }
 
 CIMName::CIMName(const char* name) : cimName(name)
 {
-    if (!legal(cimName))
-        throw InvalidNameException(cimName);
+    if (!legal(cimName)) throw InvalidNameException(cimName);
 }
 
 CIMName& CIMName::operator=(const CIMName& name)
@@ -67,8 +60,7 @@ CIMName& CIMName::operator=(const CIMName& name)
 
 CIMName& CIMName::operator=(const String& name)
 {
-    if (!legal(name))
-        throw InvalidNameException(name);
+    if (!legal(name)) throw InvalidNameException(name);
     cimName = name;
     return *this;
 }
@@ -108,34 +100,46 @@ Boolean CIMName::legal(const String& name)
     return legalElement(name.getChar16Data(), 0, name.size());
 }
 
-Boolean operator==(const CIMName& name1, const CIMName& name2) { return name1.equal(name2); }
-Boolean operator==(const CIMName& name1, const char* name2) { return name1.equal(name2); }
-Boolean operator==(const char* name1, const CIMName& name2) { return name2.equal(name1); }
-Boolean operator!=(const CIMName& name1, const CIMName& name2) { return !name1.equal(name2); }
-Boolean operator!=(const CIMName& name1, const char* name2) { return !name1.equal(name2); }
-Boolean operator!=(const char* name1, const CIMName& name2) { return !name2.equal(name1); }
+Boolean operator==(const CIMName& name1, const CIMName& name2)
+{
+    return name1.equal(name2);
+}
+Boolean operator==(const CIMName& name1, const char* name2)
+{
+    return name1.equal(name2);
+}
+Boolean operator==(const char* name1, const CIMName& name2)
+{
+    return name2.equal(name1);
+}
+Boolean operator!=(const CIMName& name1, const CIMName& name2)
+{
+    return !name1.equal(name2);
+}
+Boolean operator!=(const CIMName& name1, const char* name2)
+{
+    return !name1.equal(name2);
+}
+Boolean operator!=(const char* name1, const CIMName& name2)
+{
+    return !name2.equal(name1);
+}
 
 // ---------------------------------------------------------------------------
 // CIMNamespaceName
 
-namespace
-{
+namespace {
 // Checks the name and drops one leading '/', which DSP0004 leaves ambiguous.
 void checkNamespaceName(String& name)
 {
-    if (!CIMNamespaceName::legal(name))
-        throw InvalidNamespaceNameException(name);
-    if (name[0] == '/')
-        name.remove(0, 1);
+    if (!CIMNamespaceName::legal(name)) throw InvalidNamespaceNameException(name);
+    if (name[0] == '/') name.remove(0, 1);
 }
 }  // namespace
 
 CIMNamespaceName::CIMNamespaceName() {}
 
-CIMNamespaceName::CIMNamespaceName(const CIMNamespaceName& name)
-    : cimNamespaceName(name.cimNamespaceName)
-{
-}
+CIMNamespaceName::CIMNamespaceName(const CIMNamespaceName& name) : cimNamespaceName(name.cimNamespaceName) {}
 
 CIMNamespaceName::CIMNamespaceName(const String& name) : cimNamespaceName(name)
 {
@@ -198,24 +202,38 @@ Boolean CIMNamespaceName::legal(const String& name)
     Uint32 begin = (n > 0 && p[0] == '/') ? 1 : 0;
     // Every '/'-separated element must be a legal name: no empty element, so
     // no trailing or doubled '/'.
-    for (;;)
-    {
+    for (;;) {
         Uint32 end = begin;
-        while (end < n && p[end] != '/')
-            end++;
-        if (!legalElement(p, begin, end))
-            return false;
-        if (end == n)
-            return true;
+        while (end < n && p[end] != '/') end++;
+        if (!legalElement(p, begin, end)) return false;
+        if (end == n) return true;
         begin = end + 1;
     }
 }
 
-Boolean operator==(const CIMNamespaceName& name1, const CIMNamespaceName& name2) { return name1.equal(name2); }
-Boolean operator==(const CIMNamespaceName& name1, const char* name2) { return name1.equal(name2); }
-Boolean operator==(const char* name1, const CIMNamespaceName& name2) { return name2.equal(name1); }
-Boolean operator!=(const CIMNamespaceName& name1, const CIMNamespaceName& name2) { return !name1.equal(name2); }
-Boolean operator!=(const CIMNamespaceName& name1, const char* name2) { return !name1.equal(name2); }
-Boolean operator!=(const char* name1, const CIMNamespaceName& name2) { return !name2.equal(name1); }
+Boolean operator==(const CIMNamespaceName& name1, const CIMNamespaceName& name2)
+{
+    return name1.equal(name2);
+}
+Boolean operator==(const CIMNamespaceName& name1, const char* name2)
+{
+    return name1.equal(name2);
+}
+Boolean operator==(const char* name1, const CIMNamespaceName& name2)
+{
+    return name2.equal(name1);
+}
+Boolean operator!=(const CIMNamespaceName& name1, const CIMNamespaceName& name2)
+{
+    return !name1.equal(name2);
+}
+Boolean operator!=(const CIMNamespaceName& name1, const char* name2)
+{
+    return !name1.equal(name2);
+}
+Boolean operator!=(const char* name1, const CIMNamespaceName& name2)
+{
+    return !name2.equal(name1);
+}
 
 PEGASUS_NAMESPACE_END

@@ -15,12 +15,11 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-namespace
+namespace {
+template <class T>
+T& checked(const std::shared_ptr<T>& rep)
 {
-template<class T> T& checked(const std::shared_ptr<T>& rep)
-{
-    if (!rep)
-        throw UninitializedObjectException();
+    if (!rep) throw UninitializedObjectException();
     return *rep;
 }
 
@@ -42,11 +41,9 @@ Uint32 foldedHash(const CIMName& name)
     const String& s = name.getString();
     const Char16* p = s.getChar16Data();
     Uint32 h = 2166136261u;
-    for (Uint32 i = 0, n = s.size(); i < n; i++)
-    {
+    for (Uint32 i = 0, n = s.size(); i < n; i++) {
         Uint16 c = Uint16(p[i]);
-        if (c >= 'A' && c <= 'Z')
-            c = Uint16(c + ('a' - 'A'));
+        if (c >= 'A' && c <= 'Z') c = Uint16(c + ('a' - 'A'));
         h = (h ^ c) * 16777619u;
     }
     return h;
@@ -58,62 +55,52 @@ Uint32 foldedHash(const CIMName& name)
 // next to the members keeps adding and finding linear overall (an instance of
 // hundreds of properties is read one addProperty at a time, and each add
 // checks for a duplicate).
-template<class T> class NamedList
-{
+template <class T>
+class NamedList {
 public:
     Uint32 find(const CIMName& name) const
     {
-        if (_slots.empty() || _epoch != renameEpoch.load(std::memory_order_relaxed))
-            return findInOrder(name);
+        if (_slots.empty() || _epoch != renameEpoch.load(std::memory_order_relaxed)) return findInOrder(name);
         return findHashed(name, foldedHash(name));
     }
     void add(const T& x)
     {
-        if (x.isUninitialized())
-            throw UninitializedObjectException();
+        if (x.isUninitialized()) throw UninitializedObjectException();
         const CIMName& name = x.getName();
-        if (_items.size() + 1 < kIndexFrom)
-        {
-            if (findInOrder(name) != PEG_NOT_FOUND)
-                throw AlreadyExistsException(name.getString());
+        if (_items.size() + 1 < kIndexFrom) {
+            if (findInOrder(name) != PEG_NOT_FOUND) throw AlreadyExistsException(name.getString());
             _items.push_back(x);
             return;
         }
         if (_slots.empty() || _epoch != renameEpoch.load(std::memory_order_relaxed))
             rebuild(_items.size() + 1);
         const Uint32 h = foldedHash(name);
-        if (findHashed(name, h) != PEG_NOT_FOUND)
-            throw AlreadyExistsException(name.getString());
-        if (2 * (_items.size() + 1) > _slots.size())
-            rebuild(_items.size() + 1);
+        if (findHashed(name, h) != PEG_NOT_FOUND) throw AlreadyExistsException(name.getString());
+        if (2 * (_items.size() + 1) > _slots.size()) rebuild(_items.size() + 1);
         _items.push_back(x);
         _hashes.push_back(h);
         place(h, Uint32(_items.size()));
     }
     const T& at(Uint32 index) const
     {
-        if (index >= _items.size())
-            throw IndexOutOfBoundsException();
+        if (index >= _items.size()) throw IndexOutOfBoundsException();
         return _items[index];
     }
     void remove(Uint32 index)
     {
-        if (index >= _items.size())
-            throw IndexOutOfBoundsException();
+        if (index >= _items.size()) throw IndexOutOfBoundsException();
         _items.erase(_items.begin() + long(index));
         // Positions after the removed member shift down: index afresh.
         _slots.clear();
         _hashes.clear();
-        if (_items.size() >= kIndexFrom)
-            rebuild(_items.size());
+        if (_items.size() >= kIndexFrom) rebuild(_items.size());
     }
     Uint32 size() const { return Uint32(_items.size()); }
     NamedList cloned() const
     {
         NamedList copy;
         copy._items.reserve(_items.size());
-        for (const T& x : _items)
-            copy._items.push_back(x.clone());
+        for (const T& x : _items) copy._items.push_back(x.clone());
         // The clones carry the same names, so the same hashes.
         copy._hashes = _hashes;
         copy._slots = _slots;
@@ -127,8 +114,7 @@ private:
     Uint32 findInOrder(const CIMName& name) const
     {
         for (std::size_t i = 0; i < _items.size(); i++)
-            if (_items[i].getName().equal(name))
-                return Uint32(i);
+            if (_items[i].getName().equal(name)) return Uint32(i);
         return PEG_NOT_FOUND;
     }
     // Linear probing; slots hold position + 1, 0 when empty.  Members go in
@@ -136,11 +122,9 @@ private:
     Uint32 findHashed(const CIMName& name, Uint32 h) const
     {
         const std::size_t mask = _slots.size() - 1;
-        for (std::size_t s = h & mask; _slots[s] != 0; s = (s + 1) & mask)
-        {
+        for (std::size_t s = h & mask; _slots[s] != 0; s = (s + 1) & mask) {
             const Uint32 i = _slots[s] - 1;
-            if (_hashes[i] == h && _items[i].getName().equal(name))
-                return i;
+            if (_hashes[i] == h && _items[i].getName().equal(name)) return i;
         }
         return PEG_NOT_FOUND;
     }
@@ -148,8 +132,7 @@ private:
     {
         const std::size_t mask = _slots.size() - 1;
         std::size_t s = h & mask;
-        while (_slots[s] != 0)
-            s = (s + 1) & mask;
+        while (_slots[s] != 0) s = (s + 1) & mask;
         _slots[s] = slotValue;
     }
     // Hashes every member afresh (names may have changed) into a table with
@@ -158,12 +141,10 @@ private:
     {
         _epoch = renameEpoch.load(std::memory_order_relaxed);
         std::size_t slots = 16;
-        while (slots < 2 * members)
-            slots *= 2;
+        while (slots < 2 * members) slots *= 2;
         _slots.assign(slots, 0);
         _hashes.resize(_items.size());
-        for (std::size_t i = 0; i < _items.size(); i++)
-        {
+        for (std::size_t i = 0; i < _items.size(); i++) {
             _hashes[i] = foldedHash(_items[i].getName());
             place(_hashes[i], Uint32(i + 1));
         }
@@ -175,13 +156,12 @@ private:
     Uint64 _epoch = 0;            // renameEpoch when _hashes were taken
 };
 
-template<class A, class B> bool identicalLists(const NamedList<A>& a, const NamedList<B>& b)
+template <class A, class B>
+bool identicalLists(const NamedList<A>& a, const NamedList<B>& b)
 {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (Uint32 i = 0; i < a.size(); i++)
-        if (!a.at(i).identical(b.at(i)))
-            return false;
+        if (!a.at(i).identical(b.at(i))) return false;
     return true;
 }
 
@@ -189,27 +169,23 @@ template<class A, class B> bool identicalLists(const NamedList<A>& a, const Name
 bool qualifierIsTrue(const NamedList<CIMQualifier>& qualifiers, const char* name)
 {
     const Uint32 i = qualifiers.find(CIMName(name));
-    if (i == PEG_NOT_FOUND)
-        return false;
+    if (i == PEG_NOT_FOUND) return false;
     const CIMValue& v = qualifiers.at(i).getValue();
-    if (v.getType() != CIMTYPE_BOOLEAN || v.isArray() || v.isNull())
-        return false;
+    if (v.getType() != CIMTYPE_BOOLEAN || v.isArray() || v.isNull()) return false;
     Boolean b = false;
     v.get(b);
     return b;
 }
 }  // namespace
 
-struct CIMQualifierRep
-{
+struct CIMQualifierRep {
     CIMName name;
     CIMValue value;
     CIMFlavor flavor;
     Boolean propagated = false;
 };
 
-struct CIMPropertyRep
-{
+struct CIMPropertyRep {
     CIMPropertyRep() = default;
     // Members made as copies at once rather than made empty and assigned:
     // an empty CIMValue costs an allocation of its own.
@@ -224,8 +200,7 @@ struct CIMPropertyRep
     NamedList<CIMQualifier> qualifiers;
 };
 
-struct CIMParameterRep
-{
+struct CIMParameterRep {
     CIMName name;
     CIMType type = CIMTYPE_BOOLEAN;
     Boolean isArray = false;
@@ -234,8 +209,7 @@ struct CIMParameterRep
     NamedList<CIMQualifier> qualifiers;
 };
 
-struct CIMMethodRep
-{
+struct CIMMethodRep {
     CIMName name;
     CIMType type = CIMTYPE_BOOLEAN;
     CIMName classOrigin;
@@ -244,8 +218,7 @@ struct CIMMethodRep
     NamedList<CIMParameter> parameters;
 };
 
-struct CIMObjectRep
-{
+struct CIMObjectRep {
     bool isClass = false;
     CIMName className;
     CIMName superClassName;
@@ -269,33 +242,55 @@ struct CIMObjectRep
 };
 
 // The qualifier members shared by every class that has qualifiers.
-#define PEGASUS_QUALIFIER_MEMBERS(CLASS) \
-    CLASS& CLASS::addQualifier(const CIMQualifier& x) \
-    { \
-        checked(_rep).qualifiers.add(x); \
-        return *this; \
-    } \
-    Uint32 CLASS::findQualifier(const CIMName& name) const { return checked(_rep).qualifiers.find(name); } \
-    CIMQualifier CLASS::getQualifier(Uint32 index) { return checked(_rep).qualifiers.at(index); } \
-    CIMConstQualifier CLASS::getQualifier(Uint32 index) const { return checked(_rep).qualifiers.at(index); } \
-    void CLASS::removeQualifier(Uint32 index) { checked(_rep).qualifiers.remove(index); } \
-    Uint32 CLASS::getQualifierCount() const { return checked(_rep).qualifiers.size(); }
+#define PEGASUS_QUALIFIER_MEMBERS(CLASS)                      \
+    CLASS& CLASS::addQualifier(const CIMQualifier& x)         \
+    {                                                         \
+        checked(_rep).qualifiers.add(x);                      \
+        return *this;                                         \
+    }                                                         \
+    Uint32 CLASS::findQualifier(const CIMName& name) const    \
+    {                                                         \
+        return checked(_rep).qualifiers.find(name);           \
+    }                                                         \
+    CIMQualifier CLASS::getQualifier(Uint32 index)            \
+    {                                                         \
+        return checked(_rep).qualifiers.at(index);            \
+    }                                                         \
+    CIMConstQualifier CLASS::getQualifier(Uint32 index) const \
+    {                                                         \
+        return checked(_rep).qualifiers.at(index);            \
+    }                                                         \
+    void CLASS::removeQualifier(Uint32 index)                 \
+    {                                                         \
+        checked(_rep).qualifiers.remove(index);               \
+    }                                                         \
+    Uint32 CLASS::getQualifierCount() const                   \
+    {                                                         \
+        return checked(_rep).qualifiers.size();               \
+    }
 
-#define PEGASUS_CONST_QUALIFIER_MEMBERS(CLASS) \
-    Uint32 CLASS::findQualifier(const CIMName& name) const { return checked(_rep).qualifiers.find(name); } \
-    CIMConstQualifier CLASS::getQualifier(Uint32 index) const { return checked(_rep).qualifiers.at(index); } \
-    Uint32 CLASS::getQualifierCount() const { return checked(_rep).qualifiers.size(); }
+#define PEGASUS_CONST_QUALIFIER_MEMBERS(CLASS)                \
+    Uint32 CLASS::findQualifier(const CIMName& name) const    \
+    {                                                         \
+        return checked(_rep).qualifiers.find(name);           \
+    }                                                         \
+    CIMConstQualifier CLASS::getQualifier(Uint32 index) const \
+    {                                                         \
+        return checked(_rep).qualifiers.at(index);            \
+    }                                                         \
+    Uint32 CLASS::getQualifierCount() const                   \
+    {                                                         \
+        return checked(_rep).qualifiers.size();               \
+    }
 
 // ---------------------------------------------------------------------------
 // CIMQualifier
 
-namespace
+namespace {
+std::shared_ptr<CIMQualifierRep> makeQualifier(const CIMName& name, const CIMValue& value,
+                                               const CIMFlavor& flavor, Boolean propagated)
 {
-std::shared_ptr<CIMQualifierRep> makeQualifier(
-    const CIMName& name, const CIMValue& value, const CIMFlavor& flavor, Boolean propagated)
-{
-    if (name.isNull())
-        throw UninitializedObjectException();
+    if (name.isNull()) throw UninitializedObjectException();
     auto rep = std::make_shared<CIMQualifierRep>();
     rep->name = name;
     rep->value = value;
@@ -313,35 +308,66 @@ bool identicalQualifiers(const CIMQualifierRep& a, const CIMQualifierRep& b)
 
 CIMQualifier::CIMQualifier() {}
 CIMQualifier::CIMQualifier(const CIMQualifier& x) : _rep(x._rep) {}
-CIMQualifier::CIMQualifier(
-    const CIMName& name, const CIMValue& value, const CIMFlavor& flavor, Boolean propagated)
+CIMQualifier::CIMQualifier(const CIMName& name, const CIMValue& value, const CIMFlavor& flavor,
+                           Boolean propagated)
     : _rep(makeQualifier(name, value, flavor, propagated))
-{
-}
+{}
 CIMQualifier::~CIMQualifier() {}
 CIMQualifier& CIMQualifier::operator=(const CIMQualifier& x)
 {
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMQualifier::getName() const { return checked(_rep).name; }
+const CIMName& CIMQualifier::getName() const
+{
+    return checked(_rep).name;
+}
 void CIMQualifier::setName(const CIMName& name)
 {
-    if (name.isNull())
-        throw UninitializedObjectException();
+    if (name.isNull()) throw UninitializedObjectException();
     checked(_rep).name = name;
     noteRename();
 }
-CIMType CIMQualifier::getType() const { return checked(_rep).value.getType(); }
-Boolean CIMQualifier::isArray() const { return checked(_rep).value.isArray(); }
-const CIMValue& CIMQualifier::getValue() const { return checked(_rep).value; }
-void CIMQualifier::setValue(const CIMValue& value) { checked(_rep).value = value; }
-void CIMQualifier::setFlavor(const CIMFlavor& flavor) { checked(_rep).flavor.addFlavor(flavor); }
-void CIMQualifier::unsetFlavor(const CIMFlavor& flavor) { checked(_rep).flavor.removeFlavor(flavor); }
-const CIMFlavor& CIMQualifier::getFlavor() const { return checked(_rep).flavor; }
-Boolean CIMQualifier::getPropagated() const { return checked(_rep).propagated; }
-void CIMQualifier::setPropagated(Boolean propagated) { checked(_rep).propagated = propagated; }
-Boolean CIMQualifier::isUninitialized() const { return !_rep; }
+CIMType CIMQualifier::getType() const
+{
+    return checked(_rep).value.getType();
+}
+Boolean CIMQualifier::isArray() const
+{
+    return checked(_rep).value.isArray();
+}
+const CIMValue& CIMQualifier::getValue() const
+{
+    return checked(_rep).value;
+}
+void CIMQualifier::setValue(const CIMValue& value)
+{
+    checked(_rep).value = value;
+}
+void CIMQualifier::setFlavor(const CIMFlavor& flavor)
+{
+    checked(_rep).flavor.addFlavor(flavor);
+}
+void CIMQualifier::unsetFlavor(const CIMFlavor& flavor)
+{
+    checked(_rep).flavor.removeFlavor(flavor);
+}
+const CIMFlavor& CIMQualifier::getFlavor() const
+{
+    return checked(_rep).flavor;
+}
+Boolean CIMQualifier::getPropagated() const
+{
+    return checked(_rep).propagated;
+}
+void CIMQualifier::setPropagated(Boolean propagated)
+{
+    checked(_rep).propagated = propagated;
+}
+Boolean CIMQualifier::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMQualifier::identical(const CIMConstQualifier& x) const
 {
     return identicalQualifiers(checked(_rep), checked(x._rep));
@@ -355,11 +381,10 @@ CIMQualifier CIMQualifier::clone() const
 CIMConstQualifier::CIMConstQualifier() {}
 CIMConstQualifier::CIMConstQualifier(const CIMConstQualifier& x) : _rep(x._rep) {}
 CIMConstQualifier::CIMConstQualifier(const CIMQualifier& x) : _rep(x._rep) {}
-CIMConstQualifier::CIMConstQualifier(
-    const CIMName& name, const CIMValue& value, const CIMFlavor& flavor, Boolean propagated)
+CIMConstQualifier::CIMConstQualifier(const CIMName& name, const CIMValue& value, const CIMFlavor& flavor,
+                                     Boolean propagated)
     : _rep(makeQualifier(name, value, flavor, propagated))
-{
-}
+{}
 CIMConstQualifier::~CIMConstQualifier() {}
 CIMConstQualifier& CIMConstQualifier::operator=(const CIMConstQualifier& x)
 {
@@ -371,13 +396,34 @@ CIMConstQualifier& CIMConstQualifier::operator=(const CIMQualifier& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMConstQualifier::getName() const { return checked(_rep).name; }
-CIMType CIMConstQualifier::getType() const { return checked(_rep).value.getType(); }
-Boolean CIMConstQualifier::isArray() const { return checked(_rep).value.isArray(); }
-const CIMValue& CIMConstQualifier::getValue() const { return checked(_rep).value; }
-const CIMFlavor& CIMConstQualifier::getFlavor() const { return checked(_rep).flavor; }
-Boolean CIMConstQualifier::getPropagated() const { return checked(_rep).propagated; }
-Boolean CIMConstQualifier::isUninitialized() const { return !_rep; }
+const CIMName& CIMConstQualifier::getName() const
+{
+    return checked(_rep).name;
+}
+CIMType CIMConstQualifier::getType() const
+{
+    return checked(_rep).value.getType();
+}
+Boolean CIMConstQualifier::isArray() const
+{
+    return checked(_rep).value.isArray();
+}
+const CIMValue& CIMConstQualifier::getValue() const
+{
+    return checked(_rep).value;
+}
+const CIMFlavor& CIMConstQualifier::getFlavor() const
+{
+    return checked(_rep).flavor;
+}
+Boolean CIMConstQualifier::getPropagated() const
+{
+    return checked(_rep).propagated;
+}
+Boolean CIMConstQualifier::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMConstQualifier::identical(const CIMConstQualifier& x) const
 {
     return identicalQualifiers(checked(_rep), checked(x._rep));
@@ -391,14 +437,12 @@ CIMQualifier CIMConstQualifier::clone() const
 // ---------------------------------------------------------------------------
 // CIMProperty
 
-namespace
+namespace {
+std::shared_ptr<CIMPropertyRep> makeProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize,
+                                             const CIMName& referenceClassName, const CIMName& classOrigin,
+                                             Boolean propagated)
 {
-std::shared_ptr<CIMPropertyRep> makeProperty(const CIMName& name, const CIMValue& value,
-    Uint32 arraySize, const CIMName& referenceClassName, const CIMName& classOrigin,
-    Boolean propagated)
-{
-    if (name.isNull())
-        throw UninitializedObjectException();
+    if (name.isNull()) throw UninitializedObjectException();
     // A fixed array size must fit the value; a reference class only suits a reference.
     if (arraySize && (!value.isArray() || (!value.isNull() && value.getArraySize() != arraySize)))
         throw TypeMismatchException("array size does not fit the value");
@@ -422,52 +466,81 @@ std::shared_ptr<CIMPropertyRep> cloneProperty(const CIMPropertyRep& r)
 bool identicalProperties(const CIMPropertyRep& a, const CIMPropertyRep& b)
 {
     return a.name.equal(b.name) && a.value == b.value && a.arraySize == b.arraySize &&
-           a.referenceClassName.equal(b.referenceClassName) &&
-           a.classOrigin.equal(b.classOrigin) && a.propagated == b.propagated &&
-           identicalLists(a.qualifiers, b.qualifiers);
+           a.referenceClassName.equal(b.referenceClassName) && a.classOrigin.equal(b.classOrigin) &&
+           a.propagated == b.propagated && identicalLists(a.qualifiers, b.qualifiers);
 }
 }  // namespace
 
 CIMProperty::CIMProperty() {}
 CIMProperty::CIMProperty(const CIMProperty& x) : _rep(x._rep) {}
 CIMProperty::CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize,
-    const CIMName& referenceClassName, const CIMName& classOrigin, Boolean propagated)
+                         const CIMName& referenceClassName, const CIMName& classOrigin, Boolean propagated)
     : _rep(makeProperty(name, value, arraySize, referenceClassName, classOrigin, propagated))
-{
-}
+{}
 CIMProperty::~CIMProperty() {}
 CIMProperty& CIMProperty::operator=(const CIMProperty& x)
 {
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMProperty::getName() const { return checked(_rep).name; }
+const CIMName& CIMProperty::getName() const
+{
+    return checked(_rep).name;
+}
 void CIMProperty::setName(const CIMName& name)
 {
-    if (name.isNull())
-        throw UninitializedObjectException();
+    if (name.isNull()) throw UninitializedObjectException();
     checked(_rep).name = name;
     noteRename();
 }
-const CIMValue& CIMProperty::getValue() const { return checked(_rep).value; }
-CIMType CIMProperty::getType() const { return checked(_rep).value.getType(); }
-Boolean CIMProperty::isArray() const { return checked(_rep).value.isArray(); }
+const CIMValue& CIMProperty::getValue() const
+{
+    return checked(_rep).value;
+}
+CIMType CIMProperty::getType() const
+{
+    return checked(_rep).value.getType();
+}
+Boolean CIMProperty::isArray() const
+{
+    return checked(_rep).value.isArray();
+}
 void CIMProperty::setValue(const CIMValue& value)
 {
     CIMPropertyRep& r = checked(_rep);
     // The type of a property is fixed when it is made.
-    if (!value.typeCompatible(r.value))
-        throw TypeMismatchException();
+    if (!value.typeCompatible(r.value)) throw TypeMismatchException();
     r.value = value;
 }
-Uint32 CIMProperty::getArraySize() const { return checked(_rep).arraySize; }
-const CIMName& CIMProperty::getReferenceClassName() const { return checked(_rep).referenceClassName; }
-const CIMName& CIMProperty::getClassOrigin() const { return checked(_rep).classOrigin; }
-void CIMProperty::setClassOrigin(const CIMName& classOrigin) { checked(_rep).classOrigin = classOrigin; }
-Boolean CIMProperty::getPropagated() const { return checked(_rep).propagated; }
-void CIMProperty::setPropagated(Boolean propagated) { checked(_rep).propagated = propagated; }
+Uint32 CIMProperty::getArraySize() const
+{
+    return checked(_rep).arraySize;
+}
+const CIMName& CIMProperty::getReferenceClassName() const
+{
+    return checked(_rep).referenceClassName;
+}
+const CIMName& CIMProperty::getClassOrigin() const
+{
+    return checked(_rep).classOrigin;
+}
+void CIMProperty::setClassOrigin(const CIMName& classOrigin)
+{
+    checked(_rep).classOrigin = classOrigin;
+}
+Boolean CIMProperty::getPropagated() const
+{
+    return checked(_rep).propagated;
+}
+void CIMProperty::setPropagated(Boolean propagated)
+{
+    checked(_rep).propagated = propagated;
+}
 PEGASUS_QUALIFIER_MEMBERS(CIMProperty)
-Boolean CIMProperty::isUninitialized() const { return !_rep; }
+Boolean CIMProperty::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMProperty::identical(const CIMConstProperty& x) const
 {
     return identicalProperties(checked(_rep), checked(x._rep));
@@ -483,10 +556,10 @@ CIMConstProperty::CIMConstProperty() {}
 CIMConstProperty::CIMConstProperty(const CIMConstProperty& x) : _rep(x._rep) {}
 CIMConstProperty::CIMConstProperty(const CIMProperty& x) : _rep(x._rep) {}
 CIMConstProperty::CIMConstProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize,
-    const CIMName& referenceClassName, const CIMName& classOrigin, Boolean propagated)
+                                   const CIMName& referenceClassName, const CIMName& classOrigin,
+                                   Boolean propagated)
     : _rep(makeProperty(name, value, arraySize, referenceClassName, classOrigin, propagated))
-{
-}
+{}
 CIMConstProperty::~CIMConstProperty() {}
 CIMConstProperty& CIMConstProperty::operator=(const CIMConstProperty& x)
 {
@@ -498,16 +571,43 @@ CIMConstProperty& CIMConstProperty::operator=(const CIMProperty& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMConstProperty::getName() const { return checked(_rep).name; }
-const CIMValue& CIMConstProperty::getValue() const { return checked(_rep).value; }
-CIMType CIMConstProperty::getType() const { return checked(_rep).value.getType(); }
-Boolean CIMConstProperty::isArray() const { return checked(_rep).value.isArray(); }
-Uint32 CIMConstProperty::getArraySize() const { return checked(_rep).arraySize; }
-const CIMName& CIMConstProperty::getReferenceClassName() const { return checked(_rep).referenceClassName; }
-const CIMName& CIMConstProperty::getClassOrigin() const { return checked(_rep).classOrigin; }
-Boolean CIMConstProperty::getPropagated() const { return checked(_rep).propagated; }
+const CIMName& CIMConstProperty::getName() const
+{
+    return checked(_rep).name;
+}
+const CIMValue& CIMConstProperty::getValue() const
+{
+    return checked(_rep).value;
+}
+CIMType CIMConstProperty::getType() const
+{
+    return checked(_rep).value.getType();
+}
+Boolean CIMConstProperty::isArray() const
+{
+    return checked(_rep).value.isArray();
+}
+Uint32 CIMConstProperty::getArraySize() const
+{
+    return checked(_rep).arraySize;
+}
+const CIMName& CIMConstProperty::getReferenceClassName() const
+{
+    return checked(_rep).referenceClassName;
+}
+const CIMName& CIMConstProperty::getClassOrigin() const
+{
+    return checked(_rep).classOrigin;
+}
+Boolean CIMConstProperty::getPropagated() const
+{
+    return checked(_rep).propagated;
+}
 PEGASUS_CONST_QUALIFIER_MEMBERS(CIMConstProperty)
-Boolean CIMConstProperty::isUninitialized() const { return !_rep; }
+Boolean CIMConstProperty::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMConstProperty::identical(const CIMConstProperty& x) const
 {
     return identicalProperties(checked(_rep), checked(x._rep));
@@ -522,15 +622,12 @@ CIMProperty CIMConstProperty::clone() const
 // ---------------------------------------------------------------------------
 // CIMParameter
 
-namespace
-{
+namespace {
 std::shared_ptr<CIMParameterRep> makeParameter(const CIMName& name, CIMType type, Boolean isArray,
-    Uint32 arraySize, const CIMName& referenceClassName)
+                                               Uint32 arraySize, const CIMName& referenceClassName)
 {
-    if (name.isNull())
-        throw UninitializedObjectException();
-    if (arraySize && !isArray)
-        throw TypeMismatchException("array size given for a scalar parameter");
+    if (name.isNull()) throw UninitializedObjectException();
+    if (arraySize && !isArray) throw TypeMismatchException("array size given for a scalar parameter");
     if (!referenceClassName.isNull() && type != CIMTYPE_REFERENCE)
         throw TypeMismatchException("reference class given for a parameter that is not a reference");
     auto rep = std::make_shared<CIMParameterRep>();
@@ -544,39 +641,54 @@ std::shared_ptr<CIMParameterRep> makeParameter(const CIMName& name, CIMType type
 
 bool identicalParameters(const CIMParameterRep& a, const CIMParameterRep& b)
 {
-    return a.name.equal(b.name) && a.type == b.type && a.isArray == b.isArray &&
-           a.arraySize == b.arraySize && a.referenceClassName.equal(b.referenceClassName) &&
-           identicalLists(a.qualifiers, b.qualifiers);
+    return a.name.equal(b.name) && a.type == b.type && a.isArray == b.isArray && a.arraySize == b.arraySize &&
+           a.referenceClassName.equal(b.referenceClassName) && identicalLists(a.qualifiers, b.qualifiers);
 }
 }  // namespace
 
 CIMParameter::CIMParameter() {}
 CIMParameter::CIMParameter(const CIMParameter& x) : _rep(x._rep) {}
 CIMParameter::CIMParameter(const CIMName& name, CIMType type, Boolean isArray, Uint32 arraySize,
-    const CIMName& referenceClassName)
+                           const CIMName& referenceClassName)
     : _rep(makeParameter(name, type, isArray, arraySize, referenceClassName))
-{
-}
+{}
 CIMParameter::~CIMParameter() {}
 CIMParameter& CIMParameter::operator=(const CIMParameter& x)
 {
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMParameter::getName() const { return checked(_rep).name; }
+const CIMName& CIMParameter::getName() const
+{
+    return checked(_rep).name;
+}
 void CIMParameter::setName(const CIMName& name)
 {
-    if (name.isNull())
-        throw UninitializedObjectException();
+    if (name.isNull()) throw UninitializedObjectException();
     checked(_rep).name = name;
     noteRename();
 }
-CIMType CIMParameter::getType() const { return checked(_rep).type; }
-Boolean CIMParameter::isArray() const { return checked(_rep).isArray; }
-Uint32 CIMParameter::getArraySize() const { return checked(_rep).arraySize; }
-const CIMName& CIMParameter::getReferenceClassName() const { return checked(_rep).referenceClassName; }
+CIMType CIMParameter::getType() const
+{
+    return checked(_rep).type;
+}
+Boolean CIMParameter::isArray() const
+{
+    return checked(_rep).isArray;
+}
+Uint32 CIMParameter::getArraySize() const
+{
+    return checked(_rep).arraySize;
+}
+const CIMName& CIMParameter::getReferenceClassName() const
+{
+    return checked(_rep).referenceClassName;
+}
 PEGASUS_QUALIFIER_MEMBERS(CIMParameter)
-Boolean CIMParameter::isUninitialized() const { return !_rep; }
+Boolean CIMParameter::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMParameter::identical(const CIMConstParameter& x) const
 {
     return identicalParameters(checked(_rep), checked(x._rep));
@@ -592,11 +704,10 @@ CIMParameter CIMParameter::clone() const
 CIMConstParameter::CIMConstParameter() {}
 CIMConstParameter::CIMConstParameter(const CIMConstParameter& x) : _rep(x._rep) {}
 CIMConstParameter::CIMConstParameter(const CIMParameter& x) : _rep(x._rep) {}
-CIMConstParameter::CIMConstParameter(const CIMName& name, CIMType type, Boolean isArray,
-    Uint32 arraySize, const CIMName& referenceClassName)
+CIMConstParameter::CIMConstParameter(const CIMName& name, CIMType type, Boolean isArray, Uint32 arraySize,
+                                     const CIMName& referenceClassName)
     : _rep(makeParameter(name, type, isArray, arraySize, referenceClassName))
-{
-}
+{}
 CIMConstParameter::~CIMConstParameter() {}
 CIMConstParameter& CIMConstParameter::operator=(const CIMConstParameter& x)
 {
@@ -608,13 +719,31 @@ CIMConstParameter& CIMConstParameter::operator=(const CIMParameter& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMConstParameter::getName() const { return checked(_rep).name; }
-CIMType CIMConstParameter::getType() const { return checked(_rep).type; }
-Boolean CIMConstParameter::isArray() const { return checked(_rep).isArray; }
-Uint32 CIMConstParameter::getArraySize() const { return checked(_rep).arraySize; }
-const CIMName& CIMConstParameter::getReferenceClassName() const { return checked(_rep).referenceClassName; }
+const CIMName& CIMConstParameter::getName() const
+{
+    return checked(_rep).name;
+}
+CIMType CIMConstParameter::getType() const
+{
+    return checked(_rep).type;
+}
+Boolean CIMConstParameter::isArray() const
+{
+    return checked(_rep).isArray;
+}
+Uint32 CIMConstParameter::getArraySize() const
+{
+    return checked(_rep).arraySize;
+}
+const CIMName& CIMConstParameter::getReferenceClassName() const
+{
+    return checked(_rep).referenceClassName;
+}
 PEGASUS_CONST_QUALIFIER_MEMBERS(CIMConstParameter)
-Boolean CIMConstParameter::isUninitialized() const { return !_rep; }
+Boolean CIMConstParameter::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMConstParameter::identical(const CIMConstParameter& x) const
 {
     return identicalParameters(checked(_rep), checked(x._rep));
@@ -630,13 +759,11 @@ CIMParameter CIMConstParameter::clone() const
 // ---------------------------------------------------------------------------
 // CIMMethod
 
-namespace
+namespace {
+std::shared_ptr<CIMMethodRep> makeMethod(const CIMName& name, CIMType type, const CIMName& classOrigin,
+                                         Boolean propagated)
 {
-std::shared_ptr<CIMMethodRep> makeMethod(
-    const CIMName& name, CIMType type, const CIMName& classOrigin, Boolean propagated)
-{
-    if (name.isNull())
-        throw UninitializedObjectException();
+    if (name.isNull()) throw UninitializedObjectException();
     auto rep = std::make_shared<CIMMethodRep>();
     rep->name = name;
     rep->type = type;
@@ -657,40 +784,77 @@ CIMMethod::CIMMethod() {}
 CIMMethod::CIMMethod(const CIMMethod& x) : _rep(x._rep) {}
 CIMMethod::CIMMethod(const CIMName& name, CIMType type, const CIMName& classOrigin, Boolean propagated)
     : _rep(makeMethod(name, type, classOrigin, propagated))
-{
-}
+{}
 CIMMethod::~CIMMethod() {}
 CIMMethod& CIMMethod::operator=(const CIMMethod& x)
 {
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMMethod::getName() const { return checked(_rep).name; }
+const CIMName& CIMMethod::getName() const
+{
+    return checked(_rep).name;
+}
 void CIMMethod::setName(const CIMName& name)
 {
-    if (name.isNull())
-        throw UninitializedObjectException();
+    if (name.isNull()) throw UninitializedObjectException();
     checked(_rep).name = name;
     noteRename();
 }
-CIMType CIMMethod::getType() const { return checked(_rep).type; }
-void CIMMethod::setType(CIMType type) { checked(_rep).type = type; }
-const CIMName& CIMMethod::getClassOrigin() const { return checked(_rep).classOrigin; }
-void CIMMethod::setClassOrigin(const CIMName& classOrigin) { checked(_rep).classOrigin = classOrigin; }
-Boolean CIMMethod::getPropagated() const { return checked(_rep).propagated; }
-void CIMMethod::setPropagated(Boolean propagated) { checked(_rep).propagated = propagated; }
+CIMType CIMMethod::getType() const
+{
+    return checked(_rep).type;
+}
+void CIMMethod::setType(CIMType type)
+{
+    checked(_rep).type = type;
+}
+const CIMName& CIMMethod::getClassOrigin() const
+{
+    return checked(_rep).classOrigin;
+}
+void CIMMethod::setClassOrigin(const CIMName& classOrigin)
+{
+    checked(_rep).classOrigin = classOrigin;
+}
+Boolean CIMMethod::getPropagated() const
+{
+    return checked(_rep).propagated;
+}
+void CIMMethod::setPropagated(Boolean propagated)
+{
+    checked(_rep).propagated = propagated;
+}
 PEGASUS_QUALIFIER_MEMBERS(CIMMethod)
 CIMMethod& CIMMethod::addParameter(const CIMParameter& x)
 {
     checked(_rep).parameters.add(x);
     return *this;
 }
-Uint32 CIMMethod::findParameter(const CIMName& name) const { return checked(_rep).parameters.find(name); }
-CIMParameter CIMMethod::getParameter(Uint32 index) { return checked(_rep).parameters.at(index); }
-CIMConstParameter CIMMethod::getParameter(Uint32 index) const { return checked(_rep).parameters.at(index); }
-void CIMMethod::removeParameter(Uint32 index) { checked(_rep).parameters.remove(index); }
-Uint32 CIMMethod::getParameterCount() const { return checked(_rep).parameters.size(); }
-Boolean CIMMethod::isUninitialized() const { return !_rep; }
+Uint32 CIMMethod::findParameter(const CIMName& name) const
+{
+    return checked(_rep).parameters.find(name);
+}
+CIMParameter CIMMethod::getParameter(Uint32 index)
+{
+    return checked(_rep).parameters.at(index);
+}
+CIMConstParameter CIMMethod::getParameter(Uint32 index) const
+{
+    return checked(_rep).parameters.at(index);
+}
+void CIMMethod::removeParameter(Uint32 index)
+{
+    checked(_rep).parameters.remove(index);
+}
+Uint32 CIMMethod::getParameterCount() const
+{
+    return checked(_rep).parameters.size();
+}
+Boolean CIMMethod::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMMethod::identical(const CIMConstMethod& x) const
 {
     return identicalMethods(checked(_rep), checked(x._rep));
@@ -707,11 +871,10 @@ CIMMethod CIMMethod::clone() const
 CIMConstMethod::CIMConstMethod() {}
 CIMConstMethod::CIMConstMethod(const CIMConstMethod& x) : _rep(x._rep) {}
 CIMConstMethod::CIMConstMethod(const CIMMethod& x) : _rep(x._rep) {}
-CIMConstMethod::CIMConstMethod(
-    const CIMName& name, CIMType type, const CIMName& classOrigin, Boolean propagated)
+CIMConstMethod::CIMConstMethod(const CIMName& name, CIMType type, const CIMName& classOrigin,
+                               Boolean propagated)
     : _rep(makeMethod(name, type, classOrigin, propagated))
-{
-}
+{}
 CIMConstMethod::~CIMConstMethod() {}
 CIMConstMethod& CIMConstMethod::operator=(const CIMConstMethod& x)
 {
@@ -723,15 +886,39 @@ CIMConstMethod& CIMConstMethod::operator=(const CIMMethod& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMConstMethod::getName() const { return checked(_rep).name; }
-CIMType CIMConstMethod::getType() const { return checked(_rep).type; }
-const CIMName& CIMConstMethod::getClassOrigin() const { return checked(_rep).classOrigin; }
-Boolean CIMConstMethod::getPropagated() const { return checked(_rep).propagated; }
+const CIMName& CIMConstMethod::getName() const
+{
+    return checked(_rep).name;
+}
+CIMType CIMConstMethod::getType() const
+{
+    return checked(_rep).type;
+}
+const CIMName& CIMConstMethod::getClassOrigin() const
+{
+    return checked(_rep).classOrigin;
+}
+Boolean CIMConstMethod::getPropagated() const
+{
+    return checked(_rep).propagated;
+}
 PEGASUS_CONST_QUALIFIER_MEMBERS(CIMConstMethod)
-Uint32 CIMConstMethod::findParameter(const CIMName& name) const { return checked(_rep).parameters.find(name); }
-CIMConstParameter CIMConstMethod::getParameter(Uint32 index) const { return checked(_rep).parameters.at(index); }
-Uint32 CIMConstMethod::getParameterCount() const { return checked(_rep).parameters.size(); }
-Boolean CIMConstMethod::isUninitialized() const { return !_rep; }
+Uint32 CIMConstMethod::findParameter(const CIMName& name) const
+{
+    return checked(_rep).parameters.find(name);
+}
+CIMConstParameter CIMConstMethod::getParameter(Uint32 index) const
+{
+    return checked(_rep).parameters.at(index);
+}
+Uint32 CIMConstMethod::getParameterCount() const
+{
+    return checked(_rep).parameters.size();
+}
+Boolean CIMConstMethod::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMConstMethod::identical(const CIMConstMethod& x) const
 {
     return identicalMethods(checked(_rep), checked(x._rep));
@@ -748,13 +935,11 @@ CIMMethod CIMConstMethod::clone() const
 // ---------------------------------------------------------------------------
 // Classes, instances and the objects that hold either.
 
-namespace
-{
+namespace {
 std::shared_ptr<CIMObjectRep> makeObject(bool isClass, const CIMName& className,
-    const CIMName& superClassName = CIMName())
+                                         const CIMName& superClassName = CIMName())
 {
-    if (className.isNull())
-        throw UninitializedObjectException();
+    if (className.isNull()) throw UninitializedObjectException();
     auto rep = std::make_shared<CIMObjectRep>();
     rep->isClass = isClass;
     rep->className = className;
@@ -765,8 +950,7 @@ std::shared_ptr<CIMObjectRep> makeObject(bool isClass, const CIMName& className,
 
 std::shared_ptr<CIMObjectRep> expect(const std::shared_ptr<CIMObjectRep>& rep, bool isClass)
 {
-    if (rep && rep->isClass != isClass)
-        throw DynamicCastFailedException();
+    if (rep && rep->isClass != isClass) throw DynamicCastFailedException();
     return rep;
 }
 
@@ -782,38 +966,58 @@ bool identicalObjects(const CIMObjectRep& a, const CIMObjectRep& b)
 void keyNames_(const CIMObjectRep& rep, Array<CIMName>& names)
 {
     names.clear();
-    for (Uint32 i = 0; i < rep.properties.size(); i++)
-    {
+    for (Uint32 i = 0; i < rep.properties.size(); i++) {
         const CIMConstProperty p = rep.properties.at(i);
         const Uint32 k = p.findQualifier(CIMName("Key"));
-        if (k == PEG_NOT_FOUND)
-            continue;
+        if (k == PEG_NOT_FOUND) continue;
         const CIMValue& v = p.getQualifier(k).getValue();
         Boolean isKey = false;
-        if (v.getType() == CIMTYPE_BOOLEAN && !v.isArray() && !v.isNull())
-            v.get(isKey);
-        if (isKey)
-            names.append(p.getName());
+        if (v.getType() == CIMTYPE_BOOLEAN && !v.isArray() && !v.isNull()) v.get(isKey);
+        if (isKey) names.append(p.getName());
     }
 }
 }  // namespace
 
-#define PEGASUS_PROPERTY_MEMBERS(CLASS) \
-    CLASS& CLASS::addProperty(const CIMProperty& x) \
-    { \
-        checked(_rep).properties.add(x); \
-        return *this; \
-    } \
-    Uint32 CLASS::findProperty(const CIMName& name) const { return checked(_rep).properties.find(name); } \
-    CIMProperty CLASS::getProperty(Uint32 index) { return checked(_rep).properties.at(index); } \
-    CIMConstProperty CLASS::getProperty(Uint32 index) const { return checked(_rep).properties.at(index); } \
-    void CLASS::removeProperty(Uint32 index) { checked(_rep).properties.remove(index); } \
-    Uint32 CLASS::getPropertyCount() const { return checked(_rep).properties.size(); }
+#define PEGASUS_PROPERTY_MEMBERS(CLASS)                     \
+    CLASS& CLASS::addProperty(const CIMProperty& x)         \
+    {                                                       \
+        checked(_rep).properties.add(x);                    \
+        return *this;                                       \
+    }                                                       \
+    Uint32 CLASS::findProperty(const CIMName& name) const   \
+    {                                                       \
+        return checked(_rep).properties.find(name);         \
+    }                                                       \
+    CIMProperty CLASS::getProperty(Uint32 index)            \
+    {                                                       \
+        return checked(_rep).properties.at(index);          \
+    }                                                       \
+    CIMConstProperty CLASS::getProperty(Uint32 index) const \
+    {                                                       \
+        return checked(_rep).properties.at(index);          \
+    }                                                       \
+    void CLASS::removeProperty(Uint32 index)                \
+    {                                                       \
+        checked(_rep).properties.remove(index);             \
+    }                                                       \
+    Uint32 CLASS::getPropertyCount() const                  \
+    {                                                       \
+        return checked(_rep).properties.size();             \
+    }
 
-#define PEGASUS_CONST_PROPERTY_MEMBERS(CLASS) \
-    Uint32 CLASS::findProperty(const CIMName& name) const { return checked(_rep).properties.find(name); } \
-    CIMConstProperty CLASS::getProperty(Uint32 index) const { return checked(_rep).properties.at(index); } \
-    Uint32 CLASS::getPropertyCount() const { return checked(_rep).properties.size(); }
+#define PEGASUS_CONST_PROPERTY_MEMBERS(CLASS)               \
+    Uint32 CLASS::findProperty(const CIMName& name) const   \
+    {                                                       \
+        return checked(_rep).properties.find(name);         \
+    }                                                       \
+    CIMConstProperty CLASS::getProperty(Uint32 index) const \
+    {                                                       \
+        return checked(_rep).properties.at(index);          \
+    }                                                       \
+    Uint32 CLASS::getPropertyCount() const                  \
+    {                                                       \
+        return checked(_rep).properties.size();             \
+    }
 
 // CIMObject
 
@@ -837,14 +1041,32 @@ CIMObject& CIMObject::operator=(const CIMInstance& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMObject::getClassName() const { return checked(_rep).className; }
-const CIMObjectPath& CIMObject::getPath() const { return checked(_rep).path; }
-void CIMObject::setPath(const CIMObjectPath& path) { checked(_rep).path = path; }
+const CIMName& CIMObject::getClassName() const
+{
+    return checked(_rep).className;
+}
+const CIMObjectPath& CIMObject::getPath() const
+{
+    return checked(_rep).path;
+}
+void CIMObject::setPath(const CIMObjectPath& path)
+{
+    checked(_rep).path = path;
+}
 PEGASUS_QUALIFIER_MEMBERS(CIMObject)
 PEGASUS_PROPERTY_MEMBERS(CIMObject)
-Boolean CIMObject::isClass() const { return checked(_rep).isClass; }
-Boolean CIMObject::isInstance() const { return !checked(_rep).isClass; }
-Boolean CIMObject::isUninitialized() const { return !_rep; }
+Boolean CIMObject::isClass() const
+{
+    return checked(_rep).isClass;
+}
+Boolean CIMObject::isInstance() const
+{
+    return !checked(_rep).isClass;
+}
+Boolean CIMObject::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMObject::identical(const CIMConstObject& x) const
 {
     return identicalObjects(checked(_rep), checked(x._rep));
@@ -869,13 +1091,28 @@ CIMConstObject& CIMConstObject::operator=(const CIMConstObject& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMConstObject::getClassName() const { return checked(_rep).className; }
-const CIMObjectPath& CIMConstObject::getPath() const { return checked(_rep).path; }
+const CIMName& CIMConstObject::getClassName() const
+{
+    return checked(_rep).className;
+}
+const CIMObjectPath& CIMConstObject::getPath() const
+{
+    return checked(_rep).path;
+}
 PEGASUS_CONST_QUALIFIER_MEMBERS(CIMConstObject)
 PEGASUS_CONST_PROPERTY_MEMBERS(CIMConstObject)
-Boolean CIMConstObject::isClass() const { return checked(_rep).isClass; }
-Boolean CIMConstObject::isInstance() const { return !checked(_rep).isClass; }
-Boolean CIMConstObject::isUninitialized() const { return !_rep; }
+Boolean CIMConstObject::isClass() const
+{
+    return checked(_rep).isClass;
+}
+Boolean CIMConstObject::isInstance() const
+{
+    return !checked(_rep).isClass;
+}
+Boolean CIMConstObject::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMConstObject::identical(const CIMConstObject& x) const
 {
     return identicalObjects(checked(_rep), checked(x._rep));
@@ -899,12 +1136,24 @@ CIMInstance& CIMInstance::operator=(const CIMInstance& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMInstance::getClassName() const { return checked(_rep).className; }
-const CIMObjectPath& CIMInstance::getPath() const { return checked(_rep).path; }
-void CIMInstance::setPath(const CIMObjectPath& path) { checked(_rep).path = path; }
+const CIMName& CIMInstance::getClassName() const
+{
+    return checked(_rep).className;
+}
+const CIMObjectPath& CIMInstance::getPath() const
+{
+    return checked(_rep).path;
+}
+void CIMInstance::setPath(const CIMObjectPath& path)
+{
+    checked(_rep).path = path;
+}
 PEGASUS_QUALIFIER_MEMBERS(CIMInstance)
 PEGASUS_PROPERTY_MEMBERS(CIMInstance)
-Boolean CIMInstance::isUninitialized() const { return !_rep; }
+Boolean CIMInstance::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMInstance::identical(const CIMConstInstance& x) const
 {
     return identicalObjects(checked(_rep), checked(x._rep));
@@ -933,11 +1182,20 @@ CIMConstInstance& CIMConstInstance::operator=(const CIMInstance& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMConstInstance::getClassName() const { return checked(_rep).className; }
-const CIMObjectPath& CIMConstInstance::getPath() const { return checked(_rep).path; }
+const CIMName& CIMConstInstance::getClassName() const
+{
+    return checked(_rep).className;
+}
+const CIMObjectPath& CIMConstInstance::getPath() const
+{
+    return checked(_rep).path;
+}
 PEGASUS_CONST_QUALIFIER_MEMBERS(CIMConstInstance)
 PEGASUS_CONST_PROPERTY_MEMBERS(CIMConstInstance)
-Boolean CIMConstInstance::isUninitialized() const { return !_rep; }
+Boolean CIMConstInstance::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMConstInstance::identical(const CIMConstInstance& x) const
 {
     return identicalObjects(checked(_rep), checked(x._rep));
@@ -951,40 +1209,69 @@ CIMInstance CIMConstInstance::clone() const
 
 // CIMClass
 
-#define PEGASUS_METHOD_MEMBERS(CLASS) \
-    CLASS& CLASS::addMethod(const CIMMethod& x) \
-    { \
-        checked(_rep).methods.add(x); \
-        return *this; \
-    } \
-    Uint32 CLASS::findMethod(const CIMName& name) const { return checked(_rep).methods.find(name); } \
-    CIMMethod CLASS::getMethod(Uint32 index) { return checked(_rep).methods.at(index); } \
-    CIMConstMethod CLASS::getMethod(Uint32 index) const { return checked(_rep).methods.at(index); } \
-    void CLASS::removeMethod(Uint32 index) { checked(_rep).methods.remove(index); } \
-    Uint32 CLASS::getMethodCount() const { return checked(_rep).methods.size(); }
+#define PEGASUS_METHOD_MEMBERS(CLASS)                   \
+    CLASS& CLASS::addMethod(const CIMMethod& x)         \
+    {                                                   \
+        checked(_rep).methods.add(x);                   \
+        return *this;                                   \
+    }                                                   \
+    Uint32 CLASS::findMethod(const CIMName& name) const \
+    {                                                   \
+        return checked(_rep).methods.find(name);        \
+    }                                                   \
+    CIMMethod CLASS::getMethod(Uint32 index)            \
+    {                                                   \
+        return checked(_rep).methods.at(index);         \
+    }                                                   \
+    CIMConstMethod CLASS::getMethod(Uint32 index) const \
+    {                                                   \
+        return checked(_rep).methods.at(index);         \
+    }                                                   \
+    void CLASS::removeMethod(Uint32 index)              \
+    {                                                   \
+        checked(_rep).methods.remove(index);            \
+    }                                                   \
+    Uint32 CLASS::getMethodCount() const                \
+    {                                                   \
+        return checked(_rep).methods.size();            \
+    }
 
 CIMClass::CIMClass() {}
 CIMClass::CIMClass(const CIMClass& x) : _rep(x._rep) {}
 CIMClass::CIMClass(const CIMObject& x) : _rep(expect(x._rep, true)) {}
 CIMClass::CIMClass(const CIMName& className, const CIMName& superClassName)
     : _rep(makeObject(true, className, superClassName))
-{
-}
+{}
 CIMClass::~CIMClass() {}
 CIMClass& CIMClass::operator=(const CIMClass& x)
 {
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMClass::getClassName() const { return checked(_rep).className; }
-const CIMObjectPath& CIMClass::getPath() const { return checked(_rep).path; }
-void CIMClass::setPath(const CIMObjectPath& path) { checked(_rep).path = path; }
-const CIMName& CIMClass::getSuperClassName() const { return checked(_rep).superClassName; }
+const CIMName& CIMClass::getClassName() const
+{
+    return checked(_rep).className;
+}
+const CIMObjectPath& CIMClass::getPath() const
+{
+    return checked(_rep).path;
+}
+void CIMClass::setPath(const CIMObjectPath& path)
+{
+    checked(_rep).path = path;
+}
+const CIMName& CIMClass::getSuperClassName() const
+{
+    return checked(_rep).superClassName;
+}
 void CIMClass::setSuperClassName(const CIMName& superClassName)
 {
     checked(_rep).superClassName = superClassName;
 }
-Boolean CIMClass::isAbstract() const { return qualifierIsTrue(checked(_rep).qualifiers, "Abstract"); }
+Boolean CIMClass::isAbstract() const
+{
+    return qualifierIsTrue(checked(_rep).qualifiers, "Abstract");
+}
 Boolean CIMClass::isAssociation() const
 {
     return qualifierIsTrue(checked(_rep).qualifiers, "Association");
@@ -992,14 +1279,20 @@ Boolean CIMClass::isAssociation() const
 PEGASUS_QUALIFIER_MEMBERS(CIMClass)
 PEGASUS_PROPERTY_MEMBERS(CIMClass)
 PEGASUS_METHOD_MEMBERS(CIMClass)
-void CIMClass::getKeyNames(Array<CIMName>& keyNames) const { keyNames_(checked(_rep), keyNames); }
+void CIMClass::getKeyNames(Array<CIMName>& keyNames) const
+{
+    keyNames_(checked(_rep), keyNames);
+}
 Boolean CIMClass::hasKeys() const
 {
     Array<CIMName> names;
     getKeyNames(names);
     return names.size() > 0;
 }
-Boolean CIMClass::isUninitialized() const { return !_rep; }
+Boolean CIMClass::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMClass::identical(const CIMConstClass& x) const
 {
     return identicalObjects(checked(_rep), checked(x._rep));
@@ -1018,8 +1311,7 @@ CIMConstClass::CIMConstClass(const CIMObject& x) : _rep(expect(x._rep, true)) {}
 CIMConstClass::CIMConstClass(const CIMConstObject& x) : _rep(expect(x._rep, true)) {}
 CIMConstClass::CIMConstClass(const CIMName& className, const CIMName& superClassName)
     : _rep(makeObject(true, className, superClassName))
-{
-}
+{}
 CIMConstClass::~CIMConstClass() {}
 CIMConstClass& CIMConstClass::operator=(const CIMConstClass& x)
 {
@@ -1031,27 +1323,54 @@ CIMConstClass& CIMConstClass::operator=(const CIMClass& x)
     _rep = x._rep;
     return *this;
 }
-const CIMName& CIMConstClass::getClassName() const { return checked(_rep).className; }
-const CIMObjectPath& CIMConstClass::getPath() const { return checked(_rep).path; }
-const CIMName& CIMConstClass::getSuperClassName() const { return checked(_rep).superClassName; }
-Boolean CIMConstClass::isAbstract() const { return qualifierIsTrue(checked(_rep).qualifiers, "Abstract"); }
+const CIMName& CIMConstClass::getClassName() const
+{
+    return checked(_rep).className;
+}
+const CIMObjectPath& CIMConstClass::getPath() const
+{
+    return checked(_rep).path;
+}
+const CIMName& CIMConstClass::getSuperClassName() const
+{
+    return checked(_rep).superClassName;
+}
+Boolean CIMConstClass::isAbstract() const
+{
+    return qualifierIsTrue(checked(_rep).qualifiers, "Abstract");
+}
 Boolean CIMConstClass::isAssociation() const
 {
     return qualifierIsTrue(checked(_rep).qualifiers, "Association");
 }
 PEGASUS_CONST_QUALIFIER_MEMBERS(CIMConstClass)
 PEGASUS_CONST_PROPERTY_MEMBERS(CIMConstClass)
-Uint32 CIMConstClass::findMethod(const CIMName& name) const { return checked(_rep).methods.find(name); }
-CIMConstMethod CIMConstClass::getMethod(Uint32 index) const { return checked(_rep).methods.at(index); }
-Uint32 CIMConstClass::getMethodCount() const { return checked(_rep).methods.size(); }
-void CIMConstClass::getKeyNames(Array<CIMName>& keyNames) const { keyNames_(checked(_rep), keyNames); }
+Uint32 CIMConstClass::findMethod(const CIMName& name) const
+{
+    return checked(_rep).methods.find(name);
+}
+CIMConstMethod CIMConstClass::getMethod(Uint32 index) const
+{
+    return checked(_rep).methods.at(index);
+}
+Uint32 CIMConstClass::getMethodCount() const
+{
+    return checked(_rep).methods.size();
+}
+void CIMConstClass::getKeyNames(Array<CIMName>& keyNames) const
+{
+    keyNames_(checked(_rep), keyNames);
+}
 Boolean CIMConstClass::hasKeys() const
 {
     Array<CIMName> names;
     getKeyNames(names);
     return names.size() > 0;
 }
-Boolean CIMConstClass::isUninitialized() const { return !_rep; }
+Boolean CIMConstClass::isUninitialized() const
+{
+    return !_rep;
+}
 Boolean CIMConstClass::identical(const CIMConstClass& x) const
 {
     return identicalObjects(checked(_rep), checked(x._rep));

@@ -3,19 +3,16 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-struct CIMParamValueRep
-{
+struct CIMParamValueRep {
     String name;
     CIMValue value;
     Boolean isTyped;
 };
 
-namespace
-{
+namespace {
 CIMParamValueRep& checked(const std::shared_ptr<CIMParamValueRep>& rep)
 {
-    if (!rep)
-        throw UninitializedObjectException();
+    if (!rep) throw UninitializedObjectException();
     return *rep;
 }
 }  // namespace
@@ -25,8 +22,7 @@ CIMParamValue::CIMParamValue(const CIMParamValue& x) : _rep(x._rep) {}
 
 CIMParamValue::CIMParamValue(String parameterName, CIMValue value, Boolean isTyped)
     : _rep(std::make_shared<CIMParamValueRep>(CIMParamValueRep{parameterName, value, isTyped}))
-{
-}
+{}
 
 CIMParamValue::~CIMParamValue() {}
 
@@ -36,13 +32,34 @@ CIMParamValue& CIMParamValue::operator=(const CIMParamValue& x)
     return *this;
 }
 
-String CIMParamValue::getParameterName() const { return checked(_rep).name; }
-void CIMParamValue::setParameterName(String& parameterName) { checked(_rep).name = parameterName; }
-CIMValue CIMParamValue::getValue() const { return checked(_rep).value; }
-void CIMParamValue::setValue(CIMValue& value) { checked(_rep).value = value; }
-Boolean CIMParamValue::isTyped() const { return checked(_rep).isTyped; }
-void CIMParamValue::setIsTyped(Boolean isTyped) { checked(_rep).isTyped = isTyped; }
-Boolean CIMParamValue::isUninitialized() const { return !_rep; }
+String CIMParamValue::getParameterName() const
+{
+    return checked(_rep).name;
+}
+void CIMParamValue::setParameterName(String& parameterName)
+{
+    checked(_rep).name = parameterName;
+}
+CIMValue CIMParamValue::getValue() const
+{
+    return checked(_rep).value;
+}
+void CIMParamValue::setValue(CIMValue& value)
+{
+    checked(_rep).value = value;
+}
+Boolean CIMParamValue::isTyped() const
+{
+    return checked(_rep).isTyped;
+}
+void CIMParamValue::setIsTyped(Boolean isTyped)
+{
+    checked(_rep).isTyped = isTyped;
+}
+Boolean CIMParamValue::isUninitialized() const
+{
+    return !_rep;
+}
 
 CIMParamValue CIMParamValue::clone() const
 {

@@ -24,8 +24,7 @@ void CIMPropertyList::set(const Array<CIMName>& propertyNames)
 {
     // A null name cannot select anything.
     for (Uint32 i = 0; i < propertyNames.size(); i++)
-        if (propertyNames[i].isNull())
-            throw UninitializedObjectException();
+        if (propertyNames[i].isNull()) throw UninitializedObjectException();
     _names = propertyNames;
     _isNull = false;
 }
@@ -36,18 +35,28 @@ void CIMPropertyList::clear()
     _isNull = true;
 }
 
-Boolean CIMPropertyList::isNull() const { return _isNull; }
-Uint32 CIMPropertyList::size() const { return _names.size(); }
-const CIMName& CIMPropertyList::operator[](Uint32 index) const { return _names[index]; }
-Array<CIMName> CIMPropertyList::getPropertyNameArray() const { return _names; }
+Boolean CIMPropertyList::isNull() const
+{
+    return _isNull;
+}
+Uint32 CIMPropertyList::size() const
+{
+    return _names.size();
+}
+const CIMName& CIMPropertyList::operator[](Uint32 index) const
+{
+    return _names[index];
+}
+Array<CIMName> CIMPropertyList::getPropertyNameArray() const
+{
+    return _names;
+}
 
 Boolean CIMPropertyList::contains(const CIMName& name) const
 {
-    if (_isNull)
-        return true;
+    if (_isNull) return true;
     for (Uint32 i = 0; i < _names.size(); i++)
-        if (_names[i].equal(name))
-            return true;
+        if (_names[i].equal(name)) return true;
     return false;
 }
 

@@ -18,18 +18,12 @@ OperationContext::~OperationContext()
 
 OperationContext& OperationContext::operator=(const OperationContext& context)
 {
-    if (this == &context)
-        return *this;
+    if (this == &context) return *this;
     std::vector<Container*> copies;
-    try
-    {
-        for (const Container* c : context._containers)
-            copies.push_back(c->clone());
-    }
-    catch (...)
-    {
-        for (Container* c : copies)
-            c->destroy();
+    try {
+        for (const Container* c : context._containers) copies.push_back(c->clone());
+    } catch (...) {
+        for (Container* c : copies) c->destroy();
         throw;
     }
     clear();
@@ -39,25 +33,21 @@ OperationContext& OperationContext::operator=(const OperationContext& context)
 
 void OperationContext::clear()
 {
-    for (Container* c : _containers)
-        c->destroy();
+    for (Container* c : _containers) c->destroy();
     _containers.clear();
 }
 
 const OperationContext::Container& OperationContext::get(const String& containerName) const
 {
     for (const Container* c : _containers)
-        if (String::equal(c->getName(), containerName))
-            return *c;
+        if (String::equal(c->getName(), containerName)) return *c;
     throw Exception(String("object not found: ") + containerName);
 }
 
 void OperationContext::set(const Container& container)
 {
-    for (Container*& c : _containers)
-    {
-        if (String::equal(c->getName(), container.getName()))
-        {
+    for (Container*& c : _containers) {
+        if (String::equal(c->getName(), container.getName())) {
             Container* copy = container.clone();
             c->destroy();
             c = copy;
@@ -73,12 +63,9 @@ void OperationContext::insert(const Container& container)
         if (String::equal(c->getName(), container.getName()))
             throw Exception(String("already exists: ") + container.getName());
     Container* copy = container.clone();
-    try
-    {
+    try {
         _containers.push_back(copy);
-    }
-    catch (...)
-    {
+    } catch (...) {
         copy->destroy();
         throw;
     }
@@ -86,10 +73,8 @@ void OperationContext::insert(const Container& container)
 
 void OperationContext::remove(const String& containerName)
 {
-    for (std::size_t i = 0; i < _containers.size(); i++)
-    {
-        if (String::equal(_containers[i]->getName(), containerName))
-        {
+    for (std::size_t i = 0; i < _containers.size(); i++) {
+        if (String::equal(_containers[i]->getName(), containerName)) {
             _containers[i]->destroy();
             _containers.erase(_containers.begin() + long(i));
             return;

@@ -10,8 +10,7 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-namespace
-{
+namespace {
 // Written in place of an unpaired surrogate when converting to UTF-8.
 const Uint32 kReplacementCharacter = 0xFFFD;
 
@@ -33,21 +32,19 @@ inline Uint16 upperAscii(Uint16 c)
         std::snprintf(hex + 3 * i, 4, i ? " %02X" : "%02X", bytes[index + i]);
     char text[128];
     std::snprintf(text, sizeof text,
-        "The byte sequence starting at index %zu is not valid UTF-8 encoding: %s", index, hex);
+                  "The byte sequence starting at index %zu is not valid UTF-8 encoding: %s", index, hex);
     throw Exception(String(text));
 }
 
 void checkNull(const void* p)
 {
-    if (!p)
-        throw Exception(String("null pointer"));
+    if (!p) throw Exception(String("null pointer"));
 }
 
 std::size_t lengthOf(const Char16* s)
 {
     std::size_t n = 0;
-    while (Uint16(s[n]) != 0)
-        n++;
+    while (Uint16(s[n]) != 0) n++;
     return n;
 }
 }  // namespace
@@ -61,8 +58,7 @@ CString::CString(char* owned) : _rep(owned) {}
 
 CString::CString(const CString& cstr) : _rep(nullptr)
 {
-    if (cstr._rep)
-    {
+    if (cstr._rep) {
         std::size_t n = std::strlen(cstr._rep) + 1;
         _rep = new char[n];
         std::memcpy(_rep, cstr._rep, n);
@@ -76,8 +72,7 @@ CString::~CString()
 
 CString& CString::operator=(const CString& cstr)
 {
-    if (this != &cstr)
-    {
+    if (this != &cstr) {
         CString copy(cstr);
         std::swap(_rep, copy._rep);
     }
@@ -94,8 +89,7 @@ CString::operator const char*() const
 
 const String String::EMPTY;
 
-namespace
-{
+namespace {
 // What getChar16Data gives for a String that holds no storage.
 const Char16 kNoUnits[1] = {Char16(0)};
 const std::vector<Char16> kNoStorage;
@@ -108,16 +102,11 @@ const std::vector<Char16>& String::_units() const
 
 std::vector<Char16>& String::_own()
 {
-    if (!_rep)
-    {
+    if (!_rep) {
         _rep = std::make_shared<std::vector<Char16>>();
-    }
-    else if (_rep.use_count() > 1)
-    {
+    } else if (_rep.use_count() > 1) {
         _rep = std::make_shared<std::vector<Char16>>(*_rep);
-    }
-    else
-    {
+    } else {
         // The last other owner may have just let go: see its reads finished.
         std::atomic_thread_fence(std::memory_order_acquire);
     }
@@ -128,32 +117,31 @@ String::String() {}
 
 String::String(const String& str) : _rep(str._rep) {}
 
-String::String(const String& str, Uint32 n) 
+String::String(const String& str, Uint32 n)
 {
-    if (n > str.size())
-        throw IndexOutOfBoundsException();
+    if (n > str.size()) throw IndexOutOfBoundsException();
     append(str.getChar16Data(), n);
 }
 
-String::String(const Char16* str) 
+String::String(const Char16* str)
 {
     checkNull(str);
     append(str, Uint32(lengthOf(str)));
 }
 
-String::String(const Char16* str, Uint32 n) 
+String::String(const Char16* str, Uint32 n)
 {
     checkNull(str);
     append(str, n);
 }
 
-String::String(const char* str) 
+String::String(const char* str)
 {
     checkNull(str);
     _appendUtf8(str, std::strlen(str));
 }
 
-String::String(const char* str, Uint32 n) 
+String::String(const char* str, Uint32 n)
 {
     checkNull(str);
     _appendUtf8(str, n);
@@ -226,37 +214,26 @@ CString String::getCString() const
     std::string out;
     out.reserve(units.size());
     const std::size_t n = size();
-    for (std::size_t i = 0; i < n; i++)
-    {
+    for (std::size_t i = 0; i < n; i++) {
         Uint32 c = Uint16(units[i]);
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && Uint16(units[i + 1]) >= 0xDC00 &&
-            Uint16(units[i + 1]) <= 0xDFFF)
-        {
+            Uint16(units[i + 1]) <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (Uint16(units[i + 1]) - 0xDC00);
             i++;
-        }
-        else if (c >= 0xD800 && c <= 0xDFFF)
-        {
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = kReplacementCharacter;
         }
 
-        if (c < 0x80)
-        {
+        if (c < 0x80) {
             out += char(c);
-        }
-        else if (c < 0x800)
-        {
+        } else if (c < 0x800) {
             out += char(0xC0 | (c >> 6));
             out += char(0x80 | (c & 0x3F));
-        }
-        else if (c < 0x10000)
-        {
+        } else if (c < 0x10000) {
             out += char(0xE0 | (c >> 12));
             out += char(0x80 | ((c >> 6) & 0x3F));
             out += char(0x80 | (c & 0x3F));
-        }
-        else
-        {
+        } else {
             out += char(0xF0 | (c >> 18));
             out += char(0x80 | ((c >> 12) & 0x3F));
             out += char(0x80 | ((c >> 6) & 0x3F));
@@ -270,15 +247,13 @@ CString String::getCString() const
 
 Char16& String::operator[](Uint32 index)
 {
-    if (index >= size())
-        throw IndexOutOfBoundsException();
+    if (index >= size()) throw IndexOutOfBoundsException();
     return _own()[index];
 }
 
 const Char16 String::operator[](Uint32 index) const
 {
-    if (index >= size())
-        throw IndexOutOfBoundsException();
+    if (index >= size()) throw IndexOutOfBoundsException();
     return (*_rep)[index];
 }
 
@@ -308,15 +283,13 @@ String& String::append(const char* str, Uint32 n)
 
 String& String::append(const Char16* str, Uint32 n)
 {
-    if (n == 0)
-        return *this;
+    if (n == 0) return *this;
     checkNull(str);
     // Room first: nothing changes unless the whole text fits.
     const std::size_t old = size();
     std::vector<Char16>& units = _own();
     units.reserve(old + n + 1);
-    if (!units.empty())
-        units.pop_back();
+    if (!units.empty()) units.pop_back();
     units.insert(units.end(), str, str + n);
     units.push_back(Char16(0));
     return *this;
@@ -324,8 +297,7 @@ String& String::append(const Char16* str, Uint32 n)
 
 String& String::append(const String& str)
 {
-    if (&str == this)
-    {
+    if (&str == this) {
         String copy(str);
         return append(copy.getChar16Data(), copy.size());
     }
@@ -334,8 +306,7 @@ String& String::append(const String& str)
 
 void String::_appendUtf8(const char* str, std::size_t n)
 {
-    if (n == 0)
-        return;
+    if (n == 0) return;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(str);
     // Decoded in place past the current text: a byte gives at most one code
     // unit (four bytes give two), so n units are room enough.  A bad sequence
@@ -347,16 +318,13 @@ void String::_appendUtf8(const char* str, std::size_t n)
     Char16* out = units.data() + old;
     auto fail = [&](std::size_t at) {
         units.resize(old);
-        if (hadStorage)
-            units.push_back(Char16(0));
+        if (hadStorage) units.push_back(Char16(0));
         throwBadUtf8(at, s, n);
     };
     std::size_t i = 0;
-    while (i < n)
-    {
+    while (i < n) {
         const unsigned char b = s[i];
-        if (b < 0x80)
-        {
+        if (b < 0x80) {
             *out++ = Char16(b);
             i++;
             continue;
@@ -364,49 +332,35 @@ void String::_appendUtf8(const char* str, std::size_t n)
         std::size_t len;
         Uint32 c;
         Uint32 min;
-        if (b >= 0xC2 && b <= 0xDF)
-        {
+        if (b >= 0xC2 && b <= 0xDF) {
             len = 2, c = b & 0x1F, min = 0x80;
-        }
-        else if (b >= 0xE0 && b <= 0xEF)
-        {
+        } else if (b >= 0xE0 && b <= 0xEF) {
             len = 3, c = b & 0x0F, min = 0x800;
-        }
-        else if (b >= 0xF0 && b <= 0xF4)
-        {
+        } else if (b >= 0xF0 && b <= 0xF4) {
             len = 4, c = b & 0x07, min = 0x10000;
-        }
-        else
-        {
+        } else {
             fail(i);
             return;
         }
-        if (n - i < len)
-        {
+        if (n - i < len) {
             fail(i);
             return;
         }
         bool continuation = true;
-        for (std::size_t k = 1; k < len; k++)
-        {
-            if ((s[i + k] & 0xC0) != 0x80)
-                continuation = false;
+        for (std::size_t k = 1; k < len; k++) {
+            if ((s[i + k] & 0xC0) != 0x80) continuation = false;
             c = (c << 6) | (s[i + k] & 0x3F);
         }
         // Overlong forms, encoded surrogates and values past U+10FFFF are not UTF-8.
-        if (!continuation || c < min || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
-        {
+        if (!continuation || c < min || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
             fail(i);
             return;
         }
-        if (c >= 0x10000)
-        {
+        if (c >= 0x10000) {
             c -= 0x10000;
             *out++ = Char16(Uint16(0xD800 + (c >> 10)));
             *out++ = Char16(Uint16(0xDC00 + (c & 0x3FF)));
-        }
-        else
-        {
+        } else {
             *out++ = Char16(Uint16(c));
         }
         i += len;
@@ -417,26 +371,20 @@ void String::_appendUtf8(const char* str, std::size_t n)
 
 void String::remove(Uint32 index, Uint32 n)
 {
-    if (n == PEG_NOT_FOUND)
-    {
-        if (index > size())
-            throw IndexOutOfBoundsException();
+    if (n == PEG_NOT_FOUND) {
+        if (index > size()) throw IndexOutOfBoundsException();
         n = size() - index;
     }
-    if (index > size() || n > size() - index)
-        throw IndexOutOfBoundsException();
-    if (n == 0)
-        return;
+    if (index > size() || n > size() - index) throw IndexOutOfBoundsException();
+    if (n == 0) return;
     std::vector<Char16>& units = _own();
     units.erase(units.begin() + index, units.begin() + index + n);
 }
 
 String String::subString(Uint32 index, Uint32 n) const
 {
-    if (index >= size())
-        return String();
-    if (n == PEG_NOT_FOUND || n > size() - index)
-        n = size() - index;
+    if (index >= size()) return String();
+    if (n == PEG_NOT_FOUND || n > size() - index) n = size() - index;
     return String(_rep->data() + index, n);
 }
 
@@ -448,23 +396,18 @@ Uint32 String::find(Char16 c) const
 Uint32 String::find(Uint32 index, Char16 c) const
 {
     for (Uint32 i = index; i < size(); i++)
-        if ((*_rep)[i] == c)
-            return i;
+        if ((*_rep)[i] == c) return i;
     return PEG_NOT_FOUND;
 }
 
 Uint32 String::find(const String& s) const
 {
     const Uint32 n = size(), m = s.size();
-    if (m > n)
-        return PEG_NOT_FOUND;
-    for (Uint32 i = 0; i + m <= n; i++)
-    {
+    if (m > n) return PEG_NOT_FOUND;
+    for (Uint32 i = 0; i + m <= n; i++) {
         Uint32 k = 0;
-        while (k < m && (*_rep)[i + k] == (*s._rep)[k])
-            k++;
-        if (k == m)
-            return i;
+        while (k < m && (*_rep)[i + k] == (*s._rep)[k]) k++;
+        if (k == m) return i;
     }
     return PEG_NOT_FOUND;
 }
@@ -477,27 +420,22 @@ Uint32 String::find(const char* s) const
 Uint32 String::reverseFind(Char16 c) const
 {
     for (Uint32 i = size(); i > 0; i--)
-        if ((*_rep)[i - 1] == c)
-            return i - 1;
+        if ((*_rep)[i - 1] == c) return i - 1;
     return PEG_NOT_FOUND;
 }
 
 void String::toLower()
 {
-    if (size() == 0)
-        return;
+    if (size() == 0) return;
     std::vector<Char16>& units = _own();
-    for (Uint32 i = 0; i < size(); i++)
-        units[i] = lowerAscii(units[i]);
+    for (Uint32 i = 0; i < size(); i++) units[i] = lowerAscii(units[i]);
 }
 
 void String::toUpper()
 {
-    if (size() == 0)
-        return;
+    if (size() == 0) return;
     std::vector<Char16>& units = _own();
-    for (Uint32 i = 0; i < size(); i++)
-        units[i] = upperAscii(units[i]);
+    for (Uint32 i = 0; i < size(); i++) units[i] = upperAscii(units[i]);
 }
 
 void String::swap(String& str)
@@ -508,11 +446,9 @@ void String::swap(String& str)
 int String::compare(const String& s1, const String& s2, Uint32 n)
 {
     const Uint32 n1 = std::min(s1.size(), n), n2 = std::min(s2.size(), n);
-    for (Uint32 i = 0; i < n1 && i < n2; i++)
-    {
+    for (Uint32 i = 0; i < n1 && i < n2; i++) {
         const int d = int(Uint16((*s1._rep)[i])) - int(Uint16((*s2._rep)[i]));
-        if (d)
-            return d;
+        if (d) return d;
     }
     return n1 == n2 ? 0 : (n1 < n2 ? -1 : 1);
 }
@@ -525,11 +461,9 @@ int String::compare(const String& s1, const String& s2)
 int String::compareNoCase(const String& s1, const String& s2)
 {
     const Uint32 n1 = s1.size(), n2 = s2.size();
-    for (Uint32 i = 0; i < n1 && i < n2; i++)
-    {
+    for (Uint32 i = 0; i < n1 && i < n2; i++) {
         const int d = int(lowerAscii((*s1._rep)[i])) - int(lowerAscii((*s2._rep)[i]));
-        if (d)
-            return d;
+        if (d) return d;
     }
     return n1 == n2 ? 0 : (n1 < n2 ? -1 : 1);
 }
@@ -601,7 +535,7 @@ String operator+(const String& str1, const String& str2)
     return result;
 }
 
-PEGASUS_STD(ostream)& operator<<(PEGASUS_STD(ostream)& os, const String& str)
+PEGASUS_STD(ostream) & operator<<(PEGASUS_STD(ostream) & os, const String& str)
 {
     return os << static_cast<const char*>(str.getCString());
 }

@@ -73,7 +73,8 @@ constexpr unsigned kConnectionTimeoutSeconds = 30;
 constexpr size_t kMaxQueuedIndications = 1024;
 constexpr long kQueueWaitMs = 2000;
 
-void logLine(const std::string& s) {
+void logLine(const std::string& s)
+{
     std::string line = "CIMListener: " + s + "\n";
     ssize_t r = write(2, line.data(), line.size());
     (void)r;
@@ -90,7 +91,8 @@ struct MarkupCounter {
     bool declaration = false;  // <!...>
     char quote = 0;
 
-    void feed(const char* p, size_t n) {
+    void feed(const char* p, size_t n)
+    {
         for (size_t i = 0; i < n; ++i) {
             char ch = p[i];
             if (afterOpen) {
@@ -112,7 +114,10 @@ struct MarkupCounter {
             }
         }
     }
-    bool tooMuch() const { return elements > kMaxElementsPerRequest || attributes > kMaxAttributesPerRequest; }
+    bool tooMuch() const
+    {
+        return elements > kMaxElementsPerRequest || attributes > kMaxAttributesPerRequest;
+    }
 };
 
 enum class Refusal { None, TooLarge, TooMuchMarkup, OverBudget };
@@ -132,7 +137,8 @@ struct Answer {
     std::string body;
 };
 
-Answer plain(unsigned status, const std::string& text) {
+Answer plain(unsigned status, const std::string& text)
+{
     Answer a;
     a.status = status;
     a.body = text + "\n";
@@ -141,22 +147,28 @@ Answer plain(unsigned status, const std::string& text) {
 }
 
 // A refused export: the status and the CIMError header of the export protocol.
-Answer refused(unsigned status, const char* cimError, const std::string& detail) {
+Answer refused(unsigned status, const char* cimError, const std::string& detail)
+{
     Answer a = plain(status, detail);
     if (cimError) a.headers.push_back({"CIMError", cimError});
     return a;
 }
 
-std::string header(MHD_Connection* c, const char* name) {
+std::string header(MHD_Connection* c, const char* name)
+{
     const char* v = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
     return v ? v : "";
 }
 
-bool headerPresent(MHD_Connection* c, const char* name) {
+bool headerPresent(MHD_Connection* c, const char* name)
+{
     return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name) != nullptr;
 }
 
-bool equalNoCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool equalNoCase(const std::string& a, const char* b)
+{
+    return strcasecmp(a.c_str(), b) == 0;
+}
 
 struct Delivery {
     std::string destinationPath;
@@ -202,15 +214,19 @@ public:
     std::condition_variable watchWake;
     std::thread watchdog;
 
-    ~CIMListenerRep() {
+    ~CIMListenerRep()
+    {
         stopAll();
         if (dispatcher.joinable()) {
-            if (onDispatchThread()) dispatcher.detach();  // destroyed from within a consumer
-            else dispatcher.join();
+            if (onDispatchThread())
+                dispatcher.detach();  // destroyed from within a consumer
+            else
+                dispatcher.join();
         }
     }
 
-    void startAll() {
+    void startAll()
+    {
         std::thread old;
         {
             // A thread left by a stop() from within a consumer.
@@ -220,21 +236,23 @@ public:
         if (old.joinable()) old.join();
         std::lock_guard<std::mutex> g(lock);
         if (alive) return;
-        if (port > 65535) throw Exception(String(("CIMListener: port " + std::to_string(port) + " out of range").c_str()));
+        if (port > 65535)
+            throw Exception(String(("CIMListener: port " + std::to_string(port) + " out of range").c_str()));
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_port = htons(static_cast<uint16_t>(port));
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_ERROR_LOG;
-        daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &CIMListenerRep::onRequest, this,
-                                  MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&sa),
-                                  MHD_OPTION_NOTIFY_COMPLETED, &CIMListenerRep::onCompleted, this,
-                                  MHD_OPTION_NOTIFY_CONNECTION, &CIMListenerRep::onConnection, this,
-                                  MHD_OPTION_CONNECTION_LIMIT, kMaxConnections + kSpareConnections,
-                                  MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerAddress + kSpareConnections,
-                                  MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
-                                  MHD_OPTION_END);
-        if (!daemon) throw Exception(String(("CIMListener: cannot listen on 127.0.0.1:" + std::to_string(port)).c_str()));
+        daemon = MHD_start_daemon(
+            flags, 0, nullptr, nullptr, &CIMListenerRep::onRequest, this, MHD_OPTION_SOCK_ADDR,
+            reinterpret_cast<sockaddr*>(&sa), MHD_OPTION_NOTIFY_COMPLETED, &CIMListenerRep::onCompleted, this,
+            MHD_OPTION_NOTIFY_CONNECTION, &CIMListenerRep::onConnection, this, MHD_OPTION_CONNECTION_LIMIT,
+            kMaxConnections + kSpareConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+            kMaxConnectionsPerAddress + kSpareConnections, MHD_OPTION_CONNECTION_TIMEOUT,
+            kConnectionTimeoutSeconds, MHD_OPTION_END);
+        if (!daemon)
+            throw Exception(
+                String(("CIMListener: cannot listen on 127.0.0.1:" + std::to_string(port)).c_str()));
         const MHD_DaemonInfo* di = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
         boundPort = di && di->port ? di->port : port;
         stopping = false;
@@ -247,7 +265,8 @@ public:
         alive = true;
     }
 
-    void stopAll() {
+    void stopAll()
+    {
         MHD_Daemon* d = nullptr;
         std::thread t;
         {
@@ -279,24 +298,28 @@ public:
     }
 
     // Takes `bytes` of the memory budget for a request; false when they are not there.
-    bool charge(RequestState& st, size_t bytes) {
+    bool charge(RequestState& st, size_t bytes)
+    {
         std::lock_guard<std::mutex> g(connectionLock);
         bool large = st.charged + bytes > kLargeRequestBytes;
-        size_t limit = large ? kRequestMemoryBudgetBytes - kSmallRequestReserveBytes : kRequestMemoryBudgetBytes;
+        size_t limit =
+            large ? kRequestMemoryBudgetBytes - kSmallRequestReserveBytes : kRequestMemoryBudgetBytes;
         if (budgetUsed + bytes > limit) return false;
         budgetUsed += bytes;
         st.charged += bytes;
         return true;
     }
 
-    void release(RequestState& st) {
+    void release(RequestState& st)
+    {
         std::lock_guard<std::mutex> g(connectionLock);
         budgetUsed -= st.charged;
         st.charged = 0;
     }
 
     // Called with connectionLock held.
-    static void cut(TrackedConnection& t) {
+    static void cut(TrackedConnection& t)
+    {
         if (t.cut) return;
         t.cut = true;
         ::shutdown(t.fd, SHUT_RDWR);
@@ -305,7 +328,8 @@ public:
     // Keeps the connections being served within the limits by pushing out
     // the one that has waited longest (of the same peer when its share is
     // full); when every other is too young, the new one goes.
-    void makeRoomFor(MHD_Connection* fresh) {
+    void makeRoomFor(MHD_Connection* fresh)
+    {
         const TrackedConnection& mine = connections[fresh];
         unsigned live = 0, fromPeer = 0;
         for (const auto& kv : connections) {
@@ -327,7 +351,8 @@ public:
     }
 
     static void onConnection(void* cls, MHD_Connection* c, void** /*socketContext*/,
-                             MHD_ConnectionNotificationCode code) {
+                             MHD_ConnectionNotificationCode code)
+    {
         CIMListenerRep* self = static_cast<CIMListenerRep*>(cls);
         std::lock_guard<std::mutex> g(self->connectionLock);
         if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
@@ -342,7 +367,8 @@ public:
         TrackedConnection t;
         t.fd = fdInfo != nullptr ? ::fcntl(fdInfo->connect_fd, F_DUPFD_CLOEXEC, 0) : -1;
         if (t.fd < 0) return;  // not tracked: only the daemon's own timeout applies
-        if (addrInfo != nullptr && addrInfo->client_addr != nullptr && addrInfo->client_addr->sa_family == AF_INET) {
+        if (addrInfo != nullptr && addrInfo->client_addr != nullptr &&
+            addrInfo->client_addr->sa_family == AF_INET) {
             t.peer = reinterpret_cast<const sockaddr_in*>(addrInfo->client_addr)->sin_addr.s_addr;
         }
         t.since = std::chrono::steady_clock::now();
@@ -351,13 +377,15 @@ public:
     }
 
     // The next request on a kept-alive connection has a deadline of its own.
-    void requestEnded(MHD_Connection* c) {
+    void requestEnded(MHD_Connection* c)
+    {
         std::lock_guard<std::mutex> g(connectionLock);
         auto it = connections.find(c);
         if (it != connections.end()) it->second.since = std::chrono::steady_clock::now();
     }
 
-    void watchDeadlines() {
+    void watchDeadlines()
+    {
         std::unique_lock<std::mutex> g(connectionLock);
         while (watching) {
             watchWake.wait_for(g, kDeadlineCheckInterval);
@@ -368,12 +396,14 @@ public:
         }
     }
 
-    bool onDispatchThread() const {
+    bool onDispatchThread() const
+    {
         std::lock_guard<std::mutex> g(lock);
         return std::this_thread::get_id() == dispatcher.get_id();
     }
 
-    void dispatch() {
+    void dispatch()
+    {
         for (;;) {
             Delivery d;
             std::vector<CIMIndicationConsumer*> targets;
@@ -408,8 +438,10 @@ public:
     }
 
     // Reads the export and queues its indication; returns the answer.
-    Answer handleExport(MHD_Connection* c, const std::string& url, std::string& body) {
-        if (!headerPresent(c, "CIMExport")) return refused(400, "unsupported-operation", "the CIMExport header is missing");
+    Answer handleExport(MHD_Connection* c, const std::string& url, std::string& body)
+    {
+        if (!headerPresent(c, "CIMExport"))
+            return refused(400, "unsupported-operation", "the CIMExport header is missing");
         if (!equalNoCase(header(c, "CIMExport"), "MethodRequest"))
             return refused(400, "unsupported-operation", "CIMExport must be MethodRequest");
         if (!headerPresent(c, "CIMExportMethod"))
@@ -424,8 +456,9 @@ public:
             return refused(400, "request-not-valid", e.what());
         }
         if (header(c, "CIMExportMethod") != req.methodName)
-            return refused(400, "header-mismatch", "CIMExportMethod header '" + header(c, "CIMExportMethod") +
-                                                       "' does not match '" + req.methodName + "'");
+            return refused(400, "header-mismatch",
+                           "CIMExportMethod header '" + header(c, "CIMExportMethod") + "' does not match '" +
+                               req.methodName + "'");
         orv::cimxml::ExportResponse resp;
         resp.messageId = req.messageId;
         resp.methodName = req.methodName;
@@ -468,7 +501,8 @@ public:
         return a;
     }
 
-    static MHD_Result queueAnswer(MHD_Connection* c, const Answer& a) {
+    static MHD_Result queueAnswer(MHD_Connection* c, const Answer& a)
+    {
         MHD_Response* r = MHD_create_response_from_buffer(a.body.size(), const_cast<char*>(a.body.data()),
                                                           MHD_RESPMEM_MUST_COPY);
         if (!r) return MHD_NO;
@@ -478,12 +512,14 @@ public:
         return ret;
     }
 
-    static Answer refusal(Refusal why) {
+    static Answer refusal(Refusal why)
+    {
         switch (why) {
             case Refusal::TooMuchMarkup:
                 return refused(413, "request-not-valid",
-                               "request holds more than " + std::to_string(kMaxElementsPerRequest) + " elements or " +
-                                   std::to_string(kMaxAttributesPerRequest) + " attributes");
+                               "request holds more than " + std::to_string(kMaxElementsPerRequest) +
+                                   " elements or " + std::to_string(kMaxAttributesPerRequest) +
+                                   " attributes");
             case Refusal::OverBudget: {
                 Answer a = plain(503, "the listener is busy; try again later");
                 a.headers.push_back({"Retry-After", std::to_string(kRetryAfterSeconds)});
@@ -493,11 +529,13 @@ public:
             case Refusal::None:
                 break;
         }
-        return refused(413, "request-not-valid", "request body larger than " + std::to_string(kMaxRequestBytes) + " bytes");
+        return refused(413, "request-not-valid",
+                       "request body larger than " + std::to_string(kMaxRequestBytes) + " bytes");
     }
 
     // Stops keeping the body of a request that is refused; the rest is read and dropped.
-    void refuse(RequestState& st, Refusal why) {
+    void refuse(RequestState& st, Refusal why)
+    {
         st.refusal = why;
         st.body.clear();
         st.body.shrink_to_fit();
@@ -505,7 +543,8 @@ public:
     }
 
     static MHD_Result onRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
-                                const char* /*version*/, const char* data, size_t* dataSize, void** reqCls) {
+                                const char* /*version*/, const char* data, size_t* dataSize, void** reqCls)
+    {
         CIMListenerRep* self = static_cast<CIMListenerRep*>(cls);
         RequestState* st = static_cast<RequestState*>(*reqCls);
         try {
@@ -522,8 +561,9 @@ public:
                     return queueAnswer(c, a);
                 }
                 std::string len = header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
-                if (!len.empty() && (len.size() > 12 || len.find_first_not_of("0123456789") != std::string::npos ||
-                                     std::stoull(len) > kMaxRequestBytes)) {
+                if (!len.empty() &&
+                    (len.size() > 12 || len.find_first_not_of("0123456789") != std::string::npos ||
+                     std::stoull(len) > kMaxRequestBytes)) {
                     st->refusal = Refusal::TooLarge;
                     return queueAnswer(c, refusal(st->refusal));
                 }
@@ -574,7 +614,8 @@ public:
         }
     }
 
-    static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode /*toe*/) {
+    static void onCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode /*toe*/)
+    {
         CIMListenerRep* self = static_cast<CIMListenerRep*>(cls);
         RequestState* st = static_cast<RequestState*>(*reqCls);
         if (st != nullptr) self->release(*st);
@@ -584,35 +625,50 @@ public:
     }
 };
 
-CIMListener::CIMListener(Uint32 portNumber, SSLContext* /*sslContext*/) : _rep(new CIMListenerRep) {
+CIMListener::CIMListener(Uint32 portNumber, SSLContext* /*sslContext*/) : _rep(new CIMListenerRep)
+{
     _rep->port = portNumber;
 }
 
-CIMListener::~CIMListener() { delete _rep; }
+CIMListener::~CIMListener()
+{
+    delete _rep;
+}
 
-Uint32 CIMListener::getPortNumber() const {
+Uint32 CIMListener::getPortNumber() const
+{
     std::lock_guard<std::mutex> g(_rep->lock);
     return _rep->boundPort != 0 ? _rep->boundPort : _rep->port;
 }
 
-void CIMListener::start() { _rep->startAll(); }
+void CIMListener::start()
+{
+    _rep->startAll();
+}
 
-void CIMListener::stop() { _rep->stopAll(); }
+void CIMListener::stop()
+{
+    _rep->stopAll();
+}
 
-Boolean CIMListener::isAlive() const {
+Boolean CIMListener::isAlive() const
+{
     std::lock_guard<std::mutex> g(_rep->lock);
     return _rep->alive;
 }
 
-Boolean CIMListener::addConsumer(CIMIndicationConsumer* consumer) {
+Boolean CIMListener::addConsumer(CIMIndicationConsumer* consumer)
+{
     if (consumer == nullptr) return false;
     std::lock_guard<std::mutex> g(_rep->lock);
-    if (std::find(_rep->consumers.begin(), _rep->consumers.end(), consumer) != _rep->consumers.end()) return false;
+    if (std::find(_rep->consumers.begin(), _rep->consumers.end(), consumer) != _rep->consumers.end())
+        return false;
     _rep->consumers.push_back(consumer);
     return true;
 }
 
-Boolean CIMListener::removeConsumer(CIMIndicationConsumer* consumer) {
+Boolean CIMListener::removeConsumer(CIMIndicationConsumer* consumer)
+{
     {
         std::lock_guard<std::mutex> g(_rep->lock);
         auto it = std::find(_rep->consumers.begin(), _rep->consumers.end(), consumer);

@@ -29,7 +29,8 @@ namespace orvtest {
 
 // A connected loopback socket, or -1 when none was made within `timeoutMs`
 // (a listener not accepting leaves a connect waiting for minutes otherwise).
-inline int connectLoopback(int port, int timeoutMs = 2000) {
+inline int connectLoopback(int port, int timeoutMs = 2000)
+{
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     sockaddr_in sa{};
@@ -41,7 +42,8 @@ inline int connectLoopback(int port, int timeoutMs = 2000) {
         pollfd p{fd, POLLOUT, 0};
         int err = 0;
         socklen_t len = sizeof err;
-        ok = ::poll(&p, 1, timeoutMs) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+        ok = ::poll(&p, 1, timeoutMs) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
+             err == 0;
     }
     if (ok) ok = ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
     // A send into a connection the listener gave up on ends too.
@@ -52,7 +54,8 @@ inline int connectLoopback(int port, int timeoutMs = 2000) {
     return -1;
 }
 
-inline bool sendAll(int fd, const char* p, size_t n) {
+inline bool sendAll(int fd, const char* p, size_t n)
+{
     while (n > 0) {
         ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
         if (w <= 0) return false;
@@ -63,7 +66,8 @@ inline bool sendAll(int fd, const char* p, size_t n) {
 }
 
 // The status of the answer on `fd` (0 when none came within `timeoutMs`).
-inline int readStatus(int fd, int timeoutMs) {
+inline int readStatus(int fd, int timeoutMs)
+{
     std::string got;
     char buf[4096];
     while (got.find("\r\n") == std::string::npos) {
@@ -76,28 +80,34 @@ inline int readStatus(int fd, int timeoutMs) {
     return got.size() > 12 && got.compare(0, 5, "HTTP/") == 0 ? std::atoi(got.c_str() + 9) : 0;
 }
 
-inline std::string exportPost(const std::string& body) {
+inline std::string exportPost(const std::string& body)
+{
     return "POST /listener HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml; charset=utf-8\r\n"
            "CIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // A valid export of one indication whose Sequence property is `n`.
-inline std::string indicationExport(unsigned n) {
+inline std::string indicationExport(unsigned n)
+{
     return exportPost(
-        "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"" +
+        "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE "
+        "ID=\"" +
         std::to_string(n) +
         "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"ExportIndication\">"
         "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"Test_Alert\">"
         "<PROPERTY NAME=\"Sequence\" TYPE=\"uint32\"><VALUE>" +
-        std::to_string(n) + "</VALUE></PROPERTY></INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ>"
-                            "</MESSAGE></CIM>");
+        std::to_string(n) +
+        "</VALUE></PROPERTY></INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ>"
+        "</MESSAGE></CIM>");
 }
 
 // Delivers one export, on a fresh connection each try, until it is answered
 // 200 or `giveUp` passes; a refused or cut try is made again after `pause`.
-inline bool deliverWithRetry(int port, const std::string& request, std::chrono::steady_clock::time_point giveUp,
-                             std::chrono::milliseconds pause = std::chrono::milliseconds(200)) {
+inline bool deliverWithRetry(int port, const std::string& request,
+                             std::chrono::steady_clock::time_point giveUp,
+                             std::chrono::milliseconds pause = std::chrono::milliseconds(200))
+{
     while (std::chrono::steady_clock::now() < giveUp) {
         int fd = connectLoopback(port);
         int status = 0;
@@ -121,10 +131,12 @@ public:
         Amplifying,  // 4 MiB of <a/>, sent whole, again and again
         Trickling    // an export's headers, one byte a second, reconnecting when cut
     };
-    Attack(Kind kind, int port, unsigned connections) {
+    Attack(Kind kind, int port, unsigned connections)
+    {
         if (kind == Kind::Amplifying) {
             // One well-formed document, so that a reader takes all of it.
-            const std::string open = "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">", close = "</CIM>";
+            const std::string open = "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">",
+                              close = "</CIM>";
             std::string body = open;
             body.reserve(kAmplifyingBodyBytes);
             while (body.size() + 4 + close.size() <= kAmplifyingBodyBytes) body += "<a/>";
@@ -133,10 +145,12 @@ public:
             request_ = std::make_shared<const std::string>(exportPost(std::string(1000, ' ')));
         }
         for (unsigned i = 0; i < connections; ++i) {
-            threads_.emplace_back([this, kind, port] { kind == Kind::Amplifying ? amplify(port) : trickle(port); });
+            threads_.emplace_back(
+                [this, kind, port] { kind == Kind::Amplifying ? amplify(port) : trickle(port); });
         }
     }
-    ~Attack() {
+    ~Attack()
+    {
         stop_ = true;
         for (auto& t : threads_) t.join();
     }
@@ -146,7 +160,8 @@ public:
     unsigned long requests() const { return requests_; }
 
 private:
-    void amplify(int port) {
+    void amplify(int port)
+    {
         while (!stop_) {
             int fd = connectLoopback(port);
             if (fd < 0) {
@@ -159,14 +174,16 @@ private:
         }
     }
 
-    void trickle(int port) {
+    void trickle(int port)
+    {
         while (!stop_) {
             int fd = connectLoopback(port);
             ++requests_;
             for (size_t i = 0; fd >= 0 && i < request_->size() && !stop_; ++i) {
                 pollfd p{fd, POLLIN | POLLRDHUP, 0};
                 if (::poll(&p, 1, 0) > 0 || !sendAll(fd, request_->data() + i, 1)) break;  // cut off
-                for (int tick = 0; tick < 10 && !stop_; ++tick) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                for (int tick = 0; tick < 10 && !stop_; ++tick)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
             if (fd >= 0) ::close(fd);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -180,7 +197,8 @@ private:
 };
 
 // Resident memory of this process, in bytes, from /proc/self/status ("VmRSS" or "VmHWM").
-inline long long residentBytes(const char* field = "VmRSS") {
+inline long long residentBytes(const char* field = "VmRSS")
+{
     std::ifstream in("/proc/self/status");
     std::string line;
     const std::string key = std::string(field) + ":";
@@ -191,7 +209,8 @@ inline long long residentBytes(const char* field = "VmRSS") {
 }
 
 // Starts the peak (VmHWM) again from the present resident size.
-inline void resetPeakResident() {
+inline void resetPeakResident()
+{
     std::ofstream out("/proc/self/clear_refs");
     out << "5";
 }

@@ -33,7 +33,8 @@ struct ReceivedRequest {
     std::string body;
     int connection = 0;  // which accepted connection carried it (1-based)
 
-    std::string header(const std::string& lowerName) const {
+    std::string header(const std::string& lowerName) const
+    {
         auto it = headers.find(lowerName);
         return it == headers.end() ? std::string() : it->second;
     }
@@ -49,7 +50,8 @@ class ScriptedHttpServer {
 public:
     using Handler = std::function<Reply(const ReceivedRequest&)>;
 
-    static std::unique_ptr<ScriptedHttpServer> onUnixSocket(const std::string& path, Handler h) {
+    static std::unique_ptr<ScriptedHttpServer> onUnixSocket(const std::string& path, Handler h)
+    {
         int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) throw std::runtime_error("socket");
         sockaddr_un addr{};
@@ -64,7 +66,8 @@ public:
         return std::unique_ptr<ScriptedHttpServer>(new ScriptedHttpServer(fd, path, 0, std::move(h)));
     }
 
-    static std::unique_ptr<ScriptedHttpServer> onLoopbackTcp(Handler h) {
+    static std::unique_ptr<ScriptedHttpServer> onLoopbackTcp(Handler h)
+    {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) throw std::runtime_error("socket");
         sockaddr_in addr{};
@@ -77,10 +80,12 @@ public:
             ::close(fd);
             throw std::runtime_error("bind/listen on loopback");
         }
-        return std::unique_ptr<ScriptedHttpServer>(new ScriptedHttpServer(fd, "", ntohs(addr.sin_port), std::move(h)));
+        return std::unique_ptr<ScriptedHttpServer>(
+            new ScriptedHttpServer(fd, "", ntohs(addr.sin_port), std::move(h)));
     }
 
-    ~ScriptedHttpServer() {
+    ~ScriptedHttpServer()
+    {
         stopping_ = true;
         ::shutdown(listenFd_, SHUT_RDWR);
         if (acceptThread_.joinable()) acceptThread_.join();
@@ -92,7 +97,8 @@ public:
     }
 
     unsigned port() const { return port_; }
-    std::vector<ReceivedRequest> requests() const {
+    std::vector<ReceivedRequest> requests() const
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         return requests_;
     }
@@ -100,11 +106,13 @@ public:
 
 private:
     ScriptedHttpServer(int fd, std::string path, unsigned port, Handler h)
-        : listenFd_(fd), path_(std::move(path)), port_(port), handler_(std::move(h)) {
+        : listenFd_(fd), path_(std::move(path)), port_(port), handler_(std::move(h))
+    {
         acceptThread_ = std::thread([this] { acceptLoop(); });
     }
 
-    void acceptLoop() {
+    void acceptLoop()
+    {
         while (!stopping_) {
             pollfd p{listenFd_, POLLIN, 0};
             int n = ::poll(&p, 1, 100);
@@ -118,7 +126,8 @@ private:
     }
 
     // Reads with a short poll so that the destructor never waits long.
-    bool readSome(int fd, std::string& buf) {
+    bool readSome(int fd, std::string& buf)
+    {
         while (!stopping_) {
             pollfd p{fd, POLLIN, 0};
             int n = ::poll(&p, 1, 100);
@@ -133,7 +142,8 @@ private:
         return false;
     }
 
-    static void writeAll(int fd, const std::string& data) {
+    static void writeAll(int fd, const std::string& data)
+    {
         std::size_t off = 0;
         while (off < data.size()) {
             ssize_t w = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
@@ -142,7 +152,8 @@ private:
         }
     }
 
-    void serve(int fd, int id) {
+    void serve(int fd, int id)
+    {
         std::string buf;
         for (;;) {
             std::size_t end;
@@ -166,7 +177,8 @@ private:
                 std::size_t colon = line.find(':');
                 if (colon != std::string::npos) {
                     std::string name = line.substr(0, colon);
-                    for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                    for (auto& ch : name)
+                        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
                     std::string value = line.substr(colon + 1);
                     while (!value.empty() && value[0] == ' ') value.erase(0, 1);
                     req.headers[name] = value;
@@ -187,7 +199,8 @@ private:
                 requests_.push_back(req);
             }
             Reply reply = handler_(req);
-            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply.stallMilliseconds);
+            auto until =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(reply.stallMilliseconds);
             while (!stopping_ && std::chrono::steady_clock::now() < until) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
@@ -214,12 +227,14 @@ private:
 // A fresh directory under /tmp, removed with everything in it at the end.
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         char tmpl[] = "/tmp/cimclient-test-XXXXXX";
         if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
         path_ = tmpl;
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         std::string cmd = "rm -rf '" + path_ + "'";
         int rc = std::system(cmd.c_str());
         (void)rc;

@@ -23,8 +23,7 @@ PEGASUS_NAMESPACE_BEGIN
 
 class CIMClientRep;
 
-class PEGASUS_CLIENT_LINKAGE CIMClient
-{
+class PEGASUS_CLIENT_LINKAGE CIMClient {
 public:
     CIMClient();
     ~CIMClient();
@@ -34,52 +33,49 @@ public:
 
     // host "" with port 0 means the local domain socket.  AlreadyConnectedException,
     // InvalidLocatorException, CannotCreateSocketException, CannotConnectException.
-    void connect(const String& host, const Uint32 portNumber, const String& userName,
-        const String& password);
+    void connect(const String& host, const Uint32 portNumber, const String& userName, const String& password);
     // The server's local domain socket, as the current user.
     void connectLocal();
     // No-op when not connected.
     void disconnect();
 
-    CIMClass getClass(const CIMNamespaceName& nameSpace, const CIMName& className,
-        Boolean localOnly = true, Boolean includeQualifiers = true,
-        Boolean includeClassOrigin = false,
-        const CIMPropertyList& propertyList = CIMPropertyList());
+    CIMClass getClass(const CIMNamespaceName& nameSpace, const CIMName& className, Boolean localOnly = true,
+                      Boolean includeQualifiers = true, Boolean includeClassOrigin = false,
+                      const CIMPropertyList& propertyList = CIMPropertyList());
 
     CIMInstance getInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
-        Boolean localOnly = true, Boolean includeQualifiers = false,
-        Boolean includeClassOrigin = false,
-        const CIMPropertyList& propertyList = CIMPropertyList());
+                            Boolean localOnly = true, Boolean includeQualifiers = false,
+                            Boolean includeClassOrigin = false,
+                            const CIMPropertyList& propertyList = CIMPropertyList());
 
     Array<CIMName> enumerateClassNames(const CIMNamespaceName& nameSpace,
-        const CIMName& className = CIMName(), Boolean deepInheritance = false);
+                                       const CIMName& className = CIMName(), Boolean deepInheritance = false);
 
-    Array<CIMObjectPath> enumerateInstanceNames(const CIMNamespaceName& nameSpace,
-        const CIMName& className);
+    Array<CIMObjectPath> enumerateInstanceNames(const CIMNamespaceName& nameSpace, const CIMName& className);
 
-    Array<CIMInstance> enumerateInstances(const CIMNamespaceName& nameSpace,
-        const CIMName& className, Boolean deepInheritance = true, Boolean localOnly = true,
-        Boolean includeQualifiers = false, Boolean includeClassOrigin = false,
-        const CIMPropertyList& propertyList = CIMPropertyList());
+    Array<CIMInstance> enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className,
+                                          Boolean deepInheritance = true, Boolean localOnly = true,
+                                          Boolean includeQualifiers = false,
+                                          Boolean includeClassOrigin = false,
+                                          const CIMPropertyList& propertyList = CIMPropertyList());
 
-    CIMObjectPath createInstance(const CIMNamespaceName& nameSpace,
-        const CIMInstance& newInstance);
+    CIMObjectPath createInstance(const CIMNamespaceName& nameSpace, const CIMInstance& newInstance);
 
     void deleteInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName);
 
     void modifyInstance(const CIMNamespaceName& nameSpace, const CIMInstance& modifiedInstance,
-        Boolean includeQualifiers = true,
-        const CIMPropertyList& propertyList = CIMPropertyList());
+                        Boolean includeQualifiers = true,
+                        const CIMPropertyList& propertyList = CIMPropertyList());
 
     CIMValue getProperty(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
-        const CIMName& propertyName);
+                         const CIMName& propertyName);
 
     void setProperty(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
-        const CIMName& propertyName, const CIMValue& newValue = CIMValue());
+                     const CIMName& propertyName, const CIMValue& newValue = CIMValue());
 
     CIMValue invokeMethod(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
-        const CIMName& methodName, const Array<CIMParamValue>& inParameters,
-        Array<CIMParamValue>& outParameters);
+                          const CIMName& methodName, const Array<CIMParamValue>& inParameters,
+                          Array<CIMParamValue>& outParameters);
 
 private:
     CIMClient(const CIMClient&);

@@ -13,9 +13,8 @@ PEGASUS_NAMESPACE_BEGIN
 // Thrown from every out-of-range index (defined with the exception classes).
 [[noreturn]] PEGASUS_COMMON_LINKAGE void ArrayThrowIndexOutOfBoundsException();
 
-template<class PEGASUS_ARRAY_T>
-class Array
-{
+template <class PEGASUS_ARRAY_T>
+class Array {
 public:
     typedef PEGASUS_ARRAY_T ElementType;
 
@@ -27,8 +26,7 @@ public:
     Array(const PEGASUS_ARRAY_T* items, Uint32 size)
     {
         _rep.reserve(size);
-        for (Uint32 i = 0; i < size; i++)
-            _rep.push_back(Slot{items[i]});
+        for (Uint32 i = 0; i < size; i++) _rep.push_back(Slot{items[i]});
     }
     ~Array() {}
 
@@ -48,14 +46,12 @@ public:
 
     PEGASUS_ARRAY_T& operator[](Uint32 index)
     {
-        if (index >= _rep.size())
-            ArrayThrowIndexOutOfBoundsException();
+        if (index >= _rep.size()) ArrayThrowIndexOutOfBoundsException();
         return _rep[index].value;
     }
     const PEGASUS_ARRAY_T& operator[](Uint32 index) const
     {
-        if (index >= _rep.size())
-            ArrayThrowIndexOutOfBoundsException();
+        if (index >= _rep.size()) ArrayThrowIndexOutOfBoundsException();
         return _rep[index].value;
     }
 
@@ -63,8 +59,7 @@ public:
     void append(PEGASUS_ARRAY_T&& x) { _rep.push_back(Slot{std::move(x)}); }
     void append(const PEGASUS_ARRAY_T* x, Uint32 size)
     {
-        for (Uint32 i = 0; i < size; i++)
-            _rep.push_back(Slot{x[i]});
+        for (Uint32 i = 0; i < size; i++) _rep.push_back(Slot{x[i]});
     }
     void appendArray(const Array<PEGASUS_ARRAY_T>& x)
     {
@@ -73,35 +68,30 @@ public:
     void prepend(const PEGASUS_ARRAY_T& x) { insert(0, x); }
     void insert(Uint32 index, const PEGASUS_ARRAY_T& x)
     {
-        if (index > _rep.size())
-            ArrayThrowIndexOutOfBoundsException();
+        if (index > _rep.size()) ArrayThrowIndexOutOfBoundsException();
         _rep.insert(_rep.begin() + index, Slot{x});
     }
     void remove(Uint32 index) { remove(index, 1); }
     void remove(Uint32 index, Uint32 size)
     {
-        if (index > _rep.size() || size > _rep.size() - index)
-            ArrayThrowIndexOutOfBoundsException();
+        if (index > _rep.size() || size > _rep.size() - index) ArrayThrowIndexOutOfBoundsException();
         _rep.erase(_rep.begin() + index, _rep.begin() + index + size);
     }
 
 private:
     // A wrapper keeps Array<Boolean> an array of real bools (no vector<bool> proxy).
-    struct Slot
-    {
+    struct Slot {
         PEGASUS_ARRAY_T value;
     };
     std::vector<Slot> _rep;
 };
 
-template<class T>
+template <class T>
 inline Boolean operator==(const Array<T>& x, const Array<T>& y)
 {
-    if (x.size() != y.size())
-        return false;
+    if (x.size() != y.size()) return false;
     for (Uint32 i = 0; i < x.size(); i++)
-        if (!(x[i] == y[i]))
-            return false;
+        if (!(x[i] == y[i])) return false;
     return true;
 }
 

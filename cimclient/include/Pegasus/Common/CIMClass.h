@@ -14,12 +14,11 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class PEGASUS_COMMON_LINKAGE CIMClass
-{
+class PEGASUS_COMMON_LINKAGE CIMClass {
 public:
     CIMClass();
     CIMClass(const CIMClass& x);
-    explicit CIMClass(const CIMObject& x);   // DynamicCastFailedException for an instance
+    explicit CIMClass(const CIMObject& x);  // DynamicCastFailedException for an instance
     CIMClass(const CIMName& className, const CIMName& superClassName = CIMName());
     ~CIMClass();
     CIMClass& operator=(const CIMClass& x);
@@ -40,14 +39,14 @@ public:
     void removeQualifier(Uint32 index);
     Uint32 getQualifierCount() const;
 
-    CIMClass& addProperty(const CIMProperty& x);   // AlreadyExistsException on a duplicate name
+    CIMClass& addProperty(const CIMProperty& x);  // AlreadyExistsException on a duplicate name
     Uint32 findProperty(const CIMName& name) const;
     CIMProperty getProperty(Uint32 index);
     CIMConstProperty getProperty(Uint32 index) const;
     void removeProperty(Uint32 index);
     Uint32 getPropertyCount() const;
 
-    CIMClass& addMethod(const CIMMethod& x);       // AlreadyExistsException on a duplicate name
+    CIMClass& addMethod(const CIMMethod& x);  // AlreadyExistsException on a duplicate name
     Uint32 findMethod(const CIMName& name) const;
     CIMMethod getMethod(Uint32 index);
     CIMConstMethod getMethod(Uint32 index) const;
@@ -70,8 +69,7 @@ private:
     friend struct CIMObjectAccess;
 };
 
-class PEGASUS_COMMON_LINKAGE CIMConstClass
-{
+class PEGASUS_COMMON_LINKAGE CIMConstClass {
 public:
     CIMConstClass();
     CIMConstClass(const CIMConstClass& x);

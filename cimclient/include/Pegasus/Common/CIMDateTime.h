@@ -9,30 +9,29 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class PEGASUS_COMMON_LINKAGE CIMDateTime
-{
+class PEGASUS_COMMON_LINKAGE CIMDateTime {
 public:
     // The zero interval "00000000000000.000000:000".
     CIMDateTime();
     CIMDateTime(const CIMDateTime& x);
-    CIMDateTime(const String& str);   // InvalidDateTimeFormatException, DateTimeOutOfRangeException
+    CIMDateTime(const String& str);  // InvalidDateTimeFormatException, DateTimeOutOfRangeException
     // Microseconds since 0000-01-01 00:00:00 UTC, or the length of an interval.
     // DateTimeOutOfRangeException beyond year 9999 / 99999999 days.
     CIMDateTime(Uint64 usec, Boolean isInterval);
     // A timestamp from its fields; utcOffset in minutes (-999..999).
     // numSignificantMicrosecondDigits (0..6) says how many microsecond digits
     // are given; the rest are written as '*'.
-    CIMDateTime(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Uint32 minutes,
-        Uint32 seconds, Uint32 microseconds, Uint32 numSignificantMicrosecondDigits,
-        Sint32 utcOffset);
+    CIMDateTime(Uint32 year, Uint32 month, Uint32 day, Uint32 hours, Uint32 minutes, Uint32 seconds,
+                Uint32 microseconds, Uint32 numSignificantMicrosecondDigits, Sint32 utcOffset);
     // An interval from its fields.
-    CIMDateTime(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 seconds,
-        Uint32 microseconds, Uint32 numSignificantMicrosecondDigits);
+    CIMDateTime(Uint32 days, Uint32 hours, Uint32 minutes, Uint32 seconds, Uint32 microseconds,
+                Uint32 numSignificantMicrosecondDigits);
     ~CIMDateTime();
 
     CIMDateTime& operator=(const CIMDateTime& x);
     void clear();
-    void set(const String& str);      // InvalidDateTimeFormatException (malformed), DateTimeOutOfRangeException (field out of range)
+    void set(const String& str);  // InvalidDateTimeFormatException (malformed), DateTimeOutOfRangeException
+                                  // (field out of range)
 
     String toString() const;
     // Timestamps: microseconds since 0000-01-01 00:00:00 UTC (the UTC offset applied);

@@ -7,10 +7,9 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class PEGASUS_COMMON_LINKAGE CIMFlavor
-{
+class PEGASUS_COMMON_LINKAGE CIMFlavor {
 public:
-    CIMFlavor();                          // NONE
+    CIMFlavor();  // NONE
     CIMFlavor(const CIMFlavor& flavor);
     CIMFlavor& operator=(const CIMFlavor& flavor);
 
@@ -31,7 +30,7 @@ public:
     static const CIMFlavor RESTRICTED;
     static const CIMFlavor TOINSTANCE;
     static const CIMFlavor TRANSLATABLE;
-    static const CIMFlavor DEFAULTS;   // OVERRIDABLE + TOSUBCLASS
+    static const CIMFlavor DEFAULTS;  // OVERRIDABLE + TOSUBCLASS
 
 private:
     explicit CIMFlavor(Uint32 flavor);

@@ -14,12 +14,11 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class PEGASUS_COMMON_LINKAGE CIMInstance
-{
+class PEGASUS_COMMON_LINKAGE CIMInstance {
 public:
     CIMInstance();
     CIMInstance(const CIMInstance& x);
-    explicit CIMInstance(const CIMObject& x);   // DynamicCastFailedException for a class
+    explicit CIMInstance(const CIMObject& x);  // DynamicCastFailedException for a class
     CIMInstance(const CIMName& className);
     ~CIMInstance();
     CIMInstance& operator=(const CIMInstance& x);
@@ -35,7 +34,7 @@ public:
     void removeQualifier(Uint32 index);
     Uint32 getQualifierCount() const;
 
-    CIMInstance& addProperty(const CIMProperty& x);   // AlreadyExistsException on a duplicate name
+    CIMInstance& addProperty(const CIMProperty& x);  // AlreadyExistsException on a duplicate name
     Uint32 findProperty(const CIMName& name) const;
     CIMProperty getProperty(Uint32 index);
     CIMConstProperty getProperty(Uint32 index) const;
@@ -54,8 +53,7 @@ private:
     friend struct CIMObjectAccess;
 };
 
-class PEGASUS_COMMON_LINKAGE CIMConstInstance
-{
+class PEGASUS_COMMON_LINKAGE CIMConstInstance {
 public:
     CIMConstInstance();
     CIMConstInstance(const CIMConstInstance& x);

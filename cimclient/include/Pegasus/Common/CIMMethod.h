@@ -14,13 +14,12 @@ PEGASUS_NAMESPACE_BEGIN
 struct CIMMethodRep;
 class CIMConstMethod;
 
-class PEGASUS_COMMON_LINKAGE CIMMethod
-{
+class PEGASUS_COMMON_LINKAGE CIMMethod {
 public:
     CIMMethod();
     CIMMethod(const CIMMethod& x);
     CIMMethod(const CIMName& name, CIMType type, const CIMName& classOrigin = CIMName(),
-        Boolean propagated = false);
+              Boolean propagated = false);
     ~CIMMethod();
     CIMMethod& operator=(const CIMMethod& x);
 
@@ -40,7 +39,7 @@ public:
     void removeQualifier(Uint32 index);
     Uint32 getQualifierCount() const;
 
-    CIMMethod& addParameter(const CIMParameter& x);   // AlreadyExistsException on a duplicate name
+    CIMMethod& addParameter(const CIMParameter& x);  // AlreadyExistsException on a duplicate name
     Uint32 findParameter(const CIMName& name) const;
     CIMParameter getParameter(Uint32 index);
     CIMConstParameter getParameter(Uint32 index) const;
@@ -57,14 +56,13 @@ private:
     friend struct CIMObjectAccess;
 };
 
-class PEGASUS_COMMON_LINKAGE CIMConstMethod
-{
+class PEGASUS_COMMON_LINKAGE CIMConstMethod {
 public:
     CIMConstMethod();
     CIMConstMethod(const CIMConstMethod& x);
     CIMConstMethod(const CIMMethod& x);
     CIMConstMethod(const CIMName& name, CIMType type, const CIMName& classOrigin = CIMName(),
-        Boolean propagated = false);
+                   Boolean propagated = false);
     ~CIMConstMethod();
     CIMConstMethod& operator=(const CIMConstMethod& x);
     CIMConstMethod& operator=(const CIMMethod& x);

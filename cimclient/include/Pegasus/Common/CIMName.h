@@ -8,14 +8,13 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class PEGASUS_COMMON_LINKAGE CIMName
-{
+class PEGASUS_COMMON_LINKAGE CIMName {
 public:
     CIMName();
     CIMName(const CIMName& name);
     CIMName(CIMName&& name) noexcept = default;
-    CIMName(const String& name);   // InvalidNameException unless legal(name)
-    CIMName(const char* name);     // likewise
+    CIMName(const String& name);  // InvalidNameException unless legal(name)
+    CIMName(const char* name);    // likewise
     CIMName& operator=(const CIMName& name);
     CIMName& operator=(CIMName&& name) noexcept = default;
     CIMName& operator=(const String& name);
@@ -43,14 +42,13 @@ PEGASUS_COMMON_LINKAGE Boolean operator!=(const CIMName& name1, const CIMName& n
 PEGASUS_COMMON_LINKAGE Boolean operator!=(const CIMName& name1, const char* name2);
 PEGASUS_COMMON_LINKAGE Boolean operator!=(const char* name1, const CIMName& name2);
 
-class PEGASUS_COMMON_LINKAGE CIMNamespaceName
-{
+class PEGASUS_COMMON_LINKAGE CIMNamespaceName {
 public:
     CIMNamespaceName();
     CIMNamespaceName(const CIMNamespaceName& name);
     CIMNamespaceName(CIMNamespaceName&& name) noexcept = default;
-    CIMNamespaceName(const String& name);   // InvalidNamespaceNameException unless legal
-    CIMNamespaceName(const char* name);     // likewise
+    CIMNamespaceName(const String& name);  // InvalidNamespaceNameException unless legal
+    CIMNamespaceName(const char* name);    // likewise
     CIMNamespaceName& operator=(const CIMNamespaceName& name);
     CIMNamespaceName& operator=(CIMNamespaceName&& name) noexcept = default;
     CIMNamespaceName& operator=(const String& name);

@@ -19,8 +19,7 @@ class CIMInstance;
 class CIMConstInstance;
 class CIMConstObject;
 
-class PEGASUS_COMMON_LINKAGE CIMObject
-{
+class PEGASUS_COMMON_LINKAGE CIMObject {
 public:
     CIMObject();
     CIMObject(const CIMObject& x);
@@ -65,8 +64,7 @@ private:
     friend struct CIMObjectAccess;
 };
 
-class PEGASUS_COMMON_LINKAGE CIMConstObject
-{
+class PEGASUS_COMMON_LINKAGE CIMConstObject {
 public:
     CIMConstObject();
     CIMConstObject(const CIMConstObject& x);

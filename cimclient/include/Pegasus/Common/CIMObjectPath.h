@@ -11,8 +11,7 @@ PEGASUS_NAMESPACE_BEGIN
 
 class CIMValue;
 
-class PEGASUS_COMMON_LINKAGE CIMKeyBinding
-{
+class PEGASUS_COMMON_LINKAGE CIMKeyBinding {
 public:
     // How the value text is written: STRING and REFERENCE quoted, the others bare.
     enum Type { BOOLEAN, STRING, NUMERIC, REFERENCE };
@@ -47,15 +46,14 @@ private:
 // without case, references as paths, strings exactly.
 PEGASUS_COMMON_LINKAGE Boolean operator==(const CIMKeyBinding& x, const CIMKeyBinding& y);
 
-class PEGASUS_COMMON_LINKAGE CIMObjectPath
-{
+class PEGASUS_COMMON_LINKAGE CIMObjectPath {
 public:
     CIMObjectPath();
     CIMObjectPath(const CIMObjectPath& x);
     CIMObjectPath(CIMObjectPath&& x) noexcept = default;
-    CIMObjectPath(const String& objectName);   // MalformedObjectNameException
+    CIMObjectPath(const String& objectName);  // MalformedObjectNameException
     CIMObjectPath(const String& host, const CIMNamespaceName& nameSpace, const CIMName& className,
-        const Array<CIMKeyBinding>& keyBindings = Array<CIMKeyBinding>());
+                  const Array<CIMKeyBinding>& keyBindings = Array<CIMKeyBinding>());
     ~CIMObjectPath();
 
     CIMObjectPath& operator=(const CIMObjectPath& x);
@@ -63,7 +61,7 @@ public:
     CIMObjectPath& operator=(const String& objectName);
     void clear();
     void set(const String& host, const CIMNamespaceName& nameSpace, const CIMName& className,
-        const Array<CIMKeyBinding>& keyBindings = Array<CIMKeyBinding>());
+             const Array<CIMKeyBinding>& keyBindings = Array<CIMKeyBinding>());
     void set(const String& objectName);
 
     // Host (if any) as //host/, namespace (if any, always when there is a host)
@@ -72,7 +70,7 @@ public:
     String toString() const;
 
     const String& getHost() const;
-    void setHost(const String& host);          // MalformedObjectNameException for a bad host
+    void setHost(const String& host);  // MalformedObjectNameException for a bad host
     const CIMNamespaceName& getNameSpace() const;
     void setNameSpace(const CIMNamespaceName& nameSpace);
     const CIMName& getClassName() const;

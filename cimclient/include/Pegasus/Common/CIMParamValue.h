@@ -11,8 +11,7 @@ PEGASUS_NAMESPACE_BEGIN
 
 struct CIMParamValueRep;
 
-class PEGASUS_COMMON_LINKAGE CIMParamValue
-{
+class PEGASUS_COMMON_LINKAGE CIMParamValue {
 public:
     CIMParamValue();
     CIMParamValue(const CIMParamValue& x);

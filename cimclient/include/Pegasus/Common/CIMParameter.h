@@ -13,13 +13,12 @@ PEGASUS_NAMESPACE_BEGIN
 struct CIMParameterRep;
 class CIMConstParameter;
 
-class PEGASUS_COMMON_LINKAGE CIMParameter
-{
+class PEGASUS_COMMON_LINKAGE CIMParameter {
 public:
     CIMParameter();
     CIMParameter(const CIMParameter& x);
     CIMParameter(const CIMName& name, CIMType type, Boolean isArray = false, Uint32 arraySize = 0,
-        const CIMName& referenceClassName = CIMName());
+                 const CIMName& referenceClassName = CIMName());
     ~CIMParameter();
     CIMParameter& operator=(const CIMParameter& x);
 
@@ -47,14 +46,13 @@ private:
     friend struct CIMObjectAccess;
 };
 
-class PEGASUS_COMMON_LINKAGE CIMConstParameter
-{
+class PEGASUS_COMMON_LINKAGE CIMConstParameter {
 public:
     CIMConstParameter();
     CIMConstParameter(const CIMConstParameter& x);
     CIMConstParameter(const CIMParameter& x);
-    CIMConstParameter(const CIMName& name, CIMType type, Boolean isArray = false,
-        Uint32 arraySize = 0, const CIMName& referenceClassName = CIMName());
+    CIMConstParameter(const CIMName& name, CIMType type, Boolean isArray = false, Uint32 arraySize = 0,
+                      const CIMName& referenceClassName = CIMName());
     ~CIMConstParameter();
     CIMConstParameter& operator=(const CIMConstParameter& x);
     CIMConstParameter& operator=(const CIMParameter& x);

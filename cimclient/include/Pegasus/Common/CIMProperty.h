@@ -14,14 +14,13 @@ PEGASUS_NAMESPACE_BEGIN
 struct CIMPropertyRep;
 class CIMConstProperty;
 
-class PEGASUS_COMMON_LINKAGE CIMProperty
-{
+class PEGASUS_COMMON_LINKAGE CIMProperty {
 public:
     CIMProperty();
     CIMProperty(const CIMProperty& x);
     CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize = 0,
-        const CIMName& referenceClassName = CIMName(), const CIMName& classOrigin = CIMName(),
-        Boolean propagated = false);
+                const CIMName& referenceClassName = CIMName(), const CIMName& classOrigin = CIMName(),
+                Boolean propagated = false);
     ~CIMProperty();
     CIMProperty& operator=(const CIMProperty& x);
 
@@ -39,7 +38,7 @@ public:
     Boolean getPropagated() const;
     void setPropagated(Boolean propagated);
 
-    CIMProperty& addQualifier(const CIMQualifier& x);   // AlreadyExistsException on a duplicate name
+    CIMProperty& addQualifier(const CIMQualifier& x);  // AlreadyExistsException on a duplicate name
     Uint32 findQualifier(const CIMName& name) const;
     CIMQualifier getQualifier(Uint32 index);
     CIMConstQualifier getQualifier(Uint32 index) const;
@@ -56,15 +55,14 @@ private:
     friend struct CIMObjectAccess;
 };
 
-class PEGASUS_COMMON_LINKAGE CIMConstProperty
-{
+class PEGASUS_COMMON_LINKAGE CIMConstProperty {
 public:
     CIMConstProperty();
     CIMConstProperty(const CIMConstProperty& x);
     CIMConstProperty(const CIMProperty& x);
     CIMConstProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize = 0,
-        const CIMName& referenceClassName = CIMName(), const CIMName& classOrigin = CIMName(),
-        Boolean propagated = false);
+                     const CIMName& referenceClassName = CIMName(), const CIMName& classOrigin = CIMName(),
+                     Boolean propagated = false);
     ~CIMConstProperty();
     CIMConstProperty& operator=(const CIMConstProperty& x);
     CIMConstProperty& operator=(const CIMProperty& x);

@@ -8,8 +8,7 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class PEGASUS_COMMON_LINKAGE CIMPropertyList
-{
+class PEGASUS_COMMON_LINKAGE CIMPropertyList {
 public:
     CIMPropertyList();
     CIMPropertyList(const CIMPropertyList& x);
@@ -18,7 +17,7 @@ public:
     CIMPropertyList& operator=(const CIMPropertyList& x);
 
     void set(const Array<CIMName>& propertyNames);
-    void clear();                 // back to null
+    void clear();  // back to null
     Boolean isNull() const;
     Uint32 size() const;
     const CIMName& operator[](Uint32 index) const;

@@ -14,13 +14,12 @@ PEGASUS_NAMESPACE_BEGIN
 struct CIMQualifierRep;
 class CIMConstQualifier;
 
-class PEGASUS_COMMON_LINKAGE CIMQualifier
-{
+class PEGASUS_COMMON_LINKAGE CIMQualifier {
 public:
     CIMQualifier();
     CIMQualifier(const CIMQualifier& x);
     CIMQualifier(const CIMName& name, const CIMValue& value,
-        const CIMFlavor& flavor = CIMFlavor(CIMFlavor::NONE), Boolean propagated = false);
+                 const CIMFlavor& flavor = CIMFlavor(CIMFlavor::NONE), Boolean propagated = false);
     ~CIMQualifier();
     CIMQualifier& operator=(const CIMQualifier& x);
 
@@ -45,14 +44,13 @@ private:
     friend struct CIMObjectAccess;
 };
 
-class PEGASUS_COMMON_LINKAGE CIMConstQualifier
-{
+class PEGASUS_COMMON_LINKAGE CIMConstQualifier {
 public:
     CIMConstQualifier();
     CIMConstQualifier(const CIMConstQualifier& x);
     CIMConstQualifier(const CIMQualifier& x);
     CIMConstQualifier(const CIMName& name, const CIMValue& value,
-        const CIMFlavor& flavor = CIMFlavor(CIMFlavor::NONE), Boolean propagated = false);
+                      const CIMFlavor& flavor = CIMFlavor(CIMFlavor::NONE), Boolean propagated = false);
     ~CIMConstQualifier();
     CIMConstQualifier& operator=(const CIMConstQualifier& x);
     CIMConstQualifier& operator=(const CIMQualifier& x);

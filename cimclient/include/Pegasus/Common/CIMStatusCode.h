@@ -5,8 +5,7 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-enum CIMStatusCode
-{
+enum CIMStatusCode {
     CIM_ERR_SUCCESS = 0,
     CIM_ERR_FAILED = 1,
     CIM_ERR_ACCESS_DENIED = 2,

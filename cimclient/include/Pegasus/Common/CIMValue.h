@@ -17,8 +17,7 @@ class CIMObject;
 class CIMInstance;
 struct CIMValueRep;
 
-class PEGASUS_COMMON_LINKAGE CIMValue
-{
+class PEGASUS_COMMON_LINKAGE CIMValue {
 public:
     // A null value (of type boolean, not an array).
     CIMValue();

@@ -9,11 +9,9 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class PEGASUS_COMMON_LINKAGE OperationContext
-{
+class PEGASUS_COMMON_LINKAGE OperationContext {
 public:
-    class PEGASUS_COMMON_LINKAGE Container
-    {
+    class PEGASUS_COMMON_LINKAGE Container {
     public:
         virtual ~Container();
         virtual String getName() const = 0;

@@ -13,8 +13,7 @@ PEGASUS_NAMESPACE_BEGIN
 class String;
 
 // A NUL-terminated UTF-8 copy of a String, owned by this object.
-class PEGASUS_COMMON_LINKAGE CString
-{
+class PEGASUS_COMMON_LINKAGE CString {
 public:
     CString();
     CString(const CString& cstr);
@@ -28,8 +27,7 @@ private:
     friend class String;
 };
 
-class PEGASUS_COMMON_LINKAGE String
-{
+class PEGASUS_COMMON_LINKAGE String {
 public:
     static const String EMPTY;
 
@@ -110,7 +108,7 @@ PEGASUS_COMMON_LINKAGE Boolean operator<=(const String& str1, const String& str2
 PEGASUS_COMMON_LINKAGE Boolean operator>(const String& str1, const String& str2);
 PEGASUS_COMMON_LINKAGE Boolean operator>=(const String& str1, const String& str2);
 PEGASUS_COMMON_LINKAGE String operator+(const String& str1, const String& str2);
-PEGASUS_COMMON_LINKAGE PEGASUS_STD(ostream)& operator<<(PEGASUS_STD(ostream)& os, const String& str);
+PEGASUS_COMMON_LINKAGE PEGASUS_STD(ostream) & operator<<(PEGASUS_STD(ostream) & os, const String& str);
 
 PEGASUS_NAMESPACE_END
 

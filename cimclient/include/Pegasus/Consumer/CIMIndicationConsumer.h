@@ -7,13 +7,12 @@
 
 PEGASUS_NAMESPACE_BEGIN
 
-class CIMIndicationConsumer
-{
+class CIMIndicationConsumer {
 public:
-    CIMIndicationConsumer() { };
-    virtual ~CIMIndicationConsumer() { };
-    virtual void consumeIndication(const OperationContext& context,
-        const String& destinationPath, const CIMInstance& indicationInstance) = 0;
+    CIMIndicationConsumer(){};
+    virtual ~CIMIndicationConsumer(){};
+    virtual void consumeIndication(const OperationContext& context, const String& destinationPath,
+                                   const CIMInstance& indicationInstance) = 0;
 };
 
 PEGASUS_NAMESPACE_END

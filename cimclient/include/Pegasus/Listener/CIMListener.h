@@ -11,8 +11,7 @@ class SSLContext;
 class CIMIndicationConsumer;
 class CIMListenerRep;
 
-class PEGASUS_LISTENER_LINKAGE CIMListener
-{
+class PEGASUS_LISTENER_LINKAGE CIMListener {
 public:
     CIMListener(Uint32 portNumber, SSLContext* sslContext = NULL);
     ~CIMListener();
