@@ -49,9 +49,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 string(REGEX REPLACE "^/" "" _orv_staged_libdir "${ORV_PACKAGE_BREVIN_HOME}/${ORV_INSTALL_LIBDIR}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${_orv_staged_libdir}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    "${CMAKE_CURRENT_LIST_DIR}/debian/postinst"
+    "${CMAKE_BINARY_DIR}/packaging/deb/postinst"
     "${CMAKE_CURRENT_LIST_DIR}/debian/prerm"
-    "${CMAKE_CURRENT_LIST_DIR}/debian/postrm")
+    "${CMAKE_BINARY_DIR}/packaging/deb/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

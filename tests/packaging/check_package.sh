@@ -5,7 +5,8 @@
 # unpacked prefix as BREVIN_HOME) and stopped with SIGTERM, and lintian run on it.
 # Environment (set by CTest): BUILD_DIR, SCRATCH, PACKAGE, VERSION, ARCH, PREFIX (the
 # package's BREVIN_HOME), UNIT_DIR, ORV_HOME_EXPECTED, JRE_PACKAGE, JVM_DIR (the
-# packaged JRE's lib/server), BUILD_JVM_DIR, OWN_PEGASUS (ON/OFF), CPACK.
+# packaged JRE's lib/server), BUILD_JVM_DIR, OWN_PEGASUS (ON/OFF), CPACK, MAX_EXPOSURE
+# (the highest systemd-analyze security figure the unit may have).
 set -euo pipefail
 
 readonly start_ceiling=120  # seconds for the JVM and the agent to come up
@@ -176,6 +177,20 @@ for line in \
     "Environment=\"ORV_HOME=${ORV_HOME_EXPECTED//%/%%}\"" \
     "Type=simple" "KillSignal=SIGTERM" "TimeoutStopSec=30"; do
   grep -qxF "$line" "$unit" || fail "the unit lacks the line '$line'"
+done
+
+# The unit's confinement, rated as systemctl would rate it once installed.
+analyze_help=$(systemd-analyze --help 2>&1 || true)
+if grep -q -- '--offline' <<<"$analyze_help"; then
+  security=$(systemd-analyze security --offline=true --no-pager "$unit" 2>&1 || true)
+  exposure=$(sed -nE 's/.*Overall exposure level for [^:]*: ([0-9.]+).*/\1/p' <<<"$security")
+  echo "exposure: ${exposure:-?} (at most $MAX_EXPOSURE)"
+  awk -v e="${exposure:-99}" -v m="$MAX_EXPOSURE" 'BEGIN { exit !(e <= m) }' ||
+    { echo "$security" >&2; fail "the unit's exposure ${exposure:-?} is above $MAX_EXPOSURE"; }
+fi
+# The maintainer scripts lay out and remove the unit's ORV_HOME.
+for s in postinst postrm; do
+  grep -qxF "ORV_HOME='$ORV_HOME_EXPECTED'" "$SCRATCH/control.d/$s" || fail "$s does not name ORV_HOME $ORV_HOME_EXPECTED"
 done
 
 # ---- the unpacked launcher with the sample agent ----
