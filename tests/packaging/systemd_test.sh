@@ -72,7 +72,8 @@ cleanup() {
     wait "$nspawn_pid" 2>/dev/null || true
   fi
   # The container's mounts lived in its own mount namespace: nothing of it is mounted here.
-  rm -rf --one-file-system "$run_dir" "$out"
+  # systemd-nspawn's lock of the tree stays behind if it was killed.
+  rm -rf --one-file-system "$run_dir" "$out" "$cache/runs/.#$machine.lck"
 }
 trap cleanup EXIT
 
@@ -149,9 +150,13 @@ esac
 
 # ---- install ----
 say "apt-get install ./$(basename "$deb")"
+# apt's download cache is shared by the runs: one apt-get at a time uses it.
+exec 8>"$cache/.archives.lock"
+flock 8
 in_box sh -c "apt-get update -q && cd /srv && DEBIAN_FRONTEND=noninteractive \
   apt-get install -y -q --no-install-recommends ./$(basename "$deb")" >"$out/apt.log" 2>&1 ||
   { tail -40 "$out/apt.log" >&2; die "apt-get install failed"; }
+flock -u 8
 grep -E '^(Setting up|Unpacking) ' "$out/apt.log" | sed 's/^/    /' | tail -5
 status=$(in_box dpkg-query -W -f='${Status}' "$package" || true)
 [ "$status" = 'install ok installed' ] || fail "$package is not installed: $status"
@@ -248,14 +253,27 @@ sed 's/^/    /' "$out/journal.log"
 grep -Eqi 'timed out|killing' "$out/journal.log" && fail "systemd had to kill what the stop left"
 
 # ---- what the launcher and the agent printed ----
+# Only the lines of the unit's processes (the journal above has systemd's own as well).
 in_box journalctl --no-pager _SYSTEMD_UNIT="$unit" -o cat >"$out/unit.log" 2>&1 || true
-if [ -s "$out/unit.log" ]; then
-  echo "the unit's output:"
-  sed 's/^/    /' "$out/unit.log"
-fi
 if grep -Eqi 'warn|error|cannot|denied|fail' "$out/unit.log"; then
   fail "the launcher or the agent printed a warning or an error"
 fi
+
+# ---- asking systemd from inside the confinement ----
+# `shutdown` asks systemd to start its halt or reboot target. The same request for a
+# harmless unit, from a unit confined as the agent's is, shows the confinement allows it.
+say "a request to systemd from a unit confined as the agent's"
+in_box sh -c "printf '[Service]\nType=oneshot\nRemainAfterExit=yes\nExecStart=/bin/true\n' \
+    >/run/systemd/system/orvtest-mark.service && \
+  sed -E -e 's|^ExecStart=.*|ExecStart=/bin/systemctl start orvtest-mark.service|' \
+    -e 's|^Type=.*|Type=oneshot|' -e '/^Restart/d' /lib/systemd/system/$unit \
+    >/run/systemd/system/orvtest-probe.service && systemctl daemon-reload"
+in_box systemctl start orvtest-probe.service || fail "the confined unit's systemctl failed"
+[ "$(in_box systemctl is-active orvtest-mark.service || true)" = active ] ||
+  fail "a unit confined as the agent's could not have systemd start a unit"
+in_box sh -c "systemctl stop orvtest-mark.service && \
+  rm /run/systemd/system/orvtest-mark.service /run/systemd/system/orvtest-probe.service && \
+  systemctl daemon-reload"
 
 # ---- purge ----
 in_box sh -c "rm -rf /run/systemd/system/$unit.d '$report' && systemctl daemon-reload"
