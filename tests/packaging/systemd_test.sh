@@ -5,7 +5,8 @@
 # apt-get (the host's network). Checked: the ORV_HOME the package lays out, the unit starts
 # and stays active, the sample agent ran with the unit's ORV_HOME and BREVIN_HOME,
 # systemctl stop delivers the stop event and the unit ends cleanly within its stop timeout,
-# the launcher printed no warning, the unit's systemd-analyze security exposure, and that
+# the launcher printed no warning, the unit's systemd-analyze security exposure, that a
+# unit confined as the agent's can have systemd start a unit (as `shutdown` does), and that
 # dpkg --purge leaves no unit behind. Only the container this run started is stopped and
 # removed. The agent's halt and reboot natives are never called.
 #
