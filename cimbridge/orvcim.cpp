@@ -1176,10 +1176,16 @@ WholeNumber wholeOfNumber(IndirectJObj& number)
     return static_cast<double>(whole) == real ? wholeOfLong(whole) : asReal;
 }
 
+// Characters of a refused value's text that a last error shows.
+constexpr std::size_t kMaxShownValueText = 64;
+
 [[noreturn]] void refuseNumber(IndirectJObj& number, const std::string& why)
 {
-    const std::string text = javaText(number);
+    std::string text = javaText(number);
     throwIfJavaExceptionPending(number.m_env);
+    if (text.size() > kMaxShownValueText) {
+        text = text.substr(0, kMaxShownValueText) + "... (" + std::to_string(text.size()) + " characters)";
+    }
     const std::string found = javaClassName(number.m_env, number.m_object);
     throwIfJavaExceptionPending(number.m_env);
     unsendable("the value " + text + " (a " + found + ") " + why);
@@ -1249,9 +1255,27 @@ Pegasus::Real64 readReal64(IndirectJObj& number)
 
 // ------------------------------------------------------------- text
 
-// Text the client library cannot take: U+0000 (modified UTF-8 writes it as
-// C0 80) and a surrogate left without its other half (ED A0..BF, once pairs
-// are rejoined).  Gives the reason, or empty text when there is none.
+// Characters CIM-XML cannot carry, as XML 1.0 allows none of them even as a
+// character reference: the controls other than tab, line feed and carriage
+// return, U+FFFE and U+FFFF.  Surrogates are checked apart: a pair is one
+// character, half of one is none.
+bool isUncarriable(std::uint32_t code)
+{
+    constexpr std::uint32_t kFirstPrintable = 0x20;
+    return (code < kFirstPrintable && code != '\t' && code != '\n' && code != '\r') || code == 0xFFFE ||
+           code == 0xFFFF;
+}
+
+std::string codeText(std::uint32_t code)
+{
+    char text[sizeof "U+FFFF"];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(code & 0xFFFFu));
+    return text;
+}
+
+// Why the text (UTF-8, with a Java string's U+0000 still in its modified form
+// C0 80, and a surrogate without its other half as ED A0..BF xx) cannot be
+// sent; empty text when it can.
 std::string uncarriableText(const std::string& text)
 {
     std::size_t character = 0;
@@ -1260,14 +1284,21 @@ std::string uncarriableText(const std::string& text)
         if ((byte & 0xC0u) == 0x80u) {
             continue;  // inside a character
         }
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
-        if (byte == 0xC0u && next == 0x80u) {
-            return "the string holds U+0000 at character " + std::to_string(character) +
-                   ", which CIM text cannot carry";
-        }
-        if (byte == 0xEDu && next >= 0xA0u) {
+        const auto at = [&](std::size_t k) {
+            return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
+        };
+        std::uint32_t code = byte;
+        if (byte == 0xC0u && at(1) == 0x80u) {
+            code = 0;
+        } else if (byte == 0xEDu && at(1) >= 0xA0u) {
             return "the string holds half of a surrogate pair without its other half at character " +
                    std::to_string(character);
+        } else if (byte == 0xEFu && at(1) == 0xBFu && (at(2) == 0xBEu || at(2) == 0xBFu)) {
+            code = 0xFFC0u | (at(2) & 0x3Fu);
+        }
+        if (isUncarriable(code)) {
+            return "the string holds " + codeText(code) + " at character " + std::to_string(character) +
+                   ", which CIM-XML cannot carry";
         }
         ++character;
     }
@@ -1292,12 +1323,11 @@ Pegasus::Char16 readChar16(IndirectJObj& o)
 {
     const jchar c = o.CallCharMethod("charValue", "()C");
     throwIfJavaExceptionPending(o.m_env);
-    if (c == 0 || (c >= kFirstSurrogate && c <= kLastSurrogate)) {
-        char code[sizeof "U+FFFF"];
-        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-        unsendable(
-            std::string("the character ") + code +
-            (c == 0 ? " cannot be carried by CIM text" : " is half of a surrogate pair, no character"));
+    if (c >= kFirstSurrogate && c <= kLastSurrogate) {
+        unsendable("the character " + codeText(c) + " is half of a surrogate pair, no character of its own");
+    }
+    if (isUncarriable(c)) {
+        unsendable("the character " + codeText(c) + " cannot be carried by CIM-XML");
     }
     return Pegasus::Char16(c);
 }
