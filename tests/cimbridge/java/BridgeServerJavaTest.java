@@ -285,7 +285,7 @@ public final class BridgeServerJavaTest {
         checks.same(Collections.emptyList(), messagesSince(mark), "nothing traced while off");
     }
 
-    private static void withServer() throws InterruptedException {
+    private static void withServer() throws Exception {
         identification();
         traceSwitchedOn();
         handles();
@@ -300,30 +300,21 @@ public final class BridgeServerJavaTest {
     // ------------------------------------------------------------ a class loader of its own
 
     /**
-     * Runs the bridge with its classes from a URLClassLoader in a JVM of its
-     * own (the library goes with the first loader that loads it), once with
-     * the jar only there and once with it on the class path too; an
-     * indication must reach the target through a real subscription.
+     * The bridge's classes from a URLClassLoader, in a JVM of its own (a library
+     * goes with the first loader that loads it), with the jar only there, then
+     * on the class path too: an indication reaches the target through a real subscription.
      */
-    private static void bridgeFromItsOwnClassLoader() {
+    private static void bridgeFromItsOwnClassLoader() throws Exception {
         String wbemJar = CIMImpl.class.getProtectionDomain().getCodeSource().getLocation().toString();
         String testJar = BridgeServerJavaTest.class.getProtectionDomain().getCodeSource().getLocation().toString();
-        String java = Paths.get(System.getProperty("java.home"), "bin", "java").toString();
         String[] classPaths = {testJar, wbemJar + ":" + testJar};
         for (int run = 0; run < classPaths.length; run++) {
-            String classPath = classPaths[run];
-            List<String> command = new ArrayList<>(Arrays.asList(java, "-Djava.library.path=" + System.getProperty("java.library.path")));
-            command.addAll(ManagementFactory.getRuntimeMXBean().getInputArguments().contains("-Xcheck:jni")
-                           ? Arrays.asList("-Xcheck:jni") : Collections.emptyList());
-            command.addAll(Arrays.asList("-cp", classPath.replace("file:", ""), "BridgeServerJavaTest$OwnLoader", wbemJar, testJar,
-                                         "own loader " + run));
-            int status = -1;
-            try {
-                status = new ProcessBuilder(command).inheritIO().start().waitFor();
-            } catch (IOException | InterruptedException e) {
-                checks.check(false, "starting " + command + ": " + e);
-            }
-            checks.same(0, status, "an indication through the bridge of a class loader of its own, class path " + classPath);
+            List<String> command = new ArrayList<>(Arrays.asList(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
+                "-Djava.library.path=" + System.getProperty("java.library.path")));
+            if (ManagementFactory.getRuntimeMXBean().getInputArguments().contains("-Xcheck:jni")) command.add("-Xcheck:jni");
+            command.addAll(Arrays.asList("-cp", classPaths[run].replace("file:", ""), "BridgeServerJavaTest$OwnLoader",
+                                         wbemJar, testJar, "own loader " + run));
+            checks.same(0, new ProcessBuilder(command).inheritIO().start().waitFor(), "an indication, class path " + classPaths[run]);
         }
     }
 
@@ -339,7 +330,7 @@ public final class BridgeServerJavaTest {
         }
     }
 
-    /** Loaded by that URLClassLoader: subscribes to creations and makes one. */
+    /** Loaded by that URLClassLoader: subscribes to creations under the name and makes one. */
     public static final class OwnLoaderRun {
         /** Where the subscription sends to; the one place the test builds it. */
         static String destination(int handle, int port) {
@@ -350,18 +341,14 @@ public final class BridgeServerJavaTest {
             CIMInstance inst = new CIMInstance();
             inst.setClassName(className);
             for (int i = 0; i < properties.length; i += 2) {
-                CIMValue v = properties[i + 1] instanceof CIMObjectPath
-                    ? new CIMValue(properties[i + 1], new CIMDataType(CIMDataType.REFERENCE)) : new CIMValue(properties[i + 1]);
-                inst.setProperty((String) properties[i], v);
+                boolean ref = properties[i + 1] instanceof CIMObjectPath;
+                inst.setProperty((String) properties[i], new CIMValue(properties[i + 1], ref ? new CIMDataType(CIMDataType.REFERENCE) : null));
             }
             CIMObjectPath made = new CIMObjectPath();
-            if (impl.createInstance(h, made, new CIMObjectPath(className), inst) != 0) {
-                throw new IllegalStateException("creating " + className + ": " + impl.getLastError());
-            }
+            if (impl.createInstance(h, made, new CIMObjectPath(className), inst) != 0) throw new IllegalStateException(impl.getLastError());
             return made;
         }
 
-        /** Subscribes under the name, makes an instance of it; gives the indication that came, or null. */
         public static CIMInstance run(String name) throws Exception {
             CIMImpl.loadLibrary();
             CIMImpl impl = new CIMImpl();
@@ -405,7 +392,7 @@ public final class BridgeServerJavaTest {
             messagesSince(mark), "trace without a server");
     }
 
-    public static void main(String[] args) throws InterruptedException {
+    public static void main(String[] args) throws Exception {
         String home = System.getenv("ORV_HOME");
         String socket = System.getenv("CIM_LOCAL_SOCKET");
         if (home == null || socket == null || args.length != 1) {
