@@ -404,10 +404,17 @@ KeyForm keyFormOfValue(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMValue&
     return bare ? KeyForm::Bare : KeyForm::Quoted;
 }
 
+// How deep references may nest inside reference keys: a path that holds
+// itself would otherwise never end.
+constexpr int kMaxReferenceDepth = 16;
+
+std::string referenceText(JNIEnv* env, jobject path, int depth);
+
 // The model-path text of a Java CIMObjectPath: class name, then ".name=value"
 // key bindings separated by commas; empty for a null path.  Stops where a Java
-// call leaves an exception pending (JavaExceptionPending).
-std::string ObjectPathAsString(JNIEnv* env, jobject path)
+// call leaves an exception pending (JavaExceptionPending).  `depth` counts the
+// reference keys this path is inside.
+std::string ObjectPathAsString(JNIEnv* env, jobject path, int depth = 0)
 {
     std::string text;
     if (path == nullptr) {
@@ -441,12 +448,44 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path)
         if (form == KeyForm::Unknown && value.m_object != nullptr) {
             form = keyFormOfValue(env, types, value);
         }
-        // A null value, or a value without a value object, gives the empty text.
-        const std::string valueText = value.getValueAsString().getStringA();
+        // A null value, or a value without a value object, gives the empty text;
+        // a path is written here too, so that its own keys keep their types.
+        jobject object =
+            value.m_object != nullptr ? value.CallObjectMethod("getValue", "()Ljava/lang/Object;") : nullptr;
+        throwIfJavaExceptionPending(env);
+        const bool isPath = isInstanceOf(env, object, KnownClass::CIMObjectPath);
+        throwIfJavaExceptionPending(env);
+        const std::string valueText =
+            isPath ? referenceText(env, object, depth + 1) : value.getValueAsString().getStringA();
         throwIfJavaExceptionPending(env);
         pathtext::appendKeyBinding(text, first, name, valueText, form == KeyForm::Bare);
     }
     return text;
+}
+
+// A reference as path text: host and namespace when the Java path has them,
+// then the class and keys as the bridge writes them (Java's toString would
+// quote a key without a type, and a number would come back as a string).
+std::string referenceText(JNIEnv* env, jobject path, int depth)
+{
+    if (depth > kMaxReferenceDepth) {
+        unsendable("a reference nests more than " + std::to_string(kMaxReferenceDepth) +
+                   " paths deep inside reference keys");
+    }
+    cim::CIMObjectPath javaPath(env, path);
+    const std::string host =
+        java::String(env, javaPath.CallObjectMethod("getHost", "()Ljava/lang/String;")).getStringA();
+    const std::string nameSpace =
+        java::String(env, javaPath.CallObjectMethod("getNameSpace", "()Ljava/lang/String;")).getStringA();
+    throwIfJavaExceptionPending(env);
+    std::string text;
+    if (!host.empty()) {
+        text += "//" + host + "/";
+    }
+    if (!nameSpace.empty()) {
+        text += nameSpace + ":";
+    }
+    return text + ObjectPathAsString(env, path, depth);
 }
 
 // The Pegasus path of a Java path (namespace and host are never part of it).
@@ -1342,27 +1381,10 @@ Pegasus::CIMDateTime readDateTime(IndirectJObj& o)
     return Pegasus::CIMDateTime(Pegasus::String(javaText(o).c_str()));
 }
 
-// A reference goes as the bridge's own path text, as object paths do, so that
-// its keys keep their types (Java's toString quotes a key without a type).
-// Host and namespace come first when the Java path has them.
+// A reference goes as the bridge's own path text, as object paths do.
 Pegasus::CIMObjectPath readPath(IndirectJObj& o)
 {
-    JNIEnv* env = o.m_env;
-    cim::CIMObjectPath path(o, o.m_object);
-    const std::string host =
-        java::String(env, path.CallObjectMethod("getHost", "()Ljava/lang/String;")).getStringA();
-    const std::string nameSpace =
-        java::String(env, path.CallObjectMethod("getNameSpace", "()Ljava/lang/String;")).getStringA();
-    throwIfJavaExceptionPending(env);
-    std::string text;
-    if (!host.empty()) {
-        text += "//" + host + "/";
-    }
-    if (!nameSpace.empty()) {
-        text += nameSpace + ":";
-    }
-    text += ObjectPathAsString(env, o.m_object);
-    return Pegasus::CIMObjectPath(Pegasus::String(text.c_str()));
+    return Pegasus::CIMObjectPath(Pegasus::String(referenceText(o.m_env, o.m_object, 0).c_str()));
 }
 
 template <class T, T (*Read)(IndirectJObj&), KnownClass Expected>

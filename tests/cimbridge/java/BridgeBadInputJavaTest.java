@@ -227,6 +227,8 @@ public final class BridgeBadInputJavaTest {
         for (Object[] b : before) {
             checks.same(0, impl.setProperty(h, fixed, (String) b[0], (CIMValue) b[1]), "set " + b[0] + ": " + impl.getLastError());
         }
+        CIMObjectPath loop = item("loop");
+        loop.addKey("Self", new CIMValue(loop));
         Object[][] rows = {
             // property, value, words of the last error
             {"S", new CIMValue(new Object(), null), new String[] {"property S", "no data type", "java.lang.Object"}},
@@ -262,11 +264,12 @@ public final class BridgeBadInputJavaTest {
             {"C16", typed('\u0000', CIMDataType.CHAR16), new String[] {"property C16", "U+0000"}},
             {"S", typed("bell\u0007", CIMDataType.STRING), new String[] {"property S", "U+0007", "character 4"}},
             {"C16", typed('\uffff', CIMDataType.CHAR16), new String[] {"property C16", "U+FFFF"}},
+            {"Ref", typed(loop, CIMDataType.REFERENCE), new String[] {"property Ref", "nests more than 16"}},
         };
         for (Object[] r : rows) {
             String property = (String) r[0];
             CIMValue value = (CIMValue) r[1];
-            refused("setProperty " + property + " " + value.getType() + " " + value, () -> impl.setProperty(h, fixed, property, value),
+            refused("setProperty " + property + " " + value.getType() + " row " + Arrays.asList(rows).indexOf(r), () -> impl.setProperty(h, fixed, property, value),
                     (String[]) r[2]);
         }
         for (Object[] b : before) {
