@@ -107,6 +107,9 @@ constexpr const char* kKnownClassNames[kKnownClassCount] = {
     "javax/wbem/cim/CIMParameter",
     "javax/wbem/cim/CIMArgument",
     "javax/wbem/cim/CIMDateTime",
+    "java/math/BigInteger",
+    "java/math/BigDecimal",
+    "java/lang/NoSuchFieldError",
 };
 
 // Guards the lookups of known classes and the writers of their member tables.
@@ -146,6 +149,16 @@ SharedMembers* knownMembers(JNIEnv* env, KnownClass known)
 }
 
 }  // namespace
+
+bool resolveKnownClasses(JNIEnv* env)
+{
+    for (std::size_t i = 0; i < kKnownClassCount; ++i) {
+        if (knownMembers(env, static_cast<KnownClass>(i)) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
 
 void releaseKnownClasses(JNIEnv* env)
 {

@@ -54,6 +54,9 @@ enum class KnownClass {
     CIMParameter,
     CIMArgument,
     CIMDateTime,
+    BigInteger,
+    BigDecimal,
+    NoSuchFieldError,
     Count
 };
 
@@ -101,6 +104,13 @@ std::string knownClassName(KnownClass known);
 
 // The object's class name as Java gives it ("java.lang.Integer"); "null" for null.
 std::string javaClassName(JNIEnv* env, jobject object);
+
+// Looks every known class up now, through the class loader FindClass uses on
+// this thread (in JNI_OnLoad: the loader of the class that loads the library).
+// Threads that are not Java's own, such as a listener's, would search only the
+// system class loader, so the library resolves them all here.  False, with the
+// Java error pending, when one cannot be found.
+bool resolveKnownClasses(JNIEnv* env);
 
 // Deletes the global references of the known classes (the library is being
 // unloaded); the next use looks them up again.

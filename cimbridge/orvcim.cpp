@@ -24,10 +24,14 @@
 #include <jni.h>
 #include <pthread.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
 #include <exception>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -400,10 +404,17 @@ KeyForm keyFormOfValue(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMValue&
     return bare ? KeyForm::Bare : KeyForm::Quoted;
 }
 
+// How deep references may nest inside reference keys: a path that holds
+// itself would otherwise never end.
+constexpr int kMaxReferenceDepth = 16;
+
+std::string referenceText(JNIEnv* env, jobject path, int depth);
+
 // The model-path text of a Java CIMObjectPath: class name, then ".name=value"
 // key bindings separated by commas; empty for a null path.  Stops where a Java
-// call leaves an exception pending (JavaExceptionPending).
-std::string ObjectPathAsString(JNIEnv* env, jobject path)
+// call leaves an exception pending (JavaExceptionPending).  `depth` counts the
+// reference keys this path is inside.
+std::string ObjectPathAsString(JNIEnv* env, jobject path, int depth = 0)
 {
     std::string text;
     if (path == nullptr) {
@@ -437,12 +448,44 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path)
         if (form == KeyForm::Unknown && value.m_object != nullptr) {
             form = keyFormOfValue(env, types, value);
         }
-        // A null value, or a value without a value object, gives the empty text.
-        const std::string valueText = value.getValueAsString().getStringA();
+        // A null value, or a value without a value object, gives the empty text;
+        // a path is written here too, so that its own keys keep their types.
+        jobject object =
+            value.m_object != nullptr ? value.CallObjectMethod("getValue", "()Ljava/lang/Object;") : nullptr;
+        throwIfJavaExceptionPending(env);
+        const bool isPath = isInstanceOf(env, object, KnownClass::CIMObjectPath);
+        throwIfJavaExceptionPending(env);
+        const std::string valueText =
+            isPath ? referenceText(env, object, depth + 1) : value.getValueAsString().getStringA();
         throwIfJavaExceptionPending(env);
         pathtext::appendKeyBinding(text, first, name, valueText, form == KeyForm::Bare);
     }
     return text;
+}
+
+// A reference as path text: host and namespace when the Java path has them,
+// then the class and keys as the bridge writes them (Java's toString would
+// quote a key without a type, and a number would come back as a string).
+std::string referenceText(JNIEnv* env, jobject path, int depth)
+{
+    if (depth > kMaxReferenceDepth) {
+        unsendable("a reference nests more than " + std::to_string(kMaxReferenceDepth) +
+                   " paths deep inside reference keys");
+    }
+    cim::CIMObjectPath javaPath(env, path);
+    const std::string host =
+        java::String(env, javaPath.CallObjectMethod("getHost", "()Ljava/lang/String;")).getStringA();
+    const std::string nameSpace =
+        java::String(env, javaPath.CallObjectMethod("getNameSpace", "()Ljava/lang/String;")).getStringA();
+    throwIfJavaExceptionPending(env);
+    std::string text;
+    if (!host.empty()) {
+        text += "//" + host + "/";
+    }
+    if (!nameSpace.empty()) {
+        text += nameSpace + ":";
+    }
+    return text + ObjectPathAsString(env, path, depth);
 }
 
 // The Pegasus path of a Java path (namespace and host are never part of it).
@@ -1006,74 +1049,342 @@ T readJava(JNIEnv* env, jobject object, KnownClass expected, Read read)
     return item;
 }
 
-// One element of each Java-to-CIM row: the accessor of the Java class and the
-// Pegasus type it becomes (unsigned types keep the bits of the signed read).
-Pegasus::Sint8 readSint8(IndirectJObj& o)
+// Datetime and reference values cross as text, which the client library parses.
+std::string javaText(IndirectJObj& o)
 {
-    return o.CallByteMethod("byteValue", "()B");
+    return java::String(o.m_env, o.CallObjectMethod("toString", "()Ljava/lang/String;")).getStringA();
 }
-Pegasus::Sint16 readSint16(IndirectJObj& o)
+
+// ------------------------------------------------------------- numbers
+// A number is checked against its row's range before it is narrowed: a value
+// that does not fit is refused, never cut to the row's width.
+
+bool isA(JNIEnv* env, jobject object, KnownClass known)
 {
-    return o.CallShortMethod("shortValue", "()S");
+    const bool is = isInstanceOf(env, object, known);
+    throwIfJavaExceptionPending(env);
+    return is;
 }
-Pegasus::Sint32 readSint32(IndirectJObj& o)
+
+jlong callLong(IndirectJObj& o, const char* name)
 {
-    return o.CallIntMethod("intValue", "()I");
+    const jlong v = o.CallLongMethod(name, "()J");
+    throwIfJavaExceptionPending(o.m_env);
+    return v;
 }
-Pegasus::Sint64 readSint64(IndirectJObj& o)
+
+jint callInt(IndirectJObj& o, const char* name)
 {
-    return o.CallLongMethod("longValue", "()J");
+    const jint v = o.CallIntMethod(name, "()I");
+    throwIfJavaExceptionPending(o.m_env);
+    return v;
 }
-Pegasus::Uint8 readUint8(IndirectJObj& o)
+
+double callDouble(IndirectJObj& o, const char* name)
 {
-    return static_cast<Pegasus::Uint8>(o.CallByteMethod("byteValue", "()B"));
+    const jdouble v = o.CallDoubleMethod(name, "()D");
+    throwIfJavaExceptionPending(o.m_env);
+    return v;
 }
-Pegasus::Uint16 readUint16(IndirectJObj& o)
+
+// A Java number read exactly as a whole number (sign and magnitude), or what
+// keeps it from being one that an integer row could hold.
+struct WholeNumber {
+    enum class Kind { Exact, Fraction, NotFinite, Huge };
+    Kind kind = Kind::Exact;
+    bool negative = false;
+    std::uint64_t magnitude = 0;
+};
+
+constexpr double kTwoToThe64 = 18446744073709551616.0;
+// Decimal digits of the largest magnitude an integer row holds (2^64 - 1).
+constexpr jlong kMaxWholeDigits = 20;
+
+WholeNumber wholeOf(WholeNumber::Kind kind)
 {
-    return static_cast<Pegasus::Uint16>(o.CallShortMethod("shortValue", "()S"));
+    WholeNumber n;
+    n.kind = kind;
+    return n;
 }
-Pegasus::Uint32 readUint32(IndirectJObj& o)
+
+WholeNumber wholeOfLong(jlong value)
 {
-    return static_cast<Pegasus::Uint32>(o.CallIntMethod("intValue", "()I"));
+    WholeNumber n;
+    n.negative = value < 0;
+    const auto bits = static_cast<std::uint64_t>(value);
+    n.magnitude = n.negative ? 0 - bits : bits;
+    return n;
 }
-Pegasus::Uint64 readUint64(IndirectJObj& o)
+
+// The 64 bits of an unsigned value, as UnsignedInt64's longValue gives them.
+WholeNumber wholeOfUnsignedBits(jlong bits)
 {
-    return static_cast<Pegasus::Uint64>(o.CallLongMethod("longValue", "()J"));
+    WholeNumber n;
+    n.magnitude = static_cast<std::uint64_t>(bits);
+    return n;
 }
-Pegasus::Real32 readReal32(IndirectJObj& o)
+
+WholeNumber wholeOfDouble(double value)
 {
-    return o.CallFloatMethod("floatValue", "()F");
+    if (!std::isfinite(value)) {
+        return wholeOf(WholeNumber::Kind::NotFinite);
+    }
+    if (std::trunc(value) != value) {
+        return wholeOf(WholeNumber::Kind::Fraction);
+    }
+    const double magnitude = std::fabs(value);
+    if (magnitude >= kTwoToThe64) {
+        return wholeOf(WholeNumber::Kind::Huge);
+    }
+    WholeNumber n;
+    n.negative = value < 0;
+    n.magnitude = static_cast<std::uint64_t>(magnitude);
+    return n;
 }
-Pegasus::Real64 readReal64(IndirectJObj& o)
+
+// Compared through its bit length, never through a longValue that keeps only
+// the low 64 bits.
+WholeNumber wholeOfBigInteger(JNIEnv* env, jobject object)
 {
-    return o.CallDoubleMethod("doubleValue", "()D");
+    IndirectJObj big(IndirectJClass(env, KnownClass::BigInteger), object);
+    const jint bitLength = callInt(big, "bitLength");  // without the sign bit
+    if (bitLength <= 63) {
+        return wholeOfLong(callLong(big, "longValue"));
+    }
+    if (bitLength == 64 && callInt(big, "signum") > 0) {
+        return wholeOfUnsignedBits(callLong(big, "longValue"));
+    }
+    return wholeOf(WholeNumber::Kind::Huge);
 }
+
+WholeNumber wholeOfBigDecimal(JNIEnv* env, jobject object)
+{
+    IndirectJObj decimal(IndirectJClass(env, KnownClass::BigDecimal), object);
+    if (callInt(decimal, "signum") == 0) {
+        return WholeNumber();
+    }
+    IndirectJObj stripped(decimal,
+                          decimal.CallObjectMethod("stripTrailingZeros", "()Ljava/math/BigDecimal;"));
+    throwIfJavaExceptionPending(env);
+    const jlong scale = callInt(stripped, "scale");
+    if (scale > 0) {
+        return wholeOf(WholeNumber::Kind::Fraction);
+    }
+    // Checked before toBigInteger, which would spell out 1E+999999999 in full.
+    if (static_cast<jlong>(callInt(stripped, "precision")) - scale > kMaxWholeDigits) {
+        return wholeOf(WholeNumber::Kind::Huge);
+    }
+    jobject big = stripped.CallObjectMethod("toBigInteger", "()Ljava/math/BigInteger;");
+    throwIfJavaExceptionPending(env);
+    return wholeOfBigInteger(env, big);
+}
+
+// Number classes whose longValue is their whole value.
+constexpr KnownClass kLongValued[] = {
+    KnownClass::Integer,      KnownClass::Long,          KnownClass::Short,         KnownClass::Byte,
+    KnownClass::UnsignedInt8, KnownClass::UnsignedInt16, KnownClass::UnsignedInt32,
+};
+
+WholeNumber wholeOfNumber(IndirectJObj& number)
+{
+    JNIEnv* env = number.m_env;
+    jobject object = number.m_object;
+    for (KnownClass known : kLongValued) {
+        if (isA(env, object, known)) {
+            return wholeOfLong(callLong(number, "longValue"));
+        }
+    }
+    if (isA(env, object, KnownClass::UnsignedInt64)) {
+        return wholeOfUnsignedBits(callLong(number, "longValue"));
+    }
+    if (isA(env, object, KnownClass::BigInteger)) {
+        return wholeOfBigInteger(env, object);
+    }
+    if (isA(env, object, KnownClass::BigDecimal)) {
+        return wholeOfBigDecimal(env, object);
+    }
+    const double real = callDouble(number, "doubleValue");
+    const WholeNumber asReal = wholeOfDouble(real);
+    if (asReal.kind != WholeNumber::Kind::Exact || isA(env, object, KnownClass::Double) ||
+        isA(env, object, KnownClass::Float)) {
+        return asReal;
+    }
+    // Another Number class (AtomicLong, ...): its longValue where its
+    // doubleValue agrees, which keeps the digits a double would round away.
+    const jlong whole = callLong(number, "longValue");
+    return static_cast<double>(whole) == real ? wholeOfLong(whole) : asReal;
+}
+
+// Characters of a refused value's text that a last error shows.
+constexpr std::size_t kMaxShownValueText = 64;
+
+[[noreturn]] void refuseNumber(IndirectJObj& number, const std::string& why)
+{
+    std::string text = javaText(number);
+    throwIfJavaExceptionPending(number.m_env);
+    if (text.size() > kMaxShownValueText) {
+        text = text.substr(0, kMaxShownValueText) + "... (" + std::to_string(text.size()) + " characters)";
+    }
+    const std::string found = javaClassName(number.m_env, number.m_object);
+    throwIfJavaExceptionPending(number.m_env);
+    unsendable("the value " + text + " (a " + found + ") " + why);
+}
+
+// An integer row's value.  A signed row takes its two's complement range; an
+// unsigned row takes 0 to its maximum and, as the same bits, the negative
+// values of a signed integer of its width (a Java byte -1 is UINT8 255).
+template <class T>
+T readInteger(IndirectJObj& number)
+{
+    constexpr bool isSigned = std::numeric_limits<T>::is_signed;
+    constexpr int width = std::numeric_limits<T>::digits + (isSigned ? 1 : 0);
+    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<T>::max());
+    constexpr std::uint64_t kMaxNegative = isSigned ? kMax + 1 : (kMax >> 1) + 1;
+    const WholeNumber n = wholeOfNumber(number);
+    const std::string typeName = std::string(isSigned ? "SINT" : "UINT") + std::to_string(width);
+    if (n.kind == WholeNumber::Kind::Fraction || n.kind == WholeNumber::Kind::NotFinite) {
+        refuseNumber(number, "is not a whole number, which " + typeName + " needs");
+    }
+    if (n.kind == WholeNumber::Kind::Exact &&
+        (n.negative ? n.magnitude <= kMaxNegative : n.magnitude <= kMax)) {
+        if (!n.negative) {
+            return static_cast<T>(n.magnitude);
+        }
+        if constexpr (isSigned) {
+            return static_cast<T>(-static_cast<std::int64_t>(n.magnitude - 1) - 1);
+        } else {
+            return static_cast<T>(0 - n.magnitude);
+        }
+    }
+    const std::string lowest = "-" + std::to_string(kMaxNegative);
+    const std::string range =
+        isSigned ? lowest + " to " + std::to_string(kMax)
+                 : "0 to " + std::to_string(kMax) + ", or " + lowest + " to -1 for the same bits";
+    refuseNumber(number, "is outside the range of " + typeName + ", " + range);
+}
+
+// A real row's value.  An infinity stands only from a class that can hold
+// one: a BigDecimal or BigInteger too large for a double is refused.
+double readReal(IndirectJObj& number, const char* typeName)
+{
+    const double value = callDouble(number, "doubleValue");
+    if (std::isinf(value) && !isA(number.m_env, number.m_object, KnownClass::Double) &&
+        !isA(number.m_env, number.m_object, KnownClass::Float)) {
+        refuseNumber(number, std::string("is outside the range of ") + typeName);
+    }
+    return value;
+}
+
+Pegasus::Real32 readReal32(IndirectJObj& number)
+{
+    const double value = readReal(number, "REAL32");
+    // Java's own narrowing rounds as Java does, from the value's own digits.
+    const jfloat narrowed = number.CallFloatMethod("floatValue", "()F");
+    throwIfJavaExceptionPending(number.m_env);
+    if (std::isinf(narrowed) && !std::isinf(value)) {
+        refuseNumber(number, "is outside the range of REAL32, about -3.4E38 to 3.4E38");
+    }
+    return narrowed;
+}
+
+Pegasus::Real64 readReal64(IndirectJObj& number)
+{
+    return readReal(number, "REAL64");
+}
+
+// ------------------------------------------------------------- text
+
+// Characters CIM-XML cannot carry, as XML 1.0 allows none of them even as a
+// character reference: the controls other than tab, line feed and carriage
+// return, U+FFFE and U+FFFF.  Surrogates are checked apart: a pair is one
+// character, half of one is none.
+bool isUncarriable(std::uint32_t code)
+{
+    constexpr std::uint32_t kFirstPrintable = 0x20;
+    return (code < kFirstPrintable && code != '\t' && code != '\n' && code != '\r') || code == 0xFFFE ||
+           code == 0xFFFF;
+}
+
+std::string codeText(std::uint32_t code)
+{
+    char text[sizeof "U+FFFF"];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(code & 0xFFFFu));
+    return text;
+}
+
+// Why the text (UTF-8, with a Java string's U+0000 still in its modified form
+// C0 80, and a surrogate without its other half as ED A0..BF xx) cannot be
+// sent; empty text when it can.
+std::string uncarriableText(const std::string& text)
+{
+    std::size_t character = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte & 0xC0u) == 0x80u) {
+            continue;  // inside a character
+        }
+        const auto at = [&](std::size_t k) {
+            return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
+        };
+        std::uint32_t code = byte;
+        if (byte == 0xC0u && at(1) == 0x80u) {
+            code = 0;
+        } else if (byte == 0xEDu && at(1) >= 0xA0u) {
+            return "the string holds half of a surrogate pair without its other half at character " +
+                   std::to_string(character);
+        } else if (byte == 0xEFu && at(1) == 0xBFu && (at(2) == 0xBEu || at(2) == 0xBFu)) {
+            code = 0xFFC0u | (at(2) & 0x3Fu);
+        }
+        if (isUncarriable(code)) {
+            return "the string holds " + codeText(code) + " at character " + std::to_string(character) +
+                   ", which CIM-XML cannot carry";
+        }
+        ++character;
+    }
+    return std::string();
+}
+
 Pegasus::String readString(IndirectJObj& o)
 {
-    return Pegasus::String(java::String(o, o.m_object).getStringA().c_str());
+    const std::string text = java::String(o, o.m_object).getStringA();
+    throwIfJavaExceptionPending(o.m_env);
+    const std::string refusal = uncarriableText(text);
+    if (!refusal.empty()) {
+        unsendable(refusal);
+    }
+    return Pegasus::String(text.c_str());
 }
+
+constexpr jchar kFirstSurrogate = 0xD800;
+constexpr jchar kLastSurrogate = 0xDFFF;
+
 Pegasus::Char16 readChar16(IndirectJObj& o)
 {
-    return Pegasus::Char16(o.CallCharMethod("charValue", "()C"));
+    const jchar c = o.CallCharMethod("charValue", "()C");
+    throwIfJavaExceptionPending(o.m_env);
+    if (c >= kFirstSurrogate && c <= kLastSurrogate) {
+        unsendable("the character " + codeText(c) + " is half of a surrogate pair, no character of its own");
+    }
+    if (isUncarriable(c)) {
+        unsendable("the character " + codeText(c) + " cannot be carried by CIM-XML");
+    }
+    return Pegasus::Char16(c);
 }
+
 Pegasus::Boolean readBoolean(IndirectJObj& o)
 {
     return o.CallBooleanMethod("booleanValue", "()Z") == JNI_TRUE;
 }
 
-// Datetime and reference values cross as their Java text, which the client
-// library parses.
-std::string javaText(IndirectJObj& o)
-{
-    return java::String(o.m_env, o.CallObjectMethod("toString", "()Ljava/lang/String;")).getStringA();
-}
 Pegasus::CIMDateTime readDateTime(IndirectJObj& o)
 {
     return Pegasus::CIMDateTime(Pegasus::String(javaText(o).c_str()));
 }
+
+// A reference goes as the bridge's own path text, as object paths do.
 Pegasus::CIMObjectPath readPath(IndirectJObj& o)
 {
-    return Pegasus::CIMObjectPath(Pegasus::String(javaText(o).c_str()));
+    return Pegasus::CIMObjectPath(Pegasus::String(referenceText(o.m_env, o.m_object, 0).c_str()));
 }
 
 template <class T, T (*Read)(IndirectJObj&), KnownClass Expected>
@@ -1100,7 +1411,7 @@ void convertArray(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pega
     java::Collection collection(env, object);
     java::Iterator iterator = collection.iterator();
     throwIfJavaExceptionPending(env);
-    for (;;) {
+    for (Pegasus::Uint32 index = 0;; ++index) {
         LocalFrame frame(env, kElementFrameCapacity);
         const bool more = iterator.CallBooleanMethod("hasNext", "()Z") == JNI_TRUE;
         throwIfJavaExceptionPending(env);
@@ -1109,8 +1420,16 @@ void convertArray(JNIEnv* env, cim::CIMValue& value, Pegasus::CIMType type, Pega
         }
         jobject element = iterator.CallObjectMethod("next", "()Ljava/lang/Object;");
         throwIfJavaExceptionPending(env);
-        if (element != nullptr) {  // a null element has no value to send
+        const std::string where = "element " + std::to_string(index);
+        // Skipping it would move every later element to another index.
+        if (element == nullptr) {
+            unsendable(where + " is null, and an array cannot carry a null");
+        }
+        try {
             items.append(readJava<T>(env, element, Expected, Read));
+        } catch (UnsendableValue& e) {
+            e.reason = where + ": " + e.reason;
+            throw;
         }
     }
     out = Pegasus::CIMValue(items);
@@ -1155,24 +1474,25 @@ constexpr KnownClass kNumber = KnownClass::Number;
 
 // In the order the type fields are compared; the last four carry datetime and
 // reference values, which would otherwise be lost.  Every number row reads
-// any java.lang.Number, the unsigned classes included.
+// any java.lang.Number, the unsigned classes included, and refuses a value
+// outside its range.
 const JavaToCimRow kJavaToCim[] = {
-    scalarRow<Sint8, readSint8, kNumber>("SINT8", Pegasus::CIMTYPE_SINT8),
-    arrayRow<Sint8, readSint8, kNumber>("SINT8_ARRAY", Pegasus::CIMTYPE_SINT8),
-    scalarRow<Sint16, readSint16, kNumber>("SINT16", Pegasus::CIMTYPE_SINT16),
-    arrayRow<Sint16, readSint16, kNumber>("SINT16_ARRAY", Pegasus::CIMTYPE_SINT16),
-    scalarRow<Sint32, readSint32, kNumber>("SINT32", Pegasus::CIMTYPE_SINT32),
-    arrayRow<Sint32, readSint32, kNumber>("SINT32_ARRAY", Pegasus::CIMTYPE_SINT32),
-    scalarRow<Sint64, readSint64, kNumber>("SINT64", Pegasus::CIMTYPE_SINT64),
-    arrayRow<Sint64, readSint64, kNumber>("SINT64_ARRAY", Pegasus::CIMTYPE_SINT64),
-    scalarRow<Uint8, readUint8, kNumber>("UINT8", Pegasus::CIMTYPE_UINT8),
-    arrayRow<Uint8, readUint8, kNumber>("UINT8_ARRAY", Pegasus::CIMTYPE_UINT8),
-    scalarRow<Uint16, readUint16, kNumber>("UINT16", Pegasus::CIMTYPE_UINT16),
-    arrayRow<Uint16, readUint16, kNumber>("UINT16_ARRAY", Pegasus::CIMTYPE_UINT16),
-    scalarRow<Uint32, readUint32, kNumber>("UINT32", Pegasus::CIMTYPE_UINT32),
-    arrayRow<Uint32, readUint32, kNumber>("UINT32_ARRAY", Pegasus::CIMTYPE_UINT32),
-    scalarRow<Uint64, readUint64, kNumber>("UINT64", Pegasus::CIMTYPE_UINT64),
-    arrayRow<Uint64, readUint64, kNumber>("UINT64_ARRAY", Pegasus::CIMTYPE_UINT64),
+    scalarRow<Sint8, readInteger<Sint8>, kNumber>("SINT8", Pegasus::CIMTYPE_SINT8),
+    arrayRow<Sint8, readInteger<Sint8>, kNumber>("SINT8_ARRAY", Pegasus::CIMTYPE_SINT8),
+    scalarRow<Sint16, readInteger<Sint16>, kNumber>("SINT16", Pegasus::CIMTYPE_SINT16),
+    arrayRow<Sint16, readInteger<Sint16>, kNumber>("SINT16_ARRAY", Pegasus::CIMTYPE_SINT16),
+    scalarRow<Sint32, readInteger<Sint32>, kNumber>("SINT32", Pegasus::CIMTYPE_SINT32),
+    arrayRow<Sint32, readInteger<Sint32>, kNumber>("SINT32_ARRAY", Pegasus::CIMTYPE_SINT32),
+    scalarRow<Sint64, readInteger<Sint64>, kNumber>("SINT64", Pegasus::CIMTYPE_SINT64),
+    arrayRow<Sint64, readInteger<Sint64>, kNumber>("SINT64_ARRAY", Pegasus::CIMTYPE_SINT64),
+    scalarRow<Uint8, readInteger<Uint8>, kNumber>("UINT8", Pegasus::CIMTYPE_UINT8),
+    arrayRow<Uint8, readInteger<Uint8>, kNumber>("UINT8_ARRAY", Pegasus::CIMTYPE_UINT8),
+    scalarRow<Uint16, readInteger<Uint16>, kNumber>("UINT16", Pegasus::CIMTYPE_UINT16),
+    arrayRow<Uint16, readInteger<Uint16>, kNumber>("UINT16_ARRAY", Pegasus::CIMTYPE_UINT16),
+    scalarRow<Uint32, readInteger<Uint32>, kNumber>("UINT32", Pegasus::CIMTYPE_UINT32),
+    arrayRow<Uint32, readInteger<Uint32>, kNumber>("UINT32_ARRAY", Pegasus::CIMTYPE_UINT32),
+    scalarRow<Uint64, readInteger<Uint64>, kNumber>("UINT64", Pegasus::CIMTYPE_UINT64),
+    arrayRow<Uint64, readInteger<Uint64>, kNumber>("UINT64_ARRAY", Pegasus::CIMTYPE_UINT64),
     scalarRow<Real32, readReal32, kNumber>("REAL32", Pegasus::CIMTYPE_REAL32),
     arrayRow<Real32, readReal32, kNumber>("REAL32_ARRAY", Pegasus::CIMTYPE_REAL32),
     scalarRow<Real64, readReal64, kNumber>("REAL64", Pegasus::CIMTYPE_REAL64),
@@ -1280,16 +1600,28 @@ const JavaToCimRow& rowOfUntypedValue(JNIEnv* env, cim::CIMValue& value)
     unsendable("the value has no data type, and its Vector holds no element to take one from");
 }
 
-// Reads a type field that may be missing, leaving no NoSuchFieldError behind;
-// kNoTypeNumber when it is missing.
+// Reads a type field that may be missing; kNoTypeNumber when it is.  Only the
+// lookup's own NoSuchFieldError is cleared: any other exception (one already
+// pending, a failed class initialisation) stays for the caller
+// (JavaExceptionPending).
 jint optionalTypeField(cim::CIMDataTypeClass& types, const char* field)
 {
+    JNIEnv* env = types.m_env;
+    throwIfJavaExceptionPending(env);
     const jint number = types.GetStaticIntField(field, "I");
-    if (types.m_env->ExceptionCheck()) {
-        types.m_env->ExceptionClear();
-        return kNoTypeNumber;
+    if (!env->ExceptionCheck()) {
+        return number;
     }
-    return number;
+    jthrowable thrown = env->ExceptionOccurred();
+    env->ExceptionClear();
+    if (!isInstanceOf(env, thrown, KnownClass::NoSuchFieldError)) {
+        if (!env->ExceptionCheck()) {
+            env->Throw(thrown);
+        }
+        throw JavaExceptionPending();
+    }
+    env->DeleteLocalRef(thrown);
+    return kNoTypeNumber;
 }
 
 // A Java CIMValue as a Pegasus value.  A null Java CIMValue is the null
@@ -1335,6 +1667,9 @@ void convertForServer(cim::CIMValue& value, Pegasus::CIMValue& out, Describe wha
     } catch (UnsendableValue& e) {
         e.reason = what() + ": " + e.reason + "; nothing was sent";
         throw;
+    } catch (const Pegasus::Exception& e) {
+        // Text the client library refuses (a datetime, a reference path).
+        throw UnsendableValue{what() + ": " + exceptionText(e) + "; nothing was sent"};
     }
 }
 
@@ -1776,6 +2111,7 @@ jobjectArray javaOutputArguments(JNIEnv* env, const Pegasus::Array<Pegasus::CIMP
 {
     const jsize count = static_cast<jsize>(outputs.size());
     cim::CIMArgument templateArgument = cim::CIMArgument::construct(env);
+    throwIfJavaExceptionPending(env);  // no array of a class or element that could not be made
     debugmsg("XXX: invokeMethod(): outputs array size = %d\n", static_cast<int>(count));
     jobjectArray array = env->NewObjectArray(count, templateArgument.m_class, templateArgument.m_object);
     throwIfJavaExceptionPending(env);
@@ -2227,6 +2563,24 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMIndicationHook_attachListener(J
                    : 0;
     } catch (...) {
         return 0;
+    }
+}
+
+// Every class the bridge uses is resolved here, where FindClass searches the
+// loader of the class that loads the library: a listener thread's FindClass
+// would search only the system class loader, and miss the classes, or find
+// another loader's copies of them.  A class that cannot be found fails the
+// load with its NoClassDefFoundError.
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* jvm, void*)
+{
+    JNIEnv* env = nullptr;
+    if (jvm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) != JNI_OK) {
+        return JNI_ERR;
+    }
+    try {
+        return resolveKnownClasses(env) ? JNI_VERSION_1_6 : JNI_ERR;
+    } catch (...) {
+        return JNI_ERR;  // no memory
     }
 }
 

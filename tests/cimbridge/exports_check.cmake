@@ -1,5 +1,5 @@
 # Fails when libcimbridge.so exports anything but the JNI entry points of
-# CIMImpl and CIMIndicationHook, JNI_OnUnload and CIM_DEBUG_ENABLED.  Weak symbols of OpenPegasus's classes and of
+# CIMImpl and CIMIndicationHook, JNI_OnLoad, JNI_OnUnload and CIM_DEBUG_ENABLED.  Weak symbols of OpenPegasus's classes and of
 # standard library templates that the headers define inline may appear too;
 # they belong to those libraries, not to the bridge.
 # Called as: cmake -DNM=<nm> -DLIBRARY=<path> -P exports_check.cmake
@@ -21,6 +21,7 @@ foreach(line IN LISTS lines)
   if(symbol MATCHES "^Java_javax_wbem_client_CIMImpl_")
     set(found_native TRUE)
   elseif(symbol STREQUAL "Java_javax_wbem_client_CIMIndicationHook_attachListener" OR symbol STREQUAL "JNI_OnUnload")
+  elseif(symbol STREQUAL "JNI_OnLoad")
   elseif(symbol STREQUAL "CIM_DEBUG_ENABLED")
     set(found_switch TRUE)
   elseif(symbol MATCHES "^(_init|_fini)$" OR symbol MATCHES "Pegasus::" OR symbol MATCHES "^([A-Za-z_]+ )*std::")

@@ -203,6 +203,15 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
     EXPECT_TRUE(out.isNull());
 }
 
+TEST_F(Properties, AMissingOptionalTypeFieldClearsOnlyItsOwnError)
+{
+    cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    EXPECT_EQ(optionalTypeField(types, "NO_SUCH_TYPE"), kNoTypeNumber);
+    env->ThrowNew(env->FindClass("java/lang/IllegalStateException"), "earlier");
+    EXPECT_THROW(optionalTypeField(types, "NO_SUCH_TYPE"), JavaExceptionPending);
+    EXPECT_EQ(orvtest::TakeException(env).message, "earlier");
+}
+
 // Method results: the unsigned classes, arrays as Vectors, nulls keep their type.
 TEST_F(Properties, CimValuesBecomeJavaValues)
 {

@@ -1,3 +1,5 @@
+import java.math.BigDecimal;
+import java.math.BigInteger;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -218,10 +220,15 @@ public final class BridgeBadInputJavaTest {
             {"B", typed(false, CIMDataType.BOOLEAN), false},
             {"U32", typed(3, CIMDataType.UINT32), 3L},
             {"SA", typed(new Vector<>(Arrays.asList("keep")), CIMDataType.STRING_ARRAY), new Vector<>(Arrays.asList("keep"))},
+            {"S32", typed(9, CIMDataType.SINT32), 9},
+            {"U64", typed(new BigInteger("5"), CIMDataType.UINT64), 5L},
+            {"R32", typed(1.5f, CIMDataType.REAL32), 1.5f},
         };
         for (Object[] b : before) {
             checks.same(0, impl.setProperty(h, fixed, (String) b[0], (CIMValue) b[1]), "set " + b[0] + ": " + impl.getLastError());
         }
+        CIMObjectPath loop = item("loop");
+        loop.addKey("Self", new CIMValue(loop));
         Object[][] rows = {
             // property, value, words of the last error
             {"S", new CIMValue(new Object(), null), new String[] {"property S", "no data type", "java.lang.Object"}},
@@ -234,11 +241,35 @@ public final class BridgeBadInputJavaTest {
                 new String[] {"property SA", "java.lang.Integer", "java.lang.String"}},
             {"SA", typed("text", CIMDataType.STRING_ARRAY), new String[] {"java.lang.String", "java.util.Collection"}},
             {"S", typed("x", 99), new String[] {"property S", "99"}},
+            // numbers that do not fit their type, never cut to it
+            {"U8", typed(300, CIMDataType.UINT8), new String[] {"property U8", "300", "0 to 255"}},
+            {"U8", typed(-129, CIMDataType.UINT8), new String[] {"property U8", "-129", "-128 to -1"}},
+            {"S32", typed(4294967303L, CIMDataType.SINT32), new String[] {"property S32", "4294967303", "-2147483648 to 2147483647"}},
+            {"U64", typed(BigInteger.ONE.shiftLeft(64).add(BigInteger.valueOf(5)), CIMDataType.UINT64),
+                new String[] {"property U64", "18446744073709551621", "java.math.BigInteger"}},
+            {"S64", typed(new BigDecimal("1E+999999999"), CIMDataType.SINT64), new String[] {"property S64", "1E+999999999"}},
+            {"S32", typed(1.9, CIMDataType.SINT32), new String[] {"property S32", "1.9", "not a whole number"}},
+            {"S32", typed(new BigDecimal("2.50"), CIMDataType.SINT32), new String[] {"2.50", "not a whole number"}},
+            {"S32", typed(Double.NaN, CIMDataType.SINT32), new String[] {"NaN", "not a whole number"}},
+            {"R32", typed(1e300, CIMDataType.REAL32), new String[] {"property R32", "1.0E300", "REAL32"}},
+            {"R64", typed(BigInteger.TEN.pow(400), CIMDataType.REAL64), new String[] {"property R64", "REAL64"}},
+            {"SA", new CIMValue(new Vector<>(Arrays.asList(1, 1L << 40)), null), new String[] {"property SA", "element 1", "1099511627776"}},
+            // nulls inside arrays, and text CIM cannot carry
+            {"SA", typed(new Vector<>(Arrays.asList("x", null, "y")), CIMDataType.STRING_ARRAY), new String[] {"property SA", "element 1", "null"}},
+            {"SA", new CIMValue(new Vector<>(Arrays.asList(null, "a")), null), new String[] {"property SA", "element 0", "null"}},
+            {"S", typed("a\u0000b", CIMDataType.STRING), new String[] {"property S", "U+0000"}},
+            {"S", typed("a\ud800b", CIMDataType.STRING), new String[] {"property S", "surrogate"}},
+            {"SA", typed(new Vector<>(Arrays.asList("ok", "\udc00")), CIMDataType.STRING_ARRAY), new String[] {"property SA", "element 1", "surrogate"}},
+            {"C16", typed('\ud800', CIMDataType.CHAR16), new String[] {"property C16", "U+D800"}},
+            {"C16", typed('\u0000', CIMDataType.CHAR16), new String[] {"property C16", "U+0000"}},
+            {"S", typed("bell\u0007", CIMDataType.STRING), new String[] {"property S", "U+0007", "character 4"}},
+            {"C16", typed('\uffff', CIMDataType.CHAR16), new String[] {"property C16", "U+FFFF"}},
+            {"Ref", typed(loop, CIMDataType.REFERENCE), new String[] {"property Ref", "nests more than 16"}},
         };
         for (Object[] r : rows) {
             String property = (String) r[0];
             CIMValue value = (CIMValue) r[1];
-            refused("setProperty " + property + " " + value.getType() + " " + value, () -> impl.setProperty(h, fixed, property, value),
+            refused("setProperty " + property + " " + value.getType() + " row " + Arrays.asList(rows).indexOf(r), () -> impl.setProperty(h, fixed, property, value),
                     (String[]) r[2]);
         }
         for (Object[] b : before) {
@@ -271,7 +302,7 @@ public final class BridgeBadInputJavaTest {
             {"S32", -5, -5},
             {"C16", 'x', 'x'},
             {"B", true, true},
-            {"SA", new Vector<>(Arrays.asList(null, "a", "b")), new Vector<>(Arrays.asList("a", "b"))},
+            {"SA", new Vector<>(Arrays.asList("a", "b")), new Vector<>(Arrays.asList("a", "b"))},
         };
         for (Object[] r : rows) {
             String property = (String) r[0];

@@ -16,8 +16,16 @@ import java.util.Set;
 import java.util.concurrent.CountDownLatch;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import java.lang.management.ManagementFactory;
+import java.net.URL;
+import java.net.URLClassLoader;
+import javax.wbem.cim.CIMDataType;
+import javax.wbem.cim.CIMInstance;
 import javax.wbem.cim.CIMNameSpace;
+import javax.wbem.cim.CIMObjectPath;
+import javax.wbem.cim.CIMValue;
 import javax.wbem.client.CIMImpl;
+import javax.wbem.client.CIMIndicationHook;
 
 /**
  * Connections, last errors and the native trace through CIMImpl, with
@@ -277,7 +285,7 @@ public final class BridgeServerJavaTest {
         checks.same(Collections.emptyList(), messagesSince(mark), "nothing traced while off");
     }
 
-    private static void withServer() throws InterruptedException {
+    private static void withServer() throws Exception {
         identification();
         traceSwitchedOn();
         handles();
@@ -286,6 +294,77 @@ public final class BridgeServerJavaTest {
         setupsFromManyThreads();
         lastErrorsPerThread();
         traceSwitchedOff();
+        bridgeFromItsOwnClassLoader();
+    }
+
+    // ------------------------------------------------------------ a class loader of its own
+
+    /**
+     * The bridge's classes from a URLClassLoader, in a JVM of its own (a library
+     * goes with the first loader that loads it), with the jar only there, then
+     * on the class path too: an indication reaches the target through a real subscription.
+     */
+    private static void bridgeFromItsOwnClassLoader() throws Exception {
+        String wbemJar = CIMImpl.class.getProtectionDomain().getCodeSource().getLocation().toString();
+        String testJar = BridgeServerJavaTest.class.getProtectionDomain().getCodeSource().getLocation().toString();
+        String[] classPaths = {testJar, wbemJar + ":" + testJar};
+        for (int run = 0; run < classPaths.length; run++) {
+            List<String> command = new ArrayList<>(Arrays.asList(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
+                "-Djava.library.path=" + System.getProperty("java.library.path")));
+            if (ManagementFactory.getRuntimeMXBean().getInputArguments().contains("-Xcheck:jni")) command.add("-Xcheck:jni");
+            command.addAll(Arrays.asList("-cp", classPaths[run].replace("file:", ""), "BridgeServerJavaTest$OwnLoader",
+                                         wbemJar, testJar, "own loader " + run));
+            checks.same(0, new ProcessBuilder(command).inheritIO().start().waitFor(), "an indication, class path " + classPaths[run]);
+        }
+    }
+
+    /** The main of that JVM: knows nothing of javax.wbem, so its class path may lack the jar. */
+    public static final class OwnLoader {
+        public static void main(String[] args) throws Exception {
+            try (URLClassLoader loader = new URLClassLoader(new URL[] {new URL(args[0]), new URL(args[1])},
+                                                            ClassLoader.getPlatformClassLoader())) {
+                Object received = loader.loadClass("BridgeServerJavaTest$OwnLoaderRun").getMethod("run", String.class).invoke(null, args[2]);
+                System.out.println("received " + received);
+                System.exit(received != null && received.getClass().getClassLoader() == loader ? 0 : 1);
+            }
+        }
+    }
+
+    /** Loaded by that URLClassLoader: subscribes to creations under the name and makes one. */
+    public static final class OwnLoaderRun {
+        /** Where the subscription sends to; the one place the test builds it. */
+        static String destination(int handle, int port) {
+            return "http://localhost:" + port + "/bridge";
+        }
+
+        static CIMObjectPath create(CIMImpl impl, int h, String className, Object... properties) {
+            CIMInstance inst = new CIMInstance();
+            inst.setClassName(className);
+            for (int i = 0; i < properties.length; i += 2) {
+                boolean ref = properties[i + 1] instanceof CIMObjectPath;
+                inst.setProperty((String) properties[i], new CIMValue(properties[i + 1], ref ? new CIMDataType(CIMDataType.REFERENCE) : null));
+            }
+            CIMObjectPath made = new CIMObjectPath();
+            if (impl.createInstance(h, made, new CIMObjectPath(className), inst) != 0) throw new IllegalStateException(impl.getLastError());
+            return made;
+        }
+
+        public static CIMInstance run(String name) throws Exception {
+            CIMImpl.loadLibrary();
+            CIMImpl impl = new CIMImpl();
+            int interop = impl.setup(new CIMNameSpace("", "root/interop"));
+            IndicationTarget target = new IndicationTarget();
+            int port = CIMIndicationHook.attachListener(interop, target, 0);
+            CIMObjectPath filter = create(impl, interop, "CIM_IndicationFilter", "Name", name,
+                                          "Query", "SELECT * FROM CIM_InstCreation", "QueryLanguage", "WQL");
+            CIMObjectPath handler = create(impl, interop, "CIM_ListenerDestinationCIMXML", "Name", name,
+                                           "Destination", destination(interop, port));
+            CIMObjectPath subscription = create(impl, interop, "CIM_IndicationSubscription", "Filter", filter, "Handler", handler);
+            create(impl, impl.setup(new CIMNameSpace("", "root/cimv2")), "Test_Base", "Name", name);
+            CIMInstance received = target.await(1, 60_000) ? target.get(0) : null;
+            impl.deleteInstance(interop, subscription);
+            return received;
+        }
     }
 
     // ------------------------------------------------------------ after the server stopped
@@ -313,7 +392,7 @@ public final class BridgeServerJavaTest {
             messagesSince(mark), "trace without a server");
     }
 
-    public static void main(String[] args) throws InterruptedException {
+    public static void main(String[] args) throws Exception {
         String home = System.getenv("ORV_HOME");
         String socket = System.getenv("CIM_LOCAL_SOCKET");
         if (home == null || socket == null || args.length != 1) {

@@ -1,9 +1,11 @@
+import java.math.BigDecimal;
 import java.math.BigInteger;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Vector;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicLong;
 import javax.wbem.cim.CIMDataType;
 import javax.wbem.cim.CIMDateTime;
 import javax.wbem.cim.CIMInstance;
@@ -73,8 +75,16 @@ public final class BridgeWritesJavaTest {
             {"DT", typed(new CIMDateTime("20261208101500.000000+060"), CIMDataType.DATETIME),
                 new CIMDateTime("20261208101500.000000+060")},
             {"SA", typed(new Vector<>(), CIMDataType.STRING_ARRAY), new Vector<>()},
-            {"U16A", typed(new Vector<>(Arrays.asList(new UnsignedInt16(1), null, new UnsignedInt16(65535))),
+            {"U16A", typed(new Vector<>(Arrays.asList(new UnsignedInt16(1), new UnsignedInt16(65535))),
                            CIMDataType.UINT16_ARRAY), new Vector<>(Arrays.asList(1, 65535))},
+            // the edges of each range, exact whatever the Number class
+            {"U8", typed((byte) -1, CIMDataType.UINT8), (short) 255},
+            {"U64", typed(UnsignedInt64.MAX_VALUE, CIMDataType.UINT64), -1L},
+            {"S64", typed(new BigDecimal("-9223372036854775808.000"), CIMDataType.SINT64), Long.MIN_VALUE},
+            {"S32", typed(-2147483648.0, CIMDataType.SINT32), Integer.MIN_VALUE},
+            {"U32", typed(new AtomicLong(4294967295L), CIMDataType.UINT32), 4294967295L},
+            {"R32", typed(Double.NEGATIVE_INFINITY, CIMDataType.REAL32), Float.NEGATIVE_INFINITY},
+            {"R64", typed(Double.NaN, CIMDataType.REAL64), Double.NaN},
             {"DTA", typed(new Vector<>(Arrays.asList(new CIMDateTime("00000001020304.000000:000"))),
                           CIMDataType.DATETIME_ARRAY),
                 new Vector<>(Arrays.asList(new CIMDateTime("00000001020304.000000:000")))},
@@ -88,6 +98,13 @@ public final class BridgeWritesJavaTest {
         Object ref = getProperty(h, fixed, "Ref");
         checks.same("other", ref instanceof CIMObjectPath ? ((CIMObjectPath) ref).getKey("Id").getValue().getValue() : ref,
                     "reference read back");
+        // A key without a type keeps its class's type: a number stays a number.
+        CIMObjectPath numbered = new CIMObjectPath("Bridge_Item");
+        numbered.addKey("Num", new CIMValue(2L));
+        checks.same(0, impl.setProperty(h, fixed, "Ref", typed(numbered, CIMDataType.REFERENCE)), "numbered reference");
+        ref = getProperty(h, fixed, "Ref");
+        Object num = ref instanceof CIMObjectPath ? ((CIMObjectPath) ref).getKey("Num").getValue().getValue() : ref;
+        checks.check(num instanceof Number && num.toString().equals("2"), "a numeric key read back as a number: " + num);
 
         // A "NULL" value clears the property without looking inside.
         checks.same(0, impl.setProperty(h, fixed, "Label", typed(new Untouchable(), CIMDataType.NULL)), "NULL");
