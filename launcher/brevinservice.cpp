@@ -175,21 +175,18 @@ static std::string whyChangeable(const std::string& start)
 }
 
 // Why an entry of the class path or the library path may hold code of another user;
-// empty when it cannot.  The JVM takes an empty entry for its working directory.
-// Relative entries are taken as they are.
+// empty when it cannot.  The JVM reads a relative entry, and takes an empty one, in
+// its working directory, so they are checked there (if that cannot be read, it has
+// been removed, and nothing can be put in it any more).
 static std::string whyUntrusted(const std::string& entry)
 {
     std::string path = entry;
-    if (path.empty()) {
+    if (path.empty() || path[0] != '/') {
         char* cwd = getcwd(nullptr, 0);
-        if (cwd == nullptr) {
-            const int error = errno;
-            return std::string("cannot read the working directory: ") + std::strerror(error);
-        }
-        path = cwd;
+        if (cwd == nullptr) return "";
+        path = entry.empty() ? std::string(cwd) : std::string(cwd) + "/" + entry;
         std::free(cwd);
     }
-    if (path[0] != '/') return "";
     // A missing entry is judged by the nearest directory above it that exists: whoever
     // may write there could create it.
     std::string existing = path;
