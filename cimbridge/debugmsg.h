@@ -1,5 +1,7 @@
 // The CIM bridge's trace: time-stamped lines to ORV_HOME/orvlogs/brevincimtrc.log
 // when CIM_DEBUG_ENABLED is 1, to standard error for any other non-zero value.
+// A file that is not this process's own plain file (a link, another user's
+// file) is never written to: the trace then goes to standard error.
 #ifndef ORV_CIMBRIDGE_DEBUGMSG_H
 #define ORV_CIMBRIDGE_DEBUGMSG_H
 
@@ -18,6 +20,11 @@ inline void setTraceMode(int mode)
 {
     __atomic_store_n(&CIM_DEBUG_ENABLED, mode, __ATOMIC_RELAXED);
 }
+
+// The trace file is moved aside to brevincimtrc.log.1 (replacing the one there)
+// before an entry would take it past this size, so a trace left on keeps at
+// most twice this much on disk.
+constexpr long kTraceFileLimit = 8L * 1024 * 1024;
 
 // Writes one trace entry when tracing is on; the format carries its own line end.
 void debugmsg(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <semaphore.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,12 +27,16 @@ constexpr const char* kManagerClass = "com/zandor/retail/orv/mgmt/svc/SCMEventMa
 constexpr const char* kDispatchMethod = "dispatchSCMEvent";
 constexpr const char* kDispatchSignature = "(I)V";
 
+constexpr const char* kClassPathOption = "-Djava.class.path=";
+constexpr const char* kLibraryPathOption = "-Djava.library.path=";
 constexpr int kOptionSlots = 20;   // room in the option array
 constexpr int kOptionCount = 12;   // options actually handed to the JVM
 constexpr int kShutdownEvent = 1;  // event code of an orderly stop
 constexpr int kGracePauseSeconds = 5;
 constexpr size_t kHostBufferSize = 256;
 constexpr int kExitFailure = -1;  // seen by the parent as 255
+// Permission bits that let someone other than a file's owner change it.
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 
 }  // namespace
 
@@ -82,7 +87,7 @@ static int buildClasspath(std::string& out, const char* /*orvHome: not consulted
         "/brevin.jar:",  "/orvmgmt.jar:", "/orvutil.jar:", "/commons-logging.jar:", "/wemble.jar:",
         "/orvbeep.jar:", "/orvwbem.jar:", "/drumet.jar:",  "/api5821.jar:",
     };
-    out += "-Djava.class.path=";
+    out += kClassPathOption;
     out += config;
     out += "/classes:";
     out += home;
@@ -113,6 +118,121 @@ static void appendHostname(std::string& out)
         // POSIX leaves a truncated name without its NUL: terminate it ourselves.
         host[sizeof(host) - 1] = '\0';
         out += host;
+    }
+}
+
+// ---- Where the JVM may load code from
+//
+// The launcher runs as root, and everything on the class path and the library path
+// becomes code in its process.  So an entry is used only if nobody but root or the
+// launcher's user could have put anything there: the entry and every directory above
+// it belong to one of them and are writable by no one else.  The one exception is a
+// sticky directory above an existing part of the path (as /tmp): others may add names
+// to it but cannot rename or remove ours.  It is no exception for the entry itself, nor
+// for the directory a missing entry would be created in.
+
+// Root, or the user the launcher runs as.
+static bool trustedOwner(uid_t owner)
+{
+    return owner == 0 || owner == geteuid();
+}
+
+// The directory that holds an absolute path ("/" for "/" itself).
+static std::string parentOf(const std::string& path)
+{
+    const size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos) return "/";
+    const size_t slash = path.rfind('/', end);
+    if (slash == std::string::npos) return "/";
+    const size_t keep = path.find_last_not_of('/', slash);
+    return keep == std::string::npos ? "/" : path.substr(0, keep + 1);
+}
+
+// Why another user could change what lies at `start` (an existing absolute path),
+// checking it and every directory above it; empty when no one could.  Links are not
+// followed: a link is judged by its owner and the directory holding it, and the caller
+// checks where it leads separately.
+static std::string whyChangeable(const std::string& start)
+{
+    std::string path = start;
+    for (;;) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) {
+            const int error = errno;
+            return "cannot examine " + path + ": " + std::strerror(error);
+        }
+        if (!trustedOwner(st.st_uid)) {
+            return path + " is owned by uid " + std::to_string(st.st_uid) +
+                   ", not by root or the launcher's user";
+        }
+        const bool stickyAbove = path != start && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0;
+        if (!S_ISLNK(st.st_mode) && (st.st_mode & kWritableByOthers) != 0 && !stickyAbove) {
+            return path + " is writable by group or others";
+        }
+        if (path == "/") return "";
+        path = parentOf(path);
+    }
+}
+
+// Why an entry of the class path or the library path may hold code of another user;
+// empty when it cannot.  The JVM reads a relative entry, and takes an empty one, in
+// its working directory, so they are checked there (if that cannot be read, it has
+// been removed, and nothing can be put in it any more).
+static std::string whyUntrusted(const std::string& entry)
+{
+    std::string path = entry;
+    if (path.empty() || path[0] != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (cwd == nullptr) return "";
+        path = entry.empty() ? std::string(cwd) : std::string(cwd) + "/" + entry;
+        std::free(cwd);
+    }
+    // A missing entry is judged by the nearest directory above it that exists: whoever
+    // may write there could create it.
+    std::string existing = path;
+    struct stat st;
+    while (lstat(existing.c_str(), &st) != 0) {
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR) {
+            return "cannot examine " + existing + ": " + std::strerror(error);
+        }
+        existing = parentOf(existing);
+    }
+    std::string why = whyChangeable(existing);
+    if (!why.empty()) return why;
+    // Then where its links lead, which has directories of its own.
+    char* resolved = realpath(existing.c_str(), nullptr);
+    if (resolved == nullptr) {
+        const int error = errno;
+        return "cannot resolve " + existing + ": " + std::strerror(error);
+    }
+    const std::string target = resolved;
+    std::free(resolved);
+    return target == existing ? "" : whyChangeable(target);
+}
+
+// The entries of a path list (split at ':' as the JVM splits it) that no other user
+// could have put code in; each one left out is named on standard error with the
+// reason.  False when nothing is left: an empty list would be the working directory.
+static bool keepTrustedEntries(const std::string& list, const char* kind, std::string& kept)
+{
+    kept.clear();
+    size_t count = 0;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = list.find(':', begin);
+        const std::string entry = list.substr(begin, end == std::string::npos ? end : end - begin);
+        const std::string why = whyUntrusted(entry);
+        if (why.empty()) {
+            if (count++ > 0) kept += ':';
+            kept += entry;
+        } else if (entry.empty()) {
+            errmsg("Warning: %s entry \"\" (the working directory) left out: %s\n", kind, why.c_str());
+        } else {
+            errmsg("Warning: %s entry %s left out: %s\n", kind, entry.c_str(), why.c_str());
+        }
+        if (end == std::string::npos) return count > 0;
+        begin = end + 1;
     }
 }
 
@@ -271,7 +391,7 @@ int main(int /*argc*/, char** /*argv*/)
     std::string classPath;
     buildClasspath(classPath, orvHome, brevinHome, configDir);
 
-    std::string libraryPath = "-Djava.library.path=";
+    std::string libraryPath = kLibraryPathOption;
     buildLibraryPath(libraryPath, brevinHome);
 
     const std::string homeOption = std::string("-Dbrevin.home=") + brevinHome;
@@ -285,6 +405,19 @@ int main(int /*argc*/, char** /*argv*/)
         const int error = errno;
         errmsg("Unable to chdir to BREVIN_HOME, errno: %d msg:%s\n", error, std::strerror(error));
     }
+
+    // Checked once the working directory is final, since an empty entry stands for it.
+    std::string trusted;
+    if (!keepTrustedEntries(classPath.substr(std::strlen(kClassPathOption)), "class path", trusted)) {
+        errmsg("Cannot start the agent: no class path entry is left\n");
+        return kExitFailure;
+    }
+    classPath = kClassPathOption + trusted;
+    if (!keepTrustedEntries(libraryPath.substr(std::strlen(kLibraryPathOption)), "library path", trusted)) {
+        errmsg("Cannot start the agent: no library path entry is left\n");
+        return kExitFailure;
+    }
+    libraryPath = kLibraryPathOption + trusted;
 
     const char* const composed[kOptionCount] = {
         "-client",

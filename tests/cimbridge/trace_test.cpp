@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <new>
@@ -191,15 +192,88 @@ TEST_F(Trace, OtherNonZeroValuesWriteToStandardError)
     EXPECT_FALSE(exists(traceFile()));
 }
 
-TEST_F(Trace, AnUnwritablePlaceDropsTheEntry)
+// Whatever stands in the trace file's place that is not this process's own plain
+// file is left untouched; the reason is said once and the trace goes to standard error.
+TEST_F(Trace, AnythingButOurOwnFileIsRefusedAndTheTraceGoesToStandardError)
 {
+    const std::string target = dir + "/root-only";
+    const std::string errFile = dir + "/stderr.txt";
+    struct Case {
+        const char* name;
+        std::function<bool()> plant;  // false: not possible here
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"symbolic link", [&] { return symlink(target.c_str(), traceFile().c_str()) == 0; }, "symbolic link"},
+        {"hard link",
+         [&] {
+             std::ofstream(target).put('x');
+             return link(target.c_str(), traceFile().c_str()) == 0;
+         },
+         "has 2 links"},
+        {"fifo", [&] { return mkfifo(traceFile().c_str(), 0600) == 0; }, "not a regular file"},
+        {"another user's file",
+         [&] {
+             std::ofstream(traceFile()).put('x');
+             return geteuid() == 0 && chown(traceFile().c_str(), 65534, 65534) == 0;
+         },
+         "owned by uid 65534"},
+        {"missing folder", [] { return true; }, "No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(std::system(("rm -rf '" + logsDir() + "' '" + target + "'").c_str()), 0);
+        if (std::strcmp(c.name, "missing folder") != 0) {
+            ASSERT_EQ(mkdir(logsDir().c_str(), 0755), 0);
+        }
+        if (!c.plant()) continue;
+        inChild([&] {
+            int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || dup2(fd, 2) < 0) _exit(5);
+            setenv("ORV_HOME", dir.c_str(), 1);
+            setTraceMode(1);
+            debugmsg("one\n");
+            debugmsg("two\n");
+        });
+        std::ifstream err(errFile);
+        std::string why;
+        std::getline(err, why);
+        EXPECT_NE(why.find(traceFile()), std::string::npos) << why;
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+        std::stringstream rest;
+        rest << err.rdbuf();
+        EXPECT_EQ(rest.str().find("CIM trace"), std::string::npos) << "said more than once: " << rest.str();
+        struct stat st;
+        EXPECT_TRUE(stat(target.c_str(), &st) != 0 || st.st_size == 1) << "written through the plant";
+    }
+}
+
+TEST_F(Trace, ANewFileIsPrivateAndAFullOneIsMovedAside)
+{
+    ASSERT_EQ(mkdir(logsDir().c_str(), 0755), 0);
+    const std::string oldFile = traceFile() + ".1";
+    std::ofstream(oldFile) << "older\n";
     inChild([&] {
-        setenv("ORV_HOME", (dir + "/missing").c_str(), 1);
+        umask(0);
+        setenv("ORV_HOME", dir.c_str(), 1);
         setTraceMode(1);
-        debugmsg("dropped\n");
-        debugmsg("dropped too\n");
+        debugmsg("first\n");
     });
-    EXPECT_FALSE(exists(dir + "/missing"));
+    struct stat st;
+    ASSERT_EQ(stat(traceFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // Filled to just under the limit: one more entry goes to a fresh file, and the
+    // full one replaces the older one.
+    ASSERT_EQ(truncate(traceFile().c_str(), kTraceFileLimit - 8), 0);
+    inChild([&] {
+        setenv("ORV_HOME", dir.c_str(), 1);
+        setTraceMode(1);
+        debugmsg("next\n");
+        debugmsg("last\n");
+    });
+    EXPECT_EQ(messages(traceFile()), (Lines{"next", "last"}));
+    ASSERT_EQ(stat(oldFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, kTraceFileLimit - 8);
 }
 
 TEST_F(Trace, ConvertToRCAndSetupWriteTheirLines)

@@ -564,5 +564,29 @@ TEST_F(LauncherTest, MainMethodMissingIsFatal)
     EXPECT_FALSE(report().has("wrong.main"));
 }
 
+// ---------------------------------------------------------------- planted code
+
+// A main class planted where another user can write is never run, whether the folder
+// is the configuration directory's classes/ or BREVIN_HOME itself (also the working
+// directory, which the class path's closing ':' names).
+TEST_F(LauncherTest, ClassesInAFolderOthersCanWriteAreNotRun)
+{
+    for (const std::string& folder : {orvHome_ + "/user/brevin/classes", brevinHome_}) {
+        SCOPED_TRACE(folder);
+        fs::copy(ORV_AGENT_CLASSES_DIR, folder, fs::copy_options::recursive);
+        fs::permissions(folder, fs::perms::all);
+        start(environment(orvHome_, brevinHome_));
+        expectExit(process_->waitExit(), 255);
+        EXPECT_FALSE(fs::exists(reportFile_)) << "the planted agent ran";
+        const std::string err = stderrText();
+        EXPECT_EQ(0u, err.find("Warning: class path entry " + folder + " left out: " + folder +
+                               " is writable by group or others\n"))
+            << err;
+        fs::remove_all(fs::path(orvHome_) / "user" / "brevin" / "classes");
+        fs::remove_all(reportFile_);
+        fs::permissions(brevinHome_, fs::perms::owner_all);
+    }
+}
+
 }  // namespace
 }  // namespace launchertest
