@@ -233,9 +233,70 @@ struct Op {
     Repository& repo;
     IndicationService* indications;
     const std::map<std::string, MethodProvider>& providers;
+    const Caller& caller;
+    const AccessPolicy& access;
     CimResponse& resp;
     std::string& content;
 };
+
+using Kind = IndicationService::Kind;
+
+CimError accessDenied(const Caller& caller)
+{
+    return CimError(kCimAccessDenied,
+                    "User (" + caller.user + ") is not authorized to perform this operation.");
+}
+
+bool mayChangeModel(const Op& op)
+{
+    if (op.caller.privileged) return true;
+    for (const auto& u : op.access.modelUsers)
+        if (u == "*" || (!op.caller.user.empty() && u == op.caller.user)) return true;
+    return false;
+}
+
+Kind kindOf(const Op& op, const std::string& className)
+{
+    return op.indications ? op.indications->kindOf(op.ns, className) : Kind::None;
+}
+
+// Filters, listener destinations and subscriptions are the privileged users'
+// unless others may keep their own; a client nobody knows never may.
+void checkSubscriptionUse(const Op& op)
+{
+    if (op.caller.privileged) return;
+    if (!op.access.userSubscriptions || op.caller.user.empty()) throw accessDenied(op.caller);
+}
+
+// Whether an unprivileged caller made the subscription class instance `path` (as stored).
+bool ownsIt(const Op& op, const CIMObjectPath& path)
+{
+    return op.access.userSubscriptions && !op.caller.user.empty() &&
+           op.indications->creatorOf(path) == op.caller.user;
+}
+
+// Whether an enumeration shows the caller the instance `path` of `className`.
+bool visible(const Op& op, const std::string& className, const CIMObjectPath& path)
+{
+    return op.caller.privileged || kindOf(op, className) == Kind::None || ownsIt(op, path);
+}
+
+// Before an operation on the instance at `path`; `change` for changes.
+void checkInstanceAccess(const Op& op, const CIMObjectPath& path, bool change)
+{
+    if (op.caller.privileged) return;
+    if (kindOf(op, str(path.getClassName())) != Kind::None) checkSubscriptionUse(op);
+    if (op.indications && IndicationService::isInteropNamespace(op.ns)) {
+        // By the class it was made of, whatever class the path names.
+        CIMInstance stored = op.repo.getInstance(op.ns, path);
+        if (kindOf(op, str(stored.getClassName())) != Kind::None) {
+            checkSubscriptionUse(op);
+            if (!ownsIt(op, stored.getPath())) throw accessDenied(op.caller);
+            return;
+        }
+    }
+    if (change && !mayChangeModel(op)) throw accessDenied(op.caller);
+}
 
 // A change in place, with the instance before and after for the indication.
 template <class Change>
@@ -305,6 +366,7 @@ void getInstance(Op& op)
     const Call& c = op.c;
     c.allow({"InstanceName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
     CIMObjectPath path = c.instanceName("InstanceName");
+    checkInstanceAccess(op, path, false);
     InstanceView view;
     // LocalOnly is deprecated for instances and treated as false, as
     // current servers do: honouring it would drop inherited keys.
@@ -322,6 +384,15 @@ void enumerateInstanceNames(Op& op)
 {
     op.c.allow({"ClassName"});
     std::string className = op.c.className("ClassName", true);
+    if (kindOf(op, className) != Kind::None) checkSubscriptionUse(op);
+    if (!op.caller.privileged && op.indications && IndicationService::isInteropNamespace(op.ns)) {
+        // Only what the caller may see: the names one by one.
+        op.resp.hasReturnValue = true;
+        op.resp.kind = K::InstanceNames;
+        for (const auto& path : op.repo.enumerateInstanceNames(op.ns, className))
+            if (visible(op, str(path.getClassName()), path)) op.resp.instanceNames.append(path);
+        return;
+    }
     orv::cimxml::openIntrinsicAnswer(op.content, op.resp.messageId, op.resp.methodName);
     op.repo.writeInstanceNames(op.ns, className, op.content);
     orv::cimxml::closeIntrinsicAnswer(op.content);
@@ -340,12 +411,14 @@ void enumerateInstances(Op& op)
     o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
     std::vector<std::string> pl;
     bool hasList = c.propertyList(pl);
+    if (kindOf(op, className) != Kind::None) checkSubscriptionUse(op);
     CIMClass base = op.repo.getClass(op.ns, className);
     std::map<std::string, CIMClass> classes;
     op.resp.hasReturnValue = true;
     op.resp.kind = K::NamedInstances;
     for (auto& inst : op.repo.enumerateInstances(op.ns, className)) {
         std::string cn = str(inst.getClassName());
+        if (!visible(op, cn, inst.getPath())) continue;
         auto it = classes.find(lowerName(cn));
         if (it == classes.end()) it = classes.emplace(lowerName(cn), op.repo.getClass(op.ns, cn)).first;
         // Without DeepInheritance only the requested class's properties go out.
@@ -375,8 +448,33 @@ void createInstance(Op& op)
         throw CimError(kCimInvalidParameter, "NewInstance must be an INSTANCE");
     std::string className = str(p->instance.getClassName());
     std::vector<GivenProperty> props = givenProperties(p->instance);
+    Kind kind = kindOf(op, className);
+    if (kind != Kind::None)
+        checkSubscriptionUse(op);
+    else if (!mayChangeModel(op))
+        throw accessDenied(op.caller);
     if (op.indications) op.indications->prepareCreate(op.ns, className, props);
-    CIMObjectPath path = op.repo.createInstance(op.ns, className, props);
+    // An unprivileged user's subscription joins a filter and a destination of its own.
+    bool counted = kind != Kind::None && !op.caller.privileged;
+    if (counted && kind == Kind::Subscription) {
+        for (const auto& gp : props) {
+            if (!nameEq(gp.name, "Filter") && !nameEq(gp.name, "Handler")) continue;
+            CIMObjectPath ref;
+            gp.value.get(ref);  // a reference: checked above
+            ref.setNameSpace(CIMNamespaceName());
+            ref.setHost(String());
+            if (!ownsIt(op, op.repo.getInstance(op.ns, ref).getPath())) throw accessDenied(op.caller);
+        }
+    }
+    if (counted) op.indications->claim(op.caller.user, kind);
+    CIMObjectPath path;
+    try {
+        path = op.repo.createInstance(op.ns, className, props);
+    } catch (...) {
+        if (counted) op.indications->unclaim(op.caller.user, kind);
+        throw;
+    }
+    if (counted) op.indications->recordCreator(path, op.caller.user, kind);
     if (op.indications) op.indications->created(op.ns, op.repo.getInstance(op.ns, path));
     op.resp.hasReturnValue = true;
     op.resp.kind = K::InstanceNames;
@@ -387,9 +485,11 @@ void deleteInstance(Op& op)
 {
     op.c.allow({"InstanceName"});
     CIMObjectPath path = op.c.instanceName("InstanceName");
+    checkInstanceAccess(op, path, true);
     if (op.indications) {
         CIMInstance gone = op.repo.getInstance(op.ns, path);
         op.repo.deleteInstance(op.ns, path);
+        op.indications->forgetCreator(gone.getPath());
         op.indications->deleted(op.ns, gone);
     } else {
         op.repo.deleteInstance(op.ns, path);
@@ -411,6 +511,7 @@ void modifyInstance(Op& op)
     c.boolParam("IncludeQualifiers", true);
     std::vector<std::string> pl;
     bool hasList = c.propertyList(pl);
+    checkInstanceAccess(op, path, true);
     modifyNotifying(op, path, [&] {
         op.repo.modifyInstance(op.ns, path, givenProperties(p->instance), hasList ? &pl : nullptr);
     });
@@ -420,6 +521,7 @@ void getProperty(Op& op)
 {
     op.c.allow({"InstanceName", "PropertyName"});
     CIMObjectPath path = op.c.instanceName("InstanceName");
+    checkInstanceAccess(op, path, false);
     op.resp.value = op.repo.getProperty(op.ns, path, op.c.stringParam("PropertyName"));
     op.resp.hasReturnValue = true;
     op.resp.kind = K::Value;
@@ -430,6 +532,7 @@ void setProperty(Op& op)
     op.c.allow({"InstanceName", "PropertyName", "NewValue"});
     CIMObjectPath path = op.c.instanceName("InstanceName");
     std::string name = op.c.stringParam("PropertyName");
+    checkInstanceAccess(op, path, true);
     CIMValue v;  // absent NewValue sets null
     if (const IParamValue* p = op.c.param("NewValue")) {
         if (p->kind == IParamValue::Kind::Value || p->kind == IParamValue::Kind::ValueArray)
@@ -445,6 +548,7 @@ void setProperty(Op& op)
 // An extrinsic method: the target, then its parameters, then its provider.
 void invokeMethod(Op& op)
 {
+    if (!mayChangeModel(op)) throw accessDenied(op.caller);
     const CimRequest& creq = op.req;
     const std::string& method = creq.methodName;
     CIMObjectPath target = creq.target;
@@ -568,8 +672,10 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const
     std::string content;
     try {
         if (code == 0) {
-            Op op{creq, Call(creq), str(creq.nameSpace.getString()), *repo_, indications_, providers_,
-                  resp, content};
+            Op op{creq,       Call(creq),   str(creq.nameSpace.getString()),
+                  *repo_,     indications_, providers_,
+                  req.caller, access_,      resp,
+                  content};
             if (!op.repo.hasNamespace(op.ns)) throw CimError(kCimInvalidNamespace, op.ns);
             void (*run)(Op&) = creq.intrinsic ? findIntrinsic(method) : invokeMethod;
             if (!run) throw CimError(kCimNotSupported, method);

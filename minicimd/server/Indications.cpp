@@ -176,6 +176,94 @@ const char* IndicationService::interopSchema()
     return kSchema;
 }
 
+bool IndicationService::isInteropNamespace(const std::string& ns)
+{
+    return normalNs(ns) == normalNs(kInteropNamespace);
+}
+
+IndicationService::Kind IndicationService::kindOf(const std::string& ns, const std::string& className) const
+{
+    if (!isInteropNamespace(ns)) return Kind::None;
+    if (repo_->classIsA(ns, className, kFilterClass)) return Kind::Filter;
+    if (repo_->classIsA(ns, className, kDestinationClass)) return Kind::Destination;
+    if (repo_->classIsA(ns, className, kSubscriptionClass)) return Kind::Subscription;
+    return Kind::None;
+}
+
+namespace {
+
+const char* kindName(IndicationService::Kind kind)
+{
+    switch (kind) {
+        case IndicationService::Kind::Filter:
+            return "indication filters";
+        case IndicationService::Kind::Destination:
+            return "listener destinations";
+        case IndicationService::Kind::Subscription:
+            return "indication subscriptions";
+        case IndicationService::Kind::None:
+            break;
+    }
+    return "instances";
+}
+
+// A path as the key of its creator: keys only, as the repository gives it.
+std::string creatorKey(CIMObjectPath path)
+{
+    path.setNameSpace(CIMNamespaceName());
+    path.setHost(String());
+    return str(path.toString());
+}
+
+}  // namespace
+
+void IndicationService::claim(const std::string& user, Kind kind)
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    size_t& n = held_[user][static_cast<size_t>(kind)];
+    if (n >= kMaxOwnedPerUser)
+        throw CimError(kCimServerLimitsExceeded, "user " + user + " already holds " +
+                                                     std::to_string(kMaxOwnedPerUser) + " " + kindName(kind) +
+                                                     ", the most one user may hold");
+    ++n;
+}
+
+void IndicationService::unclaim(const std::string& user, Kind kind)
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    auto it = held_.find(user);
+    if (it == held_.end()) return;
+    size_t& n = it->second[static_cast<size_t>(kind)];
+    if (n != 0) --n;
+    if (it->second == std::array<size_t, 4>{}) held_.erase(it);
+}
+
+void IndicationService::recordCreator(const CIMObjectPath& path, const std::string& user, Kind kind)
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    creators_[creatorKey(path)] = Owned{user, kind};
+}
+
+std::string IndicationService::creatorOf(const CIMObjectPath& path) const
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    auto it = creators_.find(creatorKey(path));
+    return it == creators_.end() ? "" : it->second.user;
+}
+
+void IndicationService::forgetCreator(const CIMObjectPath& path)
+{
+    Owned gone;
+    {
+        std::lock_guard<std::mutex> lock(ownersMu_);
+        auto it = creators_.find(creatorKey(path));
+        if (it == creators_.end()) return;
+        gone = it->second;
+        creators_.erase(it);
+    }
+    unclaim(gone.user, gone.kind);
+}
+
 bool IndicationService::isSubscriptionClass(const std::string& ns, const std::string& className) const
 {
     if (normalNs(ns) != normalNs(kInteropNamespace)) return false;

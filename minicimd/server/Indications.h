@@ -11,6 +11,7 @@
 
 #include "repo/Repository.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <chrono>
@@ -49,6 +50,12 @@ public:
     // something comes for its destination).
     static constexpr long kSenderIdleMs = 30000;
 
+    // Filters, listener destinations and subscriptions one unprivileged
+    // user may hold at once, each kind counted on its own.
+    static constexpr size_t kMaxOwnedPerUser = 32;
+
+    enum class Kind { None, Filter, Destination, Subscription };
+
     // The schema built into the binary (minicimd-interop.mof), for the interop namespace.
     static const char* interopSchema();
 
@@ -67,6 +74,22 @@ public:
     // Filters, destinations and subscriptions are not changed in place
     // (delete and create instead); throws CimError for them.
     void prepareModify(const std::string& ns, const Pegasus::CIMObjectPath& path) const;
+
+    static bool isInteropNamespace(const std::string& ns);
+    // Which of the subscription classes `className` in `ns` is, if any.
+    Kind kindOf(const std::string& ns, const std::string& className) const;
+
+    // Creators of the instances unprivileged users made (`path` keys only,
+    // as the repository gives it).  Those of the privileged users and those
+    // loaded from MOF have none.  `claim` counts one more for the user, or
+    // throws CIM_ERR_SERVER_LIMITS_EXCEEDED when the user holds the most;
+    // `recordCreator` then ties it to the instance made, or `unclaim` gives
+    // it back when the creation failed.
+    void claim(const std::string& user, Kind kind);
+    void unclaim(const std::string& user, Kind kind);
+    void recordCreator(const Pegasus::CIMObjectPath& path, const std::string& user, Kind kind);
+    std::string creatorOf(const Pegasus::CIMObjectPath& path) const;  // empty: none
+    void forgetCreator(const Pegasus::CIMObjectPath& path);           // after a deletion
 
     // After a change: queues the indications it raises.
     void created(const std::string& ns, const Pegasus::CIMInstance& instance);
@@ -97,8 +120,17 @@ private:
     void dropNewest(Destination& dest);  // mu_ held
     void send(Destination* dest);        // a sender thread
 
+    struct Owned {
+        std::string user;
+        Kind kind = Kind::None;
+    };
+
     Repository* repo_;
     bool verbose_;
+    mutable std::mutex ownersMu_;                        // guards the two below
+    std::map<std::string, Owned> creators_;              // by path
+    std::map<std::string, std::array<size_t, 4>> held_;  // by user, then Kind
+
     std::mutex mu_;  // guards everything below
     std::map<int, std::unique_ptr<Destination>> destinations_;
     size_t queuedTotal_ = 0;  // in every queue and in flight

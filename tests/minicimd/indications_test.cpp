@@ -13,6 +13,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <grp.h>
+#include <sys/stat.h>
 #include <mutex>
 #include <set>
 
@@ -572,4 +575,143 @@ TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain)
         << log;
     EXPECT_NE(log.find("delivered after"), std::string::npos) << log;
     listener.stop();
+}
+
+namespace {
+
+// What uid 65534 got from `f` (a CIM status, or what it counted) and the
+// error's text, run in a child that drops to that user and authenticates
+// with Local over the socket.
+template <typename F>
+std::pair<int, std::string> asNobody(F f)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return {-1, "pipe"};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        std::string out = "-1 cannot become uid 65534";
+        if (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0) {
+            try {
+                CIMClient c;
+                c.connectLocal();
+                out = std::to_string(f(c));
+            } catch (const CIMException& e) {
+                out = std::to_string(static_cast<int>(e.getCode())) + " " + str(e.getMessage());
+            } catch (const std::exception& e) {
+                out = std::string("-1 ") + e.what();
+            }
+        }
+        ssize_t w = write(fds[1], out.data(), out.size());
+        (void)w;
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    size_t sp = got.find(' ');
+    return {got.empty() ? -1 : std::atoi(got.c_str()), sp == std::string::npos ? "" : got.substr(sp + 1)};
+}
+
+struct Permission {
+    const char* what;
+    bool userSubscriptions;  // the server lets users keep their own
+    std::function<int(CIMClient&, const std::vector<CIMObjectPath>& root)> run;
+    int expected;
+};
+
+}  // namespace
+
+TEST(Access, WhoMayDoWhat)
+{
+    const int kDenied = CIM_ERR_ACCESS_DENIED;
+    const CIMObjectPath alpha("Test_Base.Name=\"alpha\"");
+    auto names = [](CIMClient& c, const CIMNamespaceName& ns, const char* cls) {
+        return static_cast<int>(c.enumerateInstanceNames(ns, cls).size());
+    };
+    // A filter, a destination and a subscription of the nobody user; returns the subscription.
+    auto own = [](CIMClient& c, const std::string& name, const CIMObjectPath& ownFilter) {
+        CIMObjectPath f = c.createInstance(kInterop, filter(name, "SELECT * FROM CIM_InstCreation"));
+        CIMObjectPath h = c.createInstance(kInterop, destination(name, url(9, "/")));
+        return c.createInstance(kInterop, subscription(ownFilter.getKeyBindings().size() ? ownFilter : f, h));
+    };
+    const std::vector<Permission> rows = {
+        // Subscriptions are the privileged users' ...
+        {"enumerate destinations", false,
+         [&](CIMClient& c, auto&) { return names(c, kInterop, "CIM_ListenerDestinationCIMXML"); }, kDenied},
+        {"get root's destination", false,
+         [](CIMClient& c, auto& r) { return c.getInstance(kInterop, r[1]), 0; }, kDenied},
+        {"delete root's subscription", false,
+         [](CIMClient& c, auto& r) { return c.deleteInstance(kInterop, r[2]), 0; }, kDenied},
+        {"create a destination", false,
+         [](CIMClient& c, auto&) { return c.createInstance(kInterop, destination("d", url(9, "/"))), 0; },
+         kDenied},
+        {"a superclass leaves them out", false,
+         [&](CIMClient& c, auto&) { return names(c, kInterop, "CIM_ManagedElement"); }, 0},
+        // ... the model is changed only by them, and read by all.
+        {"create an instance", false,
+         [](CIMClient& c, auto&) { return c.createInstance(kTest, testInstance("n", "x")), 0; }, kDenied},
+        {"set a property", false,
+         [&](CIMClient& c, auto&) { return c.setProperty(kTest, alpha, "Label", CIMValue(String("x"))), 0; },
+         kDenied},
+        {"delete an instance", false, [&](CIMClient& c, auto&) { return c.deleteInstance(kTest, alpha), 0; },
+         kDenied},
+        {"invoke a method", false,
+         [](CIMClient& c, auto&) {
+             Array<CIMParamValue> in, out;
+             c.invokeMethod(kTest, CIMObjectPath("Test_Methods.Name=\"m\""), "Echo", in, out);
+             return 0;
+         },
+         kDenied},
+        {"read instances", false, [&](CIMClient& c, auto&) { return c.getInstance(kTest, alpha), 0; }, 0},
+        // With --allow-user-subscriptions each user keeps its own, and sees only those.
+        {"own subscription", true,
+         [&](CIMClient& c, auto&) {
+             own(c, "n", CIMObjectPath());
+             return names(c, kInterop, "CIM_IndicationSubscription");
+         },
+         1},
+        {"root's stays out of reach", true,
+         [](CIMClient& c, auto& r) { return c.deleteInstance(kInterop, r[2]), 0; }, kDenied},
+        {"a subscription to root's filter", true,
+         [&](CIMClient& c, auto& r) { return own(c, "n2", r[0]), 0; }, kDenied},
+        {"one filter past the cap", true,
+         [](CIMClient& c, auto&) {
+             for (int i = 0; i <= 32; ++i)
+                 c.createInstance(kInterop,
+                                  filter("f" + std::to_string(i), "SELECT * FROM CIM_InstCreation"));
+             return 0;
+         },
+         CIM_ERR_SERVER_LIMITS_EXCEEDED},
+    };
+    for (bool allow : {false, true}) {
+        MinicimdProcess::Options o;
+        o.localAuth = true;
+        if (allow) o.extra = {"--allow-user-subscriptions"};
+        MinicimdProcess s(o);
+        chmod(s.dir().c_str(), 0711);  // the socket's directory, for the other user
+        setenv("CIM_LOCAL_SOCKET", s.socketPath().c_str(), 1);
+        CIMClient root;
+        root.connectLocal();
+        std::vector<CIMObjectPath> mine = {
+            root.createInstance(kInterop, filter("r", "SELECT * FROM CIM_InstCreation")),
+            root.createInstance(kInterop, destination("r", url(9, "/")))};
+        mine.push_back(root.createInstance(kInterop, subscription(mine[0], mine[1])));
+        for (const auto& row : rows) {
+            if (row.userSubscriptions != allow) continue;
+            auto got = asNobody([&](CIMClient& c) { return row.run(c, mine); });
+            EXPECT_EQ(got.first, row.expected) << row.what << ": " << got.second;
+            if (row.expected == kDenied) {
+                EXPECT_NE(got.second.find("User (nobody) is not authorized to perform this operation."),
+                          std::string::npos)
+                    << row.what << ": " << got.second;
+            }
+        }
+        EXPECT_EQ(root.enumerateInstanceNames(kInterop, "CIM_IndicationSubscription").size(),
+                  allow ? 2u : 1u);
+        EXPECT_EQ(root.enumerateInstanceNames(kTest, "Test_Base").size(), 2u);
+    }
 }
