@@ -715,3 +715,63 @@ TEST(Access, WhoMayDoWhat)
         EXPECT_EQ(root.enumerateInstanceNames(kTest, "Test_Base").size(), 2u);
     }
 }
+
+namespace {
+
+size_t procStatus(pid_t pid, const char* field)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, strlen(field), field) == 0) return std::stoul(line.substr(strlen(field) + 1));
+    return 0;
+}
+
+size_t occurrences(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Subscriptions, ListenersThatAreDownCostBoundedBytesAndOneThread)
+{
+    CIMObjectPath f = client_.createInstance(kInterop, filter("down", "SELECT * FROM CIM_InstIndication"));
+    std::set<int> ports;
+    auto addDestination = [&] {
+        int port = freeTcpPort();
+        if (!ports.insert(port).second) return;
+        std::string name = "down" + std::to_string(port);
+        CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(Uint32(port), "/")));
+        client_.createInstance(kInterop, subscription(f, h));
+    };
+    auto triedAll = [&] {
+        auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (occurrences(server_->readLog(), "; trying again") < ports.size() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return occurrences(server_->readLog(), "; trying again");
+    };
+    // Root's changes with 8 MB values, for a listener that is down: 32 exports of 8 MB.
+    addDestination();
+    const std::string big(8u << 20, 'x');
+    for (int i = 0; i < 16; ++i)
+        client_.deleteInstance(kTest, client_.createInstance(kTest, testInstance("big", big)));
+    EXPECT_EQ(triedAll(), 1u);
+    EXPECT_NE(server_->readLog().find("are being dropped"), std::string::npos);
+    EXPECT_LT(procStatus(server_->pid(), "VmRSS:"), 200u * 1024) << "kB";
+    // The repository refuses what would take it past its budget, and stores nothing of it.
+    int refused = 0;
+    size_t made = 0;
+    for (; made < 16 && !refused; ++made)
+        refused = cimStatus(
+            [&] { client_.createInstance(kTest, testInstance("big" + std::to_string(made), big)); });
+    EXPECT_EQ(refused, CIM_ERR_SERVER_LIMITS_EXCEEDED);
+    EXPECT_EQ(client_.enumerateInstanceNames(kTest, "Test_Base").size(), 2 + made - 1);
+    // 300 listeners that are down, each tried again and again, share the one sender.
+    while (ports.size() < 300) addDestination();
+    client_.createInstance(kTest, testInstance("small", "x"));
+    EXPECT_EQ(triedAll(), ports.size());
+    EXPECT_LE(procStatus(server_->pid(), "Threads:"), 8u);
+}
