@@ -33,11 +33,11 @@ public:
     // their requests (beyond either, new ones for that destination are
     // dropped, counted and logged once per burst) ...
     static constexpr size_t kMaxQueuedPerDestination = 65536;
-    static constexpr size_t kMaxQueuedBytesPerDestination = 32u * 1024 * 1024;
+    static constexpr size_t kMaxQueuedBytesPerDestination = 64u * 1024 * 1024;
     // ... and for all of them: past either, the queue holding the most bytes
     // loses its newest.
     static constexpr size_t kMaxQueuedTotal = 131072;
-    static constexpr size_t kMaxQueuedBytesTotal = 64u * 1024 * 1024;
+    static constexpr size_t kMaxQueuedBytesTotal = 96u * 1024 * 1024;
     // The longest one attempt (connect, send, answer) may take; above the
     // time a listener may hold an export while its consumers catch up.
     static constexpr long kDeliveryTimeoutMs = 10000;
