@@ -672,10 +672,8 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const
     std::string content;
     try {
         if (code == 0) {
-            Op op{creq,       Call(creq),   str(creq.nameSpace.getString()),
-                  *repo_,     indications_, providers_,
-                  req.caller, access_,      resp,
-                  content};
+            const std::string ns = str(creq.nameSpace.getString());
+            Op op{creq, Call(creq), ns, *repo_, indications_, providers_, req.caller, access_, resp, content};
             if (!op.repo.hasNamespace(op.ns)) throw CimError(kCimInvalidNamespace, op.ns);
             void (*run)(Op&) = creq.intrinsic ? findIntrinsic(method) : invokeMethod;
             if (!run) throw CimError(kCimNotSupported, method);
