@@ -592,7 +592,9 @@ void Repository::loadInstance(Namespace& n, const mof::InstanceDecl& d)
             throw CimError(kCimAlreadyExists, "instance " + str(path.toString()) + " already exists");
         inst.setPath(path);
         if (!ce.forms) ce.forms.emplace(ce.cls);
-        bucket.emplace(id, InstanceForms::storedOf(ce.cls, inst));
+        StoredInstance stored = InstanceForms::storedOf(ce.cls, inst);
+        storedBytes_ += stored.bytes();
+        bucket.emplace(id, std::move(stored));
         ++n.instanceTotal;
         if (!d.alias.empty()) n.aliases[lowerName(d.alias)] = path;
     } catch (const CimError& e) {
@@ -899,10 +901,21 @@ CIMObjectPath Repository::createInstance(const std::string& ns, const std::strin
     if (n.instanceTotal >= kMaxInstancesPerNamespace)
         throw CimError(kCimServerLimitsExceeded, "namespace " + n.name + " holds the most instances allowed");
     inst.setPath(path);
+    StoredInstance stored = InstanceForms::storedOf(c.cls, inst);
+    checkBudget(stored.bytes());
     if (!c.forms) c.forms.emplace(c.cls);
-    bucket.emplace(id, InstanceForms::storedOf(c.cls, inst));
+    storedBytes_ += stored.bytes();
+    bucket.emplace(id, std::move(stored));
     ++n.instanceTotal;
     return path;
+}
+
+void Repository::checkBudget(size_t more) const
+{
+    if (more > kMaxStoredBytes - std::min(storedBytes_, kMaxStoredBytes))
+        throw CimError(kCimServerLimitsExceeded, "the repository's instances would take more than " +
+                                                     std::to_string(kMaxStoredBytes / (1024 * 1024)) +
+                                                     " MiB; nothing was stored");
 }
 
 void Repository::deleteInstance(const std::string& ns, const CIMObjectPath& path)
@@ -910,8 +923,10 @@ void Repository::deleteInstance(const std::string& ns, const CIMObjectPath& path
     std::unique_lock<std::shared_mutex> lock(mu_);
     Namespace& n = nsOrThrow(ns);
     std::string id;
-    if (!findInstance(n, path, &id)) throw CimError(kCimNotFound, str(path.toString()));
+    const StoredInstance* gone = findInstance(n, path, &id);
+    if (!gone) throw CimError(kCimNotFound, str(path.toString()));
     const ClassEntry& c = classOrThrow(n, str(path.getClassName()), kCimInvalidClass);
+    storedBytes_ -= std::min(storedBytes_, gone->bytes());
     n.instances[lowerName(c.name)].erase(id);
     --n.instanceTotal;
 }
@@ -981,6 +996,9 @@ void Repository::modifyInstance(const std::string& ns, const CIMObjectPath& path
                 updated.set(idx, CIMValue(decl.getType(), decl.isArray()));
         }
     }
+    size_t before = found->bytes(), after = updated.bytes();
+    if (after > before) checkBudget(after - before);
+    storedBytes_ = storedBytes_ - std::min(storedBytes_, before) + after;
     n.instances[lowerName(c.name)][id] = std::move(updated);
 }
 

@@ -51,6 +51,11 @@ public:
     // How deep a class may sit below its root class (real schemas: about a
     // dozen levels); a deeper one fails to compile.
     static constexpr unsigned kMaxInheritanceDepth = 4096;
+    // What the instances of every namespace may take together (as
+    // StoredInstance::bytes reckons it); a creation or change that would go
+    // beyond fails with CIM_ERR_SERVER_LIMITS_EXCEEDED and stores nothing.
+    // Instances loaded from MOF count, but are never refused.
+    static constexpr size_t kMaxStoredBytes = 64u * 1024 * 1024;
 
     static std::unique_ptr<Repository> create();
 
@@ -155,8 +160,12 @@ private:
     Pegasus::CIMValue valueFromMof(const Namespace& n, const mof::Value& v, DataType t, bool isArray,
                                    const std::string& what) const;
 
+    // Throws when `more` bytes would take the instances past kMaxStoredBytes.
+    void checkBudget(size_t more) const;
+
     mutable std::shared_mutex mu_;
     std::map<std::string, Namespace> namespaces_;  // by lower-case name
+    size_t storedBytes_ = 0;                       // of every namespace's instances
 };
 
 }  // namespace minicimd

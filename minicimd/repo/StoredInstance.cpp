@@ -76,6 +76,7 @@ StoredValue::StoredValue(const CIMValue& v) : type_(v.getType()), isArray_(v.isA
     }
     whole_ = std::make_shared<const CIMValue>(v);
     form_ = Form::Whole;
+    wholeBytes_ = sizeof(CIMValue) + v.toString().size() * sizeof(Char16);
 }
 
 CIMValue StoredValue::value() const
@@ -114,6 +115,14 @@ const StoredProperty* StoredInstance::find(Uint32 index) const
     for (const auto& p : properties)
         if (p.index == index) return &p;
     return nullptr;
+}
+
+size_t StoredInstance::bytes() const
+{
+    // The path and the identity that indexes it are about as long as the name element.
+    size_t n = sizeof(StoredInstance) + 3 * nameElement.size();
+    for (const auto& p : properties) n += sizeof(StoredProperty) + p.value.bytes();
+    return n;
 }
 
 void StoredInstance::set(Uint32 index, const CIMValue& v)

@@ -29,6 +29,8 @@ public:
     Pegasus::CIMValue value() const;
     // The value element one element per line, as answers are laid out; nothing for null.
     void writeElement(std::string& out) const;
+    // About what it takes in memory beyond the object itself.
+    size_t bytes() const { return text_.size() + wholeBytes_; }
 
 private:
     enum class Form : unsigned char { Null, Text, Whole };
@@ -37,6 +39,7 @@ private:
     Form form_ = Form::Null;
     std::string text_;
     std::shared_ptr<const Pegasus::CIMValue> whole_;
+    size_t wholeBytes_ = 0;  // of `whole_`, reckoned by its text
 };
 
 struct StoredProperty {
@@ -54,6 +57,9 @@ struct StoredInstance {
     std::string nameElement;
 
     const StoredProperty* find(Pegasus::Uint32 index) const;
+    // About what it takes in memory, the index entry that finds it included:
+    // what the repository's byte budget is charged.
+    size_t bytes() const;
     // Sets the value of the class's property `index`.
     void set(Pegasus::Uint32 index, const Pegasus::CIMValue& v);
 };

@@ -220,6 +220,408 @@ void CimHandler::addProvider(const std::string& className, const std::string& me
     providers_[lowerName(className) + "." + lowerName(methodName)] = std::move(provider);
 }
 
+namespace {
+
+using K = CimResponse::ReturnKind;
+
+// What one operation works with: the request, the repository and where the
+// answer goes (`resp`, or `content` for answers the repository writes whole).
+struct Op {
+    const CimRequest& req;
+    Call c;
+    std::string ns;
+    Repository& repo;
+    IndicationService* indications;
+    const std::map<std::string, MethodProvider>& providers;
+    const Caller& caller;
+    const AccessPolicy& access;
+    CimResponse& resp;
+    std::string& content;
+};
+
+using Kind = IndicationService::Kind;
+
+CimError accessDenied(const Caller& caller)
+{
+    return CimError(kCimAccessDenied,
+                    "User (" + caller.user + ") is not authorized to perform this operation.");
+}
+
+bool mayChangeModel(const Op& op)
+{
+    if (op.caller.privileged) return true;
+    for (const auto& u : op.access.modelUsers)
+        if (u == "*" || (!op.caller.user.empty() && u == op.caller.user)) return true;
+    return false;
+}
+
+Kind kindOf(const Op& op, const std::string& className)
+{
+    return op.indications ? op.indications->kindOf(op.ns, className) : Kind::None;
+}
+
+// Filters, listener destinations and subscriptions are the privileged users'
+// unless others may keep their own; a client nobody knows never may.
+void checkSubscriptionUse(const Op& op)
+{
+    if (op.caller.privileged) return;
+    if (!op.access.userSubscriptions || op.caller.user.empty()) throw accessDenied(op.caller);
+}
+
+// Whether an unprivileged caller made the subscription class instance `path` (as stored).
+bool ownsIt(const Op& op, const CIMObjectPath& path)
+{
+    return op.access.userSubscriptions && !op.caller.user.empty() &&
+           op.indications->creatorOf(path) == op.caller.user;
+}
+
+// Whether an enumeration shows the caller the instance `path` of `className`.
+bool visible(const Op& op, const std::string& className, const CIMObjectPath& path)
+{
+    return op.caller.privileged || kindOf(op, className) == Kind::None || ownsIt(op, path);
+}
+
+// Before an operation on the instance at `path`; `change` for changes.
+void checkInstanceAccess(const Op& op, const CIMObjectPath& path, bool change)
+{
+    if (op.caller.privileged) return;
+    if (kindOf(op, str(path.getClassName())) != Kind::None) checkSubscriptionUse(op);
+    if (op.indications && IndicationService::isInteropNamespace(op.ns)) {
+        // By the class it was made of, whatever class the path names.
+        CIMInstance stored = op.repo.getInstance(op.ns, path);
+        if (kindOf(op, str(stored.getClassName())) != Kind::None) {
+            checkSubscriptionUse(op);
+            if (!ownsIt(op, stored.getPath())) throw accessDenied(op.caller);
+            return;
+        }
+    }
+    if (change && !mayChangeModel(op)) throw accessDenied(op.caller);
+}
+
+// A change in place, with the instance before and after for the indication.
+template <class Change>
+void modifyNotifying(Op& op, const CIMObjectPath& path, Change change)
+{
+    if (!op.indications) return change();
+    op.indications->prepareModify(op.ns, path);
+    CIMInstance before = op.repo.getInstance(op.ns, path);
+    change();
+    op.indications->modified(op.ns, before, op.repo.getInstance(op.ns, path));
+}
+
+void getClass(Op& op)
+{
+    const Call& c = op.c;
+    c.allow({"ClassName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
+    OutputOptions o;
+    o.localOnly = c.boolParam("LocalOnly", true);
+    o.includeQualifiers = c.boolParam("IncludeQualifiers", true);
+    o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
+    std::vector<std::string> pl;
+    if (c.propertyList(pl)) o.propertyList = &pl;
+    CIMClass cls = op.repo.getClass(op.ns, c.className("ClassName", true));
+    shapeClass(cls, o);
+    op.resp.hasReturnValue = true;
+    op.resp.kind = K::Classes;
+    op.resp.classes.append(cls);
+}
+
+void listClasses(Op& op, bool names)
+{
+    const Call& c = op.c;
+    if (names)
+        c.allow({"ClassName", "DeepInheritance"});
+    else
+        c.allow({"ClassName", "DeepInheritance", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin"});
+    OutputOptions o;
+    o.localOnly = c.boolParam("LocalOnly", true);
+    o.includeQualifiers = c.boolParam("IncludeQualifiers", true);
+    o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
+    auto classes = op.repo.enumerateClasses(op.ns, c.className("ClassName", false),
+                                            c.boolParam("DeepInheritance", false));
+    op.resp.hasReturnValue = true;
+    op.resp.kind = names ? K::ClassNames : K::Classes;
+    for (auto& cls : classes) {
+        if (names) {
+            op.resp.classNames.append(cls.getClassName());
+        } else {
+            shapeClass(cls, o);
+            op.resp.classes.append(cls);
+        }
+    }
+}
+
+void enumerateClassNames(Op& op)
+{
+    listClasses(op, true);
+}
+
+void enumerateClasses(Op& op)
+{
+    listClasses(op, false);
+}
+
+void getInstance(Op& op)
+{
+    const Call& c = op.c;
+    c.allow({"InstanceName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
+    CIMObjectPath path = c.instanceName("InstanceName");
+    checkInstanceAccess(op, path, false);
+    InstanceView view;
+    // LocalOnly is deprecated for instances and treated as false, as
+    // current servers do: honouring it would drop inherited keys.
+    c.boolParam("LocalOnly", true);
+    view.includeQualifiers = c.boolParam("IncludeQualifiers", false);
+    view.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
+    std::vector<std::string> pl;
+    if (c.propertyList(pl)) view.propertyList = &pl;
+    orv::cimxml::openIntrinsicAnswer(op.content, op.resp.messageId, op.resp.methodName);
+    op.repo.writeInstance(op.ns, path, view, op.content);
+    orv::cimxml::closeIntrinsicAnswer(op.content);
+}
+
+void enumerateInstanceNames(Op& op)
+{
+    op.c.allow({"ClassName"});
+    std::string className = op.c.className("ClassName", true);
+    if (kindOf(op, className) != Kind::None) checkSubscriptionUse(op);
+    if (!op.caller.privileged && op.indications && IndicationService::isInteropNamespace(op.ns)) {
+        // Only what the caller may see: the names one by one.
+        op.resp.hasReturnValue = true;
+        op.resp.kind = K::InstanceNames;
+        for (const auto& path : op.repo.enumerateInstanceNames(op.ns, className))
+            if (visible(op, str(path.getClassName()), path)) op.resp.instanceNames.append(path);
+        return;
+    }
+    orv::cimxml::openIntrinsicAnswer(op.content, op.resp.messageId, op.resp.methodName);
+    op.repo.writeInstanceNames(op.ns, className, op.content);
+    orv::cimxml::closeIntrinsicAnswer(op.content);
+}
+
+void enumerateInstances(Op& op)
+{
+    const Call& c = op.c;
+    c.allow({"ClassName", "LocalOnly", "DeepInheritance", "IncludeQualifiers", "IncludeClassOrigin",
+             "PropertyList"});
+    std::string className = c.className("ClassName", true);
+    c.boolParam("LocalOnly", true);  // treated as false, see getInstance
+    bool deep = c.boolParam("DeepInheritance", true);
+    OutputOptions o;
+    o.includeQualifiers = c.boolParam("IncludeQualifiers", false);
+    o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
+    std::vector<std::string> pl;
+    bool hasList = c.propertyList(pl);
+    if (kindOf(op, className) != Kind::None) checkSubscriptionUse(op);
+    CIMClass base = op.repo.getClass(op.ns, className);
+    std::map<std::string, CIMClass> classes;
+    op.resp.hasReturnValue = true;
+    op.resp.kind = K::NamedInstances;
+    for (auto& inst : op.repo.enumerateInstances(op.ns, className)) {
+        std::string cn = str(inst.getClassName());
+        if (!visible(op, cn, inst.getPath())) continue;
+        auto it = classes.find(lowerName(cn));
+        if (it == classes.end()) it = classes.emplace(lowerName(cn), op.repo.getClass(op.ns, cn)).first;
+        // Without DeepInheritance only the requested class's properties go out.
+        std::vector<std::string> effective;
+        OutputOptions io = o;
+        if (!deep || hasList) {
+            const CIMClass& ic = it->second;
+            for (Uint32 i = 0; i < ic.getPropertyCount(); ++i) {
+                std::string pn = str(ic.getProperty(i).getName());
+                if ((deep || base.findProperty(ic.getProperty(i).getName()) != PEG_NOT_FOUND) &&
+                    (!hasList || listedIn(&pl, pn)))
+                    effective.push_back(pn);
+            }
+            io.propertyList = &effective;
+        }
+        shapeInstance(inst, it->second, io);
+        op.resp.instances.append(inst);
+    }
+}
+
+void createInstance(Op& op)
+{
+    op.c.allow({"NewInstance"});
+    const IParamValue* p = op.c.param("NewInstance");
+    if (!p) throw CimError(kCimInvalidParameter, "missing parameter NewInstance");
+    if (p->kind != IParamValue::Kind::Instance)
+        throw CimError(kCimInvalidParameter, "NewInstance must be an INSTANCE");
+    std::string className = str(p->instance.getClassName());
+    std::vector<GivenProperty> props = givenProperties(p->instance);
+    Kind kind = kindOf(op, className);
+    if (kind != Kind::None)
+        checkSubscriptionUse(op);
+    else if (!mayChangeModel(op))
+        throw accessDenied(op.caller);
+    if (op.indications) op.indications->prepareCreate(op.ns, className, props);
+    // An unprivileged user's subscription joins a filter and a destination of its own.
+    bool counted = kind != Kind::None && !op.caller.privileged;
+    if (counted && kind == Kind::Subscription) {
+        for (const auto& gp : props) {
+            if (!nameEq(gp.name, "Filter") && !nameEq(gp.name, "Handler")) continue;
+            CIMObjectPath ref;
+            gp.value.get(ref);  // a reference: checked above
+            ref.setNameSpace(CIMNamespaceName());
+            ref.setHost(String());
+            if (!ownsIt(op, op.repo.getInstance(op.ns, ref).getPath())) throw accessDenied(op.caller);
+        }
+    }
+    if (counted) op.indications->claim(op.caller.user, kind);
+    CIMObjectPath path;
+    try {
+        path = op.repo.createInstance(op.ns, className, props);
+    } catch (...) {
+        if (counted) op.indications->unclaim(op.caller.user, kind);
+        throw;
+    }
+    if (counted) op.indications->recordCreator(path, op.caller.user, kind);
+    if (op.indications) op.indications->created(op.ns, op.repo.getInstance(op.ns, path));
+    op.resp.hasReturnValue = true;
+    op.resp.kind = K::InstanceNames;
+    op.resp.instanceNames.append(path);
+}
+
+void deleteInstance(Op& op)
+{
+    op.c.allow({"InstanceName"});
+    CIMObjectPath path = op.c.instanceName("InstanceName");
+    checkInstanceAccess(op, path, true);
+    if (op.indications) {
+        CIMInstance gone = op.repo.getInstance(op.ns, path);
+        op.repo.deleteInstance(op.ns, path);
+        op.indications->forgetCreator(gone.getPath());
+        op.indications->deleted(op.ns, gone);
+    } else {
+        op.repo.deleteInstance(op.ns, path);
+    }
+}
+
+void modifyInstance(Op& op)
+{
+    const Call& c = op.c;
+    c.allow({"ModifiedInstance", "IncludeQualifiers", "PropertyList"});
+    const IParamValue* p = c.param("ModifiedInstance");
+    if (!p) throw CimError(kCimInvalidParameter, "missing parameter ModifiedInstance");
+    if (p->kind != IParamValue::Kind::NamedInstance)
+        throw CimError(kCimInvalidParameter, "ModifiedInstance must be a VALUE.NAMEDINSTANCE");
+    const CIMObjectPath& path = p->instance.getPath();
+    if (!nameEq(str(p->instance.getClassName()), str(path.getClassName())))
+        throw CimError(kCimInvalidParameter, "instance class " + str(p->instance.getClassName()) +
+                                                 " differs from its path " + str(path.toString()));
+    c.boolParam("IncludeQualifiers", true);
+    std::vector<std::string> pl;
+    bool hasList = c.propertyList(pl);
+    checkInstanceAccess(op, path, true);
+    modifyNotifying(op, path, [&] {
+        op.repo.modifyInstance(op.ns, path, givenProperties(p->instance), hasList ? &pl : nullptr);
+    });
+}
+
+void getProperty(Op& op)
+{
+    op.c.allow({"InstanceName", "PropertyName"});
+    CIMObjectPath path = op.c.instanceName("InstanceName");
+    checkInstanceAccess(op, path, false);
+    op.resp.value = op.repo.getProperty(op.ns, path, op.c.stringParam("PropertyName"));
+    op.resp.hasReturnValue = true;
+    op.resp.kind = K::Value;
+}
+
+void setProperty(Op& op)
+{
+    op.c.allow({"InstanceName", "PropertyName", "NewValue"});
+    CIMObjectPath path = op.c.instanceName("InstanceName");
+    std::string name = op.c.stringParam("PropertyName");
+    checkInstanceAccess(op, path, true);
+    CIMValue v;  // absent NewValue sets null
+    if (const IParamValue* p = op.c.param("NewValue")) {
+        if (p->kind == IParamValue::Kind::Value || p->kind == IParamValue::Kind::ValueArray)
+            v = p->value;
+        else if (p->kind == IParamValue::Kind::ValueReference)
+            v = CIMValue(p->path);
+        else
+            throw CimError(kCimInvalidParameter, "NewValue must be a value");
+    }
+    modifyNotifying(op, path, [&] { op.repo.setProperty(op.ns, path, name, v, false); });
+}
+
+// An extrinsic method: the target, then its parameters, then its provider.
+void invokeMethod(Op& op)
+{
+    if (!mayChangeModel(op)) throw accessDenied(op.caller);
+    const CimRequest& creq = op.req;
+    const std::string& method = creq.methodName;
+    CIMObjectPath target = creq.target;
+    target.setNameSpace(CIMNamespaceName());
+    CIMClass cls;
+    try {
+        cls = op.repo.getClass(op.ns, str(target.getClassName()));
+    } catch (const CimError&) {
+        throw CimError(kCimNotFound, str(target.getClassName()));
+    }
+    Uint32 mi = PEG_NOT_FOUND;
+    try {
+        mi = cls.findMethod(CIMName(String(method.c_str())));
+    } catch (const Exception&) {
+    }
+    if (mi == PEG_NOT_FOUND) throw CimError(kCimMethodNotFound, method);
+    CIMConstMethod m = cls.getMethod(mi);
+    std::string mname = str(m.getName());
+    if (target.getKeyBindings().size() != 0) op.repo.getInstance(op.ns, target);  // NOT_FOUND when it is gone
+    std::vector<ParamValue> in;
+    for (Uint32 i = 0; i < creq.params.size(); ++i) {
+        const CIMParamValue& pv = creq.params[i];
+        std::string pname = str(pv.getParameterName());
+        Uint32 di = PEG_NOT_FOUND;
+        try {
+            di = m.findParameter(CIMName(pv.getParameterName()));
+        } catch (const Exception&) {
+        }
+        if (di == PEG_NOT_FOUND)
+            throw CimError(kCimInvalidParameter, "method " + mname + " has no parameter " + pname);
+        CIMConstParameter decl = m.getParameter(di);
+        for (const auto& prev : in)
+            if (nameEq(prev.name, pname))
+                throw CimError(kCimInvalidParameter, "parameter " + pname + " given twice");
+        std::string dname = str(decl.getName());
+        in.push_back(ParamValue{dname, coerceValue(decl.getType(), decl.isArray(), pv.getValue(),
+                                                   pv.isTyped(), "parameter " + dname)});
+    }
+    auto it = op.providers.find(lowerName(str(m.getClassOrigin())) + "." + lowerName(mname));
+    if (it == op.providers.end()) throw CimError(kCimMethodNotAvailable, method);
+    std::vector<ParamValue> out;
+    op.resp.returnValue = it->second(op.repo, op.ns, target, m, in, out);
+    for (const auto& p : out) op.resp.outParams.append(CIMParamValue(String(p.name.c_str()), p.value, true));
+}
+
+struct IntrinsicOperation {
+    const char* name;  // as the request spells it (names are matched exactly)
+    void (*run)(Op&);
+};
+
+const IntrinsicOperation kIntrinsicOperations[] = {
+    {"GetClass", getClass},
+    {"EnumerateClassNames", enumerateClassNames},
+    {"EnumerateClasses", enumerateClasses},
+    {"GetInstance", getInstance},
+    {"EnumerateInstanceNames", enumerateInstanceNames},
+    {"EnumerateInstances", enumerateInstances},
+    {"CreateInstance", createInstance},
+    {"DeleteInstance", deleteInstance},
+    {"ModifyInstance", modifyInstance},
+    {"GetProperty", getProperty},
+    {"SetProperty", setProperty},
+};
+
+void (*findIntrinsic(const std::string& method))(Op&)
+{
+    for (const auto& o : kIntrinsicOperations)
+        if (method == o.name) return o.run;
+    return nullptr;
+}
+
+}  // namespace
+
 HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const
 {
     if (!req.hasCimOperation)
@@ -265,232 +667,18 @@ HttpAnswer CimHandler::handle(const HttpRequestInfo& req) const
     resp.messageId = creq.messageId;
     resp.intrinsic = creq.intrinsic;
     resp.methodName = method;
-    using K = CimResponse::ReturnKind;
     // GetInstance and EnumerateInstanceNames: the whole answer, its content as
     // the repository writes it from its stored form.
     std::string content;
     try {
-        if (code != 0) {
-            // reported below
-        } else if (creq.intrinsic) {
-            const Repository& repo = *repo_;
-            Call c(creq);
-            const std::string ns = c.ns();
-            if (!repo.hasNamespace(ns)) throw CimError(kCimInvalidNamespace, ns);
-            // A change in place, with the instance before and after for the indication.
-            auto modifyNotifying = [&](const CIMObjectPath& path, auto change) {
-                if (!indications_) return change();
-                indications_->prepareModify(ns, path);
-                CIMInstance before = repo.getInstance(ns, path);
-                change();
-                indications_->modified(ns, before, repo.getInstance(ns, path));
-            };
-            if (method == "GetClass") {
-                c.allow(
-                    {"ClassName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
-                OutputOptions o;
-                o.localOnly = c.boolParam("LocalOnly", true);
-                o.includeQualifiers = c.boolParam("IncludeQualifiers", true);
-                o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
-                std::vector<std::string> pl;
-                if (c.propertyList(pl)) o.propertyList = &pl;
-                CIMClass cls = repo.getClass(ns, c.className("ClassName", true));
-                shapeClass(cls, o);
-                resp.hasReturnValue = true;
-                resp.kind = K::Classes;
-                resp.classes.append(cls);
-            } else if (method == "EnumerateClassNames" || method == "EnumerateClasses") {
-                bool names = method == "EnumerateClassNames";
-                if (names)
-                    c.allow({"ClassName", "DeepInheritance"});
-                else
-                    c.allow({"ClassName", "DeepInheritance", "LocalOnly", "IncludeQualifiers",
-                             "IncludeClassOrigin"});
-                OutputOptions o;
-                o.localOnly = c.boolParam("LocalOnly", true);
-                o.includeQualifiers = c.boolParam("IncludeQualifiers", true);
-                o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
-                auto classes = repo.enumerateClasses(ns, c.className("ClassName", false),
-                                                     c.boolParam("DeepInheritance", false));
-                resp.hasReturnValue = true;
-                resp.kind = names ? K::ClassNames : K::Classes;
-                for (auto& cls : classes) {
-                    if (names) {
-                        resp.classNames.append(cls.getClassName());
-                    } else {
-                        shapeClass(cls, o);
-                        resp.classes.append(cls);
-                    }
-                }
-            } else if (method == "GetInstance") {
-                c.allow(
-                    {"InstanceName", "LocalOnly", "IncludeQualifiers", "IncludeClassOrigin", "PropertyList"});
-                CIMObjectPath path = c.instanceName("InstanceName");
-                InstanceView view;
-                // LocalOnly is deprecated for instances and treated as false, as
-                // current servers do: honouring it would drop inherited keys.
-                c.boolParam("LocalOnly", true);
-                view.includeQualifiers = c.boolParam("IncludeQualifiers", false);
-                view.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
-                std::vector<std::string> pl;
-                if (c.propertyList(pl)) view.propertyList = &pl;
-                orv::cimxml::openIntrinsicAnswer(content, resp.messageId, method);
-                repo.writeInstance(ns, path, view, content);
-                orv::cimxml::closeIntrinsicAnswer(content);
-            } else if (method == "EnumerateInstanceNames") {
-                c.allow({"ClassName"});
-                std::string className = c.className("ClassName", true);
-                orv::cimxml::openIntrinsicAnswer(content, resp.messageId, method);
-                repo.writeInstanceNames(ns, className, content);
-                orv::cimxml::closeIntrinsicAnswer(content);
-            } else if (method == "EnumerateInstances") {
-                c.allow({"ClassName", "LocalOnly", "DeepInheritance", "IncludeQualifiers",
-                         "IncludeClassOrigin", "PropertyList"});
-                std::string className = c.className("ClassName", true);
-                c.boolParam("LocalOnly", true);  // treated as false, see GetInstance
-                bool deep = c.boolParam("DeepInheritance", true);
-                OutputOptions o;
-                o.includeQualifiers = c.boolParam("IncludeQualifiers", false);
-                o.includeClassOrigin = c.boolParam("IncludeClassOrigin", false);
-                std::vector<std::string> pl;
-                bool hasList = c.propertyList(pl);
-                CIMClass base = repo.getClass(ns, className);
-                std::map<std::string, CIMClass> classes;
-                resp.hasReturnValue = true;
-                resp.kind = K::NamedInstances;
-                for (auto& inst : repo.enumerateInstances(ns, className)) {
-                    std::string cn = str(inst.getClassName());
-                    auto it = classes.find(lowerName(cn));
-                    if (it == classes.end()) it = classes.emplace(lowerName(cn), repo.getClass(ns, cn)).first;
-                    // Without DeepInheritance only the requested class's properties go out.
-                    std::vector<std::string> effective;
-                    OutputOptions io = o;
-                    if (!deep || hasList) {
-                        const CIMClass& ic = it->second;
-                        for (Uint32 i = 0; i < ic.getPropertyCount(); ++i) {
-                            std::string pn = str(ic.getProperty(i).getName());
-                            if ((deep || base.findProperty(ic.getProperty(i).getName()) != PEG_NOT_FOUND) &&
-                                (!hasList || listedIn(&pl, pn)))
-                                effective.push_back(pn);
-                        }
-                        io.propertyList = &effective;
-                    }
-                    shapeInstance(inst, it->second, io);
-                    resp.instances.append(inst);
-                }
-            } else if (method == "CreateInstance") {
-                c.allow({"NewInstance"});
-                const IParamValue* p = c.param("NewInstance");
-                if (!p) throw CimError(kCimInvalidParameter, "missing parameter NewInstance");
-                if (p->kind != IParamValue::Kind::Instance)
-                    throw CimError(kCimInvalidParameter, "NewInstance must be an INSTANCE");
-                std::string className = str(p->instance.getClassName());
-                std::vector<GivenProperty> props = givenProperties(p->instance);
-                if (indications_) indications_->prepareCreate(ns, className, props);
-                CIMObjectPath path = repo_->createInstance(ns, className, props);
-                if (indications_) indications_->created(ns, repo.getInstance(ns, path));
-                resp.hasReturnValue = true;
-                resp.kind = K::InstanceNames;
-                resp.instanceNames.append(path);
-            } else if (method == "DeleteInstance") {
-                c.allow({"InstanceName"});
-                CIMObjectPath path = c.instanceName("InstanceName");
-                if (indications_) {
-                    CIMInstance gone = repo.getInstance(ns, path);
-                    repo_->deleteInstance(ns, path);
-                    indications_->deleted(ns, gone);
-                } else {
-                    repo_->deleteInstance(ns, path);
-                }
-            } else if (method == "ModifyInstance") {
-                c.allow({"ModifiedInstance", "IncludeQualifiers", "PropertyList"});
-                const IParamValue* p = c.param("ModifiedInstance");
-                if (!p) throw CimError(kCimInvalidParameter, "missing parameter ModifiedInstance");
-                if (p->kind != IParamValue::Kind::NamedInstance)
-                    throw CimError(kCimInvalidParameter, "ModifiedInstance must be a VALUE.NAMEDINSTANCE");
-                const CIMObjectPath& path = p->instance.getPath();
-                if (!nameEq(str(p->instance.getClassName()), str(path.getClassName())))
-                    throw CimError(kCimInvalidParameter, "instance class " + str(p->instance.getClassName()) +
-                                                             " differs from its path " +
-                                                             str(path.toString()));
-                c.boolParam("IncludeQualifiers", true);
-                std::vector<std::string> pl;
-                bool hasList = c.propertyList(pl);
-                modifyNotifying(path, [&] {
-                    repo_->modifyInstance(ns, path, givenProperties(p->instance), hasList ? &pl : nullptr);
-                });
-            } else if (method == "GetProperty") {
-                c.allow({"InstanceName", "PropertyName"});
-                CIMObjectPath path = c.instanceName("InstanceName");
-                resp.value = repo.getProperty(ns, path, c.stringParam("PropertyName"));
-                resp.hasReturnValue = true;
-                resp.kind = K::Value;
-            } else if (method == "SetProperty") {
-                c.allow({"InstanceName", "PropertyName", "NewValue"});
-                CIMObjectPath path = c.instanceName("InstanceName");
-                std::string name = c.stringParam("PropertyName");
-                CIMValue v;  // absent NewValue sets null
-                if (const IParamValue* p = c.param("NewValue")) {
-                    if (p->kind == IParamValue::Kind::Value || p->kind == IParamValue::Kind::ValueArray)
-                        v = p->value;
-                    else if (p->kind == IParamValue::Kind::ValueReference)
-                        v = CIMValue(p->path);
-                    else
-                        throw CimError(kCimInvalidParameter, "NewValue must be a value");
-                }
-                modifyNotifying(path, [&] { repo_->setProperty(ns, path, name, v, false); });
-            } else {
-                throw CimError(kCimNotSupported, method);
-            }
-        } else {
-            // Extrinsic method: the target, then its parameters.
-            const Repository& repo = *repo_;
-            std::string ns = str(creq.nameSpace.getString());
-            CIMObjectPath target = creq.target;
-            target.setNameSpace(CIMNamespaceName());
-            if (!repo.hasNamespace(ns)) throw CimError(kCimInvalidNamespace, ns);
-            CIMClass cls;
-            try {
-                cls = repo.getClass(ns, str(target.getClassName()));
-            } catch (const CimError&) {
-                throw CimError(kCimNotFound, str(target.getClassName()));
-            }
-            Uint32 mi = PEG_NOT_FOUND;
-            try {
-                mi = cls.findMethod(CIMName(String(method.c_str())));
-            } catch (const Exception&) {
-            }
-            if (mi == PEG_NOT_FOUND) throw CimError(kCimMethodNotFound, method);
-            CIMConstMethod m = cls.getMethod(mi);
-            std::string mname = str(m.getName());
-            if (target.getKeyBindings().size() != 0)
-                repo.getInstance(ns, target);  // NOT_FOUND when it is gone
-            std::vector<ParamValue> in;
-            for (Uint32 i = 0; i < creq.params.size(); ++i) {
-                const CIMParamValue& pv = creq.params[i];
-                std::string pname = str(pv.getParameterName());
-                Uint32 di = PEG_NOT_FOUND;
-                try {
-                    di = m.findParameter(CIMName(pv.getParameterName()));
-                } catch (const Exception&) {
-                }
-                if (di == PEG_NOT_FOUND)
-                    throw CimError(kCimInvalidParameter, "method " + mname + " has no parameter " + pname);
-                CIMConstParameter decl = m.getParameter(di);
-                for (const auto& prev : in)
-                    if (nameEq(prev.name, pname))
-                        throw CimError(kCimInvalidParameter, "parameter " + pname + " given twice");
-                std::string dname = str(decl.getName());
-                in.push_back(ParamValue{dname, coerceValue(decl.getType(), decl.isArray(), pv.getValue(),
-                                                           pv.isTyped(), "parameter " + dname)});
-            }
-            auto it = providers_.find(lowerName(str(m.getClassOrigin())) + "." + lowerName(mname));
-            if (it == providers_.end()) throw CimError(kCimMethodNotAvailable, method);
-            std::vector<ParamValue> out;
-            resp.returnValue = it->second(repo, ns, target, m, in, out);
-            for (const auto& p : out)
-                resp.outParams.append(CIMParamValue(String(p.name.c_str()), p.value, true));
-        }
+        if (code == 0) {
+            const std::string ns = str(creq.nameSpace.getString());
+            Op op{creq, Call(creq), ns, *repo_, indications_, providers_, req.caller, access_, resp, content};
+            if (!op.repo.hasNamespace(op.ns)) throw CimError(kCimInvalidNamespace, op.ns);
+            void (*run)(Op&) = creq.intrinsic ? findIntrinsic(method) : invokeMethod;
+            if (!run) throw CimError(kCimNotSupported, method);
+            run(op);
+        }  // else reported below
     } catch (const CimError& e) {
         code = e.code();
         description = std::string(cimStatusName(code)) + ": " + e.what();

@@ -18,6 +18,24 @@
 
 namespace minicimd {
 
+// Who sent a request, as the HTTP side knows it.
+struct Caller {
+    std::string user;         // empty: nobody known (TCP without authentication)
+    bool privileged = false;  // root, or the user minicimd runs as
+};
+
+// What users other than the privileged ones may do.
+struct AccessPolicy {
+    // Users who may change the model (create, modify and delete instances,
+    // set properties, invoke methods); "*" lets everyone, unauthenticated
+    // TCP clients too.
+    std::vector<std::string> modelUsers;
+    // Each user may keep filters, listener destinations and subscriptions of
+    // their own (up to IndicationService's per-user caps), seen and changed
+    // only by them and the privileged users.
+    bool userSubscriptions = false;
+};
+
 struct HttpRequestInfo {
     std::string cimOperation;  // header values; empty when absent
     std::string cimMethod;
@@ -26,6 +44,7 @@ struct HttpRequestInfo {
     bool hasCimOperation = false;
     bool wantsTrailers = false;  // TE names "trailers"
     std::string body;
+    Caller caller;
 };
 
 struct HttpAnswer {
@@ -60,6 +79,7 @@ public:
     static CimHandler create(Repository& repo);
     // Instance changes go to `indications` (subscriptions are checked there); none by default.
     void setIndications(IndicationService* indications) { indications_ = indications; }
+    void setAccess(AccessPolicy access) { access_ = std::move(access); }
     // `className.methodName` (any case) is served by `provider`.
     void addProvider(const std::string& className, const std::string& methodName, MethodProvider provider);
     // The providers for the classes of minicimd's test schema.
@@ -74,6 +94,7 @@ private:
     explicit CimHandler(Repository& repo) : repo_(&repo) {}
     Repository* repo_;
     IndicationService* indications_ = nullptr;
+    AccessPolicy access_;
     std::map<std::string, MethodProvider> providers_;
 };
 

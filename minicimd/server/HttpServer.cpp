@@ -58,6 +58,10 @@ struct ConnState {
     unsigned long long id = 0;  // unique for the server's lifetime (addresses are reused)
     int fd = -1;
     std::string peer;  // "uid N" (Unix socket) or the address (TCP), for the per-peer limit
+    // Who sends its requests: the peer's user on the Unix socket, the user
+    // local authentication named, else nobody known (uid -1).
+    std::string user;
+    long uid = -1;
     // Guarded by the server's connection lock: by when the request under way
     // must be in whole, and whether one is still coming (not being answered).
     std::chrono::steady_clock::time_point deadline;
@@ -67,10 +71,21 @@ struct ConnState {
 
 struct Challenge {
     std::string user;
+    uid_t uid = 0;
     std::string content;
     unsigned long long connection = 0;  // the one that asked; only it may answer
     std::chrono::steady_clock::time_point created;
 };
+
+// A user's name, or empty when the uid has none.
+std::string userName(uid_t uid)
+{
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) != 0 || !found) return "";
+    return found->pw_name;
+}
 
 // The body of a chunked answer, handed out by the reader callback.
 struct Streamed {
@@ -176,8 +191,11 @@ struct HttpServer::Impl {
             sa.ss_family == AF_UNIX) {
             ucred cred{};
             socklen_t credLen = sizeof cred;
-            if (getsockopt(conn->fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLen) == 0)
+            if (getsockopt(conn->fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLen) == 0) {
                 conn->peer = "uid " + std::to_string(cred.uid);
+                conn->uid = static_cast<long>(cred.uid);
+                conn->user = userName(cred.uid);
+            }
             limit = kMaxConnectionsPerUser;
         } else if (conn->fd >= 0 &&
                    getpeername(conn->fd, reinterpret_cast<sockaddr*>(&sa), &(len = sizeof sa)) == 0 &&
@@ -356,7 +374,7 @@ struct HttpServer::Impl {
             unlink(oldest->first.c_str());
             challenges.erase(oldest);
         }
-        challenges[path] = Challenge{user, content, connection, std::chrono::steady_clock::now()};
+        challenges[path] = Challenge{user, uid, content, connection, std::chrono::steady_clock::now()};
         return true;
     }
 
@@ -400,6 +418,7 @@ struct HttpServer::Impl {
         // A challenge another connection asked for is not this one's to answer or use up.
         if (it != challenges.end() && (!conn || it->second.connection != conn->id)) it = challenges.end();
         bool ok = it != challenges.end() && it->second.user == user && it->second.content == content;
+        uid_t uid = ok ? it->second.uid : 0;
         if (it != challenges.end()) {
             // One answer per challenge, right or wrong.
             unlink(it->first.c_str());
@@ -411,7 +430,11 @@ struct HttpServer::Impl {
             logLine("local authentication failed for user '" + user + "'");
             return false;
         }
-        if (conn) conn->authenticated = true;
+        if (conn) {
+            conn->authenticated = true;
+            conn->user = user;
+            conn->uid = static_cast<long>(uid);
+        }
         return true;
     }
 
@@ -513,6 +536,14 @@ struct HttpServer::Impl {
             req.wantsTrailers =
                 header(c, "TE").find("trailers") != std::string::npos && std::string(version) != "HTTP/1.0";
             req.body = std::move(st->body);
+            const MHD_ConnectionInfo* ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            if (const ConnState* conn = ci ? static_cast<const ConnState*>(ci->socket_context) : nullptr) {
+                if (conn->uid >= 0) {
+                    // A peer whose uid has no name is still known by its number.
+                    req.caller.user = conn->user.empty() ? std::to_string(conn->uid) : conn->user;
+                    req.caller.privileged = conn->uid == 0 || static_cast<uid_t>(conn->uid) == geteuid();
+                }
+            }
             a = self->handler->handle(req);
             self->releaseBody(st);
             if (self->cfg.verbose) logLine(req.cimMethod + " -> " + std::to_string(a.status));

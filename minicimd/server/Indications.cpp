@@ -161,11 +161,6 @@ CIMProperty embeddedProperty(const char* name, const CIMInstance& inst)
     return p;
 }
 
-int abortWhenStopping(void* cls, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<const std::atomic<bool>*>(cls)->load() ? 1 : 0;
-}
-
 }  // namespace
 
 const char* IndicationService::interopSchema()
@@ -174,6 +169,94 @@ const char* IndicationService::interopSchema()
 #include "InteropSchema.inc"
         ;
     return kSchema;
+}
+
+bool IndicationService::isInteropNamespace(const std::string& ns)
+{
+    return normalNs(ns) == normalNs(kInteropNamespace);
+}
+
+IndicationService::Kind IndicationService::kindOf(const std::string& ns, const std::string& className) const
+{
+    if (!isInteropNamespace(ns)) return Kind::None;
+    if (repo_->classIsA(ns, className, kFilterClass)) return Kind::Filter;
+    if (repo_->classIsA(ns, className, kDestinationClass)) return Kind::Destination;
+    if (repo_->classIsA(ns, className, kSubscriptionClass)) return Kind::Subscription;
+    return Kind::None;
+}
+
+namespace {
+
+const char* kindName(IndicationService::Kind kind)
+{
+    switch (kind) {
+        case IndicationService::Kind::Filter:
+            return "indication filters";
+        case IndicationService::Kind::Destination:
+            return "listener destinations";
+        case IndicationService::Kind::Subscription:
+            return "indication subscriptions";
+        case IndicationService::Kind::None:
+            break;
+    }
+    return "instances";
+}
+
+// A path as the key of its creator: keys only, as the repository gives it.
+std::string creatorKey(CIMObjectPath path)
+{
+    path.setNameSpace(CIMNamespaceName());
+    path.setHost(String());
+    return str(path.toString());
+}
+
+}  // namespace
+
+void IndicationService::claim(const std::string& user, Kind kind)
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    size_t& n = held_[user][static_cast<size_t>(kind)];
+    if (n >= kMaxOwnedPerUser)
+        throw CimError(kCimServerLimitsExceeded, "user " + user + " already holds " +
+                                                     std::to_string(kMaxOwnedPerUser) + " " + kindName(kind) +
+                                                     ", the most one user may hold");
+    ++n;
+}
+
+void IndicationService::unclaim(const std::string& user, Kind kind)
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    auto it = held_.find(user);
+    if (it == held_.end()) return;
+    size_t& n = it->second[static_cast<size_t>(kind)];
+    if (n != 0) --n;
+    if (it->second == std::array<size_t, 4>{}) held_.erase(it);
+}
+
+void IndicationService::recordCreator(const CIMObjectPath& path, const std::string& user, Kind kind)
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    creators_[creatorKey(path)] = Owned{user, kind};
+}
+
+std::string IndicationService::creatorOf(const CIMObjectPath& path) const
+{
+    std::lock_guard<std::mutex> lock(ownersMu_);
+    auto it = creators_.find(creatorKey(path));
+    return it == creators_.end() ? "" : it->second.user;
+}
+
+void IndicationService::forgetCreator(const CIMObjectPath& path)
+{
+    Owned gone;
+    {
+        std::lock_guard<std::mutex> lock(ownersMu_);
+        auto it = creators_.find(creatorKey(path));
+        if (it == creators_.end()) return;
+        gone = it->second;
+        creators_.erase(it);
+    }
+    unclaim(gone.user, gone.kind);
 }
 
 bool IndicationService::isSubscriptionClass(const std::string& ns, const std::string& className) const
@@ -382,15 +465,36 @@ void IndicationService::raise(const char* indicationClass, const std::string& ns
     }
 }
 
-void IndicationService::dropNewest(Destination& dest)
+void IndicationService::dropped(Destination& dest)
 {
-    dest.queue.pop_back();
-    --queuedTotal_;
     if (dest.dropped++ == 0)
         logLine("indications for port " + std::to_string(dest.port) +
                 " are being dropped: its queue or all queues are full (" +
-                std::to_string(kMaxQueuedPerDestination) + " a destination, " +
-                std::to_string(kMaxQueuedTotal) + " in all)");
+                std::to_string(kMaxQueuedPerDestination) + " or " +
+                std::to_string(kMaxQueuedBytesPerDestination / (1024 * 1024)) + " MiB a destination, " +
+                std::to_string(kMaxQueuedTotal) + " or " +
+                std::to_string(kMaxQueuedBytesTotal / (1024 * 1024)) + " MiB in all)");
+}
+
+void IndicationService::dropNewest(Destination& dest)
+{
+    size_t n = dest.queue.back().bytes();
+    dest.queue.pop_back();
+    dest.bytes -= n;
+    queuedBytes_ -= n;
+    --queuedTotal_;
+    dropped(dest);
+}
+
+void IndicationService::forget(Destination& dest, size_t count)
+{
+    for (size_t i = 0; i < count && !dest.queue.empty(); ++i) {
+        size_t n = dest.queue.front().bytes();
+        dest.queue.pop_front();
+        dest.bytes -= n;
+        queuedBytes_ -= n;
+        --queuedTotal_;
+    }
 }
 
 void IndicationService::enqueue(int port, Delivery d)
@@ -401,31 +505,43 @@ void IndicationService::enqueue(int port, Delivery d)
     if (!slot) {
         slot.reset(new Destination());
         slot->port = port;
+        slot->url = "http://127.0.0.1:" + std::to_string(port);
     }
     Destination& dest = *slot;
-    dest.queue.push_back(std::move(d));
-    ++queuedTotal_;
-    if (dest.queue.size() > kMaxQueuedPerDestination) {
-        dropNewest(dest);
-    } else if (queuedTotal_ > kMaxQueuedTotal) {
-        // The longest queue is the one most behind (a dead or stalled listener).
-        Destination* longest = &dest;
-        for (auto& kv : destinations_)
-            if (kv.second->queue.size() > longest->queue.size()) longest = kv.second.get();
-        dropNewest(*longest);
-    } else if (dest.dropped != 0) {
-        logLine(std::to_string(dest.dropped) + " indications for port " + std::to_string(port) +
-                " were dropped while the queues were full");
-        dest.dropped = 0;
+    size_t n = d.bytes();
+    size_t before = dest.queue.size();
+    if (before >= kMaxQueuedPerDestination || n > kMaxQueuedBytesPerDestination - dest.bytes) {
+        dropped(dest);
+    } else {
+        dest.queue.push_back(std::move(d));
+        dest.bytes += n;
+        queuedBytes_ += n;
+        ++queuedTotal_;
+        // The queue holding the most bytes is the one most behind (a dead or
+        // stalled listener); an export under way is never dropped.
+        while (queuedTotal_ > kMaxQueuedTotal || queuedBytes_ > kMaxQueuedBytesTotal) {
+            Destination* most = nullptr;
+            for (auto& kv : destinations_) {
+                Destination& o = *kv.second;
+                if (o.queue.size() > (o.sending ? 1u : 0u) && (!most || o.bytes > most->bytes)) most = &o;
+            }
+            if (!most) break;
+            dropNewest(*most);
+        }
+        if (dest.queue.size() > before && dest.dropped != 0) {
+            logLine(std::to_string(dest.dropped) + " indications for port " + std::to_string(port) +
+                    " were dropped while the queues were full");
+            dest.dropped = 0;
+        }
     }
-    if (!dest.running) {
+    if (!sending_) {
         // A sender that ended on being idle has left its loop; it is gone in a moment.
-        if (dest.sender.joinable()) dest.sender.join();
-        dest.running = true;
-        Destination* self = &dest;
-        dest.sender = std::thread([this, self] { send(self); });
+        if (sender_.joinable()) sender_.join();
+        sending_ = true;
+        sender_ = std::thread([this] { send(); });
+    } else if (multi_) {
+        curl_multi_wakeup(static_cast<CURLM*>(multi_));
     }
-    dest.wake.notify_one();
 }
 
 void IndicationService::start()
@@ -435,45 +551,33 @@ void IndicationService::start()
     std::lock_guard<std::mutex> lock(mu_);
     started_ = true;
     stopping_ = false;
-    abort_ = false;
 }
 
 void IndicationService::stop()
 {
-    std::vector<std::thread> senders;
+    std::thread sender;
     {
         std::lock_guard<std::mutex> lock(mu_);
         stopping_ = true;
-        abort_ = true;
-        for (auto& kv : destinations_) {
-            queuedTotal_ -= kv.second->queue.size();
-            kv.second->queue.clear();
-            if (kv.second->sender.joinable()) senders.push_back(std::move(kv.second->sender));
-            kv.second->wake.notify_all();
-        }
+        if (multi_) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+        sender = std::move(sender_);
     }
-    for (auto& t : senders) t.join();
+    // The sender ends the exports under way and forgets every destination.
+    if (sender.joinable()) sender.join();
     std::lock_guard<std::mutex> lock(mu_);
     destinations_.clear();
+    queuedTotal_ = 0;
+    queuedBytes_ = 0;
     started_ = false;
 }
 
 namespace {
 
-// The answer of one attempt, read up to its bound.
-struct Answer {
-    std::string body;
-    bool tooLong = false;
-};
-
 size_t collectAnswer(char* data, size_t size, size_t n, void* cls)
 {
-    Answer* a = static_cast<Answer*>(cls);
-    if (a->body.size() + size * n > IndicationService::kMaxAnswerBytes) {
-        a->tooLong = true;
-        return 0;  // ends the transfer
-    }
-    a->body.append(data, size * n);
+    auto* a = static_cast<std::string*>(cls);
+    if (a->size() + size * n > IndicationService::kMaxAnswerBytes) return 0;  // ends the transfer
+    a->append(data, size * n);
     return size * n;
 }
 
@@ -482,133 +586,195 @@ enum class Outcome { Delivered, Retry, Refused };
 
 }  // namespace
 
-void IndicationService::send(Destination* dest)
+bool IndicationService::startExport(Destination& dest, void* multi)
 {
-    CURL* curl = curl_easy_init();  // kept for the thread: its connection is reused
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: application/xml; charset=utf-8");
-    headers = curl_slist_append(headers, "CIMExport: MethodRequest");
-    headers = curl_slist_append(headers, "CIMExportMethod: ExportIndication");
-    headers = curl_slist_append(headers, "CIMProtocolVersion: 1.0");
-    headers = curl_slist_append(headers, "Expect:");
-    if (!curl || !headers) {
-        logLine("cannot deliver indications to port " + std::to_string(dest->port) + " (libcurl)");
-    } else {
+    CURL* curl = static_cast<CURL*>(dest.curl);
+    if (!curl) {
+        curl = curl_easy_init();
+        if (!curl) return false;
+        dest.curl = curl;
+        curl_easy_setopt(curl, CURLOPT_PRIVATE, &dest);
         curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_));
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kDeliveryTimeoutMs);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kDeliveryTimeoutMs);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectAnswer);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abortWhenStopping);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &abort_);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &dest.answer.body);
     }
-    const std::string base = "http://127.0.0.1:" + std::to_string(dest->port);
-    using Clock = std::chrono::steady_clock;
-    std::unique_lock<std::mutex> lock(mu_);
-    while (curl && headers && !stopping_) {
-        if (dest->queue.empty()) {
-            dest->wake.wait_for(lock, std::chrono::milliseconds(kSenderIdleMs),
-                                [&] { return stopping_ || !dest->queue.empty(); });
-            if (dest->queue.empty()) break;  // stopping, or idle
-            continue;
-        }
-        Delivery d = std::move(dest->queue.front());
-        dest->queue.pop_front();
-        lock.unlock();
+    const Delivery& d = dest.queue.front();  // stays put while under way: only the back is ever dropped
+    std::string url = dest.url + d.path;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());  // copied by libcurl
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, d.body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(d.body.size()));
+    dest.answer = Answer();
+    if (curl_multi_add_handle(static_cast<CURLM*>(multi), curl) != CURLM_OK) return false;
+    dest.sending = true;
+    return true;
+}
 
-        long delayMs = kRetryFirstDelayMs;
-        unsigned failures = 0;
-        Clock::time_point firstFailure;
-        std::string lastError;
-        bool givenUp = false;
-        for (;;) {
-            std::string url = base + d.path;
-            Answer answer;
-            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, d.body.data());
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(d.body.size()));
-            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-            CURLcode rc = curl_easy_perform(curl);
-            long status = 0;
-            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-            if (abort_) break;
-            Outcome outcome = Outcome::Retry;
-            std::string error;
-            if (answer.tooLong) {
-                outcome = Outcome::Refused;
-                error = "the listener's answer is longer than " + std::to_string(kMaxAnswerBytes) + " bytes";
-            } else if (rc != CURLE_OK) {
-                error = curl_easy_strerror(rc);
-            } else if (status != 200) {
-                // The server side's trouble may pass; a request it calls wrong will not.
-                outcome = status >= 500 || status == 429 ? Outcome::Retry : Outcome::Refused;
-                error = "HTTP " + std::to_string(status);
+void IndicationService::finishExport(Destination& dest, int result)
+{
+    CURL* curl = static_cast<CURL*>(dest.curl);
+    CURLcode rc = static_cast<CURLcode>(result);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    dest.sending = false;
+    const Delivery& d = dest.queue.front();
+    Outcome outcome = Outcome::Retry;
+    std::string error;
+    if (rc == CURLE_WRITE_ERROR) {  // collectAnswer's refusal
+        outcome = Outcome::Refused;
+        error = "the listener's answer is longer than " + std::to_string(kMaxAnswerBytes) + " bytes";
+    } else if (rc != CURLE_OK) {
+        error = curl_easy_strerror(rc);
+    } else if (status != 200) {
+        // The server side's trouble may pass; a request it calls wrong will not.
+        outcome = status >= 500 || status == 429 ? Outcome::Retry : Outcome::Refused;
+        error = "HTTP " + std::to_string(status);
+    } else {
+        try {
+            orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(dest.answer.body);
+            if (!resp.isError) {
+                outcome = Outcome::Delivered;
             } else {
-                try {
-                    orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(answer.body);
-                    if (!resp.isError) {
-                        outcome = Outcome::Delivered;
-                    } else {
-                        // CIM_ERR_FAILED is what a listener with a full queue answers.
-                        outcome = resp.errorCode == CIM_ERR_FAILED ? Outcome::Retry : Outcome::Refused;
-                        error = std::string(cimStatusName(static_cast<int>(resp.errorCode))) + " " +
-                                str(resp.errorDescription);
-                    }
-                } catch (const orv::cimxml::XmlError& e) {
-                    outcome = Outcome::Refused;
-                    error = std::string("the listener's answer is not an export response: ") + e.what();
+                // CIM_ERR_FAILED is what a listener with a full queue answers.
+                outcome = resp.errorCode == CIM_ERR_FAILED ? Outcome::Retry : Outcome::Refused;
+                error = std::string(cimStatusName(static_cast<int>(resp.errorCode))) + " " +
+                        str(resp.errorDescription);
+            }
+        } catch (const orv::cimxml::XmlError& e) {
+            outcome = Outcome::Refused;
+            error = std::string("the listener's answer is not an export response: ") + e.what();
+        }
+    }
+    dest.answer = Answer();
+    auto now = Clock::now();
+    if (outcome == Outcome::Delivered || outcome == Outcome::Refused) {
+        if (outcome == Outcome::Refused)
+            logLine("indication " + d.what + " refused: " + error);
+        else if (dest.failures != 0)
+            logLine("indication " + d.what + " delivered after " + std::to_string(dest.failures) +
+                    " failed attempts (last: " + dest.lastError + ")");
+        else if (verbose_)
+            logLine("indication " + d.what + " delivered");
+        forget(dest, 1);
+        dest.failures = 0;
+        dest.delayMs = kRetryFirstDelayMs;
+        dest.notBefore = now;
+        dest.idleSince = now;
+        return;
+    }
+    // Logged when a run of failures starts and when it ends, not for each attempt.
+    if (dest.failures++ == 0) {
+        dest.firstFailure = now;
+        logLine("indication " + d.what + " not delivered: " + error + "; trying again");
+    }
+    dest.lastError = error;
+    if (now - dest.firstFailure > std::chrono::milliseconds(kGiveUpAfterMs)) {
+        logLine("indication " + d.what + " given up after " + std::to_string(dest.failures) +
+                " attempts: " + error);
+        if (dest.queue.size() > 1)
+            logLine(std::to_string(dest.queue.size() - 1) + " indications queued for port " +
+                    std::to_string(dest.port) + " dropped with it");
+        forget(dest, dest.queue.size());
+        dest.failures = 0;
+        dest.delayMs = kRetryFirstDelayMs;
+        dest.notBefore = now;
+        dest.idleSince = now;
+        return;
+    }
+    dest.notBefore = now + std::chrono::milliseconds(dest.delayMs);
+    dest.delayMs = std::min(dest.delayMs * 2, kRetryMostDelayMs);
+}
+
+void IndicationService::send()
+{
+    CURLM* multi = curl_multi_init();
+    curl_slist* headers = nullptr;
+    for (const char* h : {"Content-Type: application/xml; charset=utf-8", "CIMExport: MethodRequest",
+                          "CIMExportMethod: ExportIndication", "CIMProtocolVersion: 1.0", "Expect:"}) {
+        curl_slist* more = curl_slist_append(headers, h);
+        if (!more) break;
+        headers = more;
+    }
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!multi || !headers) logLine("cannot deliver indications (libcurl)");
+    multi_ = multi;
+    headers_ = headers;
+    while (multi && headers && !stopping_) {
+        // Start what is due; forget destinations idle long enough.
+        auto now = Clock::now();
+        long waitMs = kSenderIdleMs;
+        auto waitUntil = [&](Clock::time_point t) {
+            long ms =
+                static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count());
+            waitMs = std::max(0L, std::min(waitMs, ms + 1));
+        };
+        for (auto it = destinations_.begin(); it != destinations_.end();) {
+            Destination& dest = *it->second;
+            if (!dest.sending && !dest.queue.empty()) {
+                if (now < dest.notBefore)
+                    waitUntil(dest.notBefore);
+                else if (!startExport(dest, multi))
+                    waitUntil(now + std::chrono::milliseconds(kRetryMostDelayMs));  // out of memory: later
+            } else if (!dest.sending) {
+                if (now - dest.idleSince >= std::chrono::milliseconds(kSenderIdleMs)) {
+                    if (dest.dropped != 0)
+                        logLine(std::to_string(dest.dropped) + " indications for port " +
+                                std::to_string(dest.port) + " were dropped while the queues were full");
+                    if (dest.curl) curl_easy_cleanup(static_cast<CURL*>(dest.curl));
+                    it = destinations_.erase(it);
+                    continue;
                 }
+                waitUntil(dest.idleSince + std::chrono::milliseconds(kSenderIdleMs));
             }
-            if (outcome == Outcome::Delivered) {
-                if (failures != 0)
-                    logLine("indication " + d.what + " delivered after " + std::to_string(failures) +
-                            " failed attempts (last: " + lastError + ")");
-                else if (verbose_)
-                    logLine("indication " + d.what + " delivered");
-                break;
-            }
-            if (outcome == Outcome::Refused) {
-                logLine("indication " + d.what + " refused: " + error);
-                break;
-            }
-            // Logged when a run of failures starts and when it ends, not for each attempt.
-            if (failures++ == 0) {
-                firstFailure = Clock::now();
-                logLine("indication " + d.what + " not delivered: " + error + "; trying again");
-            }
-            lastError = error;
-            if (Clock::now() - firstFailure > std::chrono::milliseconds(kGiveUpAfterMs)) {
-                logLine("indication " + d.what + " given up after " + std::to_string(failures) +
-                        " attempts: " + error);
-                givenUp = true;
-                break;
-            }
-            std::unique_lock<std::mutex> pause(mu_);
-            if (dest->wake.wait_for(pause, std::chrono::milliseconds(delayMs), [this] { return stopping_; }))
-                break;
-            delayMs = std::min(delayMs * 2, kRetryMostDelayMs);
+            ++it;
         }
+        if (destinations_.empty()) break;  // all idle: the thread ends
+        lock.unlock();
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        std::vector<std::pair<CURL*, CURLcode>> done;
+        int left = 0;
+        while (CURLMsg* m = curl_multi_info_read(multi, &left))
+            if (m->msg == CURLMSG_DONE) done.push_back({m->easy_handle, m->data.result});
+        for (const auto& dn : done) curl_multi_remove_handle(multi, dn.first);
         lock.lock();
-        --queuedTotal_;
-        if (givenUp && !dest->queue.empty()) {
-            logLine(std::to_string(dest->queue.size()) + " indications queued for port " +
-                    std::to_string(dest->port) + " dropped with it");
-            queuedTotal_ -= dest->queue.size();
-            dest->queue.clear();
+        for (const auto& dn : done) {
+            char* owner = nullptr;
+            curl_easy_getinfo(dn.first, CURLINFO_PRIVATE, &owner);
+            if (owner) finishExport(*reinterpret_cast<Destination*>(owner), dn.second);
         }
+        if (!done.empty() || stopping_) continue;
+        lock.unlock();
+        long curlMs = -1;
+        curl_multi_timeout(multi, &curlMs);
+        if (curlMs >= 0) waitMs = std::min(waitMs, curlMs);
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+        lock.lock();
     }
-    if (dest->dropped != 0) {
-        logLine(std::to_string(dest->dropped) + " indications for port " + std::to_string(dest->port) +
-                " were dropped while the queues were full");
-        dest->dropped = 0;
+    // Stopping (or idle): exports under way end, every destination is forgotten.
+    multi_ = nullptr;
+    headers_ = nullptr;
+    for (auto& kv : destinations_) {
+        if (!kv.second->curl) continue;
+        CURL* curl = static_cast<CURL*>(kv.second->curl);
+        if (kv.second->sending) curl_multi_remove_handle(multi, curl);
+        curl_easy_cleanup(curl);
+        kv.second->curl = nullptr;
+        kv.second->sending = false;
     }
-    dest->running = false;
+    if (stopping_) {
+        destinations_.clear();
+        queuedTotal_ = 0;
+        queuedBytes_ = 0;
+    }
+    sending_ = false;
     lock.unlock();
+    if (multi) curl_multi_cleanup(multi);
     curl_slist_free_all(headers);
-    if (curl) curl_easy_cleanup(curl);
 }
 
 }  // namespace minicimd

@@ -45,6 +45,13 @@ const char kUsage[] =
     "                      every *.mof in it); may be repeated\n"
     "  --local-auth        require OpenPegasus \"Local\" authentication\n"
     "  --auth-dir DIR      where challenge files are written (default /tmp)\n"
+    "  --allow-user-subscriptions\n"
+    "                      let unprivileged users keep filters, listener\n"
+    "                      destinations and subscriptions of their own\n"
+    "  --allow-model-changes USER\n"
+    "                      let USER change instances and invoke methods (root\n"
+    "                      and minicimd's own user always may; \"*\" lets everyone,\n"
+    "                      unauthenticated TCP clients too); may be repeated\n"
     "  --request-deadline S\n"
     "                      seconds a whole request may take to come (default 60)\n"
     "  --verbose           log every request\n"
@@ -62,6 +69,7 @@ int main(int argc, char** argv)
     ServerConfig cfg;
     std::string ns = "root/cimv2";
     std::vector<std::pair<std::string, std::string>> loads;
+    AccessPolicy access;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto need = [&](const char* what) -> std::string {
@@ -98,6 +106,10 @@ int main(int argc, char** argv)
             cfg.localAuth = true;
         } else if (a == "--auth-dir") {
             cfg.authDir = need("a directory");
+        } else if (a == "--allow-user-subscriptions") {
+            access.userSubscriptions = true;
+        } else if (a == "--allow-model-changes") {
+            access.modelUsers.push_back(need("a user name"));
         } else if (a == "--request-deadline") {
             cfg.requestDeadlineSeconds = static_cast<unsigned>(number("seconds", 1, 3600));
         } else if (a == "--verbose") {
@@ -140,6 +152,7 @@ int main(int argc, char** argv)
     CimHandler handler = CimHandler::create(*repo);
     handler.addTestProviders();
     handler.setIndications(&indications);
+    handler.setAccess(access);
     indications.start();
 
     if (pipe2(g_stopPipe, O_CLOEXEC) != 0) {

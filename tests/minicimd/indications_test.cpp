@@ -13,6 +13,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <grp.h>
+#include <sys/stat.h>
 #include <mutex>
 #include <set>
 
@@ -572,4 +575,209 @@ TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain)
         << log;
     EXPECT_NE(log.find("delivered after"), std::string::npos) << log;
     listener.stop();
+}
+
+namespace {
+
+// What uid 65534 got from `f` (a CIM status, or what it counted) and the
+// error's text, run in a child that drops to that user and authenticates
+// with Local over the socket.
+template <typename F>
+std::pair<int, std::string> asNobody(F f)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return {-1, "pipe"};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        std::string out = "-1 cannot become uid 65534";
+        if (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0) {
+            try {
+                CIMClient c;
+                c.connectLocal();
+                out = std::to_string(f(c));
+            } catch (const CIMException& e) {
+                out = std::to_string(static_cast<int>(e.getCode())) + " " + str(e.getMessage());
+            } catch (const std::exception& e) {
+                out = std::string("-1 ") + e.what();
+            }
+        }
+        ssize_t w = write(fds[1], out.data(), out.size());
+        (void)w;
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    size_t sp = got.find(' ');
+    return {got.empty() ? -1 : std::atoi(got.c_str()), sp == std::string::npos ? "" : got.substr(sp + 1)};
+}
+
+struct Permission {
+    const char* what;
+    bool userSubscriptions;  // the server lets users keep their own
+    std::function<int(CIMClient&, const std::vector<CIMObjectPath>& root)> run;
+    int expected;
+};
+
+}  // namespace
+
+TEST(Access, WhoMayDoWhat)
+{
+    const int kDenied = CIM_ERR_ACCESS_DENIED;
+    const CIMObjectPath alpha("Test_Base.Name=\"alpha\"");
+    auto names = [](CIMClient& c, const CIMNamespaceName& ns, const char* cls) {
+        return static_cast<int>(c.enumerateInstanceNames(ns, cls).size());
+    };
+    // A filter, a destination and a subscription of the nobody user; returns the subscription.
+    auto own = [](CIMClient& c, const std::string& name, const CIMObjectPath& ownFilter) {
+        CIMObjectPath f = c.createInstance(kInterop, filter(name, "SELECT * FROM CIM_InstCreation"));
+        CIMObjectPath h = c.createInstance(kInterop, destination(name, url(9, "/")));
+        return c.createInstance(kInterop, subscription(ownFilter.getKeyBindings().size() ? ownFilter : f, h));
+    };
+    const std::vector<Permission> rows = {
+        // Subscriptions are the privileged users' ...
+        {"enumerate destinations", false,
+         [&](CIMClient& c, auto&) { return names(c, kInterop, "CIM_ListenerDestinationCIMXML"); }, kDenied},
+        {"get root's destination", false,
+         [](CIMClient& c, auto& r) { return c.getInstance(kInterop, r[1]), 0; }, kDenied},
+        {"delete root's subscription", false,
+         [](CIMClient& c, auto& r) { return c.deleteInstance(kInterop, r[2]), 0; }, kDenied},
+        {"create a destination", false,
+         [](CIMClient& c, auto&) { return c.createInstance(kInterop, destination("d", url(9, "/"))), 0; },
+         kDenied},
+        {"a superclass leaves them out", false,
+         [&](CIMClient& c, auto&) { return names(c, kInterop, "CIM_ManagedElement"); }, 0},
+        // ... the model is changed only by them, and read by all.
+        {"create an instance", false,
+         [](CIMClient& c, auto&) { return c.createInstance(kTest, testInstance("n", "x")), 0; }, kDenied},
+        {"set a property", false,
+         [&](CIMClient& c, auto&) { return c.setProperty(kTest, alpha, "Label", CIMValue(String("x"))), 0; },
+         kDenied},
+        {"delete an instance", false, [&](CIMClient& c, auto&) { return c.deleteInstance(kTest, alpha), 0; },
+         kDenied},
+        {"invoke a method", false,
+         [](CIMClient& c, auto&) {
+             Array<CIMParamValue> in, out;
+             c.invokeMethod(kTest, CIMObjectPath("Test_Methods.Name=\"m\""), "Echo", in, out);
+             return 0;
+         },
+         kDenied},
+        {"read instances", false, [&](CIMClient& c, auto&) { return c.getInstance(kTest, alpha), 0; }, 0},
+        // With --allow-user-subscriptions each user keeps its own, and sees only those.
+        {"own subscription", true,
+         [&](CIMClient& c, auto&) {
+             own(c, "n", CIMObjectPath());
+             return names(c, kInterop, "CIM_IndicationSubscription");
+         },
+         1},
+        {"delete own subscription", true,
+         [&](CIMClient& c, auto&) {
+             return c.deleteInstance(kInterop,
+                                     c.enumerateInstanceNames(kInterop, "CIM_IndicationSubscription")[0]),
+                    0;
+         },
+         0},
+        {"root's stays out of reach", true,
+         [](CIMClient& c, auto& r) { return c.deleteInstance(kInterop, r[2]), 0; }, kDenied},
+        {"a subscription to root's filter", true,
+         [&](CIMClient& c, auto& r) { return own(c, "n2", r[0]), 0; }, kDenied},
+        {"one filter past the cap", true,
+         [](CIMClient& c, auto&) {
+             for (int i = 0; i <= 32; ++i)
+                 c.createInstance(kInterop,
+                                  filter("f" + std::to_string(i), "SELECT * FROM CIM_InstCreation"));
+             return 0;
+         },
+         CIM_ERR_SERVER_LIMITS_EXCEEDED},
+    };
+    for (bool allow : {false, true}) {
+        MinicimdProcess::Options o;
+        o.localAuth = true;
+        if (allow) o.extra = {"--allow-user-subscriptions"};
+        MinicimdProcess s(o);
+        chmod(s.dir().c_str(), 0711);  // the socket's directory, for the other user
+        setenv("CIM_LOCAL_SOCKET", s.socketPath().c_str(), 1);
+        CIMClient root;
+        root.connectLocal();
+        std::vector<CIMObjectPath> mine = {
+            root.createInstance(kInterop, filter("r", "SELECT * FROM CIM_InstCreation")),
+            root.createInstance(kInterop, destination("r", url(9, "/")))};
+        mine.push_back(root.createInstance(kInterop, subscription(mine[0], mine[1])));
+        for (const auto& row : rows) {
+            if (row.userSubscriptions != allow) continue;
+            auto got = asNobody([&](CIMClient& c) { return row.run(c, mine); });
+            EXPECT_EQ(got.first, row.expected) << row.what << ": " << got.second;
+            if (row.expected == kDenied) {
+                EXPECT_NE(got.second.find("User (nobody) is not authorized to perform this operation."),
+                          std::string::npos)
+                    << row.what << ": " << got.second;
+            }
+        }
+        EXPECT_EQ(root.enumerateInstanceNames(kInterop, "CIM_IndicationSubscription").size(), 1u);
+        EXPECT_EQ(root.enumerateInstanceNames(kTest, "Test_Base").size(), 2u);
+    }
+}
+
+namespace {
+
+size_t procStatus(pid_t pid, const char* field)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, strlen(field), field) == 0) return std::stoul(line.substr(strlen(field) + 1));
+    return 0;
+}
+
+size_t occurrences(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Subscriptions, ListenersThatAreDownCostBoundedBytesAndOneThread)
+{
+    CIMObjectPath f = client_.createInstance(kInterop, filter("down", "SELECT * FROM CIM_InstIndication"));
+    std::set<int> ports;
+    auto addDestination = [&] {
+        int port = freeTcpPort();
+        if (!ports.insert(port).second) return;
+        std::string name = "down" + std::to_string(port);
+        CIMObjectPath h = client_.createInstance(kInterop, destination(name, url(Uint32(port), "/")));
+        client_.createInstance(kInterop, subscription(f, h));
+    };
+    auto triedAll = [&] {
+        auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (occurrences(server_->readLog(), "; trying again") < ports.size() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return occurrences(server_->readLog(), "; trying again");
+    };
+    // Root's changes with 8 MB values, for a listener that is down: 48 exports of 8 MB.
+    addDestination();
+    const std::string big(8u << 20, 'x');
+    for (int i = 0; i < 24; ++i)
+        client_.deleteInstance(kTest, client_.createInstance(kTest, testInstance("big", big)));
+    EXPECT_EQ(triedAll(), 1u);
+    EXPECT_NE(server_->readLog().find("are being dropped"), std::string::npos);
+    EXPECT_LT(procStatus(server_->pid(), "VmRSS:"), 256u * 1024) << "kB";
+    // The repository refuses what would take it past its budget, and stores nothing of it.
+    int refused = 0;
+    size_t made = 0;
+    for (; made < 16 && !refused; ++made)
+        refused = cimStatus(
+            [&] { client_.createInstance(kTest, testInstance("big" + std::to_string(made), big)); });
+    EXPECT_EQ(refused, CIM_ERR_SERVER_LIMITS_EXCEEDED);
+    EXPECT_EQ(client_.enumerateInstanceNames(kTest, "Test_Base").size(), 2 + made - 1);
+    // 300 listeners that are down, each tried again and again, share the one sender.
+    while (ports.size() < 300) addDestination();
+    client_.createInstance(kTest, testInstance("small", "x"));
+    EXPECT_EQ(triedAll(), ports.size());
+    EXPECT_LE(procStatus(server_->pid(), "Threads:"), 8u);
 }

@@ -50,6 +50,7 @@ TEST(Wbemcli, ReadsAndChangesWhatTheRepositoryHolds)
     if (!haveWbemcli()) GTEST_SKIP() << "wbemcli is not installed (scripts/packages.txt lists sblim-wbemcli)";
     MinicimdProcess::Options o;
     o.tcp = true;
+    o.extra = {"--allow-model-changes", "*"};  // wbemcli does not authenticate
     MinicimdProcess s(o);
     const std::string base = "http://localhost:" + std::to_string(s.port()) + "/root/test";
     const std::string host = "localhost:" + std::to_string(s.port()) + "/root/test";
