@@ -6,7 +6,7 @@
 # status is non-zero when any stage failed. Arguments are passed to every ctest run.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-cd "$top"
+cd "$top" || exit 2
 
 stage_names=()
 stage_results=()
