@@ -9,7 +9,9 @@ orv_fuzz_target(cimxml
   SOURCES fuzz_cimxml.cpp
           ${_fuzz_cimxml_sources}
   INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src
-  LIBS -lexpat)
+  LIBS -lexpat
+  SEEDS ${ORV_SAMPLES_DIR}
+  MAX_LEN ${ORV_FUZZ_SAMPLES_MAX_LEN})
 
 # The path text the bridge writes from a Java path, read back by the client parser.
 orv_fuzz_target(bridgepath

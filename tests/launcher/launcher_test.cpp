@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -43,7 +44,10 @@ class LauncherTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        scratch_ = ScratchDir::create(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterised case's name holds a '/', which a folder name cannot.
+        std::string tag = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(tag.begin(), tag.end(), '/', '-');
+        scratch_ = ScratchDir::create(tag);
         ASSERT_TRUE(scratch_);
         const fs::path top = scratch_->path();
         orvHome_ = (top / "orv").string();
@@ -460,109 +464,108 @@ TEST_F(LauncherTest, InterruptedWaitIsNotATerminationRequest)
 
 // ---------------------------------------------------------------- failure paths
 
-TEST_F(LauncherTest, ManagerClassMissingWarnsAndExitsWithoutRelay)
-{
-    useAgent(ORV_AGENT_NOMANAGER_JAR);
-    startWithHomes();
-    ASSERT_TRUE(waitForReport("main.returned"));
-    EXPECT_EQ(kNoManager, stderrText());
-    const Stopped stopped = terminate();
-    expectExit(stopped.status, 0);
-    EXPECT_EQ(std::string(kNoManager) + kNoManagerAtShutdown, stderrText());
-    EXPECT_TRUE(report().values("event").empty());
-}
+// An agent that goes wrong in one way, and how the launcher must meet it. The rows with
+// checkJni run the JVM's own JNI checker over the launcher's calls on the paths that leave
+// Java exceptions behind (failed lookups): it must find nothing to report.
+struct FailurePath {
+    const char* name;
+    const char* jar;  // nullptr: nothing on the class path
+    bool checkJni;
+    // The report line once main has run; the launcher then waits for SIGTERM. nullptr: it
+    // ends by itself.
+    const char* ready;
+    int exitCode;
+    const char* reported;                     // a further report line, or nullptr
+    const char* stderrShows;                  // text stderr comes to hold before SIGTERM, or nullptr
+    std::optional<std::string> stderrBefore;  // all of stderr before SIGTERM
+    std::optional<std::string> stderrAtEnd;   // all of stderr once the launcher ended
+    bool pauses;                              // SIGTERM still brings the grace pause
+    bool relayed;                             // SIGTERM reached the agent as its one event
+    const char* absent;                       // a report line or key the agent must not write, or nullptr
+};
 
-TEST_F(LauncherTest, GetInstanceReturningNullWarnsWithoutLineEnd)
-{
-    useAgent(ORV_AGENT_NULLINSTANCE_JAR);
-    startWithHomes();
-    ASSERT_TRUE(waitForReport("main.returned"));
-    EXPECT_TRUE(report().has("getInstance.null"));
-    EXPECT_EQ(kNoManagerInstance, stderrText());
-    const Stopped stopped = terminate();
-    expectExit(stopped.status, 0);
-    EXPECT_EQ(std::string(kNoManagerInstance) + kNoManagerAtShutdown, stderrText());
-    EXPECT_TRUE(report().values("event").empty());
-}
-
-TEST_F(LauncherTest, DispatchMethodMissingWarnsAndStillPauses)
-{
-    useAgent(ORV_AGENT_NODISPATCH_JAR);
-    startWithHomes();
-    ASSERT_TRUE(waitForReport("main.returned"));
-    EXPECT_EQ("", stderrText());
-    const Stopped stopped = terminate();
-    expectExit(stopped.status, 0);
-    EXPECT_GE(stopped.elapsed, kPauseFloor);
-    EXPECT_EQ(kNoDispatch, stderrText());
-    EXPECT_TRUE(report().values("wrong.event").empty());
-}
-
-TEST_F(LauncherTest, MainThrowingStillGetsTheRelayAndExitsZero)
-{
-    useAgent(ORV_AGENT_MAINTHROWS_JAR);
-    startWithHomes();
-    ASSERT_TRUE(waitForReport("main.throwing"));
-    // The uncaught exception is shown once main has ended.
-    ASSERT_TRUE(waitUntil([&] {
-        return stderrText().find("sample agent failure") != std::string::npos || !process_->running();
-    }));
-    EXPECT_NE(std::string::npos, stderrText().find("java.lang.IllegalStateException"));
-    const Stopped stopped = terminate();
-    expectExit(stopped.status, 0);
-    EXPECT_GE(stopped.elapsed, kPauseFloor);
-    EXPECT_EQ(std::vector<std::string>{"1"}, report().values("event"));
-}
-
-// The JVM's own JNI checker watches the launcher's calls on the paths that leave Java
-// exceptions behind (failed lookups, a throwing main): it must find nothing to report.
-TEST_F(LauncherTest, JniCheckerFindsNothingOnTheWarningPaths)
+std::vector<FailurePath> failurePaths()
 {
     const std::string pickedUp = "Picked up JAVA_TOOL_OPTIONS: -Xcheck:jni\n";
-    struct Case {
-        const char* jar;
-        std::string stderrAfterStop;
+    const std::string noManagerAtEnd = std::string(kNoManager) + kNoManagerAtShutdown;
+    const std::string noInstanceAtEnd = std::string(kNoManagerInstance) + kNoManagerAtShutdown;
+    // clang-format off
+    return {
+        {"ManagerClassMissingWarnsAndExitsWithoutRelay", ORV_AGENT_NOMANAGER_JAR, false, "main.returned", 0,
+         nullptr, nullptr, kNoManager, noManagerAtEnd, false, false, nullptr},
+        {"GetInstanceReturningNullWarnsWithoutLineEnd", ORV_AGENT_NULLINSTANCE_JAR, false, "main.returned", 0,
+         "getInstance.null", nullptr, kNoManagerInstance, noInstanceAtEnd, false, false, nullptr},
+        {"DispatchMethodMissingWarnsAndStillPauses", ORV_AGENT_NODISPATCH_JAR, false, "main.returned", 0,
+         nullptr, nullptr, "", kNoDispatch, true, false, "wrong.event"},
+        // The uncaught exception is shown once main has ended.
+        {"MainThrowingStillGetsTheRelayAndExitsZero", ORV_AGENT_MAINTHROWS_JAR, false, "main.throwing", 0,
+         nullptr, "java.lang.IllegalStateException: sample agent failure", std::nullopt, std::nullopt, true,
+         true, nullptr},
+        {"JniCheckerQuietWhenManagerClassMissing", ORV_AGENT_NOMANAGER_JAR, true, "main.returned", 0,
+         nullptr, nullptr, std::nullopt, pickedUp + noManagerAtEnd, false, false, nullptr},
+        {"JniCheckerQuietWhenGetInstanceReturnsNull", ORV_AGENT_NULLINSTANCE_JAR, true, "main.returned", 0,
+         nullptr, nullptr, std::nullopt, pickedUp + noInstanceAtEnd, false, false, nullptr},
+        {"JniCheckerQuietWhenDispatchMethodMissing", ORV_AGENT_NODISPATCH_JAR, true, "main.returned", 0,
+         nullptr, nullptr, std::nullopt, pickedUp + kNoDispatch, false, false, "wrong.event"},
+        {"MainClassMissingIsFatal", nullptr, false, nullptr, 255,
+         nullptr, nullptr, std::nullopt, std::string("Cannot find main class: ") + kMainClass + "\n",
+         false, false, nullptr},
+        {"MainMethodMissingIsFatal", ORV_AGENT_NOMAIN_JAR, false, nullptr, 255,
+         nullptr, nullptr, std::nullopt, std::string("Cannot find main method from class: ") + kMainClass + "\n",
+         false, false, "wrong.main"},
     };
-    const Case cases[] = {
-        {ORV_AGENT_NOMANAGER_JAR, pickedUp + kNoManager + kNoManagerAtShutdown},
-        {ORV_AGENT_NULLINSTANCE_JAR, pickedUp + kNoManagerInstance + kNoManagerAtShutdown},
-        {ORV_AGENT_NODISPATCH_JAR, pickedUp + kNoDispatch},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.jar);
-        fs::remove(fs::path(brevinHome_) / "orvmgmt.jar");
-        fs::remove(reportFile_);
-        useAgent(c.jar);
-        auto env = environment(orvHome_, brevinHome_);
-        env.push_back("JAVA_TOOL_OPTIONS=-Xcheck:jni");
-        start(env);
-        ASSERT_TRUE(waitForReport("main.returned"));
+    // clang-format on
+}
+
+class LauncherFailureTest : public LauncherTest, public ::testing::WithParamInterface<FailurePath> {};
+
+TEST_P(LauncherFailureTest, EndsAsTheRowSays)
+{
+    const FailurePath& row = GetParam();
+    if (row.jar != nullptr) useAgent(row.jar);
+    auto env = environment(orvHome_, brevinHome_);
+    if (row.checkJni) env.push_back("JAVA_TOOL_OPTIONS=-Xcheck:jni");
+    start(env);
+    if (row.ready == nullptr) {
+        expectExit(process_->waitExit(), row.exitCode);
+    } else {
+        ASSERT_TRUE(waitForReport(row.ready));
+        if (row.reported != nullptr) {
+            EXPECT_TRUE(report().has(row.reported)) << row.reported;
+        }
+        if (row.stderrShows != nullptr) {
+            ASSERT_TRUE(waitUntil([&] {
+                return stderrText().find(row.stderrShows) != std::string::npos || !process_->running();
+            }));
+            EXPECT_NE(std::string::npos, stderrText().find(row.stderrShows)) << stderrText();
+        }
+        if (row.stderrBefore) {
+            EXPECT_EQ(*row.stderrBefore, stderrText());
+        }
         const Stopped stopped = terminate();
-        expectExit(stopped.status, 0);
-        EXPECT_EQ(c.stderrAfterStop, stderrText());
-        // The checker's findings about JNI calls ("WARNING in native method: ...") would
-        // go here. Its periodic signal-handler notes are about the JVM, not the launcher.
+        expectExit(stopped.status, row.exitCode);
+        if (row.pauses) {
+            EXPECT_GE(stopped.elapsed, kPauseFloor) << "the grace pause did not happen";
+        }
+    }
+    if (row.stderrAtEnd) {
+        EXPECT_EQ(*row.stderrAtEnd, stderrText());
+    }
+    const AgentReport r = report();
+    EXPECT_EQ(row.relayed ? std::vector<std::string>{"1"} : std::vector<std::string>{}, r.values("event"));
+    if (row.absent != nullptr) {
+        EXPECT_FALSE(r.has(row.absent)) << row.absent;
+        EXPECT_TRUE(r.values(row.absent).empty()) << row.absent;
+    }
+    // The checker's findings about JNI calls ("WARNING in native method: ...") would go to
+    // stdout. Its periodic signal-handler notes are about the JVM, not the launcher.
+    if (row.checkJni) {
         EXPECT_EQ(std::string::npos, stdoutText().find("in native method")) << stdoutText();
     }
 }
 
-TEST_F(LauncherTest, MainClassMissingIsFatal)
-{
-    startWithHomes();  // nothing on the class path
-    auto status = process_->waitExit();
-    expectExit(status, 255);
-    EXPECT_EQ(std::string("Cannot find main class: ") + kMainClass + "\n", stderrText());
-}
-
-TEST_F(LauncherTest, MainMethodMissingIsFatal)
-{
-    useAgent(ORV_AGENT_NOMAIN_JAR);
-    startWithHomes();
-    auto status = process_->waitExit();
-    expectExit(status, 255);
-    EXPECT_EQ(std::string("Cannot find main method from class: ") + kMainClass + "\n", stderrText());
-    EXPECT_FALSE(report().has("wrong.main"));
-}
+INSTANTIATE_TEST_SUITE_P(Agents, LauncherFailureTest, ::testing::ValuesIn(failurePaths()),
+                         [](const ::testing::TestParamInfo<FailurePath>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------- planted code
 

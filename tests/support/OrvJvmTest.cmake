@@ -9,8 +9,16 @@
 #   ALLOW_EXCEPTION_PENDING   "WARNING in native method: JNI call made with exception pending"
 #   ALLOW regex...            further lines the suite allows
 # A run whose cases were all skipped (GTEST_SKIP) is reported by CTest as skipped, for
-# both tests (see OrvTestSkips.cmake).
+# both tests (see OrvTestSkips.cmake). The plain run carries the label jvm_plain (below).
 set(ORV_JNI_CHECK_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/jni_check.cmake" CACHE INTERNAL "")
+
+# orv_jvm_plain_twin(test...)
+#   Labels the plain runs of suites that also run under -Xcheck:jni "jvm_plain": the asan
+#   and i386 test presets leave them out, as the checked twin runs the same cases there;
+#   the default preset runs both.
+function(orv_jvm_plain_twin)
+  set_property(TEST ${ARGN} APPEND PROPERTY LABELS jvm_plain)
+endfunction()
 
 function(orv_add_jvm_test)
   cmake_parse_arguments(PARSE_ARGV 0 T "ALLOW_LOCAL_REF_CAPACITY;ALLOW_EXCEPTION_PENDING"
@@ -75,4 +83,5 @@ function(orv_add_jvm_test)
   if(T_LABELS)
     set_tests_properties(${T_NAME} ${T_NAME}.checkjni PROPERTIES LABELS "${T_LABELS}")
   endif()
+  orv_jvm_plain_twin(${T_NAME})
 endfunction()
