@@ -11,6 +11,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CimXml/CimXml.h"
@@ -66,6 +67,41 @@ private:
     std::mutex mu_;
     std::condition_variable cv_;
     std::vector<Received> got_;
+};
+
+// Takes only exports to its own path, as a consumer keeping a secret in it does.
+class PathConsumer : public RecordingConsumer {
+public:
+    explicit PathConsumer(std::string path) : path_(std::move(path)) {}
+    Boolean acceptsDestination(const String& destinationPath) const override
+    {
+        return str(destinationPath) == path_;
+    }
+
+private:
+    std::string path_;
+};
+
+// Holds the listener's dispatch thread in its first call until opened.
+class GateConsumer : public RecordingConsumer {
+public:
+    void consumeIndication(const OperationContext& c, const String& p, const CIMInstance& i) override
+    {
+        std::unique_lock<std::mutex> g(gate_);
+        opened_.wait(g, [this] { return open_; });
+        RecordingConsumer::consumeIndication(c, p, i);
+    }
+    void open()
+    {
+        std::lock_guard<std::mutex> g(gate_);
+        open_ = true;
+        opened_.notify_all();
+    }
+
+private:
+    std::mutex gate_;
+    std::condition_variable opened_;
+    bool open_ = false;
 };
 
 class ThrowingConsumer : public CIMIndicationConsumer {
@@ -526,4 +562,70 @@ TEST_F(Listener, TricklingConnectionsInEverySlotDoNotStopDelivery)
         inst.getProperty(inst.findProperty("Sequence")).getValue().get(seq);
         EXPECT_EQ(seq, i);
     }
+}
+
+TEST_F(Listener, PathsNoConsumerTakesAreRefusedBeforeTheBodyAndOthersGoToTheirConsumerOnly)
+{
+    PathConsumer mine("/0123456789abcdef0123456789abcdef"), other("/other");
+    listener_.removeConsumer(&consumer_);
+    ASSERT_TRUE(listener_.addConsumer(&mine));
+    ASSERT_TRUE(listener_.addConsumer(&other));
+    for (const char* guess : {"/", "/listener", "/0123456789abcdef0123456789abcdee", "/other/"}) {
+        EXPECT_EQ(postIndication(port_, guess).status, 404) << guess;
+        // A body announced and never sent: the answer comes all the same.
+        RawConnection c = RawConnection::tcp(port_);
+        c.send("POST " + std::string(guess) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() +
+               "Content-Length: 4000000\r\n\r\n");
+        EXPECT_EQ(c.read().status, 404) << guess;
+    }
+    EXPECT_EQ(postIndication(port_, "/0123456789abcdef0123456789abcdef").status, 200);
+    EXPECT_EQ(postIndication(port_, "/other").status, 200);
+    ASSERT_TRUE(mine.waitFor(1));
+    ASSERT_TRUE(other.waitFor(1));
+    EXPECT_EQ(mine.at(0).path, "/0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(other.at(0).path, "/other");
+    listener_.removeConsumer(&mine);
+    listener_.removeConsumer(&other);
+    EXPECT_EQ(mine.count() + other.count(), 2u);
+}
+
+TEST_F(Listener, QueuedIndicationsAreBoundedInBytesAndAHugeOneIsRefused)
+{
+    // Read, a string of 100,000 characters takes about 200 KB.
+    auto big = [](size_t properties) {
+        std::string props;
+        for (size_t i = 0; i < properties; ++i)
+            props += "<PROPERTY NAME=\"P" + std::to_string(i) + "\" TYPE=\"string\"><VALUE>" +
+                     std::string(100000, 'x') + "</VALUE></PROPERTY>";
+        return request("POST", "/", exportHeaders(),
+                       exportBody("ExportIndication",
+                                  "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE "
+                                  "CLASSNAME=\"Big\">" +
+                                      props + "</INSTANCE></EXPPARAMVALUE>"));
+    };
+    RawResponse huge = send(port_, big(6));
+    EXPECT_EQ(huge.status, 413) << huge.body;
+    EXPECT_EQ(huge.header("cimerror"), "request-not-valid");
+
+    GateConsumer held;
+    listener_.removeConsumer(&consumer_);
+    ASSERT_TRUE(listener_.addConsumer(&held));
+    // About 800 KB each: far fewer than the 1,024 the queue counts fill its bytes.
+    const std::string each = big(4);
+    size_t accepted = 0;
+    bool refused = false;
+    while (!refused && accepted < 1024) {
+        RawResponse r = send(port_, each);
+        ASSERT_EQ(r.status, 200);
+        refused = orv::cimxml::readExportResponse(r.body).isError;
+        if (!refused) ++accepted;
+    }
+    EXPECT_TRUE(refused);
+    EXPECT_GT(accepted, 10u);
+    EXPECT_LT(accepted, 64u);
+    held.open();
+    EXPECT_TRUE(held.waitFor(accepted));
+    EXPECT_EQ(send(port_, each).status, 200);  // room again
+    EXPECT_TRUE(held.waitFor(accepted + 1));
+    listener_.removeConsumer(&held);
 }
