@@ -804,6 +804,8 @@ public:
                     st->refusal = Refusal::OverBudget;
                     return queueAnswer(c, refusal(st->refusal));
                 }
+                // Room for the whole of what was charged, not twice it as appending would make.
+                if (!len.empty()) st->body.reserve(st->charged);
                 st->answered = false;
                 return MHD_YES;
             }
