@@ -1,6 +1,8 @@
 // The export listener's resident memory at its peak and its rate of valid
 // indications while 64 connections attack it: none (the reference), bodies
-// that amplify into parser tokens, and connections trickling a byte a second.
+// that amplify into parser tokens, and connections trickling a byte a second;
+// and while 8 connections storm it with indications of 2 MB (refused for
+// their size) or of 400 KB (just under it, charged to the queue).
 // One sender delivers indications one after another, trying again as a CIM
 // server would; every figure is from the same process and run.
 #include <Pegasus/Consumer/CIMIndicationConsumer.h>
@@ -19,11 +21,16 @@ PEGASUS_USING_PEGASUS;
 namespace {
 
 constexpr unsigned kAttackConnections = 64;
+constexpr unsigned kStormConnections = 8;
 constexpr auto kRunTime = std::chrono::seconds(15);
 
+// Counts the genuine indications (the sender's), not the storm's.
 class CountingConsumer : public CIMIndicationConsumer {
 public:
-    void consumeIndication(const OperationContext&, const String&, const CIMInstance&) override { ++count; }
+    void consumeIndication(const OperationContext&, const String&, const CIMInstance& i) override
+    {
+        if (i.getClassName().equal("Test_Alert")) ++count;
+    }
     std::atomic<unsigned long> count{0};
 };
 
@@ -32,13 +39,14 @@ struct Figures {
     double perSecond = 0;
 };
 
-Figures measure(const char* name, int port, CountingConsumer& consumer, const orvtest::Attack::Kind* kind)
+Figures measure(const char* name, int port, CountingConsumer& consumer, const orvtest::Attack::Kind* kind,
+                unsigned connections = kAttackConnections)
 {
     long long before = orvtest::residentBytes();
     orvtest::resetPeakResident();
     unsigned long first = consumer.count;
     std::unique_ptr<orvtest::Attack> attack;
-    if (kind != nullptr) attack = std::make_unique<orvtest::Attack>(*kind, port, kAttackConnections);
+    if (kind != nullptr) attack = std::make_unique<orvtest::Attack>(*kind, port, connections);
     auto start = std::chrono::steady_clock::now();
     auto end = start + kRunTime;
     unsigned n = 0, lost = 0;
@@ -51,8 +59,8 @@ Figures measure(const char* name, int port, CountingConsumer& consumer, const or
     Figures f;
     f.peakMiB = static_cast<double>(orvtest::residentBytes("VmHWM") - before) / (1024.0 * 1024.0);
     f.perSecond = static_cast<double>(consumer.count - first) / seconds;
-    std::printf("%-22s %8.1f indications/s  peak resident +%6.1f MiB  (%lu attacking connections made)\n",
-                name, f.perSecond, f.peakMiB, attacks);
+    std::printf("%-24s %8.1f indications/s  peak resident +%6.1f MiB  (%lu attacking requests made)\n", name,
+                f.perSecond, f.peakMiB, attacks);
     return f;
 }
 
@@ -73,6 +81,10 @@ int main()
     Figures quiet = measure("no attack", port, consumer, nullptr);
     Figures amp = measure("amplifying bodies", port, consumer, &amplifying);
     Figures slow = measure("trickling connections", port, consumer, &trickling);
+    const auto storm = orvtest::Attack::Kind::Storm;
+    const auto nearCap = orvtest::Attack::Kind::StormUnderCap;
+    Figures big = measure("storm, 2 MB indications", port, consumer, &storm, kStormConnections);
+    Figures under = measure("storm, 400 KB ones", port, consumer, &nearCap, kStormConnections);
     listener.stop();
 
     auto figure = [](const char* what, double value, const char* unit, const char* ref, double refValue) {
@@ -83,5 +95,12 @@ int main()
     figure("listener indications, trickling connections", slow.perSecond, "1/s", "no attack",
            quiet.perSecond);
     figure("listener peak memory, trickling connections", slow.peakMiB, "MiB", "no attack", quiet.peakMiB);
+    figure("listener indications, storm of 2 MB indications", big.perSecond, "1/s", "no attack",
+           quiet.perSecond);
+    figure("listener peak memory, storm of 2 MB indications", big.peakMiB, "MiB", "no attack", quiet.peakMiB);
+    figure("listener indications, storm of 400 KB indications", under.perSecond, "1/s", "no attack",
+           quiet.perSecond);
+    figure("listener peak memory, storm of 400 KB indications", under.peakMiB, "MiB", "no attack",
+           quiet.peakMiB);
     return 0;
 }
