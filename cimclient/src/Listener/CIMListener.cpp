@@ -52,10 +52,13 @@ constexpr size_t kMaxDiscardBytes = 16u * 1024 * 1024;
 // so far fewer than a 4 MiB body could hold are taken.
 constexpr size_t kMaxElementsPerRequest = 10000;
 constexpr size_t kMaxAttributesPerRequest = 20000;
-// Bodies held by all requests in flight together.  Past it a request gets
-// 503 and Retry-After; large requests leave the last part to small ones, so
-// that indications still get through while big bodies arrive.
+// Bodies held by all requests in flight together, each counted with what
+// reading it takes: the reader's copy and tokens and the indication read,
+// with its strings in UTF-16, come to about four times the body again.  Past
+// it a request gets 503 and Retry-After; large requests leave the last part
+// to small ones, so that indications still get through while big bodies arrive.
 constexpr size_t kRequestMemoryBudgetBytes = 32u * 1024 * 1024;
+constexpr size_t kReadCostFactor = 5;
 constexpr size_t kLargeRequestBytes = 64u * 1024;
 constexpr size_t kSmallRequestReserveBytes = 2u * 1024 * 1024;
 constexpr unsigned kRetryAfterSeconds = 2;
@@ -289,7 +292,7 @@ struct RequestState {
     Refusal refusal = Refusal::None;
     bool answered = false;  // refused on its headers alone
     size_t discarded = 0;
-    size_t charged = 0;  // of the memory budget
+    size_t charged = 0;  // body bytes charged to the memory budget
     MarkupCounter markup;
 };
 
@@ -470,15 +473,16 @@ public:
         if (t.joinable()) t.join();
     }
 
-    // Takes `bytes` of the memory budget for a request; false when they are not there.
+    // Takes the memory budget for `bytes` more of a request's body; false
+    // when it is not there.
     bool charge(RequestState& st, size_t bytes)
     {
         std::lock_guard<std::mutex> g(connectionLock);
         bool large = st.charged + bytes > kLargeRequestBytes;
         size_t limit =
             large ? kRequestMemoryBudgetBytes - kSmallRequestReserveBytes : kRequestMemoryBudgetBytes;
-        if (budgetUsed + bytes > limit) return false;
-        budgetUsed += bytes;
+        if (budgetUsed + bytes * kReadCostFactor > limit) return false;
+        budgetUsed += bytes * kReadCostFactor;
         st.charged += bytes;
         return true;
     }
@@ -486,7 +490,7 @@ public:
     void release(RequestState& st)
     {
         std::lock_guard<std::mutex> g(connectionLock);
-        budgetUsed -= st.charged;
+        budgetUsed -= st.charged * kReadCostFactor;
         st.charged = 0;
     }
 
