@@ -110,6 +110,11 @@ jint ConvertToRC(const Pegasus::CIMException& e)
 // its destination path are taken: the path holds a secret that only the CIM
 // server is told (in the subscription's destination), since anyone on the
 // machine can reach the listener's port.
+//
+// No member is marked `override`: acceptsDestination overrides a virtual in
+// some client libraries only (see below), and a compiler that sees the other
+// overrides marked asks for it to be marked too.  consumeIndication is pure in
+// the base, so a wrong signature still fails to build.
 class WbemIndicationConsumer : public Pegasus::CIMIndicationConsumer {
 public:
     WbemIndicationConsumer(JavaVM* jvm, jobject target, int handle, std::string destinationPath)
@@ -120,19 +125,21 @@ public:
           m_destinationPath(std::move(destinationPath)),
           m_droppedInBurst(0)
     {}
-    ~WbemIndicationConsumer() override
+    ~WbemIndicationConsumer()
     {
         m_jvm = nullptr;
         m_target = nullptr;
     }
     void consumeIndication(const Pegasus::OperationContext& context, const Pegasus::String& destinationPath,
-                           const Pegasus::CIMInstance& indicationInstance) override;
+                           const Pegasus::CIMInstance& indicationInstance);
 
     // Whether a request's path ends in this consumer's destination path; the
-    // secret is compared in constant time.  Declared without `override` on
-    // purpose: the client library the bridge is built with may have no such
-    // virtual, and then this is only what consumeIndication calls.  Ours asks
-    // it before reading a request, so forged requests are refused unread.
+    // secret is compared in constant time.  The listener API has no way to
+    // tell a listener what to accept, so our client library's consumer class
+    // has this one more virtual (accepting every path unless overridden) and
+    // its listener asks it before reading a request: forged requests are
+    // refused unread.  With a library that has no such virtual this is only
+    // what consumeIndication calls.
     Pegasus::Boolean acceptsDestination(const Pegasus::String& destinationPath) const;
 
     JavaVM* m_jvm;
