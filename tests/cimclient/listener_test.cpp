@@ -286,6 +286,7 @@ std::vector<Hostile> hostileRequests()
              "Content-Type: text/plain\r\nCIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\n",
              valid),
          400, "request-not-valid"},
+        {"PathNotUtf8", request("POST", "/caf\xe9", exportHeaders(), valid), 400, nullptr},
         {"Get", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, nullptr},
         {"Put", request("PUT", "/", exportHeaders(), valid), 405, nullptr},
         {"MPost", request("M-POST", "/", exportHeaders(), valid), 501, nullptr},

@@ -336,7 +336,7 @@ bool equalNoCase(const std::string& a, const char* b)
 }
 
 struct Delivery {
-    std::string destinationPath;
+    String destinationPath;
     CIMInstance indication;
     size_t bytes = 0;  // charged to the queue
 };
@@ -594,14 +594,23 @@ public:
         lastPathRefusal = now;
     }
 
-    // Whether some consumer takes exports to `path` (every path when there is none).
-    bool pathTaken(const std::string& path) const
+    // Whether a consumer takes exports to `path`; one that throws takes none.
+    static bool takes(const CIMIndicationConsumer* c, const String& path)
     {
-        String p(path.c_str());
+        try {
+            return c->acceptsDestination(path);
+        } catch (...) {
+            return false;
+        }
+    }
+
+    // Whether some consumer takes exports to `path` (every path when there is none).
+    bool pathTaken(const String& path) const
+    {
         std::lock_guard<std::mutex> g(lock);
         if (consumers.empty()) return true;
         for (CIMIndicationConsumer* c : consumers) {
-            if (c->acceptsDestination(p)) return true;
+            if (takes(c, path)) return true;
         }
         return false;
     }
@@ -623,13 +632,11 @@ public:
                 if (stopping) return;
                 d = std::move(queue.front());
                 queue.pop_front();
-                String p(d.destinationPath.c_str());
                 for (CIMIndicationConsumer* c : consumers) {
-                    if (c->acceptsDestination(p)) targets.push_back(c);
+                    if (takes(c, d.destinationPath)) targets.push_back(c);
                 }
                 room.notify_one();
             }
-            String path(d.destinationPath.c_str());
             for (CIMIndicationConsumer* c : targets) {
                 std::lock_guard<std::mutex> g(calling);
                 {
@@ -638,7 +645,7 @@ public:
                     if (std::find(consumers.begin(), consumers.end(), c) == consumers.end()) continue;
                 }
                 try {
-                    c->consumeIndication(OperationContext(), path, d.indication);
+                    c->consumeIndication(OperationContext(), d.destinationPath, d.indication);
                 } catch (const Exception& e) {
                     logLine("a consumer failed: " + std::string(e.getMessage().getCString()));
                 } catch (const std::exception& e) {
@@ -719,7 +726,7 @@ public:
                     refusedInBurst = 0;
                 }
                 queuedBytes += bytes;
-                queue.push_back(Delivery{url, p->instance, bytes});
+                queue.push_back(Delivery{String(url.c_str()), p->instance, bytes});
                 wake.notify_one();
             }
         }
@@ -784,8 +791,15 @@ public:
                 *reqCls = st;
                 std::string m = method;
                 st->answered = true;
-                // Refuse before reading a body we would not use.
-                if (!self->pathTaken(url)) {
+                // Refuse before reading a body we would not use.  A path that
+                // is not UTF-8 cannot be handed to a consumer as a String.
+                String path;
+                try {
+                    path = String(url);
+                } catch (const Exception&) {
+                    return queueAnswer(c, plain(400, "the request path is not UTF-8 text"));
+                }
+                if (!self->pathTaken(path)) {
                     self->countPathRefusal();
                     st->refusal = Refusal::UnknownPath;
                     return queueAnswer(c, refusal(st->refusal));
