@@ -130,7 +130,10 @@ protected:
 
     jint count()
     {
-        jmethodID m = env->GetMethodID(env->GetObjectClass(target), "count", "()I");
+        // Called in polling loops: the class reference goes at once.
+        jclass c = env->GetObjectClass(target);
+        jmethodID m = env->GetMethodID(c, "count", "()I");
+        env->DeleteLocalRef(c);
         const jint n = env->CallIntMethod(target, m);
         noException();
         return n;
