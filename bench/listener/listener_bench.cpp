@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ListenerAttacks.h"
 
@@ -34,19 +36,70 @@ public:
     std::atomic<unsigned long> count{0};
 };
 
+// A well-formed export of one indication with `properties` strings of 1,000 bytes.
+std::string largeIndicationExport(unsigned properties)
+{
+    std::string body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE "
+        "ID=\"1\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"ExportIndication\">"
+        "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"Test_Storm\">";
+    const std::string value(1000, 'x');
+    for (unsigned i = 0; i < properties; ++i)
+        body += "<PROPERTY NAME=\"P" + std::to_string(i) + "\" TYPE=\"string\"><VALUE>" + value +
+                "</VALUE></PROPERTY>";
+    return orvtest::exportPost(body +
+                               "</INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>");
+}
+
+// kStormConnections threads sending one large export again and again, a
+// fresh connection each, as fast as the listener answers.
+class Storm {
+public:
+    Storm(unsigned properties, int port) : request_(largeIndicationExport(properties))
+    {
+        for (unsigned i = 0; i < kStormConnections; ++i) threads_.emplace_back([this, port] { run(port); });
+    }
+    ~Storm()
+    {
+        stop_ = true;
+        for (auto& t : threads_) t.join();
+    }
+    unsigned long requests() const { return requests_; }
+
+private:
+    void run(int port)
+    {
+        while (!stop_) {
+            int fd = orvtest::connectLoopback(port);
+            if (fd < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                continue;
+            }
+            if (orvtest::sendAll(fd, request_.data(), request_.size())) (void)orvtest::readStatus(fd, 10000);
+            ++requests_;
+            ::close(fd);
+        }
+    }
+
+    const std::string request_;
+    std::atomic<bool> stop_{false};
+    std::atomic<unsigned long> requests_{0};
+    std::vector<std::thread> threads_;
+};
+
 struct Figures {
     double peakMiB = 0;
     double perSecond = 0;
 };
 
-Figures measure(const char* name, int port, CountingConsumer& consumer, const orvtest::Attack::Kind* kind,
-                unsigned connections = kAttackConnections)
+// `startLoad` gives the load (null for none) once the memory before is known.
+template <class StartLoad>
+Figures measure(const char* name, int port, CountingConsumer& consumer, StartLoad startLoad)
 {
     long long before = orvtest::residentBytes();
     orvtest::resetPeakResident();
     unsigned long first = consumer.count;
-    std::unique_ptr<orvtest::Attack> attack;
-    if (kind != nullptr) attack = std::make_unique<orvtest::Attack>(*kind, port, connections);
+    auto attack = startLoad();
     auto start = std::chrono::steady_clock::now();
     auto end = start + kRunTime;
     unsigned n = 0, lost = 0;
@@ -78,13 +131,18 @@ int main()
 
     const auto amplifying = orvtest::Attack::Kind::Amplifying;
     const auto trickling = orvtest::Attack::Kind::Trickling;
-    Figures quiet = measure("no attack", port, consumer, nullptr);
-    Figures amp = measure("amplifying bodies", port, consumer, &amplifying);
-    Figures slow = measure("trickling connections", port, consumer, &trickling);
-    const auto storm = orvtest::Attack::Kind::Storm;
-    const auto nearCap = orvtest::Attack::Kind::StormUnderCap;
-    Figures big = measure("storm, 2 MB indications", port, consumer, &storm, kStormConnections);
-    Figures under = measure("storm, 400 KB ones", port, consumer, &nearCap, kStormConnections);
+    auto attacking = [port](orvtest::Attack::Kind kind) {
+        return [port, kind] { return std::make_unique<orvtest::Attack>(kind, port, kAttackConnections); };
+    };
+    auto storming = [port](unsigned properties) {
+        return [port, properties] { return std::make_unique<Storm>(properties, port); };
+    };
+    Figures quiet = measure("no attack", port, consumer, [] { return std::unique_ptr<Storm>(); });
+    Figures amp = measure("amplifying bodies", port, consumer, attacking(amplifying));
+    Figures slow = measure("trickling connections", port, consumer, attacking(trickling));
+    // 2,000 properties: 2 MB, refused for its size once read; 400: read and queued.
+    Figures big = measure("storm, 2 MB indications", port, consumer, storming(2000));
+    Figures under = measure("storm, 400 KB ones", port, consumer, storming(400));
     listener.stop();
 
     auto figure = [](const char* what, double value, const char* unit, const char* ref, double refValue) {

@@ -124,28 +124,12 @@ inline bool deliverWithRetry(int port, const std::string& request,
 // The largest body the listener takes.
 constexpr size_t kAmplifyingBodyBytes = 4u * 1024 * 1024;
 
-// A well-formed export of one indication with `properties` strings of 1,000 bytes.
-inline std::string largeIndicationExport(unsigned properties)
-{
-    std::string body =
-        "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE "
-        "ID=\"1\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"ExportIndication\">"
-        "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"Test_Storm\">";
-    const std::string value(1000, 'x');
-    for (unsigned i = 0; i < properties; ++i)
-        body += "<PROPERTY NAME=\"P" + std::to_string(i) + "\" TYPE=\"string\"><VALUE>" + value +
-                "</VALUE></PROPERTY>";
-    return exportPost(body + "</INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>");
-}
-
 // Runs `connections` attacking threads until the object is destroyed.
 class Attack {
 public:
     enum class Kind {
-        Amplifying,    // 4 MiB of <a/>, sent whole, again and again
-        Trickling,     // an export's headers, one byte a second, reconnecting when cut
-        Storm,         // 2 MB indications (2,000 properties), sent whole, again and again
-        StormUnderCap  // 400 KB indications (400 properties), just under the size an indication may take
+        Amplifying,  // 4 MiB of <a/>, sent whole, again and again
+        Trickling    // an export's headers, one byte a second, reconnecting when cut
     };
     Attack(Kind kind, int port, unsigned connections)
     {
@@ -157,15 +141,12 @@ public:
             body.reserve(kAmplifyingBodyBytes);
             while (body.size() + 4 + close.size() <= kAmplifyingBodyBytes) body += "<a/>";
             request_ = std::make_shared<const std::string>(exportPost(body + close));
-        } else if (kind == Kind::Storm || kind == Kind::StormUnderCap) {
-            request_ =
-                std::make_shared<const std::string>(largeIndicationExport(kind == Kind::Storm ? 2000 : 400));
         } else {
             request_ = std::make_shared<const std::string>(exportPost(std::string(1000, ' ')));
         }
         for (unsigned i = 0; i < connections; ++i) {
             threads_.emplace_back(
-                [this, kind, port] { kind == Kind::Trickling ? trickle(port) : amplify(port); });
+                [this, kind, port] { kind == Kind::Amplifying ? amplify(port) : trickle(port); });
         }
     }
     ~Attack()
