@@ -23,7 +23,9 @@
 
 #include <jni.h>
 #include <pthread.h>
+#include <sys/random.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +40,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -107,24 +110,48 @@ jint ConvertToRC(const Pegasus::CIMException& e)
 // ------------------------------------------------------------- connections
 
 // Hands the indications a connection's listener receives to a Java object's
-// forwardIndication, as Java CIMInstance objects.
+// forwardIndication, as Java CIMInstance objects.  Only indications sent to
+// its destination path are taken: the path holds a secret that only the CIM
+// server is told (in the subscription's destination), since anyone on the
+// machine can reach the listener's port.
+//
+// No member is marked `override`: acceptsDestination overrides a virtual in
+// some client libraries only (see below), and a compiler that sees the other
+// overrides marked asks for it to be marked too.  consumeIndication is pure in
+// the base, so a wrong signature still fails to build.
 class WbemIndicationConsumer : public Pegasus::CIMIndicationConsumer {
 public:
-    WbemIndicationConsumer(JavaVM* jvm, jobject target, int handle)
-        : m_jvm(jvm), m_target(target), m_forwardIndicationID(nullptr), m_handle(handle)
+    WbemIndicationConsumer(JavaVM* jvm, jobject target, int handle, std::string destinationPath)
+        : m_jvm(jvm),
+          m_target(target),
+          m_forwardIndicationID(nullptr),
+          m_handle(handle),
+          m_destinationPath(std::move(destinationPath)),
+          m_droppedInBurst(0)
     {}
-    ~WbemIndicationConsumer() override
+    ~WbemIndicationConsumer()
     {
         m_jvm = nullptr;
         m_target = nullptr;
     }
     void consumeIndication(const Pegasus::OperationContext& context, const Pegasus::String& destinationPath,
-                           const Pegasus::CIMInstance& indicationInstance) override;
+                           const Pegasus::CIMInstance& indicationInstance);
+
+    // Whether a request's path ends in this consumer's destination path; the
+    // secret is compared in constant time.  The listener API has no way to
+    // tell a listener what to accept, so our client library's consumer class
+    // has this one more virtual (accepting every path unless overridden) and
+    // its listener asks it before reading a request: forged requests are
+    // refused unread.  With a library that has no such virtual this is only
+    // what consumeIndication calls.
+    Pegasus::Boolean acceptsDestination(const Pegasus::String& destinationPath) const;
 
     JavaVM* m_jvm;
     jobject m_target;  // a global reference, owned by the connection record
     jmethodID m_forwardIndicationID;
     int m_handle;
+    std::string m_destinationPath;  // "/" and the secret; never traced
+    unsigned m_droppedInBurst;      // sent to other paths since the last genuine one
 };
 
 struct WbemServices {
@@ -2005,13 +2032,44 @@ void forwardIndication(JNIEnv* env, WbemServices& services, WbemIndicationConsum
     env->CallVoidMethod(consumer.m_target, consumer.m_forwardIndicationID, JNI_TRUE, javaInstance.m_object);
 }
 
-void WbemIndicationConsumer::consumeIndication(const Pegasus::OperationContext&, const Pegasus::String&,
+Pegasus::Boolean WbemIndicationConsumer::acceptsDestination(const Pegasus::String& destinationPath) const
+{
+    const Pegasus::CString text = destinationPath.getCString();
+    const char* path = text;
+    const std::size_t length = std::strlen(path);
+    const std::size_t expected = m_destinationPath.size();
+    if (expected == 0 || length < expected) {
+        return false;
+    }
+    const char* tail = path + (length - expected);
+    unsigned char differences = 0;
+    for (std::size_t i = 0; i < expected; ++i) {
+        differences |= static_cast<unsigned char>(tail[i] ^ m_destinationPath[i]);
+    }
+    return differences == 0;
+}
+
+void WbemIndicationConsumer::consumeIndication(const Pegasus::OperationContext&,
+                                               const Pegasus::String& destinationPath,
                                                const Pegasus::CIMInstance& indicationInstance)
 {
     try {
         PegasusLockGuard lock;
         if (!lock.locked()) {
             return;
+        }
+        // A listener that delivers whatever reaches its port (any path) still
+        // brings nothing forged to Java.  Traced once a burst, without the path.
+        if (!acceptsDestination(destinationPath)) {
+            if (m_droppedInBurst++ == 0) {
+                debugmsg("consumeIndication: an indication sent to another destination path was dropped\n");
+            }
+            return;
+        }
+        if (m_droppedInBurst != 0) {
+            debugmsg("consumeIndication: %u indications sent to other destination paths were dropped\n",
+                     m_droppedInBurst);
+            m_droppedInBurst = 0;
         }
         debugmsg("XXX: consumeIndication Invoked!\n");
         JNIEnv* env = t_listenerAttachment.env(m_jvm);
@@ -2044,14 +2102,47 @@ void WbemIndicationConsumer::consumeIndication(const Pegasus::OperationContext&,
     }
 }
 
+// Bytes of the system's random source in a listener's destination path:
+// 128 bits, which nobody guesses by sending requests.
+constexpr std::size_t kDestinationSecretBytes = 16;
+
+// "/" and a new secret in hex; empty when the random source fails (a
+// listener without a secret is not made).
+std::string newDestinationPath()
+{
+    unsigned char secret[kDestinationSecretBytes];
+    std::size_t filled = 0;
+    while (filled < sizeof secret) {
+        const ssize_t n = getrandom(secret + filled, sizeof secret - filled, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return std::string();
+        }
+        filled += static_cast<std::size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string path = "/";
+    for (unsigned char byte : secret) {
+        path += kHex[byte >> 4];
+        path += kHex[byte & 0x0f];
+    }
+    return path;
+}
+
 // Gives a connection a listener on the port and a consumer that forwards to
 // `target` (for the demo and the tests; no CIMImpl native does this).  False
-// when the handle has no connection, the connection has one already, or the
-// listener cannot start.
+// when the handle has no connection, the connection has one already, no
+// secret could be made or the listener cannot start.
 bool attachIndicationListener(JNIEnv* env, jint handle, jobject target, Pegasus::Uint32 port)
 {
     JavaVM* jvm = nullptr;
     if (env->GetJavaVM(&jvm) != JNI_OK) {
+        return false;
+    }
+    std::string destinationPath = newDestinationPath();
+    if (destinationPath.empty()) {
         return false;
     }
     PegasusLockGuard lock;
@@ -2061,7 +2152,7 @@ bool attachIndicationListener(JNIEnv* env, jint handle, jobject target, Pegasus:
     }
     std::unique_ptr<Pegasus::CIMListener> listener(new Pegasus::CIMListener(port));
     std::unique_ptr<WbemIndicationConsumer> consumer(
-        new WbemIndicationConsumer(jvm, env->NewGlobalRef(target), handle));
+        new WbemIndicationConsumer(jvm, env->NewGlobalRef(target), handle, std::move(destinationPath)));
     try {
         listener->addConsumer(consumer.get());
         listener->start();
@@ -2563,6 +2654,26 @@ JNIEXPORT jint JNICALL Java_javax_wbem_client_CIMIndicationHook_attachListener(J
                    : 0;
     } catch (...) {
         return 0;
+    }
+}
+
+JNIEXPORT jstring JNICALL Java_javax_wbem_client_CIMIndicationHook_destination(JNIEnv* env, jclass,
+                                                                               jint handle)
+{
+    try {
+        std::string url;
+        {
+            PegasusLockGuard lock;
+            WbemServices* services = lock.locked() ? getServices(env, nullptr, handle) : nullptr;
+            if (services == nullptr || services->m_listener == nullptr || services->m_consumer == nullptr) {
+                return nullptr;
+            }
+            url = "http://127.0.0.1:" + std::to_string(services->m_listener->getPortNumber()) +
+                  services->m_consumer->m_destinationPath;
+        }
+        return env->NewStringUTF(url.c_str());  // ASCII only
+    } catch (...) {
+        return nullptr;
     }
 }
 

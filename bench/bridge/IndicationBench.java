@@ -8,8 +8,8 @@ import javax.wbem.client.CIMIndicationHook;
 /**
  * The bridge's indication consumer: a listener on a connection to the server
  * CIM_LOCAL_SOCKET names, fed by bridge_bench's plain sender.  Prints
- * "listening PORT" once the listener is up, then, when all have arrived (or
- * the wait ran out), "indications RATE P50 P99 COUNT": indications per
+ * "listening PORT PATH" (PATH: its destination path) once the listener is up,
+ * then, when all have arrived (or the wait ran out), "indications RATE P50 P99 COUNT": indications per
  * second into Java between the first and the last, and the delay from the
  * sender's stamp (SentAt, the monotonic clock in nanoseconds) to
  * forwardIndication, in microseconds.  Arguments: count.
@@ -93,7 +93,8 @@ public final class IndicationBench {
         if (port <= 0) {
             throw new IllegalStateException("no listener");
         }
-        System.out.println("listening " + port);
+        String url = CIMIndicationHook.destination(handle);
+        System.out.println("listening " + port + " " + url.substring(url.indexOf('/', "http://".length())));
         System.out.flush();
         receiver.await(WAIT_MILLIS);
         System.out.println(receiver.figures());

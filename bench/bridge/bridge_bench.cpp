@@ -109,8 +109,9 @@ bool runIndications(IndicationFigures& figures)
     if (java == nullptr) return false;
     char line[kLineSize];
     int port = 0;
+    char path[kLineSize] = "";
     while (port == 0 && std::fgets(line, sizeof line, java) != nullptr) {
-        if (std::sscanf(line, "listening %d", &port) != 1) port = 0;
+        if (std::sscanf(line, "listening %d %255s", &port, path) != 2) port = 0;
     }
     std::atomic<int> next{0};
     std::atomic<int> sent{0};
@@ -120,7 +121,7 @@ bool runIndications(IndicationFigures& figures)
             for (int n = next++; n < kIndications; n = next++) {
                 const auto now = std::chrono::steady_clock::now().time_since_epoch();
                 const std::int64_t stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
-                const std::string request = bridgetest::indicationExport(kAlertClass, n, stamp);
+                const std::string request = bridgetest::indicationExport(kAlertClass, n, stamp, path);
                 // A full listener queue refuses: sent again after a pause, as a server's handler does.
                 bool refused = true;
                 for (int tries = 0; refused && tries < kSendTries; ++tries) {

@@ -12,7 +12,7 @@ import javax.wbem.client.CIMIndicationHook;
 /**
  * The Java end of indications_bench: a bridge connection to root/interop with
  * an indication listener whose target records when each indication arrives.
- * Prints "port N" once listening, then reads "expect N" and, once N have come
+ * Prints "destination URL" once listening, then reads "expect N" and, once N have come
  * or none came for the quiet time, prints one line per arrival
  * "identifier filter-name nanoTime" (System.nanoTime, the same monotonic clock
  * as the C++ side's steady_clock) and "end".
@@ -69,7 +69,7 @@ public final class IndicationsBench {
         if (port <= 0) {
             throw new IllegalStateException("no listener");
         }
-        System.out.println("port " + port);
+        System.out.println("destination " + CIMIndicationHook.destination(handle));
         System.out.flush();
         BufferedReader in = new BufferedReader(new InputStreamReader(System.in, StandardCharsets.UTF_8));
         String line = in.readLine();

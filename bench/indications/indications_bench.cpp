@@ -79,8 +79,8 @@ private:
     std::vector<Arrival> got_;
 };
 
-// Subscribes `count` filters to creations, each with a destination on `port`.
-void subscribe(CIMClient& client, Uint32 port, int count)
+// Subscribes `count` filters to creations, each with a destination of its own at `url`.
+void subscribe(CIMClient& client, const std::string& url, int count)
 {
     const CIMNamespaceName interop("root/interop");
     for (int i = 0; i < count; ++i) {
@@ -92,7 +92,6 @@ void subscribe(CIMClient& client, Uint32 port, int count)
         CIMObjectPath fp = client.createInstance(interop, f);
         CIMInstance d("CIM_ListenerDestinationCIMXML");
         d.addProperty(CIMProperty("Name", String(name.c_str())));
-        std::string url = "http://127.0.0.1:" + std::to_string(port) + "/" + name;
         d.addProperty(CIMProperty("Destination", String(url.c_str())));
         CIMObjectPath dp = client.createInstance(interop, d);
         CIMInstance s("CIM_IndicationSubscription");
@@ -186,7 +185,8 @@ Figures toCppListener(int subscriptions)
     listener.start();
     CIMClient client;
     client.connectLocal();
-    subscribe(client, listener.getPortNumber(), subscriptions);
+    subscribe(client, "http://127.0.0.1:" + std::to_string(listener.getPortNumber()) + "/bench",
+              subscriptions);
     std::vector<Clock::time_point> started = createBurst(client);
     Clock::time_point createdAll = Clock::now();
     std::vector<Arrival> arrivals = consumer.awaitCount(static_cast<size_t>(kChanges) * subscriptions);
@@ -239,15 +239,16 @@ bool toJava(int subscriptions, Figures& figures)
     Jvm jvm;
     if (!jvm.start()) return false;
     char line[kLineSize];
-    unsigned port = 0;
-    while (port == 0 && std::fgets(line, sizeof line, jvm.in) != nullptr) std::sscanf(line, "port %u", &port);
-    if (port == 0) {
+    char url[kLineSize] = "";
+    while (url[0] == '\0' && std::fgets(line, sizeof line, jvm.in) != nullptr)
+        if (std::sscanf(line, "destination %511s", url) != 1) url[0] = '\0';
+    if (url[0] == '\0') {
         jvm.finish();
         return false;
     }
     CIMClient client;
     client.connectLocal();
-    subscribe(client, port, subscriptions);
+    subscribe(client, url, subscriptions);
     std::vector<Clock::time_point> started = createBurst(client);
     Clock::time_point createdAll = Clock::now();
     std::fprintf(jvm.out, "expect %d\n", kChanges * subscriptions);

@@ -12,8 +12,10 @@
 namespace bridgetest {
 
 // The HTTP request exporting one instance of `className` whose uint32
-// Sequence and sint64 SentAt properties carry the two numbers.
-inline std::string indicationExport(const std::string& className, std::uint32_t sequence, std::int64_t sentAt)
+// Sequence and sint64 SentAt properties carry the two numbers, to the
+// listener's destination `path`.
+inline std::string indicationExport(const std::string& className, std::uint32_t sequence, std::int64_t sentAt,
+                                    const std::string& path)
 {
     const std::string body =
         "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
@@ -32,7 +34,8 @@ inline std::string indicationExport(const std::string& className, std::uint32_t 
         std::to_string(sentAt) +
         "</VALUE></PROPERTY>"
         "</INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>";
-    return "POST /bridge HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    return "POST " + path +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
            "Content-Type: application/xml; charset=utf-8\r\nCIMExport: MethodRequest\r\n"
            "CIMExportMethod: ExportIndication\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;

@@ -5,6 +5,7 @@
 
 #include "bridge_test_util.h"
 
+#include "IndicationExport.h"
 #include "MinicimdProcess.h"
 
 #include <Pegasus/Client/CIMClient.h>
@@ -17,6 +18,7 @@ using bridgetest::JvmTest;
 namespace {
 
 constexpr auto kDeliveryLimit = std::chrono::seconds(60);
+constexpr const char* kPath = "/00112233445566778899aabbccddeeff";
 
 class Indications : public JvmTest {
 protected:
@@ -50,12 +52,13 @@ protected:
 
     // Delivers one indication from a thread of its own, as a listener does;
     // gives that thread's last error.
-    static std::string deliver(WbemIndicationConsumer& consumer, const Pegasus::CIMInstance& indication)
+    static std::string deliver(WbemIndicationConsumer& consumer, const Pegasus::CIMInstance& indication,
+                               const char* path = kPath)
     {
         std::string lastError;
         std::thread listenerThread([&] {
             AssignLastError("");  // a new thread may reuse a finished one's identifier
-            consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication);
+            consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(path), indication);
             lastError = LastErrorOfThisThread();
         });
         listenerThread.join();
@@ -79,6 +82,7 @@ protected:
             port = services->m_listener->getPortNumber();
         }
         EXPECT_GT(port, 0u);
+        port_ = static_cast<int>(port);
         EXPECT_FALSE(attachIndicationListener(env, interop, target, 0)) << "one listener a connection";
 
         client.connectLocal();
@@ -93,7 +97,11 @@ protected:
         const Pegasus::CIMObjectPath f = client.createInstance(interopName, filter);
         Pegasus::CIMInstance destination("CIM_ListenerDestinationCIMXML");
         destination.addProperty(Pegasus::CIMProperty("Name", name));
-        const std::string url = "http://localhost:" + std::to_string(port) + "/bridge";
+        const std::string url =
+            str(Java_javax_wbem_client_CIMIndicationHook_destination(env, nullptr, interop));
+        EXPECT_EQ(url.find("http://127.0.0.1:" + std::to_string(port) + "/"), 0u) << url;
+        EXPECT_EQ(url.size() - url.rfind('/'), 33u) << url;
+        EXPECT_EQ(str(Java_javax_wbem_client_CIMIndicationHook_destination(env, nullptr, handle)), "<null>");
         destination.addProperty(Pegasus::CIMProperty("Destination", Pegasus::String(url.c_str())));
         const Pegasus::CIMObjectPath h = client.createInstance(interopName, destination);
         Pegasus::CIMInstance subscription("CIM_IndicationSubscription");
@@ -119,10 +127,14 @@ protected:
     }
 
     Pegasus::CIMObjectPath subscription_;
+    int port_ = 0;  // of the listener subscribed
 
     jint count()
     {
-        jmethodID m = env->GetMethodID(env->GetObjectClass(target), "count", "()I");
+        // Called in polling loops: the class reference goes at once.
+        jclass c = env->GetObjectClass(target);
+        jmethodID m = env->GetMethodID(c, "count", "()I");
+        env->DeleteLocalRef(c);
         const jint n = env->CallIntMethod(target, m);
         noException();
         return n;
@@ -179,7 +191,7 @@ protected:
 
 TEST_F(Indications, ForwardedKeysFirstWithTheMethodLookedUpOnce)
 {
-    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle, kPath);
     EXPECT_EQ(deliver(consumer, indication("Test_Base")), "");
     ASSERT_EQ(count(), 1);
     EXPECT_EQ(propertiesOf(0), "Test_Base: Name* Count Label");
@@ -198,13 +210,19 @@ TEST_F(Indications, ForwardedKeysFirstWithTheMethodLookedUpOnce)
 
 TEST_F(Indications, DroppedWhenTheServerHasNoClassOrTheHandleIsGone)
 {
-    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle, kPath);
     const std::string error = deliver(consumer, indication("No_Such_Class"));
     EXPECT_NE(error.find("No_Such_Class"), std::string::npos) << error;
     EXPECT_EQ(count(), 0);
 
-    WbemIndicationConsumer orphan(orvtest::Vm(), target, handle + 100);
+    WbemIndicationConsumer orphan(orvtest::Vm(), target, handle + 100, kPath);
     EXPECT_EQ(deliver(orphan, indication("Test_Base")), "");
+    EXPECT_EQ(count(), 0);
+
+    // Sent to another path (a listener that delivers whatever reaches it).
+    for (const char* forged :
+         {"", "/bridge", "/00112233445566778899aabbccddeefe", "/00112233445566778899aabbccddee"})
+        EXPECT_EQ(deliver(consumer, indication("Test_Base"), forged), "") << forged;
     EXPECT_EQ(count(), 0);
 }
 
@@ -212,7 +230,7 @@ TEST_F(Indications, AnExceptionOfTheTargetIsClearedAndDeliveryGoesOn)
 {
     env->CallVoidMethod(target, env->GetMethodID(env->GetObjectClass(target), "refuseNext", "()V"));
     noException();
-    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle, kPath);
     EXPECT_EQ(deliver(consumer, indication("Test_Base")), "");
     EXPECT_EQ(deliver(consumer, indication("Test_Base")), "");
     EXPECT_EQ(count(), 2);
@@ -245,11 +263,13 @@ ThreadState stateOfThisThread(JavaVM* jvm)
 
 TEST_F(Indications, AListenerThreadStaysAttachedAsADaemonForItsLife)
 {
-    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle, kPath);
     ThreadState after;
     std::thread listenerThread([&] {
-        consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication("Test_Base"));
-        consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication("Test_Base"));
+        consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(kPath),
+                                   indication("Test_Base"));
+        consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(kPath),
+                                   indication("Test_Base"));
         after = stateOfThisThread(orvtest::Vm());
     });
     listenerThread.join();  // detached as it ends
@@ -260,12 +280,13 @@ TEST_F(Indications, AListenerThreadStaysAttachedAsADaemonForItsLife)
 
 TEST_F(Indications, AThreadItsOwnerAttachedIsNeverDetachedHere)
 {
-    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle);
+    WbemIndicationConsumer consumer(orvtest::Vm(), target, handle, kPath);
     ThreadState after;
     std::thread ownedThread([&] {
         JNIEnv* own = nullptr;
         if (orvtest::Vm()->AttachCurrentThread(reinterpret_cast<void**>(&own), nullptr) != JNI_OK) return;
-        consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(), indication("Test_Base"));
+        consumer.consumeIndication(Pegasus::OperationContext(), Pegasus::String(kPath),
+                                   indication("Test_Base"));
         after = stateOfThisThread(orvtest::Vm());
         orvtest::Vm()->DetachCurrentThread();
     });
@@ -292,6 +313,11 @@ TEST_F(Indications, ACreationTravelsFromASubscriptionToTheJavaTarget)
     Pegasus::CIMInstance inst("Test_Base");
     inst.addProperty(Pegasus::CIMProperty("Name", Pegasus::String("from-the-bridge-test")));
     client.createInstance(Pegasus::CIMNamespaceName("root/test"), inst);
+
+    // Another user on the machine, guessing at the listener's paths.
+    for (const char* guess : {"/", "/bridge", "/00112233445566778899aabbccddeeff"})
+        EXPECT_EQ(bridgetest::sendIndication(port_, bridgetest::indicationExport("Test_Base", 1, 0, guess)),
+                  404);
 
     awaitCount(1);
     ASSERT_EQ(count(), 1) << LastErrorOfThisThread();

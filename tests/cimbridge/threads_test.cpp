@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,13 +152,20 @@ TEST_F(Threads, TearDownWhileIndicationsArriveAndOperationsRun)
         make(env, "javax/wbem/cim/CIMInstance");
     }
     std::atomic<bool> stop{false};
-    std::atomic<int> port{0};
+    std::mutex destinationLock;
+    int port = 0;  // and the path, of the current listener
+    std::string path;
     std::atomic<int> sent{0};
     std::thread sender([&] {
         for (std::uint32_t n = 0; !stop.load(); ++n) {
-            const int p = port.load();
-            if (p == 0 ||
-                bridgetest::sendIndication(p, bridgetest::indicationExport("Test_Base", n, 0)) == 0) {
+            int p = 0;
+            std::string request;
+            {
+                std::lock_guard<std::mutex> guard(destinationLock);
+                p = port;
+                request = bridgetest::indicationExport("Test_Base", n, 0, path);
+            }
+            if (p == 0 || bridgetest::sendIndication(p, request) == 0) {
                 std::this_thread::yield();
             } else {
                 ++sent;
@@ -175,13 +184,23 @@ TEST_F(Threads, TearDownWhileIndicationsArriveAndOperationsRun)
         const jint listening =
             Java_javax_wbem_client_CIMIndicationHook_attachListener(env, nullptr, handle, target, 0);
         ASSERT_GT(listening, 0) << "cycle " << cycle;
-        port.store(listening);
+        {
+            jstring url = Java_javax_wbem_client_CIMIndicationHook_destination(env, nullptr, handle);
+            ASSERT_NE(url, nullptr);
+            const std::string text = str(url);
+            std::lock_guard<std::mutex> guard(destinationLock);
+            path = text.substr(text.find('/', std::strlen("http://")));
+            port = listening;
+        }
         std::this_thread::sleep_for(kListenerLife);
         // The sender keeps going: indications are in flight while the connection goes.
         EXPECT_EQ(Java_javax_wbem_client_CIMImpl_tearDown(env, nullptr, handle), kRcOk);
         EXPECT_EQ(getServices(env, nullptr, handle), nullptr);
     }
-    port.store(0);
+    {
+        std::lock_guard<std::mutex> guard(destinationLock);
+        port = 0;
+    }
     stop.store(true);
     sender.join();
     for (auto& t : operators) t.join();

@@ -6,11 +6,13 @@
 #include <Pegasus/Listener/CIMListener.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CimXml/CimXml.h"
@@ -66,6 +68,23 @@ private:
     std::mutex mu_;
     std::condition_variable cv_;
     std::vector<Received> got_;
+};
+
+// Takes only exports to its own path, as a consumer keeping a secret in it does.
+struct PathConsumer : RecordingConsumer {
+    explicit PathConsumer(const char* p) : path(p) {}
+    Boolean acceptsDestination(const String& p) const override { return str(p) == path; }
+    std::string path;
+};
+
+// Holds the dispatch thread in its first call until `open`.
+struct GateConsumer : RecordingConsumer {
+    void consumeIndication(const OperationContext& c, const String& p, const CIMInstance& i) override
+    {
+        while (!open) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        RecordingConsumer::consumeIndication(c, p, i);
+    }
+    std::atomic<bool> open{false};
 };
 
 class ThrowingConsumer : public CIMIndicationConsumer {
@@ -250,6 +269,7 @@ std::vector<Hostile> hostileRequests()
              "Content-Type: text/plain\r\nCIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\n",
              valid),
          400, "request-not-valid"},
+        {"PathNotUtf8", request("POST", "/caf\xe9", exportHeaders(), valid), 400, nullptr},
         {"Get", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, nullptr},
         {"Put", request("PUT", "/", exportHeaders(), valid), 405, nullptr},
         {"MPost", request("M-POST", "/", exportHeaders(), valid), 501, nullptr},
@@ -526,4 +546,58 @@ TEST_F(Listener, TricklingConnectionsInEverySlotDoNotStopDelivery)
         inst.getProperty(inst.findProperty("Sequence")).getValue().get(seq);
         EXPECT_EQ(seq, i);
     }
+}
+
+TEST_F(Listener, PathsNoConsumerTakesAreRefusedBeforeTheBodyAndOthersGoToTheirConsumerOnly)
+{
+    PathConsumer mine("/0123456789abcdef0123456789abcdef"), other("/other");
+    listener_.removeConsumer(&consumer_);
+    listener_.addConsumer(&mine);
+    listener_.addConsumer(&other);
+    for (const char* guess : {"/", "/0123456789abcdef0123456789abcdee", "/other/"}) {
+        EXPECT_EQ(postIndication(port_, guess).status, 404) << guess;
+        // A body announced and never sent: the answer comes all the same.
+        const std::string head = "POST " + std::string(guess) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        EXPECT_EQ(send(port_, head + exportHeaders() + "Content-Length: 4000000\r\n\r\n").status, 404);
+    }
+    EXPECT_EQ(postIndication(port_, mine.path).status, 200);
+    EXPECT_EQ(postIndication(port_, other.path).status, 200);
+    ASSERT_TRUE(mine.waitFor(1) && other.waitFor(1));
+    listener_.removeConsumer(&mine);
+    listener_.removeConsumer(&other);
+    EXPECT_EQ(mine.at(0).path + " " + other.at(0).path + " " + std::to_string(mine.count() + other.count()),
+              mine.path + " /other 2");
+}
+
+TEST_F(Listener, QueuedIndicationsAreBoundedInBytesAndAHugeOneIsRefused)
+{
+    // Once read, each property (100,000 characters) takes about 200 KB.
+    auto big = [](size_t properties) {
+        std::string props;
+        for (size_t i = 0; i < properties; ++i)
+            props += "<PROPERTY NAME=\"P" + std::to_string(i) + "\" TYPE=\"string\"><VALUE>" +
+                     std::string(100000, 'x') + "</VALUE></PROPERTY>";
+        return request("POST", "/", exportHeaders(),
+                       exportBody("ExportIndication",
+                                  "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE "
+                                  "CLASSNAME=\"Big\">" +
+                                      props + "</INSTANCE></EXPPARAMVALUE>"));
+    };
+    RawResponse huge = send(port_, big(6));
+    EXPECT_EQ(huge.status, 413) << huge.body;
+    EXPECT_EQ(huge.header("cimerror"), "request-not-valid");
+
+    GateConsumer held;
+    listener_.removeConsumer(&consumer_);
+    listener_.addConsumer(&held);
+    // Far fewer than the 1,024 the queue counts fill its bytes; the next waits, then is refused.
+    size_t accepted = 0;
+    while (accepted < 1024 && !orv::cimxml::readExportResponse(send(port_, big(4)).body).isError) ++accepted;
+    EXPECT_GT(accepted, 10u);
+    EXPECT_LT(accepted, 64u);
+    held.open = true;
+    EXPECT_TRUE(held.waitFor(accepted));
+    EXPECT_FALSE(orv::cimxml::readExportResponse(send(port_, big(4)).body).isError);  // room again
+    EXPECT_TRUE(held.waitFor(accepted + 1));
+    listener_.removeConsumer(&held);
 }

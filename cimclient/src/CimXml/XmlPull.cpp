@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <initializer_list>
@@ -16,6 +17,15 @@ namespace {
 // token list many times larger than the document itself.
 constexpr std::size_t kMaxTokens = 8u * 1024u * 1024u;
 constexpr std::size_t kBlockBytes = 64u * 1024u;
+// Tokens reserved up front: one per 12 bytes fits dense markup, but a token
+// is about 80 bytes, so a large document of long values would reserve several
+// times its own size.  Past this the list grows as it fills.
+constexpr std::size_t kMaxReservedTokens = 16u * 1024u;
+
+std::size_t tokensToReserve(std::size_t documentBytes)
+{
+    return std::min(documentBytes / 12 + 16, kMaxReservedTokens);
+}
 
 std::string formatError(const std::string& problem, XmlPosition where)
 {
@@ -404,7 +414,7 @@ public:
         char* base = doc.blocks_.back().get();
         std::memcpy(base, data, size);
         base[size] = '\0';
-        doc.tokens_.reserve(size / 12 + 16);
+        doc.tokens_.reserve(tokensToReserve(size));
         FastScanner f(doc, base, base + size);
         return f.document();
     }
@@ -691,7 +701,7 @@ XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size)
     ParserGuard guard{XML_ParserCreate(nullptr)};
     if (guard.p == nullptr) throw std::bad_alloc();
     XmlBuilder b(doc, guard.p);
-    doc.tokens_.reserve(size / 12 + 16);
+    doc.tokens_.reserve(tokensToReserve(size));
     XML_SetUserData(guard.p, &b);
     XML_SetElementHandler(guard.p, &XmlBuilder::onStart, &XmlBuilder::onEnd);
     XML_SetCharacterDataHandler(guard.p, &XmlBuilder::onText);

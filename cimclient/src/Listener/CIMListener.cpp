@@ -7,6 +7,12 @@
 // bounded: the markup of a request is counted as it arrives, the bodies held
 // by all requests together stay within a budget, every request has a
 // deadline, and a new connection may push out the one waiting longest.
+// Indications waiting for the consumers are bounded in number and in bytes.
+//
+// Only the CIM server should reach the consumers.  A consumer may keep a
+// secret in its destination path (acceptsDestination): a request for a path
+// no consumer takes is answered 404 before its body is read, and an
+// indication goes only to the consumers that take its path.
 #include <Pegasus/Common/Exception.h>
 #include <Pegasus/Consumer/CIMIndicationConsumer.h>
 #include <Pegasus/Listener/CIMListener.h>
@@ -46,10 +52,13 @@ constexpr size_t kMaxDiscardBytes = 16u * 1024 * 1024;
 // so far fewer than a 4 MiB body could hold are taken.
 constexpr size_t kMaxElementsPerRequest = 10000;
 constexpr size_t kMaxAttributesPerRequest = 20000;
-// Bodies held by all requests in flight together.  Past it a request gets
-// 503 and Retry-After; large requests leave the last part to small ones, so
-// that indications still get through while big bodies arrive.
+// Bodies held by all requests in flight together, each counted with what
+// reading it takes: the reader's copy and tokens and the indication read,
+// with its strings in UTF-16, come to about four times the body again.  Past
+// it a request gets 503 and Retry-After; large requests leave the last part
+// to small ones, so that indications still get through while big bodies arrive.
 constexpr size_t kRequestMemoryBudgetBytes = 32u * 1024 * 1024;
+constexpr size_t kReadCostFactor = 5;
 constexpr size_t kLargeRequestBytes = 64u * 1024;
 constexpr size_t kSmallRequestReserveBytes = 2u * 1024 * 1024;
 constexpr unsigned kRetryAfterSeconds = 2;
@@ -72,6 +81,18 @@ constexpr unsigned kConnectionTimeoutSeconds = 30;
 // (CIM_ERR_FAILED), which a sender is expected to try again.
 constexpr size_t kMaxQueuedIndications = 1024;
 constexpr long kQueueWaitMs = 2000;
+// The queue (and the indication in the consumers' hands) is charged by what
+// each indication takes once read; past this it is full in the same way.
+// Read indications take about twice their markup's text (strings are UTF-16).
+constexpr size_t kQueuedIndicationBudgetBytes = 32u * 1024 * 1024;
+// A server's indication is a few KiB; one larger than this once read is
+// refused outright (413), so that a handful of them cannot fill the budget.
+constexpr size_t kMaxIndicationBytes = 1u * 1024 * 1024;
+// Refusals of requests for unknown paths are logged once a burst, with the
+// count: when none came for kRefusalQuiet, or every kRefusalLogInterval while
+// they keep coming.
+constexpr auto kRefusalQuiet = std::chrono::seconds(2);
+constexpr auto kRefusalLogInterval = std::chrono::seconds(60);
 
 void logLine(const std::string& s)
 {
@@ -120,14 +141,158 @@ struct MarkupCounter {
     }
 };
 
-enum class Refusal { None, TooLarge, TooMuchMarkup, OverBudget };
+// What a read indication takes in memory, roughly: each string at two bytes a
+// character plus its allocation, a fixed cost for every value, property and
+// qualifier, and each array element's own size.
+constexpr size_t kNodeBytes = 96;
+constexpr size_t kAllocationBytes = 32;
+
+size_t footprint(const String& s)
+{
+    return s.size() == 0 ? 0 : (s.size() + 1) * sizeof(Char16) + kAllocationBytes;
+}
+
+size_t footprint(const CIMName& n)
+{
+    return footprint(n.getString());
+}
+
+size_t footprint(const CIMObjectPath& p)
+{
+    return kNodeBytes + footprint(p.toString());
+}
+
+template <class Object>
+size_t objectFootprint(const Object& o);
+
+template <class T>
+size_t arrayFootprint(const CIMValue& v)
+{
+    Array<T> a;
+    v.get(a);
+    return a.size() * sizeof(T);
+}
+
+template <class T, class Each>
+size_t arrayFootprint(const CIMValue& v, Each each)
+{
+    Array<T> a;
+    v.get(a);
+    size_t n = a.size() * sizeof(T);
+    for (Uint32 i = 0; i < a.size(); ++i) n += each(a[i]);
+    return n;
+}
+
+size_t footprint(const CIMValue& v)
+{
+    if (v.isNull()) return kNodeBytes;
+    if (v.isArray()) {
+        size_t n = kNodeBytes;
+        switch (v.getType()) {
+            case CIMTYPE_BOOLEAN:
+                return n + arrayFootprint<Boolean>(v);
+            case CIMTYPE_UINT8:
+                return n + arrayFootprint<Uint8>(v);
+            case CIMTYPE_SINT8:
+                return n + arrayFootprint<Sint8>(v);
+            case CIMTYPE_UINT16:
+                return n + arrayFootprint<Uint16>(v);
+            case CIMTYPE_SINT16:
+                return n + arrayFootprint<Sint16>(v);
+            case CIMTYPE_UINT32:
+                return n + arrayFootprint<Uint32>(v);
+            case CIMTYPE_SINT32:
+                return n + arrayFootprint<Sint32>(v);
+            case CIMTYPE_UINT64:
+                return n + arrayFootprint<Uint64>(v);
+            case CIMTYPE_SINT64:
+                return n + arrayFootprint<Sint64>(v);
+            case CIMTYPE_REAL32:
+                return n + arrayFootprint<Real32>(v);
+            case CIMTYPE_REAL64:
+                return n + arrayFootprint<Real64>(v);
+            case CIMTYPE_CHAR16:
+                return n + arrayFootprint<Char16>(v);
+            case CIMTYPE_STRING:
+                return n + arrayFootprint<String>(v, [](const String& s) { return footprint(s); });
+            case CIMTYPE_DATETIME:
+                return n + arrayFootprint<CIMDateTime>(v, [](const CIMDateTime&) { return kNodeBytes; });
+            case CIMTYPE_REFERENCE:
+                return n +
+                       arrayFootprint<CIMObjectPath>(v, [](const CIMObjectPath& p) { return footprint(p); });
+            case CIMTYPE_OBJECT:
+                return n +
+                       arrayFootprint<CIMObject>(v, [](const CIMObject& o) { return objectFootprint(o); });
+            case CIMTYPE_INSTANCE:
+                return n + arrayFootprint<CIMInstance>(
+                               v, [](const CIMInstance& o) { return objectFootprint(o); });
+        }
+        return n;
+    }
+    switch (v.getType()) {
+        case CIMTYPE_STRING: {
+            String s;
+            v.get(s);
+            return kNodeBytes + footprint(s);
+        }
+        case CIMTYPE_REFERENCE: {
+            CIMObjectPath p;
+            v.get(p);
+            return kNodeBytes + footprint(p);
+        }
+        case CIMTYPE_OBJECT: {
+            CIMObject o;
+            v.get(o);
+            return kNodeBytes + objectFootprint(o);
+        }
+        case CIMTYPE_INSTANCE: {
+            CIMInstance o;
+            v.get(o);
+            return kNodeBytes + objectFootprint(o);
+        }
+        default:
+            return kNodeBytes;
+    }
+}
+
+template <class Owner>
+size_t qualifiersFootprint(const Owner& o)
+{
+    size_t n = 0;
+    for (Uint32 i = 0; i < o.getQualifierCount(); ++i) {
+        CIMConstQualifier q = o.getQualifier(i);
+        n += kNodeBytes + footprint(q.getName()) + footprint(q.getValue());
+    }
+    return n;
+}
+
+// Embedded objects are as deep as the reader lets them be, which is bounded.
+template <class Object>
+size_t objectFootprint(const Object& o)
+{
+    if (o.isUninitialized()) return kNodeBytes;
+    size_t n = kNodeBytes + footprint(o.getClassName()) + qualifiersFootprint(o);
+    for (Uint32 i = 0; i < o.getPropertyCount(); ++i) {
+        CIMConstProperty p = o.getProperty(i);
+        n += kNodeBytes + footprint(p.getName()) + footprint(p.getReferenceClassName()) +
+             footprint(p.getClassOrigin()) + qualifiersFootprint(p) + footprint(p.getValue());
+    }
+    return n;
+}
+
+size_t footprint(const CIMInstance& i)
+{
+    return objectFootprint(i) + (i.isUninitialized() ? 0 : footprint(i.getPath()));
+}
+
+enum class Refusal { None, TooLarge, TooMuchMarkup, OverBudget, UnknownPath };
 
 struct RequestState {
     std::string body;
     Refusal refusal = Refusal::None;
     bool answered = false;  // refused on its headers alone
     size_t discarded = 0;
-    size_t charged = 0;  // of the memory budget
+    size_t charged = 0;  // body bytes charged to the memory budget
     MarkupCounter markup;
 };
 
@@ -171,8 +336,9 @@ bool equalNoCase(const std::string& a, const char* b)
 }
 
 struct Delivery {
-    std::string destinationPath;
+    String destinationPath;
     CIMInstance indication;
+    size_t bytes = 0;  // charged to the queue
 };
 
 // A connection as the deadline and the slot keeping see it.  `fd` is our
@@ -201,6 +367,7 @@ public:
     bool stopping = false;
     std::condition_variable wake;
     std::condition_variable room;  // the queue has room again, or stopping
+    size_t queuedBytes = 0;        // of the queue and the delivery in hand
     size_t refusedInBurst = 0;     // refusals since the queue last took one
     std::thread dispatcher;
     // Held while a consumer runs, so that removeConsumer can wait for it.
@@ -213,6 +380,10 @@ public:
     bool watching = false;
     std::condition_variable watchWake;
     std::thread watchdog;
+    // Requests for paths no consumer takes, in the burst not yet logged.
+    size_t pathRefusals = 0;
+    std::chrono::steady_clock::time_point firstPathRefusal;
+    std::chrono::steady_clock::time_point lastPathRefusal;
 
     ~CIMListenerRep()
     {
@@ -285,9 +456,14 @@ public:
         }
         if (watchdog.joinable()) watchdog.join();
         {
+            std::lock_guard<std::mutex> w(connectionLock);
+            logPathRefusals();
+        }
+        {
             std::lock_guard<std::mutex> g(lock);
             stopping = true;
             queue.clear();
+            queuedBytes = 0;
             wake.notify_all();
             room.notify_all();
             // A consumer stopping its own listener cannot wait for itself;
@@ -297,15 +473,16 @@ public:
         if (t.joinable()) t.join();
     }
 
-    // Takes `bytes` of the memory budget for a request; false when they are not there.
+    // Takes the memory budget for `bytes` more of a request's body; false
+    // when it is not there.
     bool charge(RequestState& st, size_t bytes)
     {
         std::lock_guard<std::mutex> g(connectionLock);
         bool large = st.charged + bytes > kLargeRequestBytes;
         size_t limit =
             large ? kRequestMemoryBudgetBytes - kSmallRequestReserveBytes : kRequestMemoryBudgetBytes;
-        if (budgetUsed + bytes > limit) return false;
-        budgetUsed += bytes;
+        if (budgetUsed + bytes * kReadCostFactor > limit) return false;
+        budgetUsed += bytes * kReadCostFactor;
         st.charged += bytes;
         return true;
     }
@@ -313,7 +490,7 @@ public:
     void release(RequestState& st)
     {
         std::lock_guard<std::mutex> g(connectionLock);
-        budgetUsed -= st.charged;
+        budgetUsed -= st.charged * kReadCostFactor;
         st.charged = 0;
     }
 
@@ -393,7 +570,49 @@ public:
             for (auto& kv : connections) {
                 if (now - kv.second.since > kRequestDeadline) cut(kv.second);
             }
+            if (pathRefusals != 0 &&
+                (now - lastPathRefusal >= kRefusalQuiet || now - firstPathRefusal >= kRefusalLogInterval))
+                logPathRefusals();
         }
+    }
+
+    // Called with connectionLock held.  The paths asked for are not logged:
+    // they are the sender's text, and one may be a mistyped secret.
+    void logPathRefusals()
+    {
+        if (pathRefusals == 0) return;
+        logLine("refused " + std::to_string(pathRefusals) +
+                " export requests for paths that are no destination of this listener");
+        pathRefusals = 0;
+    }
+
+    void countPathRefusal()
+    {
+        std::lock_guard<std::mutex> g(connectionLock);
+        auto now = std::chrono::steady_clock::now();
+        if (pathRefusals++ == 0) firstPathRefusal = now;
+        lastPathRefusal = now;
+    }
+
+    // Whether a consumer takes exports to `path`; one that throws takes none.
+    static bool takes(const CIMIndicationConsumer* c, const String& path)
+    {
+        try {
+            return c->acceptsDestination(path);
+        } catch (...) {
+            return false;
+        }
+    }
+
+    // Whether some consumer takes exports to `path` (every path when there is none).
+    bool pathTaken(const String& path) const
+    {
+        std::lock_guard<std::mutex> g(lock);
+        if (consumers.empty()) return true;
+        for (CIMIndicationConsumer* c : consumers) {
+            if (takes(c, path)) return true;
+        }
+        return false;
     }
 
     bool onDispatchThread() const
@@ -413,10 +632,11 @@ public:
                 if (stopping) return;
                 d = std::move(queue.front());
                 queue.pop_front();
-                targets = consumers;
+                for (CIMIndicationConsumer* c : consumers) {
+                    if (takes(c, d.destinationPath)) targets.push_back(c);
+                }
                 room.notify_one();
             }
-            String path(d.destinationPath.c_str());
             for (CIMIndicationConsumer* c : targets) {
                 std::lock_guard<std::mutex> g(calling);
                 {
@@ -425,7 +645,7 @@ public:
                     if (std::find(consumers.begin(), consumers.end(), c) == consumers.end()) continue;
                 }
                 try {
-                    c->consumeIndication(OperationContext(), path, d.indication);
+                    c->consumeIndication(OperationContext(), d.destinationPath, d.indication);
                 } catch (const Exception& e) {
                     logLine("a consumer failed: " + std::string(e.getMessage().getCString()));
                 } catch (const std::exception& e) {
@@ -434,6 +654,10 @@ public:
                     logLine("a consumer failed");
                 }
             }
+            d.indication = CIMInstance();  // before its bytes go back to the budget
+            std::lock_guard<std::mutex> g(lock);
+            if (!stopping) queuedBytes -= d.bytes;
+            room.notify_all();
         }
     }
 
@@ -468,21 +692,32 @@ public:
             resp.errorDescription = String(text.c_str());
         };
         const orv::cimxml::ExportParamValue* p = req.findParam("NewIndication");
+        const size_t bytes = p != nullptr && p->hasInstance ? footprint(p->instance) + url.size() : 0;
         if (req.methodName != "ExportIndication") {
             fail(CIM_ERR_NOT_SUPPORTED, "export method " + req.methodName + " is not supported");
         } else if (req.params.size() != 1 || p == nullptr) {
             fail(CIM_ERR_INVALID_PARAMETER, "ExportIndication takes one parameter, NewIndication");
         } else if (!p->hasInstance) {
             fail(CIM_ERR_INVALID_PARAMETER, "NewIndication holds no INSTANCE");
+        } else if (bytes > kMaxIndicationBytes) {
+            return refused(413, "request-not-valid",
+                           "the indication takes " + std::to_string(bytes) +
+                               " bytes once read, more than the listener's limit of " +
+                               std::to_string(kMaxIndicationBytes));
         } else {
             std::unique_lock<std::mutex> g(lock);
-            bool hasRoom = room.wait_for(g, std::chrono::milliseconds(kQueueWaitMs),
-                                         [this] { return stopping || queue.size() < kMaxQueuedIndications; });
+            bool hasRoom = room.wait_for(g, std::chrono::milliseconds(kQueueWaitMs), [this, bytes] {
+                return stopping || (queue.size() < kMaxQueuedIndications &&
+                                    queuedBytes + bytes <= kQueuedIndicationBudgetBytes);
+            });
             if (!hasRoom || stopping) {
                 fail(CIM_ERR_FAILED, "the listener's queue is full; try again later");
                 // Logged once when a burst of refusals starts, and with its count when it ends.
                 if (refusedInBurst++ == 0)
-                    logLine("queue full (" + std::to_string(kMaxQueuedIndications) +
+                    logLine("queue full (" + std::to_string(queue.size()) + " indications, " +
+                            std::to_string(queuedBytes) + " bytes; at most " +
+                            std::to_string(kMaxQueuedIndications) + " and " +
+                            std::to_string(kQueuedIndicationBudgetBytes) +
                             "): indications are refused for now");
             } else {
                 if (refusedInBurst != 0) {
@@ -490,7 +725,8 @@ public:
                             " indications were refused while it was full");
                     refusedInBurst = 0;
                 }
-                queue.push_back(Delivery{url, p->instance});
+                queuedBytes += bytes;
+                queue.push_back(Delivery{String(url.c_str()), p->instance, bytes});
                 wake.notify_one();
             }
         }
@@ -525,6 +761,8 @@ public:
                 a.headers.push_back({"Retry-After", std::to_string(kRetryAfterSeconds)});
                 return a;
             }
+            case Refusal::UnknownPath:
+                return plain(404, "no export destination at this path");
             case Refusal::TooLarge:
             case Refusal::None:
                 break;
@@ -553,7 +791,19 @@ public:
                 *reqCls = st;
                 std::string m = method;
                 st->answered = true;
-                // Refuse before reading a body we would not use.
+                // Refuse before reading a body we would not use.  A path that
+                // is not UTF-8 cannot be handed to a consumer as a String.
+                String path;
+                try {
+                    path = String(url);
+                } catch (const Exception&) {
+                    return queueAnswer(c, plain(400, "the request path is not UTF-8 text"));
+                }
+                if (!self->pathTaken(path)) {
+                    self->countPathRefusal();
+                    st->refusal = Refusal::UnknownPath;
+                    return queueAnswer(c, refusal(st->refusal));
+                }
                 if (m == "M-POST") return queueAnswer(c, plain(501, "M-POST is not supported; use POST"));
                 if (m != "POST") {
                     Answer a = plain(405, "only POST is accepted");
@@ -572,6 +822,8 @@ public:
                     st->refusal = Refusal::OverBudget;
                     return queueAnswer(c, refusal(st->refusal));
                 }
+                // Room for the whole of what was charged, not twice it as appending would make.
+                if (!len.empty()) st->body.reserve(st->charged);
                 st->answered = false;
                 return MHD_YES;
             }

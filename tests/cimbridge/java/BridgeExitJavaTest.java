@@ -22,25 +22,25 @@ public final class BridgeExitJavaTest {
     private BridgeExitJavaTest() {
     }
 
-    private static String export(int n) {
+    private static String export(String path, int n) {
         String body = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
             + "<MESSAGE ID=\"" + n + "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"ExportIndication\">"
             + "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"Bridge_Item\">"
             + "<PROPERTY NAME=\"Id\" TYPE=\"string\"><VALUE>exit " + n + "</VALUE></PROPERTY>"
             + "</INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>";
         byte[] bytes = body.getBytes(StandardCharsets.UTF_8);
-        return "POST /exit HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml; charset=utf-8\r\n"
+        return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml; charset=utf-8\r\n"
             + "CIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\nContent-Length: " + bytes.length
             + "\r\n\r\n" + body;
     }
 
-    /** Sends exports to the port for ever, one connection each. */
-    private static void sendForEver(int port) {
+    /** Sends exports to the listener's destination for ever, one connection each. */
+    private static void sendForEver(int port, String path) {
         byte[] buffer = new byte[4096];
         for (int n = 0;; n++) {
             try (Socket s = new Socket("127.0.0.1", port)) {
                 OutputStream out = s.getOutputStream();
-                out.write(export(n).getBytes(StandardCharsets.UTF_8));
+                out.write(export(path, n).getBytes(StandardCharsets.UTF_8));
                 out.flush();
                 InputStream in = s.getInputStream();
                 in.read(buffer);
@@ -64,7 +64,9 @@ public final class BridgeExitJavaTest {
                 System.out.println("FAILED: no listener: " + impl.getLastError());
                 System.exit(FAILURE);
             }
-            Thread sender = new Thread(() -> sendForEver(port), "sender " + i);
+            String url = CIMIndicationHook.destination(h);
+            String path = url.substring(url.indexOf('/', "http://".length()));
+            Thread sender = new Thread(() -> sendForEver(port, path), "sender " + i);
             sender.setDaemon(true);
             sender.start();
         }

@@ -332,11 +332,6 @@ public final class BridgeServerJavaTest {
 
     /** Loaded by that URLClassLoader: subscribes to creations under the name and makes one. */
     public static final class OwnLoaderRun {
-        /** Where the subscription sends to; the one place the test builds it. */
-        static String destination(int handle, int port) {
-            return "http://localhost:" + port + "/bridge";
-        }
-
         static CIMObjectPath create(CIMImpl impl, int h, String className, Object... properties) {
             CIMInstance inst = new CIMInstance();
             inst.setClassName(className);
@@ -354,11 +349,11 @@ public final class BridgeServerJavaTest {
             CIMImpl impl = new CIMImpl();
             int interop = impl.setup(new CIMNameSpace("", "root/interop"));
             IndicationTarget target = new IndicationTarget();
-            int port = CIMIndicationHook.attachListener(interop, target, 0);
+            if (CIMIndicationHook.attachListener(interop, target, 0) == 0) throw new IllegalStateException("no listener");
             CIMObjectPath filter = create(impl, interop, "CIM_IndicationFilter", "Name", name,
                                           "Query", "SELECT * FROM CIM_InstCreation", "QueryLanguage", "WQL");
             CIMObjectPath handler = create(impl, interop, "CIM_ListenerDestinationCIMXML", "Name", name,
-                                           "Destination", destination(interop, port));
+                                           "Destination", CIMIndicationHook.destination(interop));
             CIMObjectPath subscription = create(impl, interop, "CIM_IndicationSubscription", "Filter", filter, "Handler", handler);
             create(impl, impl.setup(new CIMNameSpace("", "root/cimv2")), "Test_Base", "Name", name);
             CIMInstance received = target.await(1, 60_000) ? target.get(0) : null;

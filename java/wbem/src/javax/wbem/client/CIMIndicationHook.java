@@ -16,4 +16,13 @@ public final class CIMIndicationHook {
      * port the listener is on, or 0 when it could not be attached.
      */
     public static native int attachListener(int handle, Object target, int port);
+
+    /**
+     * The URL to give the CIM server as a CIM_ListenerDestination's
+     * Destination for the listener of the connection of the handle, or null
+     * when it has none. Its path holds a secret made when the listener was
+     * attached: the listener refuses exports to any other path, so keep the
+     * URL out of logs.
+     */
+    public static native String destination(int handle);
 }

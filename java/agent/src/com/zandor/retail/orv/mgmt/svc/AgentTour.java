@@ -138,6 +138,8 @@ public final class AgentTour {
             if (h[0] == 0) throw new IllegalStateException(cim.getLastError());
             int port = CIMIndicationHook.attachListener(h[0], receiver, 0);
             if (port == 0) throw new IllegalStateException("no listener");
+            String url = CIMIndicationHook.destination(h[0]);
+            if (url == null) throw new IllegalStateException("no listener destination");
             CIMInstance filter = new CIMInstance();
             filter.setClassName("CIM_IndicationFilter");
             filter.setProperty("Name", text("orv-demo"));
@@ -150,7 +152,7 @@ public final class AgentTour {
             CIMInstance destination = new CIMInstance();
             destination.setClassName("CIM_ListenerDestinationCIMXML");
             destination.setProperty("Name", text("orv-demo"));
-            destination.setProperty("Destination", text("http://127.0.0.1:" + port + "/orv-demo"));
+            destination.setProperty("Destination", text(url));
             CIMObjectPath destinationPath = new CIMObjectPath();
             ok(cim.createInstance(h[0], destinationPath,
                                   new CIMObjectPath("CIM_ListenerDestinationCIMXML.Name=\"orv-demo\""), destination),
