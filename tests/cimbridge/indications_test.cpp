@@ -120,8 +120,11 @@ protected:
 
     Pegasus::CIMObjectPath subscription_;
 
+    // Called in a poll loop on the main thread, which never returns to Java: the
+    // references of each call go with its own frame, however often it polls.
     jint count()
     {
+        orvtest::LocalFrame frame(env);
         jmethodID m = env->GetMethodID(env->GetObjectClass(target), "count", "()I");
         const jint n = env->CallIntMethod(target, m);
         noException();
