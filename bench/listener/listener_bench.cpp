@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "ListenerAttacks.h"
+#include "listener_attacks.h"
 
 PEGASUS_USING_PEGASUS;
 

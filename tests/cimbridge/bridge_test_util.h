@@ -89,12 +89,7 @@ protected:
 
     std::string str(jobject s)
     {
-        if (s == nullptr) return "<null>";
-        const char* t = env->GetStringUTFChars(static_cast<jstring>(s), nullptr);
-        (void)env->ExceptionCheck();
-        std::string r(t);
-        env->ReleaseStringUTFChars(static_cast<jstring>(s), t);
-        return r;
+        return s == nullptr ? "<null>" : orvtest::ToStdString(env, static_cast<jstring>(s));
     }
 
     // new ClassName(String)

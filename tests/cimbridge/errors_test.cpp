@@ -67,14 +67,7 @@ TEST_F(Errors, GetLastErrorNativeGivesTheThreadsTextOrEmpty)
         JNIEnv* tenv = nullptr;
         ASSERT_EQ(orvtest::Vm()->AttachCurrentThread(reinterpret_cast<void**>(&tenv), nullptr), JNI_OK);
         jstring s = Java_javax_wbem_client_CIMImpl_getLastError(tenv, nullptr);
-        if (s != nullptr) {
-            const char* chars = tenv->GetStringUTFChars(s, nullptr);
-            (void)tenv->ExceptionCheck();
-            fresh = chars;
-            tenv->ReleaseStringUTFChars(s, chars);
-        } else {
-            fresh = "<null>";
-        }
+        fresh = s == nullptr ? "<null>" : orvtest::ToStdString(tenv, s);
         orvtest::Vm()->DetachCurrentThread();
     });
     t.join();

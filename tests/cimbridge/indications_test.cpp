@@ -4,8 +4,7 @@
 #include "../../cimbridge/orvcim.cpp"
 
 #include "bridge_test_util.h"
-
-#include "MinicimdProcess.h"
+#include "subscriptions.h"
 
 #include <Pegasus/Client/CIMClient.h>
 
@@ -84,24 +83,9 @@ protected:
         client.connectLocal();
         // The server is shared by the tests: each subscribes with names of its own.
         static int subscriptions = 0;
-        const Pegasus::String name(("bridge-" + std::to_string(++subscriptions)).c_str());
-        const Pegasus::CIMNamespaceName interopName("root/interop");
-        Pegasus::CIMInstance filter("CIM_IndicationFilter");
-        filter.addProperty(Pegasus::CIMProperty("Name", name));
-        filter.addProperty(Pegasus::CIMProperty("Query", Pegasus::String("SELECT * FROM CIM_InstCreation")));
-        filter.addProperty(Pegasus::CIMProperty("QueryLanguage", Pegasus::String("WQL")));
-        const Pegasus::CIMObjectPath f = client.createInstance(interopName, filter);
-        Pegasus::CIMInstance destination("CIM_ListenerDestinationCIMXML");
-        destination.addProperty(Pegasus::CIMProperty("Name", name));
-        const std::string url = "http://localhost:" + std::to_string(port) + "/bridge";
-        destination.addProperty(Pegasus::CIMProperty("Destination", Pegasus::String(url.c_str())));
-        const Pegasus::CIMObjectPath h = client.createInstance(interopName, destination);
-        Pegasus::CIMInstance subscription("CIM_IndicationSubscription");
-        subscription.addProperty(
-            Pegasus::CIMProperty("Filter", Pegasus::CIMValue(f), 0, "CIM_IndicationFilter"));
-        subscription.addProperty(
-            Pegasus::CIMProperty("Handler", Pegasus::CIMValue(h), 0, "CIM_ListenerDestination"));
-        subscription_ = client.createInstance(interopName, subscription);
+        subscription_ = orvtest::subscribe(client, "bridge-" + std::to_string(++subscriptions),
+                                           "SELECT * FROM CIM_InstCreation",
+                                           "http://localhost:" + std::to_string(port) + "/bridge");
         return interop;
     }
 
@@ -331,13 +315,3 @@ TEST_F(Indications, ABurstIntoASlowTargetLosesNothing)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // The server starts before the JVM, while this process is single-threaded.
-    minicimd_test::MinicimdProcess::Options options;
-    options.localAuth = true;
-    minicimd_test::MinicimdProcess server(options);
-    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
-    return orvtest::RunJvmTests(argc, argv);
-}

@@ -5,9 +5,8 @@
 // handle registry, the last errors, the operation lock and the client library.
 #include "../../cimbridge/orvcim.cpp"
 
-#include "IndicationExport.h"
-#include "MinicimdProcess.h"
 #include "bridge_test_util.h"
+#include "indication_export.h"
 
 #include <atomic>
 #include <chrono>
@@ -155,8 +154,7 @@ TEST_F(Threads, TearDownWhileIndicationsArriveAndOperationsRun)
     std::thread sender([&] {
         for (std::uint32_t n = 0; !stop.load(); ++n) {
             const int p = port.load();
-            if (p == 0 ||
-                bridgetest::sendIndication(p, bridgetest::indicationExport("Test_Base", n, 0)) == 0) {
+            if (p == 0 || orvtest::sendIndication(p, orvtest::indicationExport("Test_Base", n, 0)) == 0) {
                 std::this_thread::yield();
             } else {
                 ++sent;
@@ -212,13 +210,3 @@ TEST_F(Threads, EachAttachedThreadReadsThroughItsOwnConnection)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // The server starts before the JVM, while this process is single-threaded.
-    minicimd_test::MinicimdProcess::Options options;
-    options.localAuth = true;
-    minicimd_test::MinicimdProcess server(options);
-    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
-    return orvtest::RunJvmTests(argc, argv);
-}

@@ -16,7 +16,7 @@
 #include "SampleFiles.h"
 #include "CimXml/CimXml.h"
 #include "Client/LocalAuth.h"
-#include "support/ScriptedHttpServer.h"
+#include "scripted_http_server.h"
 
 using namespace Pegasus;
 using orv::cimxml::CimRequest;

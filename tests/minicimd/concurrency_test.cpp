@@ -1,7 +1,7 @@
 // 8 clients x 500 mixed operations against one minicimd at once: every answer
 // is checked against what that client knows it did, and afterwards the
 // repository holds exactly the union of what every client left behind.
-#include "MinicimdProcess.h"
+#include "minicimd_process.h"
 
 #include <Pegasus/Client/CIMClient.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <thread>
 
 PEGASUS_USING_PEGASUS;
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
 
