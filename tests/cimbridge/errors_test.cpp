@@ -1,8 +1,6 @@
 // Status codes, the per-thread last error and the informational natives.
-// The bridge's internals are private to its source unit, so the unit is
-// compiled into this test.
-#include "../../cimbridge/orvcim.cpp"
-
+// Compiled in one unit with the bridge's source (cimbridge_unit_test), whose
+// internals it reaches.
 #include "bridge_test_util.h"
 
 #include <thread>
@@ -97,8 +95,3 @@ TEST_F(Errors, VersionAndImplementationName)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    return orvtest::RunJvmTests(argc, argv);
-}

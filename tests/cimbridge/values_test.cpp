@@ -2,8 +2,8 @@
 // Pegasus objects built here (qualifiers of the wrong type or without a value,
 // reference arrays, an instance that disagrees with its class), and Java
 // values converted for sending.
-#include "../../cimbridge/orvcim.cpp"
-
+// Compiled in one unit with the bridge's source (cimbridge_unit_test), whose
+// internals it reaches.
 #include "bridge_test_util.h"
 
 using bridgetest::JvmTest;
@@ -243,8 +243,3 @@ TEST_F(Properties, CimValuesBecomeJavaValues)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    return orvtest::RunJvmTests(argc, argv);
-}

@@ -390,39 +390,6 @@ TEST_F(Subscriptions, ListenerThatComesUpLateGetsEverythingInOrder)
     listener.stop();
 }
 
-namespace {
-
-// A consumer slower than the server creates: the listener's queue fills.
-class SlowConsumer : public RecordingConsumer {
-public:
-    void consumeIndication(const OperationContext& ctx, const String& path,
-                           const CIMInstance& indication) override
-    {
-        std::this_thread::sleep_for(std::chrono::microseconds(4000));
-        RecordingConsumer::consumeIndication(ctx, path, indication);
-    }
-};
-
-}  // namespace
-
-TEST_F(Subscriptions, SlowConsumerLosesNothing)
-{
-    SlowConsumer slowConsumer;
-    CIMListener listener(0);
-    listener.addConsumer(&slowConsumer);
-    listener.start();
-    subscribe("slow", "SELECT * FROM CIM_InstCreation", "/slow", static_cast<int>(listener.getPortNumber()));
-    // Far more than the listener's queue holds, faster than the consumer takes them.
-    const int kChanges = 3000;
-    for (int i = 0; i < kChanges; ++i)
-        client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
-    ASSERT_TRUE(slowConsumer.waitFor(kChanges));
-    std::vector<Received> got = slowConsumer.all();
-    ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
-    for (int i = 0; i < kChanges; ++i) ASSERT_EQ(sourceName(got[i].indication), "n" + std::to_string(i)) << i;
-    listener.stop();
-}
-
 TEST_F(Subscriptions, EndlessAnswerIsReadOnlyToItsBound)
 {
     // Answers every request with a 200 whose body never ends, as long as it is read.
@@ -459,10 +426,11 @@ TEST_F(Subscriptions, EndlessAnswerIsReadOnlyToItsBound)
 
 namespace {
 
-// A consumer that takes nothing until it is let go: the listener's queue fills
-// and stays full longer than an export may wait for room.
-class HeldConsumer : public RecordingConsumer {
+// A consumer that takes each indication `delay` after it comes, and (when held)
+// nothing at all until it is let go: either way the listener's queue fills.
+class PacedConsumer : public RecordingConsumer {
 public:
+    PacedConsumer(std::chrono::microseconds delay, bool held) : delay_(delay), released_(!held) {}
     void consumeIndication(const OperationContext& ctx, const String& path,
                            const CIMInstance& indication) override
     {
@@ -470,6 +438,7 @@ public:
             std::unique_lock<std::mutex> g(mu_);
             cv_.wait(g, [this] { return released_; });
         }
+        std::this_thread::sleep_for(delay_);
         RecordingConsumer::consumeIndication(ctx, path, indication);
     }
     void release()
@@ -480,42 +449,66 @@ public:
     }
 
 private:
+    const std::chrono::microseconds delay_;
     std::mutex mu_;
     std::condition_variable cv_;
-    bool released_ = false;
+    bool released_;
 };
+
+struct FullQueue {
+    const char* name;
+    int changes;
+    std::chrono::microseconds delay;
+    bool held;  // let go once minicimd was refused for a full queue, which it then says
+};
+
+class QueueFills : public Subscriptions, public ::testing::WithParamInterface<FullQueue> {};
 
 }  // namespace
 
-TEST_F(Subscriptions, RefusedForAFullQueueIsTriedAgain)
+TEST_P(QueueFills, NothingIsLostAndTheOrderStays)
 {
-    HeldConsumer held;
+    const FullQueue& q = GetParam();
+    PacedConsumer consumer(q.delay, q.held);
     CIMListener listener(0);
-    listener.addConsumer(&held);
+    listener.addConsumer(&consumer);
     listener.start();
     // Let go whatever happens, before the listener is stopped (it waits for its consumer).
     struct Release {
-        HeldConsumer& consumer;
+        PacedConsumer& consumer;
         ~Release() { consumer.release(); }
-    } releaseAtEnd{held};
-    subscribe("held", "SELECT * FROM CIM_InstCreation", "/held", static_cast<int>(listener.getPortNumber()));
-    // One in the consumer, the listener's queue full (1024), and some more.
-    const int kChanges = 1100;
-    for (int i = 0; i < kChanges; ++i)
+    } releaseAtEnd{consumer};
+    subscribe(q.name, "SELECT * FROM CIM_InstCreation", std::string("/") + q.name,
+              static_cast<int>(listener.getPortNumber()));
+    for (int i = 0; i < q.changes; ++i)
         client_.createInstance(kTest, testInstance("n" + std::to_string(i), "x"));
-    auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (server_->readLog().find("try again later") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    held.release();
-    ASSERT_TRUE(held.waitFor(kChanges));
-    std::vector<Received> got = held.all();
-    ASSERT_EQ(got.size(), static_cast<size_t>(kChanges));
-    for (int i = 0; i < kChanges; ++i) ASSERT_EQ(sourceName(got[i].indication), "n" + std::to_string(i)) << i;
-    // The refusal said it was temporary, and the export got through later.
-    std::string log = server_->readLog();
-    EXPECT_NE(log.find("the listener's queue is full; try again later; trying again"), std::string::npos)
-        << log;
-    EXPECT_NE(log.find("delivered after"), std::string::npos) << log;
+    if (q.held) {
+        auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (server_->readLog().find("try again later") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        consumer.release();
+    }
+    ASSERT_TRUE(consumer.waitFor(static_cast<size_t>(q.changes)));
+    std::vector<Received> got = consumer.all();
+    ASSERT_EQ(got.size(), static_cast<size_t>(q.changes));
+    for (int i = 0; i < q.changes; ++i)
+        ASSERT_EQ(sourceName(got[i].indication), "n" + std::to_string(i)) << i;
+    if (q.held) {
+        // The refusal said it was temporary, and the export got through later.
+        std::string log = server_->readLog();
+        EXPECT_NE(log.find("the listener's queue is full; try again later; trying again"), std::string::npos)
+            << log;
+        EXPECT_NE(log.find("delivered after"), std::string::npos) << log;
+    }
     listener.stop();
 }
+
+// Slow: far more than the listener's queue holds, faster than the consumer takes
+// them.  Held: one in the consumer, the queue full (1024), and some more.
+INSTANTIATE_TEST_SUITE_P(Subscriptions, QueueFills,
+                         ::testing::Values(FullQueue{"slow", 3000, std::chrono::microseconds(4000), false},
+                                           FullQueue{"held", 1100, std::chrono::microseconds(0), true}),
+                         [](const ::testing::TestParamInfo<FullQueue>& i) {
+                             return std::string(i.param.name);
+                         });
