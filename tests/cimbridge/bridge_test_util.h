@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace bridgetest {
+namespace orvtest {
 
 // Counts GetMethodID and GetStaticFieldID made through this thread's JNIEnv
 // while alive.  It swaps the env's function table for a copy whose two
@@ -123,4 +123,4 @@ protected:
     JNIEnv* env = nullptr;
 };
 
-}  // namespace bridgetest
+}  // namespace orvtest

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 

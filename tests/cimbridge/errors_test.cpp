@@ -5,7 +5,7 @@
 
 #include <thread>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 

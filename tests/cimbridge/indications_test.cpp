@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 

@@ -4,7 +4,7 @@
 // internals it reaches.
 #include "bridge_test_util.h"
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 

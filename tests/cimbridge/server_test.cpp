@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 

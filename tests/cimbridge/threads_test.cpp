@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 

@@ -17,6 +17,8 @@
 #include "indication_export.h"
 #include "listener_attacks.h"
 #include "raw_http.h"
+#include "pegasus_text.h"
+#include "recording_consumer.h"
 
 PEGASUS_USING_PEGASUS;
 using orvtest::exportHeaders;
@@ -24,53 +26,11 @@ using orvtest::exportMessage;
 using orvtest::httpRequest;
 using orvtest::RawConnection;
 using orvtest::RawResponse;
+using orvtest::Received;
+using orvtest::RecordingConsumer;
+using orvtest::str;
 
 namespace {
-
-// Generous: the machine running the tests may be busy.
-constexpr auto kWait = std::chrono::seconds(60);
-
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
-
-struct Received {
-    std::string path;
-    CIMInstance indication;
-};
-
-class RecordingConsumer : public CIMIndicationConsumer {
-public:
-    void consumeIndication(const OperationContext&, const String& destinationPath,
-                           const CIMInstance& indication) override
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        got_.push_back(Received{str(destinationPath), indication});
-        cv_.notify_all();
-    }
-    // Waits until `n` indications came; false when they did not in time.
-    bool waitFor(size_t n)
-    {
-        std::unique_lock<std::mutex> g(mu_);
-        return cv_.wait_for(g, kWait, [&] { return got_.size() >= n; });
-    }
-    size_t count()
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        return got_.size();
-    }
-    Received at(size_t i)
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        return got_.at(i);
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    std::vector<Received> got_;
-};
 
 class ThrowingConsumer : public CIMIndicationConsumer {
 public:

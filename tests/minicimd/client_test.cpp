@@ -12,16 +12,12 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include "pegasus_text.h"
 
 PEGASUS_USING_PEGASUS;
 using namespace orvtest;
 
 namespace {
-
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
 
 const CIMNamespaceName kNs("root/test");
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include "pegasus_text.h"
 
 PEGASUS_USING_PEGASUS;
 using namespace orvtest;
@@ -20,11 +21,6 @@ namespace {
 constexpr int kClients = 8;
 constexpr int kOpsPerClient = 500;
 const CIMNamespaceName kNs("root/test");
-
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
 
 struct Expected {
     Uint32 count;

@@ -22,6 +22,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include "pegasus_text.h"
+#include "recording_consumer.h"
 
 PEGASUS_USING_PEGASUS;
 using namespace orvtest;
@@ -32,11 +34,6 @@ constexpr auto kWait = std::chrono::seconds(60);
 const CIMNamespaceName kInterop("root/interop");
 const CIMNamespaceName kTest("root/test");
 
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
-
 std::string stringProperty(const CIMInstance& inst, const char* name)
 {
     Uint32 i = inst.findProperty(name);
@@ -45,38 +42,6 @@ std::string stringProperty(const CIMInstance& inst, const char* name)
     inst.getProperty(i).getValue().get(s);
     return str(s);
 }
-
-struct Received {
-    std::string path;
-    CIMInstance indication;
-    std::string className() const { return str(indication.getClassName().getString()); }
-};
-
-class RecordingConsumer : public CIMIndicationConsumer {
-public:
-    void consumeIndication(const OperationContext&, const String& path,
-                           const CIMInstance& indication) override
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        got_.push_back(Received{str(path), indication});
-        cv_.notify_all();
-    }
-    bool waitFor(size_t n)
-    {
-        std::unique_lock<std::mutex> g(mu_);
-        return cv_.wait_for(g, kWait, [&] { return got_.size() >= n; });
-    }
-    std::vector<Received> all()
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        return got_;
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    std::vector<Received> got_;
-};
 
 template <typename F>
 int cimStatus(F f)
