@@ -14,7 +14,7 @@
 #include <string>
 
 #include "CimXml/CimXml.h"
-#include "ListenerAttacks.h"
+#include "listener_attacks.h"
 
 PEGASUS_USING_PEGASUS;
 

@@ -25,12 +25,14 @@ orv_fuzz_target(export_request
   INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src
   LIBS -lexpat)
 
-# The listener's HTTP handling, on a real listener, with the framing made by the harness.
+# The listener's HTTP handling, on a real listener, with the framing made by the harness
+# (its sockets from the test kit, tests/support).
 orv_fuzz_target(listener_http
   SOURCES fuzz_listener_http.cpp
           ${PROJECT_SOURCE_DIR}/cimclient/src/Listener/CIMListener.cpp
+          ${PROJECT_SOURCE_DIR}/tests/support/loopback.cpp
           ${_fuzz_cimxml_sources}
-  INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src ${PROJECT_SOURCE_DIR}/tests/cimclient/support
+  INCLUDES ${PROJECT_SOURCE_DIR}/cimclient/src ${PROJECT_SOURCE_DIR}/tests/support
   LIBS -lmicrohttpd -lexpat -lpthread)
 
 # The client's handling of HTTP answers, from a local socket to the CIM result.

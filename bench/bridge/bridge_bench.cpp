@@ -7,8 +7,8 @@
 // indications from a plain sender here into the listener of a bridge
 // connection in IndicationBench.java, their rate into Java and their delay.
 // Prints figures; never fails on them.
-#include "IndicationExport.h"
-#include "MinicimdProcess.h"
+#include "indication_export.h"
+#include "minicimd_process.h"
 #include "PerfItems.h"
 
 #include <Pegasus/Client/CIMClient.h>
@@ -26,7 +26,7 @@
 #include <vector>
 
 PEGASUS_USING_PEGASUS;
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
 
@@ -121,11 +121,11 @@ bool runIndications(IndicationFigures& figures)
             for (int n = next++; n < kIndications; n = next++) {
                 const auto now = std::chrono::steady_clock::now().time_since_epoch();
                 const std::int64_t stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
-                const std::string request = bridgetest::indicationExport(kAlertClass, n, stamp, path);
+                const std::string request = orvtest::indicationExport(kAlertClass, n, stamp, path);
                 // A full listener queue refuses: sent again after a pause, as a server's handler does.
                 bool refused = true;
                 for (int tries = 0; refused && tries < kSendTries; ++tries) {
-                    if (bridgetest::sendIndication(port, request, &refused) != 200) refused = true;
+                    if (orvtest::sendIndication(port, request, &refused) != 200) refused = true;
                     if (refused) std::this_thread::sleep_for(kRefusedPause);
                 }
                 if (!refused) ++sent;

@@ -6,12 +6,15 @@
 // hands them to a Java target (IndicationsBench.java).  Prints changes per
 // second at the server, indications per second received, how many were lost
 // and the p50/p99 delay; never fails on the figures.
-#include "MinicimdProcess.h"
+#include "minicimd_process.h"
+#include "subscriptions.h"
 
 #include <Pegasus/Client/CIMClient.h>
 #include <Pegasus/Common/CIMProperty.h>
 #include <Pegasus/Consumer/CIMIndicationConsumer.h>
 #include <Pegasus/Listener/CIMListener.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,7 +27,7 @@
 #include <vector>
 
 PEGASUS_USING_PEGASUS;
-using namespace minicimd_test;
+using namespace orvtest;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -82,22 +85,9 @@ private:
 // Subscribes `count` filters to creations, each with a destination of its own at `url`.
 void subscribe(CIMClient& client, const std::string& url, int count)
 {
-    const CIMNamespaceName interop("root/interop");
     for (int i = 0; i < count; ++i) {
-        std::string name = "bench-" + std::to_string(i);
-        CIMInstance f("CIM_IndicationFilter");
-        f.addProperty(CIMProperty("Name", String(name.c_str())));
-        f.addProperty(CIMProperty("Query", String("SELECT * FROM CIM_InstCreation")));
-        f.addProperty(CIMProperty("QueryLanguage", String("WQL")));
-        CIMObjectPath fp = client.createInstance(interop, f);
-        CIMInstance d("CIM_ListenerDestinationCIMXML");
-        d.addProperty(CIMProperty("Name", String(name.c_str())));
-        d.addProperty(CIMProperty("Destination", String(url.c_str())));
-        CIMObjectPath dp = client.createInstance(interop, d);
-        CIMInstance s("CIM_IndicationSubscription");
-        s.addProperty(CIMProperty("Filter", CIMValue(fp), 0, "CIM_IndicationFilter"));
-        s.addProperty(CIMProperty("Handler", CIMValue(dp), 0, "CIM_ListenerDestination"));
-        client.createInstance(interop, s);
+        const std::string name = "bench-" + std::to_string(i);
+        orvtest::subscribe(client, name, "SELECT * FROM CIM_InstCreation", url);
     }
 }
 

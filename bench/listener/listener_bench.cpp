@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "ListenerAttacks.h"
+#include "listener_attacks.h"
 
 PEGASUS_USING_PEGASUS;
 

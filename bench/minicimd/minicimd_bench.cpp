@@ -6,7 +6,7 @@
 // reference client and server measured on a machine like ours; then the
 // server's request rate and latency with 1 and 8 clients, and its resident
 // memory holding the 10,000 instances.  Prints figures; never fails on them.
-#include "MinicimdProcess.h"
+#include "minicimd_process.h"
 #include "PerfItems.h"
 
 #include <Pegasus/Client/CIMClient.h>
@@ -25,7 +25,7 @@
 #include <vector>
 
 PEGASUS_USING_PEGASUS;
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
 

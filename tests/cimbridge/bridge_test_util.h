@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace bridgetest {
+namespace orvtest {
 
 // Counts GetMethodID and GetStaticFieldID made through this thread's JNIEnv
 // while alive.  It swaps the env's function table for a copy whose two
@@ -89,12 +89,7 @@ protected:
 
     std::string str(jobject s)
     {
-        if (s == nullptr) return "<null>";
-        const char* t = env->GetStringUTFChars(static_cast<jstring>(s), nullptr);
-        (void)env->ExceptionCheck();
-        std::string r(t);
-        env->ReleaseStringUTFChars(static_cast<jstring>(s), t);
-        return r;
+        return s == nullptr ? "<null>" : orvtest::ToStdString(env, static_cast<jstring>(s));
     }
 
     // new ClassName(String)
@@ -128,4 +123,4 @@ protected:
     JNIEnv* env = nullptr;
 };
 
-}  // namespace bridgetest
+}  // namespace orvtest

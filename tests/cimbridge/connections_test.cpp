@@ -1,8 +1,8 @@
 // Connections: setup failures, tearDown, the handle registry and the guard
 // against re-entering g_pegasusLock.  Setups that reach a server are in the
 // Java-driven suite that runs against minicimd.
-#include "../../cimbridge/orvcim.cpp"
-
+// Compiled in one unit with the bridge's source (cimbridge_unit_test), whose
+// internals it reaches.
 #include "bridge_test_util.h"
 
 #include <atomic>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 
@@ -158,8 +158,3 @@ TEST_F(Connections, AnotherThreadWaitsForTheLock)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    return orvtest::RunJvmTests(argc, argv);
-}

@@ -1,13 +1,11 @@
 // Status codes, the per-thread last error and the informational natives.
-// The bridge's internals are private to its source unit, so the unit is
-// compiled into this test.
-#include "../../cimbridge/orvcim.cpp"
-
+// Compiled in one unit with the bridge's source (cimbridge_unit_test), whose
+// internals it reaches.
 #include "bridge_test_util.h"
 
 #include <thread>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 
@@ -67,14 +65,7 @@ TEST_F(Errors, GetLastErrorNativeGivesTheThreadsTextOrEmpty)
         JNIEnv* tenv = nullptr;
         ASSERT_EQ(orvtest::Vm()->AttachCurrentThread(reinterpret_cast<void**>(&tenv), nullptr), JNI_OK);
         jstring s = Java_javax_wbem_client_CIMImpl_getLastError(tenv, nullptr);
-        if (s != nullptr) {
-            const char* chars = tenv->GetStringUTFChars(s, nullptr);
-            (void)tenv->ExceptionCheck();
-            fresh = chars;
-            tenv->ReleaseStringUTFChars(s, chars);
-        } else {
-            fresh = "<null>";
-        }
+        fresh = s == nullptr ? "<null>" : orvtest::ToStdString(tenv, s);
         orvtest::Vm()->DetachCurrentThread();
     });
     t.join();
@@ -104,8 +95,3 @@ TEST_F(Errors, VersionAndImplementationName)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    return orvtest::RunJvmTests(argc, argv);
-}

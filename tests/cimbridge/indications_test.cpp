@@ -4,16 +4,15 @@
 #include "../../cimbridge/orvcim.cpp"
 
 #include "bridge_test_util.h"
-
-#include "IndicationExport.h"
-#include "MinicimdProcess.h"
+#include "indication_export.h"
+#include "subscriptions.h"
 
 #include <Pegasus/Client/CIMClient.h>
 
 #include <chrono>
 #include <thread>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 
@@ -88,28 +87,13 @@ protected:
         client.connectLocal();
         // The server is shared by the tests: each subscribes with names of its own.
         static int subscriptions = 0;
-        const Pegasus::String name(("bridge-" + std::to_string(++subscriptions)).c_str());
-        const Pegasus::CIMNamespaceName interopName("root/interop");
-        Pegasus::CIMInstance filter("CIM_IndicationFilter");
-        filter.addProperty(Pegasus::CIMProperty("Name", name));
-        filter.addProperty(Pegasus::CIMProperty("Query", Pegasus::String("SELECT * FROM CIM_InstCreation")));
-        filter.addProperty(Pegasus::CIMProperty("QueryLanguage", Pegasus::String("WQL")));
-        const Pegasus::CIMObjectPath f = client.createInstance(interopName, filter);
-        Pegasus::CIMInstance destination("CIM_ListenerDestinationCIMXML");
-        destination.addProperty(Pegasus::CIMProperty("Name", name));
         const std::string url =
             str(Java_javax_wbem_client_CIMIndicationHook_destination(env, nullptr, interop));
         EXPECT_EQ(url.find("http://127.0.0.1:" + std::to_string(port) + "/"), 0u) << url;
         EXPECT_EQ(url.size() - url.rfind('/'), 33u) << url;
         EXPECT_EQ(str(Java_javax_wbem_client_CIMIndicationHook_destination(env, nullptr, handle)), "<null>");
-        destination.addProperty(Pegasus::CIMProperty("Destination", Pegasus::String(url.c_str())));
-        const Pegasus::CIMObjectPath h = client.createInstance(interopName, destination);
-        Pegasus::CIMInstance subscription("CIM_IndicationSubscription");
-        subscription.addProperty(
-            Pegasus::CIMProperty("Filter", Pegasus::CIMValue(f), 0, "CIM_IndicationFilter"));
-        subscription.addProperty(
-            Pegasus::CIMProperty("Handler", Pegasus::CIMValue(h), 0, "CIM_ListenerDestination"));
-        subscription_ = client.createInstance(interopName, subscription);
+        subscription_ = orvtest::subscribe(client, "bridge-" + std::to_string(++subscriptions),
+                                           "SELECT * FROM CIM_InstCreation", url);
         return interop;
     }
 
@@ -129,12 +113,12 @@ protected:
     Pegasus::CIMObjectPath subscription_;
     int port_ = 0;  // of the listener subscribed
 
+    // Called in a poll loop on the main thread, which never returns to Java: the
+    // references of each call go with its own frame, however often it polls.
     jint count()
     {
-        // Called in polling loops: the class reference goes at once.
-        jclass c = env->GetObjectClass(target);
-        jmethodID m = env->GetMethodID(c, "count", "()I");
-        env->DeleteLocalRef(c);
+        orvtest::LocalFrame frame(env);
+        jmethodID m = env->GetMethodID(env->GetObjectClass(target), "count", "()I");
         const jint n = env->CallIntMethod(target, m);
         noException();
         return n;
@@ -316,8 +300,7 @@ TEST_F(Indications, ACreationTravelsFromASubscriptionToTheJavaTarget)
 
     // Another user on the machine, guessing at the listener's paths.
     for (const char* guess : {"/", "/bridge", "/00112233445566778899aabbccddeeff"})
-        EXPECT_EQ(bridgetest::sendIndication(port_, bridgetest::indicationExport("Test_Base", 1, 0, guess)),
-                  404);
+        EXPECT_EQ(orvtest::sendIndication(port_, orvtest::indicationExport("Test_Base", 1, 0, guess)), 404);
 
     awaitCount(1);
     ASSERT_EQ(count(), 1) << LastErrorOfThisThread();
@@ -339,7 +322,8 @@ TEST_F(Indications, ABurstIntoASlowTargetLosesNothing)
     Pegasus::CIMClient client;
     const jint interop = subscribeTarget(client);
     ASSERT_GT(interop, 0);
-    constexpr jint kBurst = 10000;
+    // About twice the listener's queue (1,024): enough to fill it and keep it full.
+    constexpr jint kBurst = 2048;
     const Pegasus::CIMNamespaceName test("root/test");
     for (jint i = 0; i < kBurst; ++i) {
         Pegasus::CIMInstance inst("Test_Base");
@@ -354,13 +338,3 @@ TEST_F(Indications, ABurstIntoASlowTargetLosesNothing)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // The server starts before the JVM, while this process is single-threaded.
-    minicimd_test::MinicimdProcess::Options options;
-    options.localAuth = true;
-    minicimd_test::MinicimdProcess server(options);
-    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
-    return orvtest::RunJvmTests(argc, argv);
-}

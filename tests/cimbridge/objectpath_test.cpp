@@ -1,10 +1,10 @@
 // Java object paths as model-path text, read back by the client library's
 // object path parser.
-#include "../../cimbridge/orvcim.cpp"
-
+// Compiled in one unit with the bridge's source (cimbridge_unit_test), whose
+// internals it reaches.
 #include "bridge_test_util.h"
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 
@@ -266,8 +266,3 @@ TEST_F(ObjectPath, UntypedKeysAreWrittenByTheirValueClass)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    return orvtest::RunJvmTests(argc, argv);
-}

@@ -3,30 +3,17 @@
 #include "../../cimbridge/orvcim.cpp"
 
 #include "bridge_test_util.h"
-
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "minicimd_process.h"
 
 #include <algorithm>
-#include <chrono>
-#include <vector>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
-extern char** environ;
-
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
-
-constexpr auto kServerStartLimit = std::chrono::seconds(60);
-
-pid_t g_server = -1;
-std::string g_dir;
 
 class Server : public JvmTest {
 protected:
@@ -104,65 +91,17 @@ TEST_F(Server, ConnectionsFromManyThreads)
     EXPECT_EQ(registered(), 0u);
 }
 
-void stopServer()
-{
-    if (g_server > 0) {
-        kill(g_server, SIGTERM);
-        int status = 0;
-        waitpid(g_server, &status, 0);
-        g_server = -1;
-    }
-    if (!g_dir.empty()) {
-        std::string cmd = "rm -rf '" + g_dir + "'";
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", g_dir.c_str());
-    }
-}
-
 }  // namespace
 
-// Usage: cimbridge_server_test --minicimd=PATH [JVM and GoogleTest options]
 int main(int argc, char** argv)
 {
-    std::string minicimd;
-    std::vector<char*> rest;
-    for (int i = 0; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a.rfind("--minicimd=", 0) == 0)
-            minicimd = a.substr(11);
-        else
-            rest.push_back(argv[i]);
-    }
-    if (minicimd.empty()) {
-        std::fprintf(stderr, "give --minicimd=PATH\n");
-        return 2;
-    }
-    char pattern[] = "/tmp/orv-bridge-server-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return 2;
-    g_dir = pattern;
-    const std::string socket = g_dir + "/cimxml.socket";
-    // The server starts before the JVM, while this process is single-threaded.
-    std::vector<std::string> args = {minicimd, "--socket", socket, "--local-auth", "--auth-dir", g_dir};
-    std::vector<char*> cargs;
-    for (auto& s : args) cargs.push_back(s.data());
-    cargs.push_back(nullptr);
-    if (posix_spawn(&g_server, minicimd.c_str(), nullptr, nullptr, cargs.data(), environ) != 0) {
-        std::fprintf(stderr, "cannot start %s\n", minicimd.c_str());
-        return 2;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
-    struct stat st;
-    while (stat(socket.c_str(), &st) != 0) {
-        if (std::chrono::steady_clock::now() > deadline || waitpid(g_server, nullptr, WNOHANG) == g_server) {
-            std::fprintf(stderr, "minicimd did not come up on %s\n", socket.c_str());
-            g_server = -1;
-            stopServer();
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    setenv("CIM_LOCAL_SOCKET", socket.c_str(), 1);
-    int n = static_cast<int>(rest.size());
-    const int rc = orvtest::RunJvmTests(n, rest.data());
-    stopServer();
-    return rc;
+    // The server starts before the JVM, while this process is single-threaded.  It
+    // loads no schema: these cases only connect, to its default namespace.
+    orvtest::MinicimdProcess::Options options;
+    options.nameSpace.clear();
+    options.localAuth = true;
+    options.privateAuthDir = true;
+    orvtest::MinicimdProcess server(options);
+    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
+    return orvtest::RunJvmTests(argc, argv);
 }

@@ -5,9 +5,8 @@
 // handle registry, the last errors, the operation lock and the client library.
 #include "../../cimbridge/orvcim.cpp"
 
-#include "IndicationExport.h"
-#include "MinicimdProcess.h"
 #include "bridge_test_util.h"
+#include "indication_export.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 
@@ -163,9 +162,9 @@ TEST_F(Threads, TearDownWhileIndicationsArriveAndOperationsRun)
             {
                 std::lock_guard<std::mutex> guard(destinationLock);
                 p = port;
-                request = bridgetest::indicationExport("Test_Base", n, 0, path);
+                request = orvtest::indicationExport("Test_Base", n, 0, path);
             }
-            if (p == 0 || bridgetest::sendIndication(p, request) == 0) {
+            if (p == 0 || orvtest::sendIndication(p, request) == 0) {
                 std::this_thread::yield();
             } else {
                 ++sent;
@@ -231,13 +230,3 @@ TEST_F(Threads, EachAttachedThreadReadsThroughItsOwnConnection)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // The server starts before the JVM, while this process is single-threaded.
-    minicimd_test::MinicimdProcess::Options options;
-    options.localAuth = true;
-    minicimd_test::MinicimdProcess server(options);
-    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
-    return orvtest::RunJvmTests(argc, argv);
-}

@@ -2,11 +2,11 @@
 // Pegasus objects built here (qualifiers of the wrong type or without a value,
 // reference arrays, an instance that disagrees with its class), and Java
 // values converted for sending.
-#include "../../cimbridge/orvcim.cpp"
-
+// Compiled in one unit with the bridge's source (cimbridge_unit_test), whose
+// internals it reaches.
 #include "bridge_test_util.h"
 
-using bridgetest::JvmTest;
+using orvtest::JvmTest;
 
 namespace {
 
@@ -186,7 +186,7 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
     for (const auto& c : cases) {
         cim::CIMValue value = c.value;
         Pegasus::CIMValue out;
-        bridgetest::LookupCounter counter(env);
+        orvtest::LookupCounter counter(env);
         CIMValueToCIMValue(value, out);
         EXPECT_FALSE(env->ExceptionCheck());
         EXPECT_EQ(counter.fieldLookups(), c.fieldsRead) << c.expected;
@@ -196,7 +196,7 @@ TEST_F(Properties, JavaValuesConvertByTheirTypeField)
     // A type number no field has: the value cannot be sent, and nothing is made of it.
     cim::CIMValue unknown = javaValue(minus56, 99);
     Pegasus::CIMValue out;
-    bridgetest::LookupCounter counter(env);
+    orvtest::LookupCounter counter(env);
     EXPECT_THROW(CIMValueToCIMValue(unknown, out), UnsendableValue);
     EXPECT_FALSE(env->ExceptionCheck());
     EXPECT_EQ(counter.fieldLookups(), 31);
@@ -252,8 +252,3 @@ TEST_F(Properties, CimValuesBecomeJavaValues)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    return orvtest::RunJvmTests(argc, argv);
-}

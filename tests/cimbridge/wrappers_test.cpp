@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-using bridgetest::JvmTest;
-using bridgetest::LookupCounter;
+using orvtest::JvmTest;
+using orvtest::LookupCounter;
 
 namespace {
 

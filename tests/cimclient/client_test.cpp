@@ -16,21 +16,18 @@
 #include "SampleFiles.h"
 #include "CimXml/CimXml.h"
 #include "Client/LocalAuth.h"
-#include "support/ScriptedHttpServer.h"
+#include "scripted_http_server.h"
+#include "pegasus_text.h"
 
 using namespace Pegasus;
 using orv::cimxml::CimRequest;
 using orv::cimxml::IParamValue;
 using orvtest::Reply;
 using orvtest::ScriptedHttpServer;
+using orvtest::str;
 using orvtest::TempDir;
 
 namespace {
-
-std::string u8(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
 
 // The recorded answer of an exchange as bytes for the wire, with the
 // client's message ID put in place of the recorded one.
@@ -114,9 +111,9 @@ std::string canonical(const IParamValue& p)
             orv::cimxml::writeValueElement(out, p.kind == K::ValueArray ? p.value : CIMValue(p.path));
             return out;
         case K::ClassName:
-            return "class:" + u8(p.className.getString());
+            return "class:" + str(p.className.getString());
         case K::InstanceName:
-            return "name:" + u8(p.path.toString());
+            return "name:" + str(p.path.toString());
         case K::Class:
             orv::cimxml::writeClass(out, p.cimClass);
             return out;
@@ -125,7 +122,7 @@ std::string canonical(const IParamValue& p)
             return out;
         case K::NamedInstance:
             orv::cimxml::writeInstance(out, p.instance);
-            return out + u8(p.instance.getPath().toString());
+            return out + str(p.instance.getPath().toString());
     }
     return out;
 }
@@ -141,10 +138,10 @@ void expectSameRequest(const std::string& sentBody, const std::string& recordedN
     EXPECT_EQ(ours.methodName, rec.methodName);
     EXPECT_TRUE(ours.nameSpace == rec.nameSpace);
     if (!rec.intrinsic) {
-        EXPECT_TRUE(ours.target == rec.target) << u8(ours.target.toString());
+        EXPECT_TRUE(ours.target == rec.target) << str(ours.target.toString());
         ASSERT_EQ(ours.params.size(), rec.params.size());
         for (Uint32 i = 0; i < rec.params.size(); ++i) {
-            EXPECT_EQ(u8(ours.params[i].getParameterName()), u8(rec.params[i].getParameterName()));
+            EXPECT_EQ(str(ours.params[i].getParameterName()), str(rec.params[i].getParameterName()));
             EXPECT_TRUE(ours.params[i].getValue() == rec.params[i].getValue());
         }
         return;
@@ -187,7 +184,7 @@ E thrown(const std::function<void()>& f)
         try {
             throw;
         } catch (const Exception& other) {
-            ADD_FAILURE() << "other exception: " << u8(other.getMessage());
+            ADD_FAILURE() << "other exception: " << str(other.getMessage());
         } catch (...) {
             ADD_FAILURE() << "other exception";
         }
@@ -212,8 +209,9 @@ TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnsw
     expectSameRequest(s.last().body, "GetClass-Test_Base");
 
     s.next = "GetClass-Test_Child-localonly";
-    EXPECT_EQ(u8(c.getClass(test, CIMName("Test_Child"), true, false, false).getSuperClassName().getString()),
-              "Test_Base");
+    EXPECT_EQ(
+        str(c.getClass(test, CIMName("Test_Child"), true, false, false).getSuperClassName().getString()),
+        "Test_Base");
     expectSameRequest(s.last().body, "GetClass-Test_Child-localonly");
 
     s.next = "GetClass-CIM_ComputerSystem";
@@ -223,7 +221,7 @@ TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnsw
     s.next = "GetInstance-Perf_Item-3";
     CIMInstance perf = c.getInstance(CIMNamespaceName("root/perf"), path("Perf_Item.Id=3"), false);
     EXPECT_EQ(perf.getPropertyCount(), 100u);
-    EXPECT_EQ(u8(perf.getPath().toString()), "Perf_Item.Id=3");
+    EXPECT_EQ(str(perf.getPath().toString()), "Perf_Item.Id=3");
     expectSameRequest(s.last().body, "GetInstance-Perf_Item-3");
 
     s.next = "GetInstance-alpha";
@@ -240,7 +238,7 @@ TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnsw
     s.next = "EnumerateInstanceNames-Test_Base";
     Array<CIMObjectPath> names = c.enumerateInstanceNames(test, CIMName("Test_Base"));
     ASSERT_EQ(names.size(), 2u);
-    EXPECT_EQ(u8(names[1].toString()), "Test_Child.Id=2,Name=\"beta\"");
+    EXPECT_EQ(str(names[1].toString()), "Test_Child.Id=2,Name=\"beta\"");
     expectSameRequest(s.last().body, "EnumerateInstanceNames-Test_Base");
 
     s.next = "EnumerateInstanceNames-Perf_Item";
@@ -250,7 +248,7 @@ TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnsw
     s.next = "EnumerateInstances-Test_Base";
     Array<CIMInstance> insts = c.enumerateInstances(test, CIMName("Test_Base"), true, false, false, true);
     ASSERT_EQ(insts.size(), 2u);
-    EXPECT_EQ(u8(insts[0].getPath().toString()), "Test_Base.Name=\"alpha\"");
+    EXPECT_EQ(str(insts[0].getPath().toString()), "Test_Base.Name=\"alpha\"");
     expectSameRequest(s.last().body, "EnumerateInstances-Test_Base");
 
     s.next = "CreateInstance-gamma";
@@ -263,14 +261,14 @@ TEST(CimClientRecorded, EveryRecordedOperationSendsTheSameRequestAndReadsTheAnsw
     tags.append("x&y");
     tags.append("<z>");
     gamma.addProperty(CIMProperty(CIMName("Tags"), CIMValue(tags)));
-    EXPECT_EQ(u8(c.createInstance(test, gamma).toString()), "Test_Base.Name=\"gamma\"");
+    EXPECT_EQ(str(c.createInstance(test, gamma).toString()), "Test_Base.Name=\"gamma\"");
     expectSameRequest(s.last().body, "CreateInstance-gamma");
 
     s.next = "GetProperty-Label";
     CIMValue label = c.getProperty(test, path("Test_Base.Name=\"alpha\""), CIMName("Label"));
     String labelText;
     label.get(labelText);
-    EXPECT_EQ(u8(labelText), "changed");
+    EXPECT_EQ(str(labelText), "changed");
     expectSameRequest(s.last().body, "GetProperty-Label");
 
     s.next = "SetProperty-Label";
@@ -337,7 +335,7 @@ TEST(CimClientRecorded, FailuresInTheTrailerAndInTheBodyBecomeCIMExceptions)
         s.next = k.name;
         CIMException e = thrown<CIMException>(k.call);
         EXPECT_EQ(e.getCode(), k.code);
-        EXPECT_EQ(u8(e.getMessage()), k.message);
+        EXPECT_EQ(str(e.getMessage()), k.message);
         if (orvtest::fileExists(orvtest::samplesDir() + "/" + k.name + ".request.xml")) {
             expectSameRequest(s.last().body, k.name);
         }
@@ -349,9 +347,9 @@ TEST(CimClientRecorded, FailuresInTheTrailerAndInTheBodyBecomeCIMExceptions)
     CIMClientHTTPErrorException h =
         thrown<CIMClientHTTPErrorException>([&] { c.getClass(test, CIMName("X")); });
     EXPECT_EQ(h.getCode(), 400u);
-    EXPECT_EQ(u8(h.getReasonPhrase()), "Bad Request");
-    EXPECT_EQ(u8(h.getCIMError()), "request-not-valid");
-    EXPECT_EQ(u8(h.getCIMErrorDetail()),
+    EXPECT_EQ(str(h.getReasonPhrase()), "Bad Request");
+    EXPECT_EQ(str(h.getCIMError()), "request-not-valid");
+    EXPECT_EQ(str(h.getCIMErrorDetail()),
               "Validation error: on line 1: Expected <?xml ... ?> style declaration");
 
     // And the client goes on working.
@@ -422,7 +420,7 @@ TEST(CimClientConnection, RefusedChallengeIsAnErrorAndNothingIsRevealed)
     c.connectLocal();
     ::unsetenv("CIM_LOCAL_SOCKET");
     Exception e = thrown<Exception>([&] { c.enumerateClassNames(CIMNamespaceName("root/test")); });
-    EXPECT_NE(u8(e.getMessage()).find("not in a local authentication directory"), std::string::npos);
+    EXPECT_NE(str(e.getMessage()).find("not in a local authentication directory"), std::string::npos);
     for (const auto& r : server->requests()) EXPECT_EQ(r.body.find("private"), std::string::npos);
     for (const auto& r : server->requests())
         EXPECT_EQ(r.header("pegasusauthorization").find("private"), std::string::npos);
@@ -438,7 +436,7 @@ TEST(CimClientConnection, ConnectionStatesAndUnreachableServers)
 
     ::setenv("CIM_LOCAL_SOCKET", (dir.path() + "/nobody").c_str(), 1);
     CannotConnectException e = thrown<CannotConnectException>([&] { c.connectLocal(); });
-    EXPECT_NE(u8(e.getMessage()).find(dir.path() + "/nobody"), std::string::npos);
+    EXPECT_NE(str(e.getMessage()).find(dir.path() + "/nobody"), std::string::npos);
     thrown<CannotConnectException>([&] { c.connect("", 0, "", ""); });  // the local socket too
     ::unsetenv("CIM_LOCAL_SOCKET");
     thrown<InvalidLocatorException>([&] { c.connect("localhost", 70000, "", ""); });
@@ -505,7 +503,7 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers)
         try {
             EXPECT_EQ(c.enumerateClassNames(ns).size(), 1u);
         } catch (const Exception& e) {
-            ADD_FAILURE() << "after a broken answer: " << u8(e.getMessage());
+            ADD_FAILURE() << "after a broken answer: " << str(e.getMessage());
         }
     };
 
@@ -518,7 +516,7 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers)
         return okAnswer(b.substr(0, b.size() / 2));
     };
     CIMClientXmlException x = thrown<CIMClientXmlException>([&] { c.enumerateClassNames(ns); });
-    EXPECT_NE(u8(x.getMessage()).find("line "), std::string::npos);
+    EXPECT_NE(str(x.getMessage()).find("line "), std::string::npos);
     good();
 
     next = [](const std::string&) { return okAnswer(classNamesBody("99999")); };
@@ -551,7 +549,7 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers)
     };
     CIMException odd = thrown<CIMException>([&] { c.enumerateClassNames(ns); });
     EXPECT_EQ(odd.getCode(), CIM_ERR_FAILED);
-    EXPECT_EQ(u8(odd.getMessage()), "CIM status 96: odd");
+    EXPECT_EQ(str(odd.getMessage()), "CIM status 96: odd");
     next = [](const std::string& id) {
         return okAnswer(
             "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
@@ -562,7 +560,7 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers)
     };
     odd = thrown<CIMException>([&] { c.enumerateClassNames(ns); });
     EXPECT_EQ(odd.getCode(), CIM_ERR_FAILED);
-    EXPECT_EQ(u8(odd.getMessage()), "CIM status 4000000000");
+    EXPECT_EQ(str(odd.getMessage()), "CIM status 4000000000");
     good();
 
     next = [](const std::string& id) {
@@ -589,6 +587,6 @@ TEST(CimClientConnection, BrokenAnswersGiveClearExceptionsAndTheClientRecovers)
     Exception e = thrown<Exception>([&] {
         c.setProperty(ns, path("Test_Base.Name=\"a\""), CIMName("Label"), CIMValue(String("bell\x07")));
     });
-    EXPECT_NE(u8(e.getMessage()).find("U+0007"), std::string::npos);
+    EXPECT_NE(str(e.getMessage()).find("U+0007"), std::string::npos);
     EXPECT_EQ(server->requests().size(), before);
 }

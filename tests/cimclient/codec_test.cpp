@@ -16,23 +16,20 @@
 
 #include "SampleFiles.h"
 #include "CimXml/CimXml.h"
+#include "pegasus_text.h"
 
 using namespace Pegasus;
 using orv::cimxml::CimRequest;
 using orv::cimxml::CimResponse;
 using orv::cimxml::IParamValue;
 using orv::cimxml::XmlError;
+using orvtest::str;
 
 namespace {
 
 CimResponse readSample(const std::string& name)
 {
     return orv::cimxml::readResponse(orvtest::sample(name + ".body.xml"));
-}
-
-std::string u8(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
 }
 
 template <class T>
@@ -84,27 +81,27 @@ TEST(CimClientCodec, ReadsTheRecordedInstanceWithEveryType)
     ASSERT_EQ(r.kind, CimResponse::ReturnKind::Instances);
     ASSERT_EQ(r.instances.size(), 1u);
     CIMConstInstance inst = r.instances[0];
-    EXPECT_EQ(u8(inst.getClassName().getString()), "Test_Base");
+    EXPECT_EQ(str(inst.getClassName().getString()), "Test_Base");
     EXPECT_EQ(inst.getPropertyCount(), 10u);
-    EXPECT_EQ(u8(valueOf<String>(inst, "Name")), "alpha");
+    EXPECT_EQ(str(valueOf<String>(inst, "Name")), "alpha");
     EXPECT_EQ(valueOf<Uint32>(inst, "Count"), 4294967295u);
-    EXPECT_EQ(u8(valueOf<String>(inst, "Label")), "first");
+    EXPECT_EQ(str(valueOf<String>(inst, "Label")), "first");
     EXPECT_TRUE(valueOf<Boolean>(inst, "Flag"));
     EXPECT_EQ(valueOf<Uint64>(inst, "Big"), 18446744073709551615ull);
     EXPECT_EQ(valueOf<Sint8>(inst, "Small"), -5);
     EXPECT_EQ(valueOf<Real64>(inst, "Ratio"), 1.5);
     EXPECT_EQ(Uint16(valueOf<Char16>(inst, "Letter")), Uint16('x'));
-    EXPECT_EQ(u8(valueOf<CIMDateTime>(inst, "When").toString()), "20261207041311.000000+000");
+    EXPECT_EQ(str(valueOf<CIMDateTime>(inst, "When").toString()), "20261207041311.000000+000");
     Array<String> tags = valueOf<Array<String>>(inst, "Tags");
     ASSERT_EQ(tags.size(), 2u);
-    EXPECT_EQ(u8(tags[0]), "a");
-    EXPECT_EQ(u8(tags[1]), "b");
+    EXPECT_EQ(str(tags[0]), "a");
+    EXPECT_EQ(str(tags[1]), "b");
     CIMConstProperty name = inst.getProperty(inst.findProperty("Name"));
-    EXPECT_EQ(u8(name.getClassOrigin().getString()), "Test_Base");
+    EXPECT_EQ(str(name.getClassOrigin().getString()), "Test_Base");
     EXPECT_FALSE(name.getPropagated());
     ASSERT_EQ(inst.getQualifierCount(), 1u);
     CIMConstQualifier q = inst.getQualifier(0);
-    EXPECT_EQ(u8(q.getName().getString()), "Description");
+    EXPECT_EQ(str(q.getName().getString()), "Description");
     EXPECT_TRUE(q.getPropagated());
     EXPECT_TRUE(q.getFlavor().hasFlavor(CIMFlavor::TRANSLATABLE));
     EXPECT_TRUE(q.getFlavor().hasFlavor(CIMFlavor::OVERRIDABLE));
@@ -115,13 +112,13 @@ TEST(CimClientCodec, ReadsTheRecordedClassesWithQualifiersMethodsAndKeys)
     CimResponse r = readSample("GetClass-Test_Base");
     ASSERT_EQ(r.kind, CimResponse::ReturnKind::Classes);
     CIMConstClass cls = r.classes[0];
-    EXPECT_EQ(u8(cls.getClassName().getString()), "Test_Base");
+    EXPECT_EQ(str(cls.getClassName().getString()), "Test_Base");
     EXPECT_TRUE(cls.getSuperClassName().isNull());
     EXPECT_EQ(cls.getPropertyCount(), 10u);
     Array<CIMName> keys;
     cls.getKeyNames(keys);
     ASSERT_EQ(keys.size(), 1u);
-    EXPECT_EQ(u8(keys[0].getString()), "Name");
+    EXPECT_EQ(str(keys[0].getString()), "Name");
     CIMConstProperty name = cls.getProperty(cls.findProperty("Name"));
     CIMConstQualifier key = name.getQualifier(name.findQualifier("Key"));
     EXPECT_FALSE(key.getFlavor().hasFlavor(CIMFlavor::OVERRIDABLE));
@@ -150,15 +147,15 @@ TEST(CimClientCodec, ReadsTheRecordedClassesWithQualifiersMethodsAndKeys)
     Array<String> depValue;
     dep.getValue().get(depValue);
     ASSERT_EQ(depValue.size(), 1u);
-    EXPECT_EQ(u8(depValue[0]), "Test_Base.DoIt");
+    EXPECT_EQ(str(depValue[0]), "Test_Base.DoIt");
 
     CimResponse child = readSample("GetClass-Test_Child-localonly");
-    EXPECT_EQ(u8(child.classes[0].getSuperClassName().getString()), "Test_Base");
+    EXPECT_EQ(str(child.classes[0].getSuperClassName().getString()), "Test_Base");
     EXPECT_EQ(child.classes[0].getPropertyCount(), 1u);
 
     CimResponse cs = readSample("GetClass-CIM_ComputerSystem");
     ASSERT_EQ(cs.classes.size(), 1u);
-    EXPECT_EQ(u8(cs.classes[0].getClassName().getString()), "CIM_ComputerSystem");
+    EXPECT_EQ(str(cs.classes[0].getClassName().getString()), "CIM_ComputerSystem");
     EXPECT_GT(cs.classes[0].getPropertyCount(), 30u);
     EXPECT_GT(cs.classes[0].getMethodCount(), 0u);
 }
@@ -167,27 +164,27 @@ TEST(CimClientCodec, ReadsTheRecordedEnumerations)
 {
     CimResponse names = readSample("EnumerateClassNames-deep");
     ASSERT_EQ(names.classNames.size(), 2u);
-    EXPECT_EQ(u8(names.classNames[0].getString()), "Test_Child");
-    EXPECT_EQ(u8(names.classNames[1].getString()), "Test_Base");
+    EXPECT_EQ(str(names.classNames[0].getString()), "Test_Child");
+    EXPECT_EQ(str(names.classNames[1].getString()), "Test_Base");
 
     CimResponse paths = readSample("EnumerateInstanceNames-Test_Base");
     ASSERT_EQ(paths.instanceNames.size(), 2u);
-    EXPECT_EQ(u8(paths.instanceNames[0].toString()), "Test_Base.Name=\"alpha\"");
+    EXPECT_EQ(str(paths.instanceNames[0].toString()), "Test_Base.Name=\"alpha\"");
     const Array<CIMKeyBinding>& keys = paths.instanceNames[1].getKeyBindings();
     ASSERT_EQ(keys.size(), 2u);
-    EXPECT_EQ(u8(keys[0].getName().getString()), "Id");
+    EXPECT_EQ(str(keys[0].getName().getString()), "Id");
     EXPECT_EQ(keys[0].getType(), CIMKeyBinding::NUMERIC);
-    EXPECT_EQ(u8(keys[0].getValue()), "2");
+    EXPECT_EQ(str(keys[0].getValue()), "2");
     EXPECT_EQ(keys[1].getType(), CIMKeyBinding::STRING);
 
     CimResponse many = readSample("EnumerateInstanceNames-Perf_Item");
     ASSERT_EQ(many.instanceNames.size(), 9990u);
-    EXPECT_EQ(u8(many.instanceNames[9989].getKeyBindings()[0].getValue()), "9989");
+    EXPECT_EQ(str(many.instanceNames[9989].getKeyBindings()[0].getValue()), "9989");
 
     CimResponse insts = readSample("EnumerateInstances-Test_Base");
     ASSERT_EQ(insts.kind, CimResponse::ReturnKind::NamedInstances);
     ASSERT_EQ(insts.instances.size(), 2u);
-    EXPECT_EQ(u8(insts.instances[1].getPath().getClassName().getString()), "Test_Child");
+    EXPECT_EQ(str(insts.instances[1].getPath().getClassName().getString()), "Test_Child");
     EXPECT_EQ(insts.instances[1].getPath().getKeyBindings().size(), 2u);
     CIMConstInstance child = insts.instances[1];
     EXPECT_EQ(valueOf<Uint32>(child, "Id"), 2u);
@@ -209,11 +206,11 @@ TEST(CimClientCodec, ReadsTheRecordedSmallAnswers)
     ASSERT_EQ(gp.kind, CimResponse::ReturnKind::Value);
     String s;
     gp.value.get(s);  // the wire does not say the type: a string, as OpenPegasus gives it
-    EXPECT_EQ(u8(s), "changed");
+    EXPECT_EQ(str(s), "changed");
 
     CimResponse ci = readSample("CreateInstance-gamma");
     ASSERT_EQ(ci.instanceNames.size(), 1u);
-    EXPECT_EQ(u8(ci.instanceNames[0].toString()), "Test_Base.Name=\"gamma\"");
+    EXPECT_EQ(str(ci.instanceNames[0].toString()), "Test_Base.Name=\"gamma\"");
 
     // Failures reported only in the trailer: the body alone reads as an empty success.
     for (const char* n : {"GetInstance-missing", "GetClass-bad-namespace", "GetClass-no-such-class",
@@ -233,7 +230,7 @@ TEST(CimClientCodec, ReadsTheRecordedSmallAnswers)
     CimResponse err = readSample("GetInstance-missing-without-TE");
     ASSERT_TRUE(err.isError);
     EXPECT_EQ(err.errorCode, CIM_ERR_NOT_FOUND);
-    EXPECT_EQ(u8(err.errorDescription), "CIM_ERR_NOT_FOUND: Test_Base.Name=\"nope\"");
+    EXPECT_EQ(str(err.errorDescription), "CIM_ERR_NOT_FOUND: Test_Base.Name=\"nope\"");
 }
 
 TEST(CimClientCodec, EveryRecordedBodyAndRequestReads)
@@ -257,14 +254,14 @@ TEST(CimClientCodec, ReadsTheRecordedRequestsAsTheServerWill)
     CimRequest ci = orv::cimxml::readRequest(orvtest::sample("CreateInstance-gamma.request.xml"));
     EXPECT_TRUE(ci.intrinsic);
     EXPECT_EQ(ci.methodName, "CreateInstance");
-    EXPECT_EQ(u8(ci.nameSpace.getString()), "root/test");
+    EXPECT_EQ(str(ci.nameSpace.getString()), "root/test");
     const IParamValue* ni = ci.findIParam("newinstance");
     ASSERT_NE(ni, nullptr);
     ASSERT_EQ(ni->kind, IParamValue::Kind::Instance);
     Array<String> tags = valueOf<Array<String>>(ni->instance, "Tags");
     ASSERT_EQ(tags.size(), 2u);
-    EXPECT_EQ(u8(tags[0]), "x&y");
-    EXPECT_EQ(u8(tags[1]), "<z>");
+    EXPECT_EQ(str(tags[0]), "x&y");
+    EXPECT_EQ(str(tags[1]), "<z>");
 
     CimRequest gc = orv::cimxml::readRequest(orvtest::sample("GetClass-Test_Base.request.xml"));
     EXPECT_FALSE(orv::cimxml::iparamBoolean(gc, "LocalOnly", true));
@@ -274,13 +271,13 @@ TEST(CimClientCodec, ReadsTheRecordedRequestsAsTheServerWill)
     CimRequest im = orv::cimxml::readRequest(orvtest::sample("InvokeMethod-DoIt.request.xml"));
     EXPECT_FALSE(im.intrinsic);
     EXPECT_EQ(im.methodName, "DoIt");
-    EXPECT_EQ(u8(im.target.toString()), "root/test:Test_Base.Name=\"alpha\"");
+    EXPECT_EQ(str(im.target.toString()), "root/test:Test_Base.Name=\"alpha\"");
     ASSERT_EQ(im.params.size(), 1u);
-    EXPECT_EQ(u8(im.params[0].getParameterName()), "Arg");
+    EXPECT_EQ(str(im.params[0].getParameterName()), "Arg");
     EXPECT_TRUE(im.params[0].isTyped());
     String arg;
     im.params[0].getValue().get(arg);
-    EXPECT_EQ(u8(arg), "hi");
+    EXPECT_EQ(str(arg), "hi");
 }
 
 // ---------------------------------------------------------------------------
@@ -352,15 +349,15 @@ TEST(CimClientCodec, ResponsesRoundTripEveryValueKind)
     // Written again, it gives the same document: nothing was lost or changed.
     EXPECT_EQ(orv::cimxml::writeResponse(in), xml);
     CIMConstInstance r = in.instances[0];
-    EXPECT_TRUE(r.getPath() == inst.getPath()) << u8(r.getPath().toString());
+    EXPECT_TRUE(r.getPath() == inst.getPath()) << str(r.getPath().toString());
     EXPECT_EQ(valueOf<Sint64>(r, "S64"), std::numeric_limits<Sint64>::min());
     EXPECT_EQ(valueOf<Real32>(r, "R32"), 0.1f);
     EXPECT_EQ(valueOf<Real64>(r, "R64"), 1.0 / 3.0);
     EXPECT_TRUE(std::isinf(valueOf<Real64>(r, "Inf")));
     EXPECT_EQ(Uint16(valueOf<Char16>(r, "C16")), 0x00E9);
-    EXPECT_EQ(u8(valueOf<String>(r, "Str")), "<a href=\"x\">&amp;</a> 'q'\t\r\n\xF0\x9F\x98\x80");
+    EXPECT_EQ(str(valueOf<String>(r, "Str")), "<a href=\"x\">&amp;</a> 'q'\t\r\n\xF0\x9F\x98\x80");
     EXPECT_EQ(valueOf<String>(r, "Str").size(), 30u);  // the emoji is two UTF-16 code units
-    EXPECT_EQ(u8(valueOf<String>(r, "Empty")), "");
+    EXPECT_EQ(str(valueOf<String>(r, "Empty")), "");
     EXPECT_FALSE(r.getProperty(r.findProperty("Empty")).getValue().isNull());
     EXPECT_TRUE(valueOf<CIMDateTime>(r, "Iv").isInterval());
     EXPECT_TRUE(valueOf<CIMObjectPath>(r, "Ref") == refTarget());
@@ -372,7 +369,7 @@ TEST(CimClientCodec, ResponsesRoundTripEveryValueKind)
     EXPECT_TRUE(nullArr.getValue().isNull());
     EXPECT_TRUE(nullArr.isArray());
     EXPECT_EQ(nullArr.getType(), CIMTYPE_DATETIME);
-    EXPECT_EQ(u8(r.getProperty(r.findProperty("Ref")).getReferenceClassName().getString()), "Test_Base");
+    EXPECT_EQ(str(r.getProperty(r.findProperty("Ref")).getReferenceClassName().getString()), "Test_Base");
 }
 
 TEST(CimClientCodec, RequestsRoundTripForTheServer)
@@ -439,7 +436,7 @@ TEST(CimClientCodec, RequestsRoundTripForTheServer)
     CimResponse erBack = orv::cimxml::readResponse(orv::cimxml::writeResponse(er));
     EXPECT_TRUE(erBack.isError);
     EXPECT_EQ(erBack.errorCode, CIM_ERR_INVALID_CLASS);
-    EXPECT_EQ(u8(erBack.errorDescription), "no class \"X\" & <more>");
+    EXPECT_EQ(str(erBack.errorDescription), "no class \"X\" & <more>");
 }
 
 TEST(CimClientCodec, ClassesRoundTripWithMethodsAndFlavors)
@@ -466,7 +463,7 @@ TEST(CimClientCodec, ClassesRoundTripWithMethodsAndFlavors)
     EXPECT_EQ(lm.getParameter(1).getType(), CIMTYPE_REFERENCE);
     EXPECT_TRUE(lm.getParameter(1).isArray());
     EXPECT_EQ(lm.getParameter(2).getArraySize(), 4u);
-    EXPECT_EQ(u8(rb.classes[0].getSuperClassName().getString()), "Test_Base");
+    EXPECT_EQ(str(rb.classes[0].getSuperClassName().getString()), "Test_Base");
 }
 
 TEST(CimClientCodec, WriterRefusesWhatXmlCannotCarry)

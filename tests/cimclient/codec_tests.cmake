@@ -7,7 +7,7 @@ function(orv_cimclient_test name)
   add_executable(${name} ${ARGN})
   target_include_directories(${name} PRIVATE ${_cimclient_tests_dir})
   target_compile_definitions(${name} PRIVATE ORV_SAMPLES_DIR="${ORV_SAMPLES_DIR}")
-  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads orv_test_kit)
   orv_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS cimclient)
@@ -33,8 +33,7 @@ if(TARGET pegclient)
 endif()
 
 if(TARGET peglistener)
-  # The listener on a real port; requests sent with minicimd's raw HTTP client.
+  # The listener on a real port; requests sent with the test kit's raw HTTP client.
   orv_cimclient_test(cimclient_listener ${_cimclient_tests_dir}/listener_test.cpp)
-  target_include_directories(cimclient_listener PRIVATE ${_cimclient_tests_dir}/../minicimd)
   target_link_libraries(cimclient_listener PRIVATE peglistener pegcommon cimxml_internal)
 endif()

@@ -4,15 +4,12 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <string>
+#include "pegasus_text.h"
 
 PEGASUS_USING_PEGASUS;
+using orvtest::str;
 
 namespace {
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
-
 std::string roundTrip(const char* text)
 {
     return str(CIMDateTime(String(text)).toString());

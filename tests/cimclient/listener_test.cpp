@@ -16,73 +16,37 @@
 #include <vector>
 
 #include "CimXml/CimXml.h"
-#include "RawHttp.h"
-#include "support/ListenerAttacks.h"
+#include "indication_export.h"
+#include "listener_attacks.h"
+#include "raw_http.h"
+#include "pegasus_text.h"
+#include "recording_consumer.h"
 
 PEGASUS_USING_PEGASUS;
-using minicimd_test::RawConnection;
-using minicimd_test::RawResponse;
+using orvtest::exportHeaders;
+using orvtest::exportMessage;
+using orvtest::httpRequest;
+using orvtest::RawConnection;
+using orvtest::RawResponse;
+using orvtest::Received;
+using orvtest::RecordingConsumer;
+using orvtest::str;
 
 namespace {
 
-// Generous: the machine running the tests may be busy.
-constexpr auto kWait = std::chrono::seconds(60);
-
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
-
-struct Received {
-    std::string path;
-    CIMInstance indication;
-};
-
-class RecordingConsumer : public CIMIndicationConsumer {
-public:
-    void consumeIndication(const OperationContext&, const String& destinationPath,
-                           const CIMInstance& indication) override
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        got_.push_back(Received{str(destinationPath), indication});
-        cv_.notify_all();
-    }
-    // Waits until `n` indications came; false when they did not in time.
-    bool waitFor(size_t n)
-    {
-        std::unique_lock<std::mutex> g(mu_);
-        return cv_.wait_for(g, kWait, [&] { return got_.size() >= n; });
-    }
-    size_t count()
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        return got_.size();
-    }
-    Received at(size_t i)
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        return got_.at(i);
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    std::vector<Received> got_;
-};
-
 // Takes only exports to its own path, as a consumer keeping a secret in it does.
-struct PathConsumer : RecordingConsumer {
+struct PathConsumer : orvtest::RecordingConsumer {
     explicit PathConsumer(const char* p) : path(p) {}
     Boolean acceptsDestination(const String& p) const override { return str(p) == path; }
     std::string path;
 };
 
 // Holds the dispatch thread in its first call until `open`.
-struct GateConsumer : RecordingConsumer {
+struct GateConsumer : orvtest::RecordingConsumer {
     void consumeIndication(const OperationContext& c, const String& p, const CIMInstance& i) override
     {
         while (!open) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        RecordingConsumer::consumeIndication(c, p, i);
+        orvtest::RecordingConsumer::consumeIndication(c, p, i);
     }
     std::atomic<bool> open{false};
 };
@@ -100,32 +64,11 @@ private:
     bool pegasus_;
 };
 
-std::string exportBody(const std::string& method, const std::string& params, const std::string& id = "77")
-{
-    return "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
-           "<MESSAGE ID=\"" +
-           id + "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"" + method + "\">" + params +
-           "</EXPMETHODCALL></SIMPLEEXPREQ></MESSAGE></CIM>";
-}
-
 const std::string kIndication =
     "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"Test_Alert\">"
     "<PROPERTY NAME=\"Message\" TYPE=\"string\"><VALUE>disk &amp; fan</VALUE></PROPERTY>"
     "<PROPERTY NAME=\"Severity\" TYPE=\"uint16\"><VALUE>3</VALUE></PROPERTY>"
     "</INSTANCE></EXPPARAMVALUE>";
-
-std::string request(const std::string& method, const std::string& path, const std::string& headers,
-                    const std::string& body)
-{
-    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
-           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-std::string exportHeaders(const std::string& exportMethod = "ExportIndication")
-{
-    return "Content-Type: application/xml; charset=utf-8\r\nCIMExport: MethodRequest\r\nCIMExportMethod: " +
-           exportMethod + "\r\n";
-}
 
 RawResponse send(int port, const std::string& raw)
 {
@@ -136,7 +79,8 @@ RawResponse send(int port, const std::string& raw)
 
 RawResponse postIndication(int port, const std::string& path = "/listener")
 {
-    return send(port, request("POST", path, exportHeaders(), exportBody("ExportIndication", kIndication)));
+    return send(port,
+                httpRequest("POST", path, exportHeaders(), exportMessage("ExportIndication", kIndication)));
 }
 
 class Listener : public ::testing::Test {
@@ -205,7 +149,7 @@ TEST_F(Listener, ExportWrittenByTheCodecArrivesInOrder)
         p.instance.addProperty(CIMProperty("Sequence", CIMValue(static_cast<Uint32>(i))));
         req.params.push_back(p);
         RawResponse r =
-            send(port_, request("POST", "/", exportHeaders(), orv::cimxml::writeExportRequest(req)));
+            send(port_, httpRequest("POST", "/", exportHeaders(), orv::cimxml::writeExportRequest(req)));
         ASSERT_EQ(r.status, 200) << r.body;
         EXPECT_EQ(orv::cimxml::readExportResponse(r.body).messageId, std::to_string(i));
     }
@@ -236,61 +180,62 @@ struct Hostile {
 
 std::vector<Hostile> hostileRequests()
 {
-    const std::string valid = exportBody("ExportIndication", kIndication);
+    const std::string valid = exportMessage("ExportIndication", kIndication);
     return {
-        {"NotXml", request("POST", "/", exportHeaders(), "this is not XML"), 400, "request-not-valid"},
-        {"Truncated", request("POST", "/", exportHeaders(), valid.substr(0, valid.size() / 2)), 400,
+        {"NotXml", httpRequest("POST", "/", exportHeaders(), "this is not XML"), 400, "request-not-valid"},
+        {"Truncated", httpRequest("POST", "/", exportHeaders(), valid.substr(0, valid.size() / 2)), 400,
          "request-not-valid"},
         {"OperationNotExport",
-         request("POST", "/", exportHeaders(),
-                 "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
-                 "PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL "
-                 "NAME=\"EnumerateInstances\"><LOCALNAMESPACEPATH>"
-                 "<NAMESPACE NAME=\"root\"/></LOCALNAMESPACEPATH></IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>"),
+         httpRequest(
+             "POST", "/", exportHeaders(),
+             "<?xml version=\"1.0\"?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE ID=\"1\" "
+             "PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL "
+             "NAME=\"EnumerateInstances\"><LOCALNAMESPACEPATH>"
+             "<NAMESPACE NAME=\"root\"/></LOCALNAMESPACEPATH></IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>"),
          400, "request-not-valid"},
-        {"WrongExportMethodHeader", request("POST", "/", exportHeaders("ExportSomethingElse"), valid), 400,
-         "header-mismatch"},
+        {"WrongExportMethodHeader", httpRequest("POST", "/", exportHeaders("ExportSomethingElse"), valid),
+         400, "header-mismatch"},
         {"MissingCimExport",
-         request("POST", "/", "Content-Type: application/xml\r\nCIMExportMethod: ExportIndication\r\n",
-                 valid),
+         httpRequest("POST", "/", "Content-Type: application/xml\r\nCIMExportMethod: ExportIndication\r\n",
+                     valid),
          400, "unsupported-operation"},
         {"CimExportNotARequest",
-         request("POST", "/",
-                 "Content-Type: application/xml\r\nCIMExport: MethodResponse\r\nCIMExportMethod: "
-                 "ExportIndication\r\n",
-                 valid),
+         httpRequest("POST", "/",
+                     "Content-Type: application/xml\r\nCIMExport: MethodResponse\r\nCIMExportMethod: "
+                     "ExportIndication\r\n",
+                     valid),
          400, "unsupported-operation"},
         {"MissingCimExportMethod",
-         request("POST", "/", "Content-Type: application/xml\r\nCIMExport: MethodRequest\r\n", valid), 400,
-         "header-mismatch"},
+         httpRequest("POST", "/", "Content-Type: application/xml\r\nCIMExport: MethodRequest\r\n", valid),
+         400, "header-mismatch"},
         {"NotXmlContentType",
-         request(
+         httpRequest(
              "POST", "/",
              "Content-Type: text/plain\r\nCIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\n",
              valid),
          400, "request-not-valid"},
         {"PathNotUtf8", request("POST", "/caf\xe9", exportHeaders(), valid), 400, nullptr},
         {"Get", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, nullptr},
-        {"Put", request("PUT", "/", exportHeaders(), valid), 405, nullptr},
-        {"MPost", request("M-POST", "/", exportHeaders(), valid), 501, nullptr},
+        {"Put", httpRequest("PUT", "/", exportHeaders(), valid), 405, nullptr},
+        {"MPost", httpRequest("M-POST", "/", exportHeaders(), valid), 501, nullptr},
         {"HugeDeclaredBody",
          "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Content-Length: 100000000000\r\n\r\n",
          413, "request-not-valid"},
-        {"HugeBody", request("POST", "/", exportHeaders(), std::string(5u * 1024 * 1024, 'x')), 413,
+        {"HugeBody", httpRequest("POST", "/", exportHeaders(), std::string(5u * 1024 * 1024, 'x')), 413,
          "request-not-valid"},
         {"TooManyElements",
-         request("POST", "/", exportHeaders(),
-                 exportBody("ExportIndication",
-                            "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"X\">" +
-                                repeated("<QUALIFIER/>", 10001) + "</INSTANCE></EXPPARAMVALUE>")),
+         httpRequest("POST", "/", exportHeaders(),
+                     exportMessage("ExportIndication",
+                                   "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"X\">" +
+                                       repeated("<QUALIFIER/>", 10001) + "</INSTANCE></EXPPARAMVALUE>")),
          413, "request-not-valid"},
         {"TooManyAttributes",
-         request("POST", "/", exportHeaders(),
-                 exportBody("ExportIndication", "<X " + repeated("a=\"1\" ", 20001) + "/>")),
+         httpRequest("POST", "/", exportHeaders(),
+                     exportMessage("ExportIndication", "<X " + repeated("a=\"1\" ", 20001) + "/>")),
          413, "request-not-valid"},
         {"ElementsBehindAQuoteInAComment",
-         request("POST", "/", exportHeaders(),
-                 "<!-- don't count --><CIM>" + repeated("<a/>", 10001) + "</CIM>"),
+         httpRequest("POST", "/", exportHeaders(),
+                     "<!-- don't count --><CIM>" + repeated("<a/>", 10001) + "</CIM>"),
          413, "request-not-valid"},
         {"HugeChunkedBody",
          "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + exportHeaders() + "Transfer-Encoding: chunked\r\n\r\n" +
@@ -337,7 +282,7 @@ TEST_P(RefusedExport, AnswersWithACimError)
 {
     const Refused& x = GetParam();
     RawResponse r =
-        send(port_, request("POST", "/", exportHeaders(x.method), exportBody(x.method, x.params)));
+        send(port_, httpRequest("POST", "/", exportHeaders(x.method), exportMessage(x.method, x.params)));
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.header("cimexport"), "MethodResponse");
     orv::cimxml::ExportResponse resp = orv::cimxml::readExportResponse(r.body);
@@ -511,7 +456,7 @@ TEST_F(Listener, ASenderTricklingItsRequestIsCutOffAtTheDeadline)
     int fd = orvtest::connectLoopback(port_);
     ASSERT_GE(fd, 0);
     const std::string raw =
-        request("POST", "/", exportHeaders(), exportBody("ExportIndication", kIndication));
+        httpRequest("POST", "/", exportHeaders(), exportMessage("ExportIndication", kIndication));
     auto started = std::chrono::steady_clock::now();
     bool cut = false;
     for (size_t i = 0;

@@ -13,15 +13,12 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include "pegasus_text.h"
 
 PEGASUS_USING_PEGASUS;
+using orvtest::str;
 
 namespace {
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
-
 template <class T>
 void expectRoundTrip(const T& x, CIMType type)
 {

@@ -5,15 +5,12 @@
 #include <Pegasus/Common/Exception.h>
 #include <gtest/gtest.h>
 #include <string>
+#include "pegasus_text.h"
 
 PEGASUS_USING_PEGASUS;
+using orvtest::str;
 
 namespace {
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
-
 std::string roundTrip(const char* text)
 {
     return str(CIMObjectPath(text).toString());

@@ -11,12 +11,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 
 #include "SampleFiles.h"
 #include "Client/HttpTransport.h"
 #include "Client/LocalAuth.h"
-#include "support/ScriptedHttpServer.h"
+#include "scripted_http_server.h"
 
 using orv::http::HttpConnection;
 using orv::http::HttpResponse;

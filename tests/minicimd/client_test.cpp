@@ -2,7 +2,7 @@
 // OpenPegasus when configured) against the real minicimd: every operation and
 // the status codes it can end in, over the Unix socket and over TCP, with and
 // without Local authentication; and a client that outlives a server restart.
-#include "MinicimdProcess.h"
+#include "minicimd_process.h"
 
 #include <Pegasus/Client/CIMClient.h>
 #include <gtest/gtest.h>
@@ -12,16 +12,12 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include "pegasus_text.h"
 
 PEGASUS_USING_PEGASUS;
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
-
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
 
 const CIMNamespaceName kNs("root/test");
 

@@ -1,7 +1,7 @@
 // 8 clients x 500 mixed operations against one minicimd at once: every answer
 // is checked against what that client knows it did, and afterwards the
 // repository holds exactly the union of what every client left behind.
-#include "MinicimdProcess.h"
+#include "minicimd_process.h"
 
 #include <Pegasus/Client/CIMClient.h>
 #include <gtest/gtest.h>
@@ -11,20 +11,16 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include "pegasus_text.h"
 
 PEGASUS_USING_PEGASUS;
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
 
 constexpr int kClients = 8;
 constexpr int kOpsPerClient = 500;
 const CIMNamespaceName kNs("root/test");
-
-std::string str(const String& s)
-{
-    return std::string(static_cast<const char*>(s.getCString()));
-}
 
 struct Expected {
     Uint32 count;

@@ -1,8 +1,8 @@
 // What a hostile local client can make minicimd hold or do: bodies of
 // requests it refuses, bodies beyond the budget of all requests together,
 // documents of empty elements, and challenges of other connections.
-#include "MinicimdProcess.h"
-#include "RawHttp.h"
+#include "minicimd_process.h"
+#include "raw_http.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <thread>
 
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // minicimd over the wire, byte by byte: the recorded OpenPegasus exchanges
 // replayed against it, hostile HTTP and XML, and the process life cycle.
-#include "MinicimdProcess.h"
-#include "RawHttp.h"
+#include "minicimd_process.h"
+#include "raw_http.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,9 @@
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/un.h>
 
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // sblim-wbemcli, an independent CIM-XML client, against minicimd over TCP:
 // what it shows must be what the repository holds.
-#include "MinicimdProcess.h"
+#include "minicimd_process.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <sys/wait.h>
 
-using namespace minicimd_test;
+using namespace orvtest;
 
 namespace {
 

@@ -125,7 +125,8 @@ std::string ToStdString(JNIEnv* env, jstring s)
 {
     if (s == nullptr) return std::string();
     const char* chars = env->GetStringUTFChars(s, nullptr);
-    if (chars == nullptr) return std::string();
+    // Checked, so that -Xcheck:jni sees the caller look; an OutOfMemoryError stays pending.
+    if (env->ExceptionCheck() || chars == nullptr) return std::string();
     std::string out(chars);
     env->ReleaseStringUTFChars(s, chars);
     return out;

@@ -3,22 +3,18 @@
 // connections that trickle a byte at a time, and a sender that keeps
 // delivering real indications meanwhile, trying again as a CIM server would.
 // Used by the listener suite and the listener benchmark.
-#ifndef TESTS_CIMCLIENT_SUPPORT_LISTENERATTACKS_H
-#define TESTS_CIMCLIENT_SUPPORT_LISTENERATTACKS_H
+#pragma once
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
+#include "indication_export.h"
+#include "loopback.h"
+
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -27,79 +23,18 @@
 
 namespace orvtest {
 
-// A connected loopback socket, or -1 when none was made within `timeoutMs`
-// (a listener not accepting leaves a connect waiting for minutes otherwise).
-inline int connectLoopback(int port, int timeoutMs = 2000)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    if (!ok && errno == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int err = 0;
-        socklen_t len = sizeof err;
-        ok = ::poll(&p, 1, timeoutMs) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
-             err == 0;
-    }
-    if (ok) ok = ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
-    // A send into a connection the listener gave up on ends too.
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (ok) ok = ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
-    if (ok) return fd;
-    ::close(fd);
-    return -1;
-}
-
-inline bool sendAll(int fd, const char* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // The status of the answer on `fd` (0 when none came within `timeoutMs`).
 inline int readStatus(int fd, int timeoutMs)
 {
     std::string got;
     char buf[4096];
     while (got.find("\r\n") == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return 0;
+        if (!waitReadable(fd, timeoutMs)) return 0;
         ssize_t r = ::recv(fd, buf, sizeof buf, 0);
         if (r <= 0) return 0;
         got.append(buf, static_cast<size_t>(r));
     }
     return got.size() > 12 && got.compare(0, 5, "HTTP/") == 0 ? std::atoi(got.c_str() + 9) : 0;
-}
-
-inline std::string exportPost(const std::string& body)
-{
-    return "POST /listener HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml; charset=utf-8\r\n"
-           "CIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-// A valid export of one indication whose Sequence property is `n`.
-inline std::string indicationExport(unsigned n)
-{
-    return exportPost(
-        "<?xml version=\"1.0\" encoding=\"utf-8\" ?><CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\"><MESSAGE "
-        "ID=\"" +
-        std::to_string(n) +
-        "\" PROTOCOLVERSION=\"1.0\"><SIMPLEEXPREQ><EXPMETHODCALL NAME=\"ExportIndication\">"
-        "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE CLASSNAME=\"Test_Alert\">"
-        "<PROPERTY NAME=\"Sequence\" TYPE=\"uint32\"><VALUE>" +
-        std::to_string(n) +
-        "</VALUE></PROPERTY></INSTANCE></EXPPARAMVALUE></EXPMETHODCALL></SIMPLEEXPREQ>"
-        "</MESSAGE></CIM>");
 }
 
 // Delivers one export, on a fresh connection each try, until it is answered
@@ -216,5 +151,3 @@ inline void resetPeakResident()
 }
 
 }  // namespace orvtest
-
-#endif

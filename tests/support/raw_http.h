@@ -1,21 +1,18 @@
 // A deliberately dumb HTTP/1.1 client for talking to minicimd byte by byte:
 // it sends exactly what a test writes (hostile requests included) and parses
 // the answer itself (Content-Length or chunked, with trailers).
-#ifndef TESTS_MINICIMD_RAWHTTP_H
-#define TESTS_MINICIMD_RAWHTTP_H
+#pragma once
 
-#include <cstring>
+#include "loopback.h"
+
 #include <map>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <strings.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-namespace minicimd_test {
+namespace orvtest {
 
 struct RawResponse {
     int status = 0;
@@ -35,24 +32,15 @@ public:
     static RawConnection unixSocket(const std::string& path)
     {
         RawConnection c;
-        c.fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un sa{};
-        sa.sun_family = AF_UNIX;
-        strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
-        if (connect(c.fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-            throw std::runtime_error("connect " + path);
+        c.fd_ = connectUnix(path);
+        if (c.fd_ < 0) throw std::runtime_error("connect " + path);
         return c;
     }
     static RawConnection tcp(int port)
     {
         RawConnection c;
-        c.fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(port));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(c.fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-            throw std::runtime_error("connect tcp");
+        c.fd_ = connectLoopback(port, 0);
+        if (c.fd_ < 0) throw std::runtime_error("connect tcp");
         return c;
     }
     RawConnection(RawConnection&& o) noexcept : fd_(o.fd_), buf_(std::move(o.buf_)) { o.fd_ = -1; }
@@ -61,16 +49,7 @@ public:
         if (fd_ >= 0) close(fd_);
     }
 
-    bool send(const std::string& data)
-    {
-        size_t off = 0;
-        while (off < data.size()) {
-            ssize_t n = ::send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            off += static_cast<size_t>(n);
-        }
-        return true;
-    }
+    bool send(const std::string& data) { return sendAll(fd_, data); }
 
     // Reads one response; gives up after `timeoutMs` of silence.
     RawResponse read(int timeoutMs = 60000)
@@ -155,8 +134,7 @@ private:
     RawConnection() = default;
     bool fill(int timeoutMs)
     {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0) return false;
+        if (!waitReadable(fd_, timeoutMs)) return false;
         char tmp[65536];
         ssize_t n = recv(fd_, tmp, sizeof tmp, 0);
         if (n <= 0) return false;
@@ -195,6 +173,4 @@ inline std::string imethodCall(const std::string& method, const std::string& par
            "</IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>";
 }
 
-}  // namespace minicimd_test
-
-#endif
+}  // namespace orvtest
