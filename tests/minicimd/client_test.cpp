@@ -358,6 +358,9 @@ TEST(ClientAuth, LocalAuthenticationIsEnforced)
     MinicimdProcess::Options o;
     o.localAuth = true;
     o.tcp = true;
+    // Challenge files in a place of this case's own among those the client accepts:
+    // other suites running at the same time leave theirs in /tmp for a moment.
+    o.extra = {"--auth-dir", "/var/tmp"};
     MinicimdProcess s(o);
     // The handshake works (ClientOps covers every operation with it), and no
     // challenge file is left behind once answered.
@@ -366,7 +369,7 @@ TEST(ClientAuth, LocalAuthenticationIsEnforced)
     EXPECT_EQ(ok.enumerateClassNames(kNs).size(), 3u);
     EXPECT_NE(s.readLog().find("Local authentication required"), std::string::npos);
     glob_t g{};
-    EXPECT_EQ(glob("/tmp/minicimd-auth-*", 0, nullptr, &g), GLOB_NOMATCH) << "challenge files left in /tmp";
+    EXPECT_EQ(glob("/var/tmp/minicimd-auth-*", 0, nullptr, &g), GLOB_NOMATCH) << "challenge files left";
     globfree(&g);
     // Over TCP a client has no Local scheme to offer: it is refused, not served.
     CIMClient tcp;
