@@ -35,18 +35,18 @@ using orvtest::str;
 namespace {
 
 // Takes only exports to its own path, as a consumer keeping a secret in it does.
-struct PathConsumer : orvtest::RecordingConsumer {
+struct PathConsumer : RecordingConsumer {
     explicit PathConsumer(const char* p) : path(p) {}
     Boolean acceptsDestination(const String& p) const override { return str(p) == path; }
     std::string path;
 };
 
 // Holds the dispatch thread in its first call until `open`.
-struct GateConsumer : orvtest::RecordingConsumer {
+struct GateConsumer : RecordingConsumer {
     void consumeIndication(const OperationContext& c, const String& p, const CIMInstance& i) override
     {
         while (!open) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        orvtest::RecordingConsumer::consumeIndication(c, p, i);
+        RecordingConsumer::consumeIndication(c, p, i);
     }
     std::atomic<bool> open{false};
 };
@@ -214,7 +214,7 @@ std::vector<Hostile> hostileRequests()
              "Content-Type: text/plain\r\nCIMExport: MethodRequest\r\nCIMExportMethod: ExportIndication\r\n",
              valid),
          400, "request-not-valid"},
-        {"PathNotUtf8", request("POST", "/caf\xe9", exportHeaders(), valid), 400, nullptr},
+        {"PathNotUtf8", httpRequest("POST", "/caf\xe9", exportHeaders(), valid), 400, nullptr},
         {"Get", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, nullptr},
         {"Put", httpRequest("PUT", "/", exportHeaders(), valid), 405, nullptr},
         {"MPost", httpRequest("M-POST", "/", exportHeaders(), valid), 501, nullptr},
@@ -522,11 +522,8 @@ TEST_F(Listener, QueuedIndicationsAreBoundedInBytesAndAHugeOneIsRefused)
         for (size_t i = 0; i < properties; ++i)
             props += "<PROPERTY NAME=\"P" + std::to_string(i) + "\" TYPE=\"string\"><VALUE>" +
                      std::string(100000, 'x') + "</VALUE></PROPERTY>";
-        return request("POST", "/", exportHeaders(),
-                       exportBody("ExportIndication",
-                                  "<EXPPARAMVALUE NAME=\"NewIndication\"><INSTANCE "
-                                  "CLASSNAME=\"Big\">" +
-                                      props + "</INSTANCE></EXPPARAMVALUE>"));
+        return orvtest::exportPost(exportMessage("ExportIndication", orvtest::newIndication("Big", props)),
+                                   "/");
     };
     RawResponse huge = send(port_, big(6));
     EXPECT_EQ(huge.status, 413) << huge.body;
