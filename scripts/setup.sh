@@ -10,6 +10,18 @@ preset=${1:-default}
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
+# A mirror in the middle of a sync fails `apt-get update` for one index now and then: try
+# again, then go on with the lists there are (the install says so if they do not serve).
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    "${sudo_cmd[@]}" apt-get update -qq && return 0
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    [ "$try" -lt 3 ] && sleep 20
+  done
+  echo "setup: going on with the package lists already there" >&2
+}
+
 # --- i386 preset: the i386 multiarch packages, the amd64 java/javac kept the default ---
 if [ "$preset" = i386 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -22,7 +34,7 @@ if [ "$preset" = i386 ]; then
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
+    apt_update
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
   # Both JDKs register the same alternatives at the same priority: keep the amd64 one.
@@ -45,7 +57,7 @@ for pkg in "${wanted[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update -qq
+  apt_update
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
