@@ -10,8 +10,9 @@
 namespace {
 
 // Every JNI call that can raise is followed by an exception query, so the JVM
-// knows the bridge looked.  The answer is deliberately not acted upon: a Java
-// exception stays pending for the Java caller, as the bridge's callers expect.
+// knows the bridge looked and the caller may make any JNI call next.  The
+// answer is deliberately not acted upon: a Java exception stays pending for
+// the Java caller, as the bridge's callers expect.
 inline void queryException(JNIEnv* env)
 {
     (void)env->ExceptionCheck();
@@ -31,7 +32,18 @@ template <class ID>
 struct SharedMember {
     std::string name;
     std::string signature;
-    ID id;
+    ID id{};
+    // The texts of the last lookup that found the member.  Call sites name
+    // methods with literals, so a lookup usually matches by address and needs
+    // one comparison of the texts (which may have changed since) to be sure.
+    std::atomic<const char*> nameSeen{nullptr};
+    std::atomic<const char*> signatureSeen{nullptr};
+
+    bool names(const char* otherName, const char* otherSignature) const
+    {
+        return std::strcmp(name.c_str(), otherName) == 0 &&
+               std::strcmp(signature.c_str(), otherSignature) == 0;
+    }
 };
 
 // An append-only table: readers search the published entries without a lock,
@@ -40,12 +52,24 @@ struct SharedMember {
 template <class ID>
 class SharedTable {
 public:
-    const ID* find(const char* name, const char* signature) const
+    const ID* find(const char* name, const char* signature)
     {
         const std::size_t count = m_count.load(std::memory_order_acquire);
         for (std::size_t i = 0; i < count; ++i) {
-            const SharedMember<ID>& m = m_members[i];
-            if (m.name == name && m.signature == signature) return &m.id;
+            SharedMember<ID>& m = m_members[i];
+            if (m.nameSeen.load(std::memory_order_relaxed) == name &&
+                m.signatureSeen.load(std::memory_order_relaxed) == signature) {
+                if (m.names(name, signature)) return &m.id;
+                break;
+            }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            SharedMember<ID>& m = m_members[i];
+            if (m.names(name, signature)) {
+                m.nameSeen.store(name, std::memory_order_relaxed);
+                m.signatureSeen.store(signature, std::memory_order_relaxed);
+                return &m.id;
+            }
         }
         return nullptr;
     }
@@ -55,13 +79,22 @@ public:
         if (find(name, signature) != nullptr) return;
         const std::size_t count = m_count.load(std::memory_order_relaxed);
         if (count == kMaxSharedMembers) return;
-        m_members[count] = SharedMember<ID>{name, signature, id};
+        SharedMember<ID>& m = m_members[count];
+        m.name = name;
+        m.signature = signature;
+        m.id = id;
         m_count.store(count + 1, std::memory_order_release);
     }
     void clear()
     {
         m_count.store(0, std::memory_order_release);
-        m_members = {};
+        for (SharedMember<ID>& m : m_members) {
+            m.name.clear();
+            m.signature.clear();
+            m.id = ID{};
+            m.nameSeen.store(nullptr, std::memory_order_relaxed);
+            m.signatureSeen.store(nullptr, std::memory_order_relaxed);
+        }
     }
 
 private:
@@ -175,7 +208,7 @@ void releaseKnownClasses(JNIEnv* env)
 
 bool isInstanceOf(JNIEnv* env, jobject object, KnownClass known)
 {
-    if (object == nullptr) {
+    if (object == nullptr || exceptionPending(env)) {
         return false;
     }
     SharedMembers* members = knownMembers(env, known);
@@ -252,7 +285,9 @@ const ID* findMember(const std::vector<IndirectJClass::Member<ID>>& members, con
                      const char* signature)
 {
     for (const auto& m : members) {
-        if (m.name == name && m.signature == signature) return &m.id;
+        if (std::strcmp(m.name.c_str(), name) == 0 && std::strcmp(m.signature.c_str(), signature) == 0) {
+            return &m.id;
+        }
     }
     return nullptr;
 }
@@ -293,12 +328,17 @@ jmethodID IndirectJClass::findMethodID(const std::string& name, const std::strin
 
 jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signature)
 {
+    return staticFieldID(name.c_str(), signature.c_str());
+}
+
+jfieldID IndirectJClass::staticFieldID(const char* name, const char* signature)
+{
     if (m_shared != nullptr) {
-        if (const jfieldID* shared = m_shared->staticFields.find(name.c_str(), signature.c_str())) {
+        if (const jfieldID* shared = m_shared->staticFields.find(name, signature)) {
             return *shared;
         }
     }
-    if (const jfieldID* known = findMember(m_staticFieldIDs, name.c_str(), signature.c_str())) {
+    if (const jfieldID* known = findMember(m_staticFieldIDs, name, signature)) {
         return *known;
     }
     if (m_class != nullptr && exceptionPending(m_env)) {
@@ -306,20 +346,20 @@ jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signatu
     }
     jfieldID id = nullptr;
     if (m_class != nullptr) {
-        id = m_env->GetStaticFieldID(m_class, name.c_str(), signature.c_str());
+        id = m_env->GetStaticFieldID(m_class, name, signature);
         queryException(m_env);
     }
     if (id != nullptr && m_shared != nullptr) {
-        m_shared->staticFields.add(g_knownClassLock, name.c_str(), signature.c_str(), id);
+        m_shared->staticFields.add(g_knownClassLock, name, signature, id);
         return id;
     }
-    m_staticFieldIDs.push_back(Member<jfieldID>{std::move(name), std::move(signature), id});
+    m_staticFieldIDs.push_back(Member<jfieldID>{name, signature, id});
     return id;
 }
 
 jint IndirectJClass::GetStaticIntField(const char* name, const char* signature)
 {
-    jfieldID id = findStaticFieldID(name, signature);
+    jfieldID id = staticFieldID(name, signature);
     if (id == nullptr || exceptionPending(m_env)) {
         return kNoTypeNumber;
     }
@@ -526,13 +566,18 @@ String String::construct(JNIEnv* env, const char* text)
     if (text == nullptr) {
         text = "";
     }
+    const std::size_t length = std::strlen(text);
+    return construct(env, text, length, isAscii(text, length));
+}
+
+String String::construct(JNIEnv* env, const char* text, std::size_t length, bool ascii)
+{
     IndirectJClass cls(env, KnownClass::String);
     jobject object = nullptr;
     if (cls.m_class == nullptr || exceptionPending(env)) {
         return String(cls, object);
     }
-    const std::size_t length = std::strlen(text);
-    if (isAscii(text, length)) {
+    if (ascii) {
         // Plain ASCII reads the same in modified UTF-8: one JNI call, no byte array.
         object = env->NewStringUTF(text);
         queryException(env);
@@ -696,36 +741,22 @@ CIMDataType CIMDataType::construct(JNIEnv* env, jint typeNumber)
     return newObject<CIMDataType>(env, KnownClass::CIMDataType, "(I)V", typeNumber);
 }
 
-namespace {
-
-// The CIMValue factories wrap the new object over its class, whose members
-// are shared.
-CIMValue wrapNewValue(JNIEnv*, const IndirectJObj& made)
-{
-    return CIMValue(made, made.m_object);
-}
-
-}  // namespace
-
 CIMValue CIMValue::construct(JNIEnv* env)
 {
     jobject none = nullptr;
-    return wrapNewValue(env,
-                        newObject<IndirectJObj>(env, KnownClass::CIMValue, "(Ljava/lang/Object;)V", none));
+    return newObject<CIMValue>(env, KnownClass::CIMValue, "(Ljava/lang/Object;)V", none);
 }
 
 CIMValue CIMValue::construct(JNIEnv* env, jobject value, const CIMDataType& type)
 {
-    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue,
-                                                     "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V",
-                                                     value, type.m_object));
+    return newObject<CIMValue>(env, KnownClass::CIMValue, "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V",
+                               value, type.m_object);
 }
 
 CIMValue CIMValue::construct(JNIEnv* env, const java::Vector& values, const CIMDataType& type)
 {
-    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue,
-                                                     "(Ljava/util/Vector;Ljavax/wbem/cim/CIMDataType;)V",
-                                                     values.m_object, type.m_object));
+    return newObject<CIMValue>(env, KnownClass::CIMValue, "(Ljava/util/Vector;Ljavax/wbem/cim/CIMDataType;)V",
+                               values.m_object, type.m_object);
 }
 
 java::String CIMValue::getValueAsString()

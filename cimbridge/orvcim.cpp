@@ -903,7 +903,9 @@ private:
 };
 
 // What both forms do to a Java property that is already added: key flag,
-// origin, access qualifiers, type and value.
+// origin, access qualifiers, type and value.  Checked once, at the end: a Java
+// call that fails leaves its exception pending, and the wrappers make no
+// further Java call then.
 void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMProperty& javaProperty,
                       const std::string& name, const Pegasus::CIMConstProperty& classProperty,
                       const Pegasus::CIMValue& value, Pegasus::CIMType type, jobject originText, bool isKey,
@@ -911,10 +913,8 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
 {
     if (isKey) {
         javaProperty.CallVoidMethod("setKey", "(Z)V", JNI_TRUE);
-        throwIfJavaExceptionPending(env);
     }
     javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", originText);
-    throwIfJavaExceptionPending(env);
     bool access = false;
     // Made once (every property asks), and never destroyed: listener threads use them.
     static const Pegasus::CIMName& readQualifier = *new Pegasus::CIMName("Read");
@@ -925,8 +925,8 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     if (booleanQualifier(classProperty, writeQualifier, access)) {
         javaProperty.CallVoidMethod("setWriteable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
     }
-    throwIfJavaExceptionPending(env);
     if (!isKnownType(type)) {
+        throwIfJavaExceptionPending(env);
         return;
     }
     if (rule == Unsigned::Widen) {
@@ -938,17 +938,14 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     const bool isReference = type == Pegasus::CIMTYPE_REFERENCE;
     const bool isArray = classProperty.isArray();
     cim::CIMDataType javaType = javaDataType(env, types, javaTypeField(type, isArray && !isReference, rule));
-    throwIfJavaExceptionPending(env);
     javaProperty.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", javaType.m_object);
-    throwIfJavaExceptionPending(env);
     if (value.isNull() || (isReference && (isArray || value.isArray()))) {
+        throwIfJavaExceptionPending(env);
         return;
     }
     jobject object = javaValueObject(env, value, type, isArray, rule);
-    throwIfJavaExceptionPending(env);
     cim::CIMValue javaValue = isArray ? cim::CIMValue::construct(env, java::Vector(env, object), javaType)
                                       : cim::CIMValue::construct(env, object, javaType);
-    throwIfJavaExceptionPending(env);
     javaProperty.CallVoidMethod("setValue", "(Ljavax/wbem/cim/CIMValue;)V", javaValue.m_object);
     throwIfJavaExceptionPending(env);
 }
@@ -979,11 +976,10 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
         jobject originText = origins.of(origin);
         LocalFrame frame(env, kElementFrameCapacity);
 
+        // Checked by fillJavaProperty, which calls nothing once one of these failed.
         cim::CIMProperty javaProperty =
             cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
-        throwIfJavaExceptionPending(env);
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
-        throwIfJavaExceptionPending(env);
         fillJavaProperty(env, types, javaProperty, name, classProperty, value, instanceProperty.getType(),
                          originText, isKey, Unsigned::Widen);
     }
