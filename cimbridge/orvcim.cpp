@@ -628,6 +628,137 @@ std::string narrow(const Pegasus::String& text)
     return std::string(static_cast<const char*>(text.getCString()));
 }
 
+// ------------------------------------------------------------- paths as UTF-8 text
+
+// Writes a client library path as the UTF-8 text Java's CIMObjectPath(String)
+// reads: the text of its toString, encoded as getCString encodes it (a
+// surrogate pair as one 4-byte sequence, a lone surrogate as U+FFFD), ending
+// at a NUL as the C string of that text does.  Written straight from the
+// path's parts into a buffer reused from path to path, without the UTF-16
+// text in between.
+class PathTextWriter {
+public:
+    // The text of the path; the reference stays valid until the next write.
+    const std::string& write(const Pegasus::CIMObjectPath& path)
+    {
+        m_text.clear();
+        m_ascii = true;
+        m_ended = false;
+        const Pegasus::String& host = path.getHost();
+        if (host.size() != 0) {
+            appendAscii('/');
+            appendAscii('/');
+            append(host, false);
+            appendAscii('/');
+        }
+        const Pegasus::CIMNamespaceName& nameSpace = path.getNameSpace();
+        if (!nameSpace.isNull() || host.size() != 0) {
+            append(nameSpace.getString(), false);
+            appendAscii(':');
+        }
+        append(path.getClassName().getString(), false);
+        const Pegasus::Array<Pegasus::CIMKeyBinding>& keys = path.getKeyBindings();
+        for (Pegasus::Uint32 i = 0; i < keys.size(); ++i) {
+            const Pegasus::CIMKeyBinding& key = keys[i];
+            appendAscii(i == 0 ? '.' : ',');
+            append(key.getName().getString(), false);
+            appendAscii('=');
+            const bool quoted = key.getType() == Pegasus::CIMKeyBinding::STRING ||
+                                key.getType() == Pegasus::CIMKeyBinding::REFERENCE;
+            if (quoted) {
+                appendAscii('"');
+            }
+            append(key.getValue(), true);
+            if (quoted) {
+                appendAscii('"');
+            }
+        }
+        return m_text;
+    }
+
+    // Whether the last text written is all ASCII.
+    bool ascii() const { return m_ascii; }
+
+    // A new Java path from the last text written.
+    cim::CIMObjectPath javaPath(JNIEnv* env) const
+    {
+        return cim::CIMObjectPath::construct(
+            env, java::String::construct(env, m_text.c_str(), m_text.size(), m_ascii));
+    }
+
+private:
+    void appendAscii(char c)
+    {
+        if (!m_ended) {
+            m_text.push_back(c);
+        }
+    }
+
+    // Appends text, with a backslash before each backslash and double quote
+    // when `escape` (all of a key value: the path parser reads it back so).
+    void append(const Pegasus::String& text, bool escape)
+    {
+        const Pegasus::Uint32 n = text.size();
+        for (Pegasus::Uint32 i = 0; i < n && !m_ended; ++i) {
+            std::uint32_t c = static_cast<Pegasus::Uint16>(text[i]);
+            if (c < kFirstNonAscii) {
+                if (c == 0) {
+                    m_ended = true;  // the C string of today's text ends here
+                    return;
+                }
+                if (escape && (c == '\\' || c == '"')) {
+                    m_text.push_back('\\');
+                }
+                m_text.push_back(static_cast<char>(c));
+                continue;
+            }
+            m_ascii = false;
+            if (isHighSurrogate(c) && i + 1 < n &&
+                isLowSurrogate(static_cast<Pegasus::Uint16>(text[i + 1]))) {
+                const std::uint32_t low = static_cast<Pegasus::Uint16>(text[++i]);
+                c = kFirstSupplementary + ((c - kFirstHighSurrogate) << kSurrogateBits) +
+                    (low - kFirstLowSurrogate);
+            } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+                c = kReplacementCharacter;
+            }
+            appendNonAscii(c);
+        }
+    }
+
+    void appendNonAscii(std::uint32_t c)
+    {
+        if (c < 0x800) {
+            m_text.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        } else if (c < kFirstSupplementary) {
+            m_text.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        } else {
+            m_text.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            m_text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        }
+        m_text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+
+    static bool isHighSurrogate(std::uint32_t c)
+    {
+        return c >= kFirstHighSurrogate && c < kFirstLowSurrogate;
+    }
+    static bool isLowSurrogate(std::uint32_t c) { return c >= kFirstLowSurrogate && c <= kLastLowSurrogate; }
+
+    static constexpr std::uint32_t kFirstNonAscii = 0x80;
+    static constexpr std::uint32_t kFirstHighSurrogate = 0xD800;
+    static constexpr std::uint32_t kFirstLowSurrogate = 0xDC00;
+    static constexpr std::uint32_t kLastLowSurrogate = 0xDFFF;
+    static constexpr std::uint32_t kFirstSupplementary = 0x10000;
+    static constexpr int kSurrogateBits = 10;
+    static constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+
+    std::string m_text;
+    bool m_ascii = true;
+    bool m_ended = false;
+};
+
 // The object name of a Java path; a null name reads as empty text.
 std::string objectNameOf(JNIEnv* env, jobject path)
 {
@@ -759,7 +890,9 @@ jobject javaObject(JNIEnv* env, const Pegasus::CIMDateTime& v, Unsigned)
 }
 jobject javaObject(JNIEnv* env, const Pegasus::CIMObjectPath& v, Unsigned)
 {
-    return cim::CIMObjectPath::construct(env, javaString(env, v.toString())).m_object;
+    PathTextWriter text;
+    text.write(v);
+    return text.javaPath(env).m_object;
 }
 
 template <class T>
@@ -1726,15 +1859,15 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
     const Pegasus::Array<Pegasus::CIMObjectPath> paths =
         services.m_client->enumerateInstanceNames(*services.m_nameSpace, className);
     java::Vector vector(env, result);
+    PathTextWriter text;
     for (Pegasus::Uint32 i = 0; i < paths.size(); ++i) {
         // Instances of subclasses are left out.
         if (!paths[i].getClassName().equal(className)) {
             continue;
         }
         LocalFrame frame(env, kElementFrameCapacity);
-        cim::CIMObjectPath javaPath =
-            cim::CIMObjectPath::construct(env, javaString(env, paths[i].toString()));
-        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
+        text.write(paths[i]);
+        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", text.javaPath(env).m_object);
         throwIfJavaExceptionPending(env);
     }
     return kRcOk;
