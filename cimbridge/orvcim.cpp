@@ -25,6 +25,7 @@
 #include <pthread.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -377,6 +378,9 @@ struct UnsendableValue {
 // object and value, a path with its text).
 constexpr jint kOperationFrameCapacity = 64;
 constexpr jint kElementFrameCapacity = 32;
+// Instance names that share one such frame: two references each (the text
+// and the path), and a frame pushed and popped per batch, not per name.
+constexpr Pegasus::Uint32 kNamesPerFrame = 8;
 
 // ------------------------------------------------------------- object paths
 
@@ -1860,15 +1864,18 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
         services.m_client->enumerateInstanceNames(*services.m_nameSpace, className);
     java::Vector vector(env, result);
     PathTextWriter text;
-    for (Pegasus::Uint32 i = 0; i < paths.size(); ++i) {
-        // Instances of subclasses are left out.
-        if (!paths[i].getClassName().equal(className)) {
-            continue;
-        }
+    for (Pegasus::Uint32 first = 0; first < paths.size(); first += kNamesPerFrame) {
         LocalFrame frame(env, kElementFrameCapacity);
-        text.write(paths[i]);
-        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", text.javaPath(env).m_object);
-        throwIfJavaExceptionPending(env);
+        const Pegasus::Uint32 end = std::min(paths.size(), first + kNamesPerFrame);
+        for (Pegasus::Uint32 i = first; i < end; ++i) {
+            // Instances of subclasses are left out.
+            if (!paths[i].getClassName().equal(className)) {
+                continue;
+            }
+            text.write(paths[i]);
+            vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", text.javaPath(env).m_object);
+            throwIfJavaExceptionPending(env);
+        }
     }
     return kRcOk;
 }
