@@ -1,8 +1,11 @@
 #include "IndirectJObj.h"
 
+#include <link.h>
+
 #include <array>
 #include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -10,8 +13,9 @@
 namespace {
 
 // Every JNI call that can raise is followed by an exception query, so the JVM
-// knows the bridge looked.  The answer is deliberately not acted upon: a Java
-// exception stays pending for the Java caller, as the bridge's callers expect.
+// knows the bridge looked and the caller may make any JNI call next.  The
+// answer is deliberately not acted upon: a Java exception stays pending for
+// the Java caller, as the bridge's callers expect.
 inline void queryException(JNIEnv* env)
 {
     (void)env->ExceptionCheck();
@@ -24,6 +28,58 @@ inline bool exceptionPending(JNIEnv* env)
     return env->ExceptionCheck() == JNI_TRUE;
 }
 
+// The read-only segments of the module holding this code: text there (a call
+// site's literal) cannot change while the module is loaded, so a lookup whose
+// texts lie there and match a member's last texts by address is that member.
+class ReadOnlyText {
+public:
+    static const ReadOnlyText& ofThisModule()
+    {
+        static const ReadOnlyText ranges;
+        return ranges;
+    }
+    bool contains(const char* text) const
+    {
+        const auto at = reinterpret_cast<std::uintptr_t>(text);
+        for (std::size_t i = 0; i < m_count; ++i) {
+            if (at >= m_begin[i] && at < m_end[i]) return true;
+        }
+        return false;
+    }
+
+private:
+    static constexpr std::size_t kMaxSegments = 8;
+    static constexpr char kProbe[] = "a literal of this module";
+
+    ReadOnlyText() { dl_iterate_phdr(&addIfThisModule, this); }
+
+    static int addIfThisModule(dl_phdr_info* module, std::size_t, void* data)
+    {
+        auto* self = static_cast<ReadOnlyText*>(data);
+        const auto probe = reinterpret_cast<std::uintptr_t>(kProbe);
+        bool mine = false;
+        for (int i = 0; i < module->dlpi_phnum; ++i) {
+            const ElfW(Phdr)& segment = module->dlpi_phdr[i];
+            const std::uintptr_t begin = module->dlpi_addr + segment.p_vaddr;
+            mine = mine || (segment.p_type == PT_LOAD && probe >= begin && probe < begin + segment.p_memsz);
+        }
+        if (!mine) return 0;
+        for (int i = 0; i < module->dlpi_phnum && self->m_count < kMaxSegments; ++i) {
+            const ElfW(Phdr)& segment = module->dlpi_phdr[i];
+            if (segment.p_type == PT_LOAD && (segment.p_flags & PF_W) == 0) {
+                self->m_begin[self->m_count] = module->dlpi_addr + segment.p_vaddr;
+                self->m_end[self->m_count] = self->m_begin[self->m_count] + segment.p_memsz;
+                ++self->m_count;
+            }
+        }
+        return 1;  // found: stop
+    }
+
+    std::uintptr_t m_begin[kMaxSegments]{};
+    std::uintptr_t m_end[kMaxSegments]{};
+    std::size_t m_count = 0;
+};
+
 // Enough for every method and static field the bridge uses on one class.
 constexpr std::size_t kMaxSharedMembers = 48;
 
@@ -31,7 +87,19 @@ template <class ID>
 struct SharedMember {
     std::string name;
     std::string signature;
-    ID id;
+    ID id{};
+    // The texts of the last lookup that found the member.  Call sites name
+    // methods with literals, so a lookup usually matches by address: sure
+    // when the texts are read-only, else after comparing them (text elsewhere
+    // may have changed since).
+    std::atomic<const char*> nameSeen{nullptr};
+    std::atomic<const char*> signatureSeen{nullptr};
+
+    bool names(const char* otherName, const char* otherSignature) const
+    {
+        return std::strcmp(name.c_str(), otherName) == 0 &&
+               std::strcmp(signature.c_str(), otherSignature) == 0;
+    }
 };
 
 // An append-only table: readers search the published entries without a lock,
@@ -40,12 +108,27 @@ struct SharedMember {
 template <class ID>
 class SharedTable {
 public:
-    const ID* find(const char* name, const char* signature) const
+    const ID* find(const char* name, const char* signature)
     {
         const std::size_t count = m_count.load(std::memory_order_acquire);
         for (std::size_t i = 0; i < count; ++i) {
-            const SharedMember<ID>& m = m_members[i];
-            if (m.name == name && m.signature == signature) return &m.id;
+            SharedMember<ID>& m = m_members[i];
+            if (m.nameSeen.load(std::memory_order_relaxed) == name &&
+                m.signatureSeen.load(std::memory_order_relaxed) == signature) {
+                const ReadOnlyText& fixed = ReadOnlyText::ofThisModule();
+                if ((fixed.contains(name) && fixed.contains(signature)) || m.names(name, signature)) {
+                    return &m.id;
+                }
+                break;
+            }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            SharedMember<ID>& m = m_members[i];
+            if (m.names(name, signature)) {
+                m.nameSeen.store(name, std::memory_order_relaxed);
+                m.signatureSeen.store(signature, std::memory_order_relaxed);
+                return &m.id;
+            }
         }
         return nullptr;
     }
@@ -55,13 +138,22 @@ public:
         if (find(name, signature) != nullptr) return;
         const std::size_t count = m_count.load(std::memory_order_relaxed);
         if (count == kMaxSharedMembers) return;
-        m_members[count] = SharedMember<ID>{name, signature, id};
+        SharedMember<ID>& m = m_members[count];
+        m.name = name;
+        m.signature = signature;
+        m.id = id;
         m_count.store(count + 1, std::memory_order_release);
     }
     void clear()
     {
         m_count.store(0, std::memory_order_release);
-        m_members = {};
+        for (SharedMember<ID>& m : m_members) {
+            m.name.clear();
+            m.signature.clear();
+            m.id = ID{};
+            m.nameSeen.store(nullptr, std::memory_order_relaxed);
+            m.signatureSeen.store(nullptr, std::memory_order_relaxed);
+        }
     }
 
 private:
@@ -175,7 +267,7 @@ void releaseKnownClasses(JNIEnv* env)
 
 bool isInstanceOf(JNIEnv* env, jobject object, KnownClass known)
 {
-    if (object == nullptr) {
+    if (object == nullptr || exceptionPending(env)) {
         return false;
     }
     SharedMembers* members = knownMembers(env, known);
@@ -252,7 +344,9 @@ const ID* findMember(const std::vector<IndirectJClass::Member<ID>>& members, con
                      const char* signature)
 {
     for (const auto& m : members) {
-        if (m.name == name && m.signature == signature) return &m.id;
+        if (std::strcmp(m.name.c_str(), name) == 0 && std::strcmp(m.signature.c_str(), signature) == 0) {
+            return &m.id;
+        }
     }
     return nullptr;
 }
@@ -293,12 +387,17 @@ jmethodID IndirectJClass::findMethodID(const std::string& name, const std::strin
 
 jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signature)
 {
+    return staticFieldID(name.c_str(), signature.c_str());
+}
+
+jfieldID IndirectJClass::staticFieldID(const char* name, const char* signature)
+{
     if (m_shared != nullptr) {
-        if (const jfieldID* shared = m_shared->staticFields.find(name.c_str(), signature.c_str())) {
+        if (const jfieldID* shared = m_shared->staticFields.find(name, signature)) {
             return *shared;
         }
     }
-    if (const jfieldID* known = findMember(m_staticFieldIDs, name.c_str(), signature.c_str())) {
+    if (const jfieldID* known = findMember(m_staticFieldIDs, name, signature)) {
         return *known;
     }
     if (m_class != nullptr && exceptionPending(m_env)) {
@@ -306,20 +405,20 @@ jfieldID IndirectJClass::findStaticFieldID(std::string name, std::string signatu
     }
     jfieldID id = nullptr;
     if (m_class != nullptr) {
-        id = m_env->GetStaticFieldID(m_class, name.c_str(), signature.c_str());
+        id = m_env->GetStaticFieldID(m_class, name, signature);
         queryException(m_env);
     }
     if (id != nullptr && m_shared != nullptr) {
-        m_shared->staticFields.add(g_knownClassLock, name.c_str(), signature.c_str(), id);
+        m_shared->staticFields.add(g_knownClassLock, name, signature, id);
         return id;
     }
-    m_staticFieldIDs.push_back(Member<jfieldID>{std::move(name), std::move(signature), id});
+    m_staticFieldIDs.push_back(Member<jfieldID>{name, signature, id});
     return id;
 }
 
 jint IndirectJClass::GetStaticIntField(const char* name, const char* signature)
 {
-    jfieldID id = findStaticFieldID(name, signature);
+    jfieldID id = staticFieldID(name, signature);
     if (id == nullptr || exceptionPending(m_env)) {
         return kNoTypeNumber;
     }
@@ -526,13 +625,18 @@ String String::construct(JNIEnv* env, const char* text)
     if (text == nullptr) {
         text = "";
     }
+    const std::size_t length = std::strlen(text);
+    return construct(env, text, length, isAscii(text, length));
+}
+
+String String::construct(JNIEnv* env, const char* text, std::size_t length, bool ascii)
+{
     IndirectJClass cls(env, KnownClass::String);
     jobject object = nullptr;
     if (cls.m_class == nullptr || exceptionPending(env)) {
         return String(cls, object);
     }
-    const std::size_t length = std::strlen(text);
-    if (isAscii(text, length)) {
+    if (ascii) {
         // Plain ASCII reads the same in modified UTF-8: one JNI call, no byte array.
         object = env->NewStringUTF(text);
         queryException(env);
@@ -696,36 +800,22 @@ CIMDataType CIMDataType::construct(JNIEnv* env, jint typeNumber)
     return newObject<CIMDataType>(env, KnownClass::CIMDataType, "(I)V", typeNumber);
 }
 
-namespace {
-
-// The CIMValue factories wrap the new object over its class, whose members
-// are shared.
-CIMValue wrapNewValue(JNIEnv*, const IndirectJObj& made)
-{
-    return CIMValue(made, made.m_object);
-}
-
-}  // namespace
-
 CIMValue CIMValue::construct(JNIEnv* env)
 {
     jobject none = nullptr;
-    return wrapNewValue(env,
-                        newObject<IndirectJObj>(env, KnownClass::CIMValue, "(Ljava/lang/Object;)V", none));
+    return newObject<CIMValue>(env, KnownClass::CIMValue, "(Ljava/lang/Object;)V", none);
 }
 
 CIMValue CIMValue::construct(JNIEnv* env, jobject value, const CIMDataType& type)
 {
-    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue,
-                                                     "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V",
-                                                     value, type.m_object));
+    return newObject<CIMValue>(env, KnownClass::CIMValue, "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V",
+                               value, type.m_object);
 }
 
 CIMValue CIMValue::construct(JNIEnv* env, const java::Vector& values, const CIMDataType& type)
 {
-    return wrapNewValue(env, newObject<IndirectJObj>(env, KnownClass::CIMValue,
-                                                     "(Ljava/util/Vector;Ljavax/wbem/cim/CIMDataType;)V",
-                                                     values.m_object, type.m_object));
+    return newObject<CIMValue>(env, KnownClass::CIMValue, "(Ljava/util/Vector;Ljavax/wbem/cim/CIMDataType;)V",
+                               values.m_object, type.m_object);
 }
 
 java::String CIMValue::getValueAsString()

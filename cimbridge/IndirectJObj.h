@@ -11,12 +11,15 @@
 // lookups give null, the call family its zero result, and whatever Java error
 // made the null stays pending for the caller's Java code to see.  While a Java
 // exception is pending no wrapper makes a JNI call that JNI forbids then: the
-// calls give their zero results and the exception stays.
+// calls give their zero results and the exception stays.  A caller that
+// must stop when a Java call fails checks after it; one that goes on may
+// leave the check to the next wrapper call.
 #ifndef ORV_CIMBRIDGE_INDIRECTJOBJ_H
 #define ORV_CIMBRIDGE_INDIRECTJOBJ_H
 
 #include <jni.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -93,10 +96,14 @@ public:
     // For a known class: the process-wide member table, searched before any
     // lookup, so that proxies made one per result element look nothing up.
     SharedMembers* m_shared = nullptr;
+
+private:
+    jfieldID staticFieldID(const char* name, const char* signature);
 };
 
-// Whether the object is an instance of the known class; false for null, or
-// when the class cannot be found (its error then pending).
+// Whether the object is an instance of the known class; false for null, while
+// a Java exception is pending, or when the class cannot be found (its error
+// then pending).
 bool isInstanceOf(JNIEnv* env, jobject object, KnownClass known);
 
 // The Java name of a known class ("java.lang.Number").
@@ -171,6 +178,9 @@ public:
     ORV_PROXY_CONSTRUCTORS(String, IndirectJObj)
     // A new java.lang.String from UTF-8 bytes.
     static String construct(JNIEnv* env, const char* text);
+    // The same from `length` bytes of UTF-8 without a NUL among them
+    // (text[length] is NUL), `ascii` when every byte is below 0x80.
+    static String construct(JNIEnv* env, const char* text, std::size_t length, bool ascii);
     // The text in UTF-8 (as JNI gives it, with surrogate pairs rejoined into
     // 4-byte sequences); empty when it cannot be had.
     std::string getStringA();

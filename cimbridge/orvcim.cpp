@@ -25,6 +25,7 @@
 #include <pthread.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -377,6 +378,9 @@ struct UnsendableValue {
 // object and value, a path with its text).
 constexpr jint kOperationFrameCapacity = 64;
 constexpr jint kElementFrameCapacity = 32;
+// Instance names that share one such frame: two references each (the text
+// and the path), and a frame pushed and popped per batch, not per name.
+constexpr Pegasus::Uint32 kNamesPerFrame = 8;
 
 // ------------------------------------------------------------- object paths
 
@@ -628,6 +632,137 @@ std::string narrow(const Pegasus::String& text)
     return std::string(static_cast<const char*>(text.getCString()));
 }
 
+// ------------------------------------------------------------- paths as UTF-8 text
+
+// Writes a client library path as the UTF-8 text Java's CIMObjectPath(String)
+// reads: the text of its toString, encoded as getCString encodes it (a
+// surrogate pair as one 4-byte sequence, a lone surrogate as U+FFFD), ending
+// at a NUL as the C string of that text does.  Written straight from the
+// path's parts into a buffer reused from path to path, without the UTF-16
+// text in between.
+class PathTextWriter {
+public:
+    // The text of the path; the reference stays valid until the next write.
+    const std::string& write(const Pegasus::CIMObjectPath& path)
+    {
+        m_text.clear();
+        m_ascii = true;
+        m_ended = false;
+        const Pegasus::String& host = path.getHost();
+        if (host.size() != 0) {
+            appendAscii('/');
+            appendAscii('/');
+            append(host, false);
+            appendAscii('/');
+        }
+        const Pegasus::CIMNamespaceName& nameSpace = path.getNameSpace();
+        if (!nameSpace.isNull() || host.size() != 0) {
+            append(nameSpace.getString(), false);
+            appendAscii(':');
+        }
+        append(path.getClassName().getString(), false);
+        const Pegasus::Array<Pegasus::CIMKeyBinding>& keys = path.getKeyBindings();
+        for (Pegasus::Uint32 i = 0; i < keys.size(); ++i) {
+            const Pegasus::CIMKeyBinding& key = keys[i];
+            appendAscii(i == 0 ? '.' : ',');
+            append(key.getName().getString(), false);
+            appendAscii('=');
+            const bool quoted = key.getType() == Pegasus::CIMKeyBinding::STRING ||
+                                key.getType() == Pegasus::CIMKeyBinding::REFERENCE;
+            if (quoted) {
+                appendAscii('"');
+            }
+            append(key.getValue(), true);
+            if (quoted) {
+                appendAscii('"');
+            }
+        }
+        return m_text;
+    }
+
+    // Whether the last text written is all ASCII.
+    bool ascii() const { return m_ascii; }
+
+    // A new Java path from the last text written.
+    cim::CIMObjectPath javaPath(JNIEnv* env) const
+    {
+        return cim::CIMObjectPath::construct(
+            env, java::String::construct(env, m_text.c_str(), m_text.size(), m_ascii));
+    }
+
+private:
+    void appendAscii(char c)
+    {
+        if (!m_ended) {
+            m_text.push_back(c);
+        }
+    }
+
+    // Appends text, with a backslash before each backslash and double quote
+    // when `escape` (all of a key value: the path parser reads it back so).
+    void append(const Pegasus::String& text, bool escape)
+    {
+        const Pegasus::Uint32 n = text.size();
+        for (Pegasus::Uint32 i = 0; i < n && !m_ended; ++i) {
+            std::uint32_t c = static_cast<Pegasus::Uint16>(text[i]);
+            if (c < kFirstNonAscii) {
+                if (c == 0) {
+                    m_ended = true;  // the C string of today's text ends here
+                    return;
+                }
+                if (escape && (c == '\\' || c == '"')) {
+                    m_text.push_back('\\');
+                }
+                m_text.push_back(static_cast<char>(c));
+                continue;
+            }
+            m_ascii = false;
+            if (isHighSurrogate(c) && i + 1 < n &&
+                isLowSurrogate(static_cast<Pegasus::Uint16>(text[i + 1]))) {
+                const std::uint32_t low = static_cast<Pegasus::Uint16>(text[++i]);
+                c = kFirstSupplementary + ((c - kFirstHighSurrogate) << kSurrogateBits) +
+                    (low - kFirstLowSurrogate);
+            } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+                c = kReplacementCharacter;
+            }
+            appendNonAscii(c);
+        }
+    }
+
+    void appendNonAscii(std::uint32_t c)
+    {
+        if (c < 0x800) {
+            m_text.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        } else if (c < kFirstSupplementary) {
+            m_text.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        } else {
+            m_text.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            m_text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        }
+        m_text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+
+    static bool isHighSurrogate(std::uint32_t c)
+    {
+        return c >= kFirstHighSurrogate && c < kFirstLowSurrogate;
+    }
+    static bool isLowSurrogate(std::uint32_t c) { return c >= kFirstLowSurrogate && c <= kLastLowSurrogate; }
+
+    static constexpr std::uint32_t kFirstNonAscii = 0x80;
+    static constexpr std::uint32_t kFirstHighSurrogate = 0xD800;
+    static constexpr std::uint32_t kFirstLowSurrogate = 0xDC00;
+    static constexpr std::uint32_t kLastLowSurrogate = 0xDFFF;
+    static constexpr std::uint32_t kFirstSupplementary = 0x10000;
+    static constexpr int kSurrogateBits = 10;
+    static constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+
+    std::string m_text;
+    bool m_ascii = true;
+    bool m_ended = false;
+};
+
 // The object name of a Java path; a null name reads as empty text.
 std::string objectNameOf(JNIEnv* env, jobject path)
 {
@@ -759,7 +894,9 @@ jobject javaObject(JNIEnv* env, const Pegasus::CIMDateTime& v, Unsigned)
 }
 jobject javaObject(JNIEnv* env, const Pegasus::CIMObjectPath& v, Unsigned)
 {
-    return cim::CIMObjectPath::construct(env, javaString(env, v.toString())).m_object;
+    PathTextWriter text;
+    text.write(v);
+    return text.javaPath(env).m_object;
 }
 
 template <class T>
@@ -903,7 +1040,9 @@ private:
 };
 
 // What both forms do to a Java property that is already added: key flag,
-// origin, access qualifiers, type and value.
+// origin, access qualifiers, type and value.  Checked once, at the end: a Java
+// call that fails leaves its exception pending, and the wrappers make no
+// further Java call then.
 void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMProperty& javaProperty,
                       const std::string& name, const Pegasus::CIMConstProperty& classProperty,
                       const Pegasus::CIMValue& value, Pegasus::CIMType type, jobject originText, bool isKey,
@@ -911,10 +1050,8 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
 {
     if (isKey) {
         javaProperty.CallVoidMethod("setKey", "(Z)V", JNI_TRUE);
-        throwIfJavaExceptionPending(env);
     }
     javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", originText);
-    throwIfJavaExceptionPending(env);
     bool access = false;
     // Made once (every property asks), and never destroyed: listener threads use them.
     static const Pegasus::CIMName& readQualifier = *new Pegasus::CIMName("Read");
@@ -925,8 +1062,8 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     if (booleanQualifier(classProperty, writeQualifier, access)) {
         javaProperty.CallVoidMethod("setWriteable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
     }
-    throwIfJavaExceptionPending(env);
     if (!isKnownType(type)) {
+        throwIfJavaExceptionPending(env);
         return;
     }
     if (rule == Unsigned::Widen) {
@@ -938,17 +1075,14 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     const bool isReference = type == Pegasus::CIMTYPE_REFERENCE;
     const bool isArray = classProperty.isArray();
     cim::CIMDataType javaType = javaDataType(env, types, javaTypeField(type, isArray && !isReference, rule));
-    throwIfJavaExceptionPending(env);
     javaProperty.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", javaType.m_object);
-    throwIfJavaExceptionPending(env);
     if (value.isNull() || (isReference && (isArray || value.isArray()))) {
+        throwIfJavaExceptionPending(env);
         return;
     }
     jobject object = javaValueObject(env, value, type, isArray, rule);
-    throwIfJavaExceptionPending(env);
     cim::CIMValue javaValue = isArray ? cim::CIMValue::construct(env, java::Vector(env, object), javaType)
                                       : cim::CIMValue::construct(env, object, javaType);
-    throwIfJavaExceptionPending(env);
     javaProperty.CallVoidMethod("setValue", "(Ljavax/wbem/cim/CIMValue;)V", javaValue.m_object);
     throwIfJavaExceptionPending(env);
 }
@@ -979,11 +1113,10 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
         jobject originText = origins.of(origin);
         LocalFrame frame(env, kElementFrameCapacity);
 
+        // Checked by fillJavaProperty, which calls nothing once one of these failed.
         cim::CIMProperty javaProperty =
             cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
-        throwIfJavaExceptionPending(env);
         vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
-        throwIfJavaExceptionPending(env);
         fillJavaProperty(env, types, javaProperty, name, classProperty, value, instanceProperty.getType(),
                          originText, isKey, Unsigned::Widen);
     }
@@ -1730,16 +1863,19 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
     const Pegasus::Array<Pegasus::CIMObjectPath> paths =
         services.m_client->enumerateInstanceNames(*services.m_nameSpace, className);
     java::Vector vector(env, result);
-    for (Pegasus::Uint32 i = 0; i < paths.size(); ++i) {
-        // Instances of subclasses are left out.
-        if (!paths[i].getClassName().equal(className)) {
-            continue;
-        }
+    PathTextWriter text;
+    for (Pegasus::Uint32 first = 0; first < paths.size(); first += kNamesPerFrame) {
         LocalFrame frame(env, kElementFrameCapacity);
-        cim::CIMObjectPath javaPath =
-            cim::CIMObjectPath::construct(env, javaString(env, paths[i].toString()));
-        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaPath.m_object);
-        throwIfJavaExceptionPending(env);
+        const Pegasus::Uint32 end = std::min(paths.size(), first + kNamesPerFrame);
+        for (Pegasus::Uint32 i = first; i < end; ++i) {
+            // Instances of subclasses are left out.
+            if (!paths[i].getClassName().equal(className)) {
+                continue;
+            }
+            text.write(paths[i]);
+            vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", text.javaPath(env).m_object);
+            throwIfJavaExceptionPending(env);
+        }
     }
     return kRcOk;
 }

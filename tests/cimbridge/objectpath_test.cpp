@@ -4,6 +4,10 @@
 // internals it reaches.
 #include "bridge_test_util.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
+
 using orvtest::JvmTest;
 
 namespace {
@@ -262,6 +266,61 @@ TEST_F(ObjectPath, UntypedKeysAreWrittenByTheirValueClass)
         const std::string t = ObjectPathAsString(env, p);
         EXPECT_EQ(t, std::string("CIM_Foo.") + c.text);
         EXPECT_EQ(parse(t).getKeyBindings().size(), 1u) << t;
+    }
+}
+
+// Paths from the client library written as UTF-8 for Java: the same bytes as
+// the C string of toString, whatever the host, namespace, key types and text.
+TEST_F(ObjectPath, ClientPathsAsUtf8TextMatchTheirToString)
+{
+    using Pegasus::CIMKeyBinding;
+    auto units = [](std::initializer_list<Pegasus::Uint16> u) {
+        std::vector<Pegasus::Char16> c(u.begin(), u.end());
+        return Pegasus::String(c.data(), static_cast<Pegasus::Uint32>(c.size()));
+    };
+    auto key = [](const char* name, const Pegasus::String& value, CIMKeyBinding::Type type) {
+        return CIMKeyBinding(Pegasus::CIMName(name), value, type);
+    };
+    const Pegasus::CIMNamespaceName none;
+    const Pegasus::CIMNamespaceName cimv2("root/cimv2");
+    const struct {
+        const char* host;
+        const Pegasus::CIMNamespaceName& nameSpace;
+        std::vector<CIMKeyBinding> keys;
+    } rows[] = {
+        {"", none, {}},
+        {"", cimv2, {}},
+        {"server.example", cimv2, {key("Id", "7", CIMKeyBinding::NUMERIC)}},
+        {"",
+         none,
+         {key("B", "TRUE", CIMKeyBinding::BOOLEAN), key("A", "a\"b\\c", CIMKeyBinding::STRING),
+          key("C", "-12", CIMKeyBinding::NUMERIC), key("D", "", CIMKeyBinding::STRING)}},
+        {"", none, {key("Ref", "root/cimv2:CIM_Bar.Name=\"x\\\"y\",Id=2", CIMKeyBinding::REFERENCE)}},
+        {"", cimv2, {key("Name", "caf\xC3\xA9 \xE6\x97\xA5", CIMKeyBinding::STRING)}},
+        {"", none, {key("Pair", units({'a', 0xD83D, 0xDE00, 'b'}), CIMKeyBinding::STRING)}},
+        {"",
+         none,
+         {key("Lone", units({0xD800, 'x', 0xDC00, 0xDBFF}), CIMKeyBinding::STRING),
+          key("Zend", units({0xFFFF, 0x7FF, 0x800}), CIMKeyBinding::STRING)}},
+        {"",
+         none,
+         {key("Nul", units({'a', 0, 'b'}), CIMKeyBinding::STRING), key("Z", "9", CIMKeyBinding::NUMERIC)}},
+    };
+    PathTextWriter writer;
+    for (const auto& row : rows) {
+        Pegasus::Array<CIMKeyBinding> keys;
+        for (const CIMKeyBinding& k : row.keys) keys.append(k);
+        const Pegasus::CIMObjectPath path(row.host, row.nameSpace, Pegasus::CIMName("CIM_Foo"), keys);
+        const std::string expected = text(path.toString());
+        const std::string& written = writer.write(path);
+        EXPECT_EQ(written, expected);
+        const bool ascii = std::all_of(expected.begin(), expected.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        EXPECT_EQ(writer.ascii(), ascii) << expected;
+        LocalFrame frame(env, kElementFrameCapacity);
+        EXPECT_EQ(java::String::construct(env, written.c_str(), written.size(), writer.ascii()).getStringA(),
+                  expected);
+        noException();
     }
 }
 
