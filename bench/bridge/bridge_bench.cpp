@@ -140,6 +140,8 @@ bool runIndications(IndicationFigures& figures)
     std::vector<std::thread> senders;
     for (int s = 0; s < kSenders && port != 0; ++s) {
         senders.emplace_back([&] {
+            // One kept-alive connection each, as a server's sender keeps one.
+            orvtest::ExportSender sender(port);
             for (int n = next++; n < kIndications; n = next++) {
                 const auto now = std::chrono::steady_clock::now().time_since_epoch();
                 const std::int64_t stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
@@ -147,7 +149,7 @@ bool runIndications(IndicationFigures& figures)
                 // A full listener queue refuses: sent again after a pause, as a server's handler does.
                 bool refused = true;
                 for (int tries = 0; refused && tries < kSendTries; ++tries) {
-                    if (orvtest::sendIndication(port, request, &refused) != 200) refused = true;
+                    if (sender.send(request, &refused) != 200) refused = true;
                     if (refused) std::this_thread::sleep_for(kRefusedPause);
                 }
                 if (!refused) ++sent;

@@ -543,3 +543,33 @@ TEST_F(Listener, QueuedIndicationsAreBoundedInBytesAndAHugeOneIsRefused)
     EXPECT_TRUE(held.waitFor(accepted + 1));
     listener_.removeConsumer(&held);
 }
+
+TEST_F(Listener, ExportsWaitingForRoomHoldNoIntakeThreadAndAreRefusedWhenItStops)
+{
+    GateConsumer held;
+    listener_.removeConsumer(&consumer_);
+    listener_.addConsumer(&held);
+    // One kept-alive connection fills the queue; its last export waits for room and is refused.
+    RawConnection filler = RawConnection::tcp(port_);
+    RawResponse r;
+    for (unsigned n = 0; filler.send(orvtest::indicationExport(n)); ++n) {
+        r = filler.read();
+        ASSERT_TRUE(r.complete) << "export " << n;
+        if (orv::cimxml::readExportResponse(r.body).isError) break;
+    }
+    // More exports wait than the intake has threads; another connection is served meanwhile.
+    std::vector<RawConnection> waiting;
+    for (unsigned n = 0; n < 8; ++n) {
+        waiting.push_back(RawConnection::tcp(port_));
+        waiting.back().send(orvtest::indicationExport(5000 + n));
+    }
+    EXPECT_EQ(send(port_, httpRequest("GET", "/", "", "")).status, 405);
+    std::thread stopper([&] { listener_.stop(); });
+    for (RawConnection& c : waiting) {
+        RawResponse w = c.read();
+        EXPECT_TRUE(w.status != 200 || orv::cimxml::readExportResponse(w.body).isError);
+    }
+    held.open = true;
+    stopper.join();
+    EXPECT_FALSE(listener_.isAlive());
+}

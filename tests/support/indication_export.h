@@ -6,7 +6,9 @@
 #include "raw_http.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <strings.h>
 
 namespace orvtest {
 
@@ -104,5 +106,38 @@ inline int sendIndication(int port, const std::string& request, bool* refused = 
         return 0;  // no listener on the port (any more)
     }
 }
+
+// Sends exports one after another on one kept-alive connection, as a CIM
+// server's sender does, opening a new one when the listener has closed it.
+class ExportSender {
+public:
+    explicit ExportSender(int port) : port_(port) {}
+
+    // As sendIndication.  An export that got no answer on a connection that had
+    // been idle (the listener closed it meanwhile) is sent once more on a new one.
+    int send(const std::string& request, bool* refused = nullptr)
+    {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const bool reused = connection_.has_value();
+            try {
+                if (!reused) connection_.emplace(RawConnection::tcp(port_));
+            } catch (const std::exception&) {
+                return 0;  // no listener on the port (any more)
+            }
+            RawResponse answer;
+            if (connection_->send(request)) answer = connection_->read();
+            if (!answer.complete || strcasecmp(answer.header("connection").c_str(), "close") == 0)
+                connection_.reset();
+            if (answer.status == 0 && reused) continue;
+            if (refused != nullptr) *refused = answer.body.find("<ERROR") != std::string::npos;
+            return answer.status;
+        }
+        return 0;
+    }
+
+private:
+    int port_;
+    std::optional<RawConnection> connection_;
+};
 
 }  // namespace orvtest

@@ -3,6 +3,11 @@
 // codec, answers at once and hands each indication to every consumer on a
 // dispatch thread of its own, in the order they arrived.
 //
+// Connections are kept alive and served by a fixed pool of threads, each
+// polling many of them, so that a sender pays for no new connection or thread
+// per export.  No connection holds a thread while it is idle, trickles bytes
+// or waits for room in the queue (it is suspended meanwhile).
+//
 // Anyone on the machine can reach the port, so what one sender can take is
 // bounded: the markup of a request is counted as it arrives, the bodies held
 // by all requests together stay within a budget, every request has a
@@ -62,6 +67,9 @@ constexpr size_t kReadCostFactor = 5;
 constexpr size_t kLargeRequestBytes = 64u * 1024;
 constexpr size_t kSmallRequestReserveBytes = 2u * 1024 * 1024;
 constexpr unsigned kRetryAfterSeconds = 2;
+// Threads serving the connections.  Each polls its share of them, so a slow
+// sender costs a socket and its buffers, never a thread.
+constexpr unsigned kIntakeThreads = 4;
 // Connections being served; a new one past it (or past the share of one
 // peer address) pushes out the one whose request has waited longest.
 constexpr unsigned kMaxConnections = 64;
@@ -76,11 +84,12 @@ constexpr auto kRequestDeadline = std::chrono::seconds(5);
 constexpr auto kDeadlineCheckInterval = std::chrono::milliseconds(200);
 constexpr unsigned kConnectionTimeoutSeconds = 30;
 // Indications received and not yet handed to the consumers.  When it is full
-// an export waits up to kQueueWaitMs for room (its sender slows down to the
+// an export waits up to kQueueWait for room (its sender slows down to the
 // consumers' pace); after that it is refused as a temporary failure
-// (CIM_ERR_FAILED), which a sender is expected to try again.
+// (CIM_ERR_FAILED), which a sender is expected to try again.  Its connection
+// is suspended while it waits, so the intake threads serve the others.
 constexpr size_t kMaxQueuedIndications = 1024;
-constexpr long kQueueWaitMs = 2000;
+constexpr auto kQueueWait = std::chrono::milliseconds(2000);
 // The queue (and the indication in the consumers' hands) is charged by what
 // each indication takes once read; past this it is full in the same way.
 // Read indications take about twice their markup's text (strings are UTF-16).
@@ -287,6 +296,12 @@ size_t footprint(const CIMInstance& i)
 
 enum class Refusal { None, TooLarge, TooMuchMarkup, OverBudget, UnknownPath };
 
+struct Delivery {
+    String destinationPath;
+    CIMInstance indication;
+    size_t bytes = 0;  // charged to the queue
+};
+
 struct RequestState {
     std::string body;
     Refusal refusal = Refusal::None;
@@ -294,6 +309,14 @@ struct RequestState {
     size_t discarded = 0;
     size_t charged = 0;  // body bytes charged to the memory budget
     MarkupCounter markup;
+    // An indication read and not yet queued: its connection waits, suspended,
+    // for room in the queue until giveUpAt.
+    bool read = false;
+    bool waiting = false;
+    bool suspended = false;
+    std::chrono::steady_clock::time_point giveUpAt;
+    Delivery delivery;
+    orv::cimxml::ExportResponse response;
 };
 
 struct Answer {
@@ -335,12 +358,6 @@ bool equalNoCase(const std::string& a, const char* b)
     return strcasecmp(a.c_str(), b) == 0;
 }
 
-struct Delivery {
-    String destinationPath;
-    CIMInstance indication;
-    size_t bytes = 0;  // charged to the queue
-};
-
 // A connection as the deadline and the slot keeping see it.  `fd` is our
 // own duplicate of the connection's socket, so shutting it down can never
 // touch a descriptor the daemon has closed and reused.
@@ -366,9 +383,14 @@ public:
     std::deque<Delivery> queue;
     bool stopping = false;
     std::condition_variable wake;
-    std::condition_variable room;  // the queue has room again, or stopping
-    size_t queuedBytes = 0;        // of the queue and the delivery in hand
-    size_t refusedInBurst = 0;     // refusals since the queue last took one
+    size_t queuedBytes = 0;     // of the queue and the delivery in hand
+    size_t refusedInBurst = 0;  // refusals since the queue last took one
+    // Connections suspended until the queue has room, first come first; each
+    // is resumed exactly once, by whoever takes it off this list.
+    std::deque<std::pair<MHD_Connection*, std::chrono::steady_clock::time_point>> waiters;
+    size_t suspended = 0;        // suspended connections whose handler has not run again
+    bool closingIntake = false;  // stopping: an export no longer waits for room
+    std::condition_variable allResumed;
     std::thread dispatcher;
     // Held while a consumer runs, so that removeConsumer can wait for it.
     std::mutex calling;
@@ -413,14 +435,19 @@ public:
         sa.sin_family = AF_INET;
         sa.sin_port = htons(static_cast<uint16_t>(port));
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_ERROR_LOG;
-        daemon = MHD_start_daemon(
-            flags, 0, nullptr, nullptr, &CIMListenerRep::onRequest, this, MHD_OPTION_SOCK_ADDR,
-            reinterpret_cast<sockaddr*>(&sa), MHD_OPTION_NOTIFY_COMPLETED, &CIMListenerRep::onCompleted, this,
-            MHD_OPTION_NOTIFY_CONNECTION, &CIMListenerRep::onConnection, this, MHD_OPTION_CONNECTION_LIMIT,
-            kMaxConnections + kSpareConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-            kMaxConnectionsPerAddress + kSpareConnections, MHD_OPTION_CONNECTION_TIMEOUT,
-            kConnectionTimeoutSeconds, MHD_OPTION_END);
+        unsigned flags =
+            MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+        closingIntake = false;
+        waiters.clear();
+        suspended = 0;
+        daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &CIMListenerRep::onRequest, this,
+                                  MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&sa),
+                                  MHD_OPTION_THREAD_POOL_SIZE, kIntakeThreads, MHD_OPTION_NOTIFY_COMPLETED,
+                                  &CIMListenerRep::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
+                                  &CIMListenerRep::onConnection, this, MHD_OPTION_CONNECTION_LIMIT,
+                                  kMaxConnections + kSpareConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                  kMaxConnectionsPerAddress + kSpareConnections,
+                                  MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, MHD_OPTION_END);
         if (!daemon)
             throw Exception(
                 String(("CIMListener: cannot listen on 127.0.0.1:" + std::to_string(port)).c_str()));
@@ -446,6 +473,14 @@ public:
             alive = false;
             d = daemon;
             daemon = nullptr;
+            // The daemon may not stop with a connection suspended: each waiting
+            // one is resumed and answered (refused) before it goes.
+            closingIntake = true;
+            resumeWaiters(waiters.size());
+        }
+        {
+            std::unique_lock<std::mutex> g(lock);
+            allResumed.wait(g, [this] { return suspended == 0; });
         }
         // The daemon's threads may be queueing; stop them first, without the lock.
         MHD_stop_daemon(d);
@@ -465,7 +500,6 @@ public:
             queue.clear();
             queuedBytes = 0;
             wake.notify_all();
-            room.notify_all();
             // A consumer stopping its own listener cannot wait for itself;
             // the thread ends on its own and the next start or the destructor joins it.
             if (std::this_thread::get_id() != dispatcher.get_id()) t = std::move(dispatcher);
@@ -561,11 +595,22 @@ public:
         if (it != connections.end()) it->second.since = std::chrono::steady_clock::now();
     }
 
+    // A suspended connection ended without its handler running again.
+    void endedSuspended()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        if (--suspended == 0) allResumed.notify_all();
+    }
+
     void watchDeadlines()
     {
         std::unique_lock<std::mutex> g(connectionLock);
         while (watching) {
             watchWake.wait_for(g, kDeadlineCheckInterval);
+            // Not under connectionLock: the queue's lock is never taken inside it.
+            g.unlock();
+            resumeExpiredWaiters(std::chrono::steady_clock::now());
+            g.lock();
             auto now = std::chrono::steady_clock::now();
             for (auto& kv : connections) {
                 if (now - kv.second.since > kRequestDeadline) cut(kv.second);
@@ -635,7 +680,6 @@ public:
                 for (CIMIndicationConsumer* c : consumers) {
                     if (takes(c, d.destinationPath)) targets.push_back(c);
                 }
-                room.notify_one();
             }
             for (CIMIndicationConsumer* c : targets) {
                 std::lock_guard<std::mutex> g(calling);
@@ -657,61 +701,140 @@ public:
             d.indication = CIMInstance();  // before its bytes go back to the budget
             std::lock_guard<std::mutex> g(lock);
             if (!stopping) queuedBytes -= d.bytes;
-            room.notify_all();
+            // One place has come free: the first waiting export may take it.
+            resumeWaiters(1);
         }
     }
 
-    // Reads the export and queues its indication; returns the answer.
-    Answer handleExport(MHD_Connection* c, const std::string& url, std::string& body)
+    // Called with the lock held.  Lets the first `n` waiting connections run again.
+    void resumeWaiters(size_t n)
     {
-        if (!headerPresent(c, "CIMExport"))
-            return refused(400, "unsupported-operation", "the CIMExport header is missing");
-        if (!equalNoCase(header(c, "CIMExport"), "MethodRequest"))
-            return refused(400, "unsupported-operation", "CIMExport must be MethodRequest");
-        if (!headerPresent(c, "CIMExportMethod"))
-            return refused(400, "header-mismatch", "the CIMExportMethod header is missing");
+        for (; n != 0 && !waiters.empty(); --n) {
+            MHD_resume_connection(waiters.front().first);
+            waiters.pop_front();
+        }
+    }
+
+    // Lets the connections whose wait for room is over run again, to be refused.
+    void resumeExpiredWaiters(std::chrono::steady_clock::time_point now)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        for (auto it = waiters.begin(); it != waiters.end();) {
+            if (now < it->second) {
+                ++it;
+                continue;
+            }
+            MHD_resume_connection(it->first);
+            it = waiters.erase(it);
+        }
+    }
+
+    // Reads the export.  False with the answer when it is refused or is no
+    // indication to queue; true when st.delivery holds the indication for offer().
+    bool readExport(MHD_Connection* c, const std::string& url, RequestState& st, Answer& answer)
+    {
+        if (!headerPresent(c, "CIMExport")) {
+            answer = refused(400, "unsupported-operation", "the CIMExport header is missing");
+            return false;
+        }
+        if (!equalNoCase(header(c, "CIMExport"), "MethodRequest")) {
+            answer = refused(400, "unsupported-operation", "CIMExport must be MethodRequest");
+            return false;
+        }
+        if (!headerPresent(c, "CIMExportMethod")) {
+            answer = refused(400, "header-mismatch", "the CIMExportMethod header is missing");
+            return false;
+        }
         std::string contentType = header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
-        if (!contentType.empty() && contentType.find("xml") == std::string::npos)
-            return refused(400, "request-not-valid", "Content-Type must be application/xml or text/xml");
+        if (!contentType.empty() && contentType.find("xml") == std::string::npos) {
+            answer = refused(400, "request-not-valid", "Content-Type must be application/xml or text/xml");
+            return false;
+        }
         orv::cimxml::ExportRequest req;
         try {
-            orv::cimxml::readExportRequest(body, req);
+            orv::cimxml::readExportRequest(st.body, req);
         } catch (const orv::cimxml::XmlError& e) {
-            return refused(400, "request-not-valid", e.what());
+            answer = refused(400, "request-not-valid", e.what());
+            return false;
         }
-        if (header(c, "CIMExportMethod") != req.methodName)
-            return refused(400, "header-mismatch",
-                           "CIMExportMethod header '" + header(c, "CIMExportMethod") + "' does not match '" +
-                               req.methodName + "'");
-        orv::cimxml::ExportResponse resp;
+        if (header(c, "CIMExportMethod") != req.methodName) {
+            answer = refused(400, "header-mismatch",
+                             "CIMExportMethod header '" + header(c, "CIMExportMethod") +
+                                 "' does not match '" + req.methodName + "'");
+            return false;
+        }
+        orv::cimxml::ExportResponse& resp = st.response;
         resp.messageId = req.messageId;
         resp.methodName = req.methodName;
         auto fail = [&](CIMStatusCode code, const std::string& text) {
             resp.isError = true;
             resp.errorCode = code;
             resp.errorDescription = String(text.c_str());
+            answer = exportAnswer(resp);
+            return false;
         };
         const orv::cimxml::ExportParamValue* p = req.findParam("NewIndication");
         const size_t bytes = p != nullptr && p->hasInstance ? footprint(p->instance) + url.size() : 0;
-        if (req.methodName != "ExportIndication") {
-            fail(CIM_ERR_NOT_SUPPORTED, "export method " + req.methodName + " is not supported");
-        } else if (req.params.size() != 1 || p == nullptr) {
-            fail(CIM_ERR_INVALID_PARAMETER, "ExportIndication takes one parameter, NewIndication");
-        } else if (!p->hasInstance) {
-            fail(CIM_ERR_INVALID_PARAMETER, "NewIndication holds no INSTANCE");
-        } else if (bytes > kMaxIndicationBytes) {
-            return refused(413, "request-not-valid",
-                           "the indication takes " + std::to_string(bytes) +
-                               " bytes once read, more than the listener's limit of " +
-                               std::to_string(kMaxIndicationBytes));
-        } else {
-            std::unique_lock<std::mutex> g(lock);
-            bool hasRoom = room.wait_for(g, std::chrono::milliseconds(kQueueWaitMs), [this, bytes] {
-                return stopping || (queue.size() < kMaxQueuedIndications &&
-                                    queuedBytes + bytes <= kQueuedIndicationBudgetBytes);
-            });
-            if (!hasRoom || stopping) {
-                fail(CIM_ERR_FAILED, "the listener's queue is full; try again later");
+        if (req.methodName != "ExportIndication")
+            return fail(CIM_ERR_NOT_SUPPORTED, "export method " + req.methodName + " is not supported");
+        if (req.params.size() != 1 || p == nullptr)
+            return fail(CIM_ERR_INVALID_PARAMETER, "ExportIndication takes one parameter, NewIndication");
+        if (!p->hasInstance) return fail(CIM_ERR_INVALID_PARAMETER, "NewIndication holds no INSTANCE");
+        if (bytes > kMaxIndicationBytes) {
+            answer = refused(413, "request-not-valid",
+                             "the indication takes " + std::to_string(bytes) +
+                                 " bytes once read, more than the listener's limit of " +
+                                 std::to_string(kMaxIndicationBytes));
+            return false;
+        }
+        st.delivery = Delivery{String(url.c_str()), p->instance, bytes};
+        // The body is read.  Its charge to the budget stays until the request
+        // ends: it covers the indication while the connection waits for room.
+        st.body.clear();
+        st.body.shrink_to_fit();
+        return true;
+    }
+
+    static Answer exportAnswer(const orv::cimxml::ExportResponse& resp)
+    {
+        Answer a;
+        a.body = orv::cimxml::writeExportResponse(resp);
+        a.headers.push_back({"Content-Type", "application/xml; charset=utf-8"});
+        a.headers.push_back({"CIMExport", "MethodResponse"});
+        return a;
+    }
+
+    // Queues the read indication and answers.  While the queue is full the
+    // connection is suspended, holding no thread, until a place comes free or
+    // its wait is over; then this runs again.
+    MHD_Result offer(MHD_Connection* c, RequestState& st)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        {
+            std::lock_guard<std::mutex> g(lock);
+            if (st.suspended) {
+                st.suspended = false;
+                if (--suspended == 0) allResumed.notify_all();
+            }
+            const bool fits = queue.size() < kMaxQueuedIndications &&
+                              queuedBytes + st.delivery.bytes <= kQueuedIndicationBudgetBytes;
+            if (!st.waiting) st.giveUpAt = now + kQueueWait;
+            if (!fits && !closingIntake && now < st.giveUpAt) {
+                // Back at the front when it was woken for a place another took.
+                if (st.waiting)
+                    waiters.push_front({c, st.giveUpAt});
+                else
+                    waiters.push_back({c, st.giveUpAt});
+                st.waiting = true;
+                st.suspended = true;
+                ++suspended;
+                MHD_suspend_connection(c);
+                return MHD_YES;
+            }
+            if (!fits || stopping) {
+                st.response.isError = true;
+                st.response.errorCode = CIM_ERR_FAILED;
+                st.response.errorDescription = "the listener's queue is full; try again later";
                 // Logged once when a burst of refusals starts, and with its count when it ends.
                 if (refusedInBurst++ == 0)
                     logLine("queue full (" + std::to_string(queue.size()) + " indications, " +
@@ -725,16 +848,15 @@ public:
                             " indications were refused while it was full");
                     refusedInBurst = 0;
                 }
-                queuedBytes += bytes;
-                queue.push_back(Delivery{String(url.c_str()), p->instance, bytes});
+                queuedBytes += st.delivery.bytes;
+                queue.push_back(std::move(st.delivery));
                 wake.notify_one();
             }
+            // A place left over (another came free meanwhile) goes to the next waiting.
+            if (!waiters.empty() && queue.size() < kMaxQueuedIndications) resumeWaiters(1);
         }
-        Answer a;
-        a.body = orv::cimxml::writeExportResponse(resp);
-        a.headers.push_back({"Content-Type", "application/xml; charset=utf-8"});
-        a.headers.push_back({"CIMExport", "MethodResponse"});
-        return a;
+        st.delivery = Delivery();
+        return queueAnswer(c, exportAnswer(st.response));
     }
 
     static MHD_Result queueAnswer(MHD_Connection* c, const Answer& a)
@@ -856,7 +978,15 @@ public:
             }
             if (st->answered) return MHD_YES;
             if (st->refusal != Refusal::None) return queueAnswer(c, refusal(st->refusal));
-            return queueAnswer(c, self->handleExport(c, url, st->body));
+            if (!st->read) {
+                Answer a;
+                if (!self->readExport(c, url, *st, a)) {
+                    st->answered = true;
+                    return queueAnswer(c, a);
+                }
+                st->read = true;
+            }
+            return self->offer(c, *st);
         } catch (const std::exception& e) {
             logLine(std::string("internal error: ") + e.what());
             return queueAnswer(c, plain(500, "internal error"));
@@ -870,7 +1000,10 @@ public:
     {
         CIMListenerRep* self = static_cast<CIMListenerRep*>(cls);
         RequestState* st = static_cast<RequestState*>(*reqCls);
-        if (st != nullptr) self->release(*st);
+        if (st != nullptr) {
+            self->release(*st);
+            if (st->suspended) self->endedSuspended();
+        }
         delete st;
         *reqCls = nullptr;
         self->requestEnded(c);
