@@ -8,11 +8,11 @@
 
 #include <charconv>
 #include <cmath>
-#include <deque>
 #include <limits>
 #include <unordered_map>
 
 #include "CimXml/CimXml.h"
+#include "Common/CIMObjectAccess.h"
 
 using namespace Pegasus;
 
@@ -459,22 +459,14 @@ public:
         return p;
     }
 
-    // Fills `out` in place: instance names come by the thousand, and every
-    // copy of a path copies its strings.
+    // Fills `out` in place, its key bindings moved in rather than copied:
+    // instance names come by the thousand, and every copy of a path copies
+    // its strings.
     void readInstanceNameInto(CIMObjectPath& out)
     {
         const XmlToken& t = c_.openElement("INSTANCENAME");
         CIMName className = nameAttr(t, "CLASSNAME", true);
-        // The key bindings are gathered in a scratch array that keeps its
-        // strings' storage from one path to the next; set() copies them.  A
-        // reference key holds a path of its own: one scratch array per level.
-        if (keyDepth_ == scratchKeys_.size()) scratchKeys_.emplace_back();
-        Array<CIMKeyBinding>& keys = scratchKeys_[keyDepth_];
-        struct Level {
-            std::size_t& depth;
-            ~Level() { --depth; }
-        } level{++keyDepth_};
-        Uint32 count = 0;
+        Array<CIMKeyBinding> keys;
         while (c_.atAnyStart()) {
             if (!c_.atStart("KEYBINDING")) {
                 c_.fail("expected <KEYBINDING> in <INSTANCENAME>, found <" + std::string(c_.peekName()) +
@@ -507,19 +499,10 @@ public:
                 c_.fail("expected <KEYVALUE> or <VALUE.REFERENCE> in <KEYBINDING>");
             }
             c_.closeElement("KEYBINDING");
-            if (count < keys.size()) {
-                CIMKeyBinding& k = keys[count];
-                k.setName(keyName);
-                k.setValue(value);
-                k.setType(type);
-            } else {
-                keys.append(CIMKeyBinding(keyName, value, type));
-            }
-            ++count;
+            keys.append(CIMKeyBinding(keyName, value, type));
         }
         c_.closeElement("INSTANCENAME");
-        if (keys.size() > count) keys.remove(count, keys.size() - count);
-        out.set(String::EMPTY, noNamespace_, className, keys);
+        CIMObjectAccess::setInstanceName(out, className, std::move(keys));
     }
 
     // The child of VALUE.REFERENCE (and of a few other places).
@@ -807,9 +790,6 @@ private:
     static constexpr std::size_t kMaxCachedNames = 4096;
     XmlCursor& c_;
     std::unordered_map<std::string_view, CIMName> names_;
-    std::deque<Array<CIMKeyBinding>> scratchKeys_;  // stable references as it grows
-    std::size_t keyDepth_ = 0;
-    const CIMNamespaceName noNamespace_;
 };
 
 // Content of an IPARAMVALUE (untyped values are strings).

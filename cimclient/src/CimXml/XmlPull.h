@@ -64,15 +64,23 @@ struct XmlAttribute {
     std::string_view value;
 };
 
+// A token's line and column, 32 bits each as its offset is: a large answer
+// has tens of thousands of tokens, so their size is what reading one costs.
+struct TokenPosition {
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+    operator XmlPosition() const { return XmlPosition{line, column}; }
+};
+
 struct XmlToken {
-    TokenKind kind;
     std::string_view name;  // element name (Start, End)
     std::string_view text;  // character data (Text)
     std::uint32_t firstAttr = 0;
     std::uint32_t attrCount = 0;
-    bool blank = false;        // Text of whitespace only
     std::uint32_t offset = 0;  // byte offset in the document
-    XmlPosition where;         // line and column, worked out from offset after parsing
+    TokenPosition where;       // line and column, worked out from offset after parsing
+    TokenKind kind;
+    bool blank = false;  // Text of whitespace only
 };
 
 // The token list of one parsed document.  Views point into storage owned by
