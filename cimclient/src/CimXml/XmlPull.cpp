@@ -417,6 +417,7 @@ public:
         std::memcpy(base, data, size);
         base[size] = '\0';
         doc.tokens_.reserve(tokensToReserve(size));
+        doc.attrs_.reserve(doc.tokens_.capacity() / 2);
         FastScanner f(doc, base, base + size);
         return f.document();
     }
@@ -594,7 +595,7 @@ private:
             ++s;
             if (!value(s, quote, a.value)) return false;
             for (std::uint32_t i = 0; i < t.attrCount; ++i) {
-                if (doc_.attrs_[t.firstAttr + i].name == a.name) return false;
+                if (sameName(doc_.attrs_[t.firstAttr + i].name, a.name)) return false;
             }
             doc_.attrs_.push_back(a);
             ++t.attrCount;
@@ -620,7 +621,7 @@ private:
         char* lt = s;
         s += 2;
         std::string_view n;
-        if (!name(s, n) || n != open_[depth_ - 1]) return false;
+        if (!name(s, n) || !sameName(n, open_[depth_ - 1])) return false;
         s = skipSpace(s);
         if (*s != '>') return false;
         ++s;
@@ -758,7 +759,7 @@ bool XmlCursor::atStart(std::string_view name) const
 {
     skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::Start &&
-           (*tokens_)[pos_].name == name;
+           sameName((*tokens_)[pos_].name, name);
 }
 
 bool XmlCursor::atAnyStart() const
@@ -830,7 +831,7 @@ void XmlCursor::closeElement(std::string_view name)
         fail("expected </" + std::string(name) + ">, found " + describeNext());
     }
     // expat has checked that tags match; the name check guards codec logic.
-    if ((*tokens_)[pos_].name != name) {
+    if (!sameName((*tokens_)[pos_].name, name)) {
         fail("expected </" + std::string(name) + ">, found " + describeNext());
     }
     ++pos_;
@@ -869,7 +870,7 @@ std::size_t XmlCursor::countChildren(std::string_view name) const
     for (std::size_t i = pos_; i < tokens_->size(); ++i) {
         const XmlToken& t = (*tokens_)[i];
         if (t.kind == TokenKind::Start) {
-            if (depth == 0 && t.name == name) ++count;
+            if (depth == 0 && sameName(t.name, name)) ++count;
             ++depth;
         } else if (t.kind == TokenKind::End) {
             if (--depth < 0) break;
@@ -882,7 +883,7 @@ const XmlAttribute* XmlCursor::findAttribute(const XmlToken& start, std::string_
 {
     for (std::uint32_t i = 0; i < start.attrCount; ++i) {
         const XmlAttribute& a = (*attrs_)[start.firstAttr + i];
-        if (a.name == name) return &a;
+        if (sameName(a.name, name)) return &a;
     }
     return nullptr;
 }

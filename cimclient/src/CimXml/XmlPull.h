@@ -59,6 +59,17 @@ public:
 
 enum class TokenKind : std::uint8_t { Start, Text, End };
 
+// Element and attribute names are short: compared here, inline, rather than
+// by a call to memcmp for every tag of a large answer.
+inline bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 struct XmlAttribute {
     std::string_view name;
     std::string_view value;

@@ -188,6 +188,10 @@ struct HttpConnection::Impl {
     bool tooLarge = false;
     bool malformedHeader = false;
     std::size_t headerLines = 0;
+    // The size of the last answer on this connection, reserved for the next
+    // one: answers to repeated requests are alike, and a large body that grew
+    // piece by piece would be copied as often as it doubled.
+    std::size_t lastBodyBytes = 0;
 
     ~Impl()
     {
@@ -373,6 +377,7 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     Impl& d = *impl_;
     CURL* c = d.easy;
     HttpResponse response;
+    response.body.reserve(d.lastBodyBytes);
     d.response = &response;
     d.headersDone = false;
     d.tooLarge = false;
@@ -430,6 +435,7 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     }
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     d.response = nullptr;
+    d.lastBodyBytes = response.body.size();
 
     std::string where = d.socketPath.empty() ? d.host : d.socketPath;
     std::string detail = d.errorBuffer[0] != '\0' ? std::string(d.errorBuffer) : curl_easy_strerror(rc);
