@@ -1023,9 +1023,20 @@ bool iparamBoolean(const CimRequest& request, std::string_view name, bool fallba
     return Scalar<Boolean>::parse(std::string_view(static_cast<const char*>(s.getCString())));
 }
 
-CimResponse readResponse(std::string_view body)
+namespace {
+
+CimResponse readResponseIn(std::string_view body, XmlScratch* scratch)
 {
-    XmlDocument doc = XmlDocument::parse(body);
+    XmlDocument doc = XmlDocument::parse(body.data(), body.size(), scratch);
+    // What is read holds no views into the document, so its buffers can go back.
+    struct Recycle {
+        XmlDocument& doc;
+        XmlScratch* scratch;
+        ~Recycle()
+        {
+            if (scratch != nullptr) doc.recycle(*scratch);
+        }
+    } recycle{doc, scratch};
     XmlCursor c(doc);
     Reader rd(c);
     CimResponse r;
@@ -1060,6 +1071,18 @@ CimResponse readResponse(std::string_view body)
         rd.closeMessage("SIMPLERSP");
     });
     return r;
+}
+
+}  // namespace
+
+CimResponse readResponse(std::string_view body)
+{
+    return readResponseIn(body, nullptr);
+}
+
+CimResponse readResponse(std::string_view body, XmlScratch& scratch)
+{
+    return readResponseIn(body, &scratch);
 }
 
 CimRequest readRequest(std::string_view body)

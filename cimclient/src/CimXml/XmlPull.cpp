@@ -24,6 +24,9 @@ constexpr std::size_t kBlockBytes = 64u * 1024u;
 // only; past this bound the list grows as it fills.
 constexpr std::size_t kMaxReservedTokens = 1024u * 1024u;
 
+// Buffers larger than this are let go after a parse rather than kept for the next.
+constexpr std::size_t kMaxRecycledBytes = 16u * 1024u * 1024u;
+
 std::size_t tokensToReserve(std::size_t documentBytes)
 {
     return std::min(documentBytes / 12 + 16, kMaxReservedTokens);
@@ -412,8 +415,11 @@ public:
     {
         if (size > kMaxScanBytes || std::memchr(data, '\r', size) != nullptr) return false;
         // The document keeps its own copy, ended by a NUL that stops every loop below.
-        doc.blocks_.emplace_back(new char[size + 1]);
-        char* base = doc.blocks_.back().get();
+        if (doc.textBytes_ < size + 1) {
+            doc.text_.reset(new char[size + 1]);
+            doc.textBytes_ = size + 1;
+        }
+        char* base = doc.text_.get();
         std::memcpy(base, data, size);
         base[size] = '\0';
         doc.tokens_.reserve(tokensToReserve(size));
@@ -682,8 +688,21 @@ struct ParserGuard {
 
 XmlDocument XmlDocument::parse(const char* data, std::size_t size)
 {
+    return parse(data, size, nullptr);
+}
+
+XmlDocument XmlDocument::parse(const char* data, std::size_t size, XmlScratch* scratch)
+{
     if (size > 0 && size <= kMaxDocumentBytes) {
         XmlDocument doc;
+        if (scratch != nullptr) {
+            doc.tokens_ = std::move(scratch->tokens);
+            doc.tokens_.clear();
+            doc.attrs_ = std::move(scratch->attrs);
+            doc.attrs_.clear();
+            doc.text_ = std::move(scratch->text);
+            doc.textBytes_ = doc.text_ ? scratch->textBytes : 0;
+        }
         if (FastScanner::scan(doc, data, size)) {
             doc.locateTokens(data, size);
             return doc;
@@ -726,6 +745,27 @@ XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size)
     }
     doc.locateTokens(data, size);
     return doc;
+}
+
+void XmlDocument::recycle(XmlScratch& scratch)
+{
+    if (tokens_.capacity() * sizeof(XmlToken) <= kMaxRecycledBytes) {
+        tokens_.clear();
+        scratch.tokens = std::move(tokens_);
+    }
+    if (attrs_.capacity() * sizeof(XmlAttribute) <= kMaxRecycledBytes) {
+        attrs_.clear();
+        scratch.attrs = std::move(attrs_);
+    }
+    if (text_ && textBytes_ <= kMaxRecycledBytes) {
+        scratch.text = std::move(text_);
+        scratch.textBytes = textBytes_;
+    }
+    tokens_.clear();
+    attrs_.clear();
+    text_.reset();
+    textBytes_ = 0;
+    blocks_.clear();
 }
 
 // Lines by a fast scan for line feeds; columns count bytes from the line start.

@@ -94,6 +94,17 @@ struct XmlToken {
     bool blank = false;  // Text of whitespace only
 };
 
+// The large buffers of a parse (the token and attribute lists and the copy of
+// the text), handed from one document to the next by a reader of many, such
+// as a client connection: a large answer then costs no fresh pages, which a
+// 32-bit process would otherwise map and unmap for each one.
+struct XmlScratch {
+    std::vector<XmlToken> tokens;
+    std::vector<XmlAttribute> attrs;
+    std::unique_ptr<char[]> text;
+    std::size_t textBytes = 0;
+};
+
 // The token list of one parsed document.  Views point into storage owned by
 // the document, so it must outlive every cursor over it.
 class XmlDocument {
@@ -101,6 +112,9 @@ public:
     // Parses `size` bytes.  Throws XmlError on malformed or hostile input.
     static XmlDocument parse(const char* data, std::size_t size);
     static XmlDocument parse(std::string_view data) { return parse(data.data(), data.size()); }
+    // The same in the buffers of `scratch` (when not null), which recycle()
+    // gives back.
+    static XmlDocument parse(const char* data, std::size_t size, XmlScratch* scratch);
     // The same through expat alone.  parse() reads the usual shape of CIM-XML
     // with a strict scanner of its own and hands anything else to expat, so
     // both must give the same tokens or the same error; tests compare them.
@@ -115,6 +129,10 @@ public:
     const std::vector<XmlToken>& tokens() const { return tokens_; }
     const std::vector<XmlAttribute>& attributes() const { return attrs_; }
 
+    // Hands this document's large buffers to `scratch` for the next parse,
+    // as long as they are not too large to keep; the document is empty after.
+    void recycle(XmlScratch& scratch);
+
 private:
     XmlDocument();
     friend struct XmlBuilder;
@@ -122,6 +140,9 @@ private:
     void locateTokens(const char* data, std::size_t size);
     std::vector<XmlToken> tokens_;
     std::vector<XmlAttribute> attrs_;
+    // The scanner's copy of the text, which its views point into.
+    std::unique_ptr<char[]> text_;
+    std::size_t textBytes_ = 0;
     // Storage behind the views: fixed blocks that never move.
     std::vector<std::unique_ptr<char[]>> blocks_;
 };

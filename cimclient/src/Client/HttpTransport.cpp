@@ -20,6 +20,9 @@ namespace http {
 
 namespace {
 
+// A recycled body larger than this is let go rather than kept for the next answer.
+constexpr std::size_t kMaxRecycledBodyBytes = 16u * 1024u * 1024u;
+
 // Why a connection could not be made, in words that stay the same from one try
 // to the next: the system's reason where there is one, else curl's.  curl's own
 // error text names "localhost port 80" for a Unix socket and counts milliseconds.
@@ -192,6 +195,7 @@ struct HttpConnection::Impl {
     // one: answers to repeated requests are alike, and a large body that grew
     // piece by piece would be copied as often as it doubled.
     std::size_t lastBodyBytes = 0;
+    std::string spareBody;  // from recycleBody
 
     ~Impl()
     {
@@ -332,6 +336,11 @@ void HttpConnection::checkReachable(unsigned long timeoutMilliseconds)
     throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + detail);
 }
 
+void HttpConnection::recycleBody(std::string&& body)
+{
+    if (body.capacity() <= kMaxRecycledBodyBytes) impl_->spareBody = std::move(body);
+}
+
 bool HttpConnection::isLocal() const
 {
     return !impl_->socketPath.empty();
@@ -377,6 +386,8 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     Impl& d = *impl_;
     CURL* c = d.easy;
     HttpResponse response;
+    response.body.swap(d.spareBody);
+    response.body.clear();
     response.body.reserve(d.lastBodyBytes);
     d.response = &response;
     d.headersDone = false;
