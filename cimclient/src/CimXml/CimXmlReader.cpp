@@ -267,7 +267,8 @@ public:
         try {
             return Scalar<T>::parse(text);
         } catch (const std::invalid_argument& e) {
-            throw XmlValueError(std::string(e.what()) + " in <" + std::string(t.name) + ">", t.where);
+            throw XmlValueError(std::string(e.what()) + " in <" + std::string(t.name) + ">",
+                                c_.positionOf(t));
         }
     }
 
@@ -557,13 +558,14 @@ public:
     // The object model refuses a second feature of the same name; that
     // refusal is the duplicate check (one scan, not two).
     template <class Add>
-    void addOnce(XmlPosition where, const char* what, const CIMName& name, Add add)
+    void addOnce(std::uint32_t where, const char* what, const CIMName& name, Add add)
     {
         try {
             add();
         } catch (const AlreadyExistsException&) {
             throw XmlError(
-                std::string(what) + " " + std::string(name.getString().getCString()) + " given twice", where);
+                std::string(what) + " " + std::string(name.getString().getCString()) + " given twice",
+                c_.positionAt(where));
         }
     }
 
@@ -599,7 +601,7 @@ public:
     void readQualifiersInto(T& owner)
     {
         while (c_.atStart("QUALIFIER")) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMQualifier q = readQualifier();
             addOnce(where, "qualifier", q.getName(), [&] { owner.addQualifier(q); });
         }
@@ -650,7 +652,7 @@ public:
     void readPropertiesInto(T& owner)
     {
         while (atProperty()) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMProperty p = readProperty();
             addOnce(where, "property", p.getName(), [&] { owner.addProperty(p); });
         }
@@ -689,7 +691,7 @@ public:
         readQualifiersInto(m);
         while (c_.atStart("PARAMETER") || c_.atStart("PARAMETER.ARRAY") ||
                c_.atStart("PARAMETER.REFERENCE") || c_.atStart("PARAMETER.REFARRAY")) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMParameter p = readParameter();
             addOnce(where, "parameter", p.getName(), [&] { m.addParameter(p); });
         }
@@ -704,7 +706,7 @@ public:
         readQualifiersInto(cls);
         readPropertiesInto(cls);
         while (c_.atStart("METHOD")) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMMethod m = readMethod();
             addOnce(where, "method", m.getName(), [&] { cls.addMethod(m); });
         }

@@ -327,7 +327,7 @@ inline char* putUtf8(char* w, std::uint32_t cp)
 
 // Decodes the reference at `s` (on its '&') into `w`; false for anything but
 // the five predefined entities and references to XML characters.  Decoded
-// text is never longer than its reference, so it is written in place.
+// text is never longer than its reference, so it fits at the reference's offset.
 inline bool decodeReference(char*& s, char*& w)
 {
     const char* r = s + 1;
@@ -422,6 +422,7 @@ public:
         char* base = doc.text_.get();
         std::memcpy(base, data, size);
         base[size] = '\0';
+        doc.size_ = size;
         doc.tokens_.reserve(tokensToReserve(size));
         doc.attrs_.reserve(doc.tokens_.capacity() / 2);
         FastScanner f(doc, base, base + size);
@@ -486,9 +487,11 @@ private:
         return true;
     }
 
-    // Character data from `s` to the next '<', decoded in place.
-    bool text(char*& s, char*& decodedEnd)
+    // Character data from `s` to the next '<'.  Text with references is
+    // decoded into the mirror, and `decodedStart` moved there.
+    bool text(char*& s, char*& decodedStart, char*& decodedEnd)
     {
+        char* const start = s;
         char* w = nullptr;  // where decoded text goes once a reference has been seen
         for (;;) {
             char* run = s;
@@ -497,7 +500,7 @@ private:
             const unsigned char c = static_cast<unsigned char>(*s);
             if (c == '<' || c == '\0') break;
             if (c == '&') {
-                if (w == nullptr) w = s;
+                if (w == nullptr) w = startDecoding(start, s);
                 if (!decodeReference(s, w)) return false;
             } else if (c == ']') {
                 if (s[1] == ']' && s[2] == '>') return false;  // "]]>" is not allowed in text
@@ -509,8 +512,23 @@ private:
                 return false;  // a control character
             }
         }
+        decodedStart = w != nullptr ? mirrorOf(start) : start;
         decodedEnd = w != nullptr ? w : s;
         return true;
+    }
+
+    // The document's text stays as it came, for the positions of errors:
+    // what references decode to goes to the same offset in a mirror of it.
+    char* mirrorOf(const char* p) { return mirror_ + (p - base_); }
+    char* startDecoding(const char* spanStart, const char* s)
+    {
+        if (mirror_ == nullptr) {
+            doc_.decoded_.reset(new char[static_cast<std::size_t>(end_ - base_) + 1]);
+            mirror_ = doc_.decoded_.get();
+        }
+        char* w = mirrorOf(spanStart);
+        std::memcpy(w, spanStart, static_cast<std::size_t>(s - spanStart));
+        return w + (s - spanStart);
     }
 
     // An attribute value from after its opening quote to its closing one.
@@ -528,7 +546,7 @@ private:
                 if (w != nullptr) *w++ = static_cast<char>(c);
                 ++s;
             } else if (c == '&') {
-                if (w == nullptr) w = s;
+                if (w == nullptr) w = startDecoding(start, s);
                 if (!decodeReference(s, w)) return false;
             } else if (c >= 0x80) {
                 if (!stepUtf8(s, w)) return false;
@@ -537,6 +555,7 @@ private:
             }
         }
         char* end = w != nullptr ? w : s;
+        if (w != nullptr) start = mirrorOf(start);
         if (static_cast<std::size_t>(end - start) > kMaxTextBytes) return false;
         out = std::string_view(start, static_cast<std::size_t>(end - start));
         ++s;  // the closing quote
@@ -554,7 +573,7 @@ private:
     }
 
     // Text between two tags: kept when it is content, dropped when it is layout.
-    bool flushText(char* textStart, char* textEnd, bool closingLeaf)
+    bool flushText(const char* at, char* textStart, char* textEnd, bool closingLeaf)
     {
         if (textEnd == textStart) return true;
         if (static_cast<std::size_t>(textEnd - textStart) > kMaxTextBytes) return false;
@@ -564,7 +583,7 @@ private:
         t.kind = TokenKind::Text;
         t.blank = blank;
         t.text = std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart));
-        t.offset = offsetOf(textStart);
+        t.offset = offsetOf(at);
         return push(t);
     }
 
@@ -621,7 +640,7 @@ private:
         return true;
     }
 
-    bool endTag(char*& s, char* textStart, char* textEnd)
+    bool endTag(char*& s, const char* at, char* textStart, char* textEnd)
     {
         if (depth_ == 0) return false;
         char* lt = s;
@@ -631,7 +650,7 @@ private:
         s = skipSpace(s);
         if (*s != '>') return false;
         ++s;
-        if (!flushText(textStart, textEnd, !hasChild_[depth_ - 1])) return false;
+        if (!flushText(at, textStart, textEnd, !hasChild_[depth_ - 1])) return false;
         --depth_;
         XmlToken t{};
         t.kind = TokenKind::End;
@@ -648,14 +667,15 @@ private:
         s = skipSpace(s);
         if (*s != '<' || !startTag(s)) return false;
         while (depth_ > 0) {
+            const char* at = s;
             char* textStart = s;
             char* textEnd = s;
-            if (!text(s, textEnd)) return false;
+            if (!text(s, textStart, textEnd)) return false;
             if (*s != '<') return false;  // the document ends inside an element
             if (s[1] == '/') {
-                if (!endTag(s, textStart, textEnd)) return false;
+                if (!endTag(s, at, textStart, textEnd)) return false;
             } else {
-                if (!flushText(textStart, textEnd, false) || !startTag(s)) return false;
+                if (!flushText(at, textStart, textEnd, false) || !startTag(s)) return false;
             }
         }
         return skipSpace(s) == end_;
@@ -664,6 +684,7 @@ private:
     XmlDocument& doc_;
     char* base_;
     char* end_;
+    char* mirror_ = nullptr;
     unsigned depth_ = 0;
     std::string_view open_[kMaxDepth];
     bool hasChild_[kMaxDepth] = {};
@@ -703,10 +724,7 @@ XmlDocument XmlDocument::parse(const char* data, std::size_t size, XmlScratch* s
             doc.text_ = std::move(scratch->text);
             doc.textBytes_ = doc.text_ ? scratch->textBytes : 0;
         }
-        if (FastScanner::scan(doc, data, size)) {
-            doc.locateTokens(data, size);
-            return doc;
-        }
+        if (FastScanner::scan(doc, data, size)) return doc;
     }
     return parseWithExpat(data, size);
 }
@@ -743,7 +761,7 @@ XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size)
         if (code == XML_ERROR_NO_ELEMENTS) what = "document ends before its root element is complete";
         throw XmlError("malformed XML: " + what, where);
     }
-    doc.locateTokens(data, size);
+    doc.keepText(data, size);
     return doc;
 }
 
@@ -765,35 +783,47 @@ void XmlDocument::recycle(XmlScratch& scratch)
     attrs_.clear();
     text_.reset();
     textBytes_ = 0;
+    size_ = 0;
+    decoded_.reset();
+    lineStarts_.clear();
     blocks_.clear();
 }
 
-// Lines by a fast scan for line feeds; columns count bytes from the line start.
-void XmlDocument::locateTokens(const char* data, std::size_t size)
+void XmlDocument::keepText(const char* data, std::size_t size)
 {
-    unsigned long line = 1;
-    std::size_t lineStart = 0, at = 0;
-    for (XmlToken& t : tokens_) {
-        std::size_t to = t.offset < size ? t.offset : size;
-        while (at < to) {
-            const void* nl = std::memchr(data + at, '\n', to - at);
-            if (nl == nullptr) break;
-            ++line;
-            at = static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1;
-            lineStart = at;
-        }
-        at = to > at ? to : at;
-        t.where =
-            TokenPosition{static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(to - lineStart) + 1};
+    if (textBytes_ < size + 1) {
+        text_.reset(new char[size + 1]);
+        textBytes_ = size + 1;
     }
+    std::memcpy(text_.get(), data, size);
+    text_[size] = '\0';
+    size_ = size;
+}
+
+// Lines by a scan for line feeds, once; columns count bytes from the line start.
+XmlPosition XmlDocument::positionOf(std::uint32_t offset) const
+{
+    if (lineStarts_.empty()) {
+        lineStarts_.push_back(0);
+        const char* data = text_.get();
+        for (std::size_t at = 0; at < size_;) {
+            const void* nl = std::memchr(data + at, '\n', size_ - at);
+            if (nl == nullptr) break;
+            at = static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1;
+            lineStarts_.push_back(static_cast<std::uint32_t>(at));
+        }
+    }
+    const std::uint32_t to = static_cast<std::uint32_t>(std::min<std::size_t>(offset, size_));
+    const auto next = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), to);
+    const std::uint32_t lineStart = *(next - 1);
+    return XmlPosition{static_cast<unsigned long>(next - lineStarts_.begin()),
+                       static_cast<unsigned long>(to - lineStart) + 1};
 }
 
 // ---------------------------------------------------------------------------
 
-XmlCursor::XmlCursor(const XmlDocument& doc) : tokens_(&doc.tokens()), attrs_(&doc.attributes())
-{
-    if (!tokens_->empty()) endPosition_ = tokens_->back().where;
-}
+XmlCursor::XmlCursor(const XmlDocument& doc) : doc_(&doc), tokens_(&doc.tokens()), attrs_(&doc.attributes())
+{}
 
 bool XmlCursor::atStart(std::string_view name) const
 {
@@ -822,7 +852,14 @@ std::string_view XmlCursor::peekName() const
 XmlPosition XmlCursor::position() const
 {
     skipBlank();
-    return pos_ < tokens_->size() ? (*tokens_)[pos_].where : endPosition_;
+    return tokens_->empty() ? XmlPosition{} : doc_->positionOf(offset());
+}
+
+std::uint32_t XmlCursor::offset() const
+{
+    skipBlank();
+    if (tokens_->empty()) return 0;
+    return (*tokens_)[std::min(pos_, tokens_->size() - 1)].offset;
 }
 
 std::string XmlCursor::describeNext() const
@@ -848,7 +885,7 @@ void XmlCursor::fail(const std::string& problem) const
 
 void XmlCursor::failAt(const XmlToken& token, const std::string& problem) const
 {
-    throw XmlError(problem, token.where);
+    throw XmlError(problem, doc_->positionOf(token.offset));
 }
 
 const XmlToken& XmlCursor::openElement(std::string_view name)

@@ -75,21 +75,14 @@ struct XmlAttribute {
     std::string_view value;
 };
 
-// A token's line and column, 32 bits each as its offset is: a large answer
-// has tens of thousands of tokens, so their size is what reading one costs.
-struct TokenPosition {
-    std::uint32_t line = 0;
-    std::uint32_t column = 0;
-    operator XmlPosition() const { return XmlPosition{line, column}; }
-};
-
 struct XmlToken {
     std::string_view name;  // element name (Start, End)
     std::string_view text;  // character data (Text)
     std::uint32_t firstAttr = 0;
     std::uint32_t attrCount = 0;
-    std::uint32_t offset = 0;  // byte offset in the document
-    TokenPosition where;       // line and column, worked out from offset after parsing
+    // Byte offset in the document; lines and columns are worked out from it
+    // only for an error (a large answer has tens of thousands of tokens).
+    std::uint32_t offset = 0;
     TokenKind kind;
     bool blank = false;  // Text of whitespace only
 };
@@ -133,16 +126,24 @@ public:
     // as long as they are not too large to keep; the document is empty after.
     void recycle(XmlScratch& scratch);
 
+    // Line and column of a byte offset in the document.
+    XmlPosition positionOf(std::uint32_t offset) const;
+
 private:
     XmlDocument();
     friend struct XmlBuilder;
     friend class FastScanner;
-    void locateTokens(const char* data, std::size_t size);
+    void keepText(const char* data, std::size_t size);
     std::vector<XmlToken> tokens_;
     std::vector<XmlAttribute> attrs_;
-    // The scanner's copy of the text, which its views point into.
+    // The text as it came (the scanner's views point into it), and what the
+    // scanner decoded at the same offsets.
     std::unique_ptr<char[]> text_;
     std::size_t textBytes_ = 0;
+    std::size_t size_ = 0;
+    std::unique_ptr<char[]> decoded_;
+    // Offsets at which lines start, found when a position is first asked for.
+    mutable std::vector<std::uint32_t> lineStarts_;
     // Storage behind the views: fixed blocks that never move.
     std::vector<std::unique_ptr<char[]>> blocks_;
 };
@@ -170,6 +171,10 @@ public:
     // Name of the element the next token opens ("" when it does not open one).
     std::string_view peekName() const;
     XmlPosition position() const;
+    XmlPosition positionOf(const XmlToken& token) const { return doc_->positionOf(token.offset); }
+    // Where the next token starts, for positionAt once something fails.
+    std::uint32_t offset() const;
+    XmlPosition positionAt(std::uint32_t offset) const { return doc_->positionOf(offset); }
 
     // Consumes the start tag of `name`, or throws naming what was found.
     const XmlToken& openElement(std::string_view name);
@@ -201,10 +206,10 @@ private:
     {
         while (pos_ < tokens_->size() && (*tokens_)[pos_].blank) ++pos_;
     }
+    const XmlDocument* doc_;
     const std::vector<XmlToken>* tokens_;
     const std::vector<XmlAttribute>* attrs_;
     mutable std::size_t pos_ = 0;
-    XmlPosition endPosition_;
 };
 
 }  // namespace cimxml
