@@ -489,7 +489,8 @@ private:
 
     // Character data from `s` to the next '<'.  Text with references is
     // decoded into the mirror, and `decodedStart` moved there.
-    bool text(char*& s, char*& decodedStart, char*& decodedEnd)
+    // Inline, as in the one loop that calls it (each is called once per token).
+    [[gnu::always_inline]] bool text(char*& s, char*& decodedStart, char*& decodedEnd)
     {
         char* const start = s;
         char* w = nullptr;  // where decoded text goes once a reference has been seen
@@ -520,7 +521,8 @@ private:
     // The document's text stays as it came, for the positions of errors:
     // what references decode to goes to the same offset in a mirror of it.
     char* mirrorOf(const char* p) { return mirror_ + (p - base_); }
-    char* startDecoding(const char* spanStart, const char* s)
+    // Out of line: references are rare, and the loops that meet them stay small.
+    [[gnu::noinline, gnu::cold]] char* startDecoding(const char* spanStart, const char* s)
     {
         if (mirror_ == nullptr) {
             doc_.decoded_.reset(new char[static_cast<std::size_t>(end_ - base_) + 1]);
@@ -532,7 +534,7 @@ private:
     }
 
     // An attribute value from after its opening quote to its closing one.
-    bool value(char*& s, char quote, std::string_view& out)
+    [[gnu::always_inline]] bool value(char*& s, char quote, std::string_view& out)
     {
         char* start = s;
         char* w = nullptr;

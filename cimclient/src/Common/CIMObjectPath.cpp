@@ -7,7 +7,7 @@
 #include <Pegasus/Common/CIMValue.h>
 #include <Pegasus/Common/Exception.h>
 
-#include "Common/CIMObjectAccess.h"
+#include "CIMObjectAccess.h"
 #include <arpa/inet.h>
 #include <algorithm>
 #include <cctype>
