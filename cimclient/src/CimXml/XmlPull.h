@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -63,8 +64,16 @@ enum class TokenKind : std::uint8_t { Start, Text, End };
 // by a call to memcmp for every tag of a large answer.
 inline bool sameName(std::string_view a, std::string_view b)
 {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return false;
+    }
+    for (; i < n; ++i) {
         if (a[i] != b[i]) return false;
     }
     return true;
