@@ -152,16 +152,22 @@ String::String(const Char16* str, Uint32 n)
     append(str, n);
 }
 
+// Decoded into a String of its own first: a constructor that throws runs no
+// destructor, and bad UTF-8 is found after the units are allocated.
 String::String(const char* str)
 {
     checkNull(str);
-    _appendUtf8(str, std::strlen(str));
+    String decoded;
+    decoded._appendUtf8(str, std::strlen(str));
+    swap(decoded);
 }
 
 String::String(const char* str, Uint32 n)
 {
     checkNull(str);
-    _appendUtf8(str, n);
+    String decoded;
+    decoded._appendUtf8(str, n);
+    swap(decoded);
 }
 
 String::~String()
