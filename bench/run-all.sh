@@ -27,6 +27,8 @@ readonly GOALS='bridge getInstance (100 properties)|bare getInstance + getClass|
 bridge enumerateInstanceNames (10,000)|bare enumerateInstanceNames||ratio|1.8
 client CPU, EnumerateInstanceNames 10,000|||ratio|0.5
 client CPU, GetInstance 100 properties|||ratio|0.5
+client CPU on recorded answers, EnumerateInstanceNames 9,990|reference client||ratio|0.5
+client CPU on recorded answers, GetInstance 100 properties|reference client||ratio|0.5
 server wall, EnumerateInstanceNames 10,000|||ratio|0.5
 server wall, GetInstance 100 properties|||ratio|0.5
 minicimd resident memory, 10,000 instances||MiB|at-most|120
@@ -93,6 +95,7 @@ if [[ -n "$ORV_BENCH_BRIDGE" ]]; then
   run bridge "$ORV_BENCH_BRIDGE"
 fi
 run minicimd "$ORV_BENCH_MINICIMD"
+run client-replay "$ORV_BENCH_CLIENT_REPLAY"
 run mof-chain "$ORV_BENCH_MOF_CHAIN"
 run indications "$ORV_BENCH_INDICATIONS"
 run listener "$ORV_BENCH_LISTENER"
@@ -120,6 +123,8 @@ expected=(
   "minicimd|minicimd GetInstance, 8 clients"
   "minicimd|minicimd EnumerateInstanceNames (10,000), 1 client"
   "minicimd|minicimd EnumerateInstanceNames (10,000), 8 clients"
+  "client-replay|client CPU on recorded answers, EnumerateInstanceNames 9,990"
+  "client-replay|client CPU on recorded answers, GetInstance 100 properties"
   "listener|listener indications, amplifying bodies"
   "listener|listener peak memory, amplifying bodies"
   "listener|listener indications, trickling connections"
@@ -204,7 +209,9 @@ printf '%s\n' "$GOALS" >"$work/goals"
   echo "ratio = ours / reference: for MB/s the share of expat's throughput (higher is better),"
   echo "for us, us/call, ms and MiB the cost relative to the reference (lower is better).  The"
   echo "client's CPU, the server's wall time and memory stand beside the reference client's and"
-  echo "server's, measured on a machine like this one and kept in the minicimd benchmark."
+  echo "server's, measured on a machine like this one and kept in the minicimd benchmark;"
+  echo "on recorded answers, beside the reference client's on the same answers (client-replay:"
+  echo "a production server's bytes, larger than minicimd's)."
   echo "minicimd: nothing in the run is a reference for the server's own rates (—); the client"
   echo "library and minicimd share the machine's cores, 8 clients included."
 } >"$work/table"

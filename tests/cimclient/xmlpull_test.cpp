@@ -182,7 +182,8 @@ std::string describe(XmlDocument (*parse)(const char*, std::size_t), const std::
         for (const auto& t : d.tokens()) {
             out += std::to_string(static_cast<int>(t.kind)) + "|" + std::string(t.name) + "|" +
                    std::string(t.text) + "|" + (t.blank ? "b" : "") + "|" + std::to_string(t.offset) + "|" +
-                   std::to_string(t.where.line) + ":" + std::to_string(t.where.column);
+                   std::to_string(d.positionOf(t.offset).line) + ":" +
+                   std::to_string(d.positionOf(t.offset).column);
             for (std::uint32_t i = 0; i < t.attrCount; ++i) {
                 const auto& a = d.attributes()[t.firstAttr + i];
                 out += "|" + std::string(a.name) + "=" + std::string(a.value);

@@ -156,6 +156,8 @@ void readRequest(std::string_view body, CimRequest& request);
 std::string writeResponse(const CimResponse& response);
 std::string writeResponse(const CimResponse& response, Layout layout);
 CimResponse readResponse(std::string_view body);
+// The same in the buffers of `scratch`, given back when done (see XmlScratch).
+CimResponse readResponse(std::string_view body, XmlScratch& scratch);
 
 // Export messages.  readExportRequest fills `request` as it reads, as
 // readRequest does, so the message ID is there for the error answer.

@@ -8,11 +8,11 @@
 
 #include <charconv>
 #include <cmath>
-#include <deque>
 #include <limits>
 #include <unordered_map>
 
 #include "CimXml/CimXml.h"
+#include "Common/CIMObjectAccess.h"
 
 using namespace Pegasus;
 
@@ -267,7 +267,8 @@ public:
         try {
             return Scalar<T>::parse(text);
         } catch (const std::invalid_argument& e) {
-            throw XmlValueError(std::string(e.what()) + " in <" + std::string(t.name) + ">", t.where);
+            throw XmlValueError(std::string(e.what()) + " in <" + std::string(t.name) + ">",
+                                c_.positionOf(t));
         }
     }
 
@@ -459,22 +460,14 @@ public:
         return p;
     }
 
-    // Fills `out` in place: instance names come by the thousand, and every
-    // copy of a path copies its strings.
+    // Fills `out` in place, its key bindings moved in rather than copied:
+    // instance names come by the thousand, and every copy of a path copies
+    // its strings.
     void readInstanceNameInto(CIMObjectPath& out)
     {
         const XmlToken& t = c_.openElement("INSTANCENAME");
         CIMName className = nameAttr(t, "CLASSNAME", true);
-        // The key bindings are gathered in a scratch array that keeps its
-        // strings' storage from one path to the next; set() copies them.  A
-        // reference key holds a path of its own: one scratch array per level.
-        if (keyDepth_ == scratchKeys_.size()) scratchKeys_.emplace_back();
-        Array<CIMKeyBinding>& keys = scratchKeys_[keyDepth_];
-        struct Level {
-            std::size_t& depth;
-            ~Level() { --depth; }
-        } level{++keyDepth_};
-        Uint32 count = 0;
+        Array<CIMKeyBinding> keys;
         while (c_.atAnyStart()) {
             if (!c_.atStart("KEYBINDING")) {
                 c_.fail("expected <KEYBINDING> in <INSTANCENAME>, found <" + std::string(c_.peekName()) +
@@ -507,19 +500,10 @@ public:
                 c_.fail("expected <KEYVALUE> or <VALUE.REFERENCE> in <KEYBINDING>");
             }
             c_.closeElement("KEYBINDING");
-            if (count < keys.size()) {
-                CIMKeyBinding& k = keys[count];
-                k.setName(keyName);
-                k.setValue(value);
-                k.setType(type);
-            } else {
-                keys.append(CIMKeyBinding(keyName, value, type));
-            }
-            ++count;
+            keys.append(CIMKeyBinding(keyName, value, type));
         }
         c_.closeElement("INSTANCENAME");
-        if (keys.size() > count) keys.remove(count, keys.size() - count);
-        out.set(String::EMPTY, noNamespace_, className, keys);
+        CIMObjectAccess::setInstanceName(out, className, std::move(keys));
     }
 
     // The child of VALUE.REFERENCE (and of a few other places).
@@ -574,13 +558,14 @@ public:
     // The object model refuses a second feature of the same name; that
     // refusal is the duplicate check (one scan, not two).
     template <class Add>
-    void addOnce(XmlPosition where, const char* what, const CIMName& name, Add add)
+    void addOnce(std::uint32_t where, const char* what, const CIMName& name, Add add)
     {
         try {
             add();
         } catch (const AlreadyExistsException&) {
             throw XmlError(
-                std::string(what) + " " + std::string(name.getString().getCString()) + " given twice", where);
+                std::string(what) + " " + std::string(name.getString().getCString()) + " given twice",
+                c_.positionAt(where));
         }
     }
 
@@ -616,7 +601,7 @@ public:
     void readQualifiersInto(T& owner)
     {
         while (c_.atStart("QUALIFIER")) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMQualifier q = readQualifier();
             addOnce(where, "qualifier", q.getName(), [&] { owner.addQualifier(q); });
         }
@@ -667,7 +652,7 @@ public:
     void readPropertiesInto(T& owner)
     {
         while (atProperty()) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMProperty p = readProperty();
             addOnce(where, "property", p.getName(), [&] { owner.addProperty(p); });
         }
@@ -706,7 +691,7 @@ public:
         readQualifiersInto(m);
         while (c_.atStart("PARAMETER") || c_.atStart("PARAMETER.ARRAY") ||
                c_.atStart("PARAMETER.REFERENCE") || c_.atStart("PARAMETER.REFARRAY")) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMParameter p = readParameter();
             addOnce(where, "parameter", p.getName(), [&] { m.addParameter(p); });
         }
@@ -721,7 +706,7 @@ public:
         readQualifiersInto(cls);
         readPropertiesInto(cls);
         while (c_.atStart("METHOD")) {
-            XmlPosition where = c_.position();
+            const std::uint32_t where = c_.offset();
             CIMMethod m = readMethod();
             addOnce(where, "method", m.getName(), [&] { cls.addMethod(m); });
         }
@@ -807,9 +792,6 @@ private:
     static constexpr std::size_t kMaxCachedNames = 4096;
     XmlCursor& c_;
     std::unordered_map<std::string_view, CIMName> names_;
-    std::deque<Array<CIMKeyBinding>> scratchKeys_;  // stable references as it grows
-    std::size_t keyDepth_ = 0;
-    const CIMNamespaceName noNamespace_;
 };
 
 // Content of an IPARAMVALUE (untyped values are strings).
@@ -1043,9 +1025,20 @@ bool iparamBoolean(const CimRequest& request, std::string_view name, bool fallba
     return Scalar<Boolean>::parse(std::string_view(static_cast<const char*>(s.getCString())));
 }
 
-CimResponse readResponse(std::string_view body)
+namespace {
+
+CimResponse readResponseIn(std::string_view body, XmlScratch* scratch)
 {
-    XmlDocument doc = XmlDocument::parse(body);
+    XmlDocument doc = XmlDocument::parse(body.data(), body.size(), scratch);
+    // What is read holds no views into the document, so its buffers can go back.
+    struct Recycle {
+        XmlDocument& doc;
+        XmlScratch* scratch;
+        ~Recycle()
+        {
+            if (scratch != nullptr) doc.recycle(*scratch);
+        }
+    } recycle{doc, scratch};
     XmlCursor c(doc);
     Reader rd(c);
     CimResponse r;
@@ -1080,6 +1073,18 @@ CimResponse readResponse(std::string_view body)
         rd.closeMessage("SIMPLERSP");
     });
     return r;
+}
+
+}  // namespace
+
+CimResponse readResponse(std::string_view body)
+{
+    return readResponseIn(body, nullptr);
+}
+
+CimResponse readResponse(std::string_view body, XmlScratch& scratch)
+{
+    return readResponseIn(body, &scratch);
 }
 
 CimRequest readRequest(std::string_view body)

@@ -17,10 +17,15 @@ namespace {
 // token list many times larger than the document itself.
 constexpr std::size_t kMaxTokens = 8u * 1024u * 1024u;
 constexpr std::size_t kBlockBytes = 64u * 1024u;
-// Tokens reserved up front: one per 12 bytes fits dense markup, but a token
-// is about 80 bytes, so a large document of long values would reserve several
-// times its own size.  Past this the list grows as it fills.
-constexpr std::size_t kMaxReservedTokens = 16u * 1024u;
+// Tokens reserved up front: one per 12 bytes fits dense markup, so the list
+// of a large answer never moves while it fills (moving it cost a fifth of
+// reading 10,000 instance names).  A document of long values reserves several
+// times its own size, but reserved pages it never fills are address space
+// only; past this bound the list grows as it fills.
+constexpr std::size_t kMaxReservedTokens = 1024u * 1024u;
+
+// Buffers larger than this are let go after a parse rather than kept for the next.
+constexpr std::size_t kMaxRecycledBytes = 16u * 1024u * 1024u;
 
 std::size_t tokensToReserve(std::size_t documentBytes)
 {
@@ -322,7 +327,7 @@ inline char* putUtf8(char* w, std::uint32_t cp)
 
 // Decodes the reference at `s` (on its '&') into `w`; false for anything but
 // the five predefined entities and references to XML characters.  Decoded
-// text is never longer than its reference, so it is written in place.
+// text is never longer than its reference, so it fits at the reference's offset.
 inline bool decodeReference(char*& s, char*& w)
 {
     const char* r = s + 1;
@@ -410,11 +415,16 @@ public:
     {
         if (size > kMaxScanBytes || std::memchr(data, '\r', size) != nullptr) return false;
         // The document keeps its own copy, ended by a NUL that stops every loop below.
-        doc.blocks_.emplace_back(new char[size + 1]);
-        char* base = doc.blocks_.back().get();
+        if (doc.textBytes_ < size + 1) {
+            doc.text_.reset(new char[size + 1]);
+            doc.textBytes_ = size + 1;
+        }
+        char* base = doc.text_.get();
         std::memcpy(base, data, size);
         base[size] = '\0';
+        doc.size_ = size;
         doc.tokens_.reserve(tokensToReserve(size));
+        doc.attrs_.reserve(doc.tokens_.capacity() / 2);
         FastScanner f(doc, base, base + size);
         return f.document();
     }
@@ -477,9 +487,12 @@ private:
         return true;
     }
 
-    // Character data from `s` to the next '<', decoded in place.
-    bool text(char*& s, char*& decodedEnd)
+    // Character data from `s` to the next '<'.  Text with references is
+    // decoded into the mirror, and `decodedStart` moved there.
+    // Inline, as in the one loop that calls it (each is called once per token).
+    [[gnu::always_inline]] bool text(char*& s, char*& decodedStart, char*& decodedEnd)
     {
+        char* const start = s;
         char* w = nullptr;  // where decoded text goes once a reference has been seen
         for (;;) {
             char* run = s;
@@ -488,7 +501,7 @@ private:
             const unsigned char c = static_cast<unsigned char>(*s);
             if (c == '<' || c == '\0') break;
             if (c == '&') {
-                if (w == nullptr) w = s;
+                if (w == nullptr) w = startDecoding(start, s);
                 if (!decodeReference(s, w)) return false;
             } else if (c == ']') {
                 if (s[1] == ']' && s[2] == '>') return false;  // "]]>" is not allowed in text
@@ -500,12 +513,28 @@ private:
                 return false;  // a control character
             }
         }
+        decodedStart = w != nullptr ? mirrorOf(start) : start;
         decodedEnd = w != nullptr ? w : s;
         return true;
     }
 
+    // The document's text stays as it came, for the positions of errors:
+    // what references decode to goes to the same offset in a mirror of it.
+    char* mirrorOf(const char* p) { return mirror_ + (p - base_); }
+    // Out of line: references are rare, and the loops that meet them stay small.
+    [[gnu::noinline, gnu::cold]] char* startDecoding(const char* spanStart, const char* s)
+    {
+        if (mirror_ == nullptr) {
+            doc_.decoded_.reset(new char[static_cast<std::size_t>(end_ - base_) + 1]);
+            mirror_ = doc_.decoded_.get();
+        }
+        char* w = mirrorOf(spanStart);
+        std::memcpy(w, spanStart, static_cast<std::size_t>(s - spanStart));
+        return w + (s - spanStart);
+    }
+
     // An attribute value from after its opening quote to its closing one.
-    bool value(char*& s, char quote, std::string_view& out)
+    [[gnu::always_inline]] bool value(char*& s, char quote, std::string_view& out)
     {
         char* start = s;
         char* w = nullptr;
@@ -519,7 +548,7 @@ private:
                 if (w != nullptr) *w++ = static_cast<char>(c);
                 ++s;
             } else if (c == '&') {
-                if (w == nullptr) w = s;
+                if (w == nullptr) w = startDecoding(start, s);
                 if (!decodeReference(s, w)) return false;
             } else if (c >= 0x80) {
                 if (!stepUtf8(s, w)) return false;
@@ -528,6 +557,7 @@ private:
             }
         }
         char* end = w != nullptr ? w : s;
+        if (w != nullptr) start = mirrorOf(start);
         if (static_cast<std::size_t>(end - start) > kMaxTextBytes) return false;
         out = std::string_view(start, static_cast<std::size_t>(end - start));
         ++s;  // the closing quote
@@ -545,7 +575,7 @@ private:
     }
 
     // Text between two tags: kept when it is content, dropped when it is layout.
-    bool flushText(char* textStart, char* textEnd, bool closingLeaf)
+    bool flushText(const char* at, char* textStart, char* textEnd, bool closingLeaf)
     {
         if (textEnd == textStart) return true;
         if (static_cast<std::size_t>(textEnd - textStart) > kMaxTextBytes) return false;
@@ -555,7 +585,7 @@ private:
         t.kind = TokenKind::Text;
         t.blank = blank;
         t.text = std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart));
-        t.offset = offsetOf(textStart);
+        t.offset = offsetOf(at);
         return push(t);
     }
 
@@ -592,7 +622,7 @@ private:
             ++s;
             if (!value(s, quote, a.value)) return false;
             for (std::uint32_t i = 0; i < t.attrCount; ++i) {
-                if (doc_.attrs_[t.firstAttr + i].name == a.name) return false;
+                if (sameName(doc_.attrs_[t.firstAttr + i].name, a.name)) return false;
             }
             doc_.attrs_.push_back(a);
             ++t.attrCount;
@@ -612,17 +642,17 @@ private:
         return true;
     }
 
-    bool endTag(char*& s, char* textStart, char* textEnd)
+    bool endTag(char*& s, const char* at, char* textStart, char* textEnd)
     {
         if (depth_ == 0) return false;
         char* lt = s;
         s += 2;
         std::string_view n;
-        if (!name(s, n) || n != open_[depth_ - 1]) return false;
+        if (!name(s, n) || !sameName(n, open_[depth_ - 1])) return false;
         s = skipSpace(s);
         if (*s != '>') return false;
         ++s;
-        if (!flushText(textStart, textEnd, !hasChild_[depth_ - 1])) return false;
+        if (!flushText(at, textStart, textEnd, !hasChild_[depth_ - 1])) return false;
         --depth_;
         XmlToken t{};
         t.kind = TokenKind::End;
@@ -639,14 +669,15 @@ private:
         s = skipSpace(s);
         if (*s != '<' || !startTag(s)) return false;
         while (depth_ > 0) {
+            const char* at = s;
             char* textStart = s;
             char* textEnd = s;
-            if (!text(s, textEnd)) return false;
+            if (!text(s, textStart, textEnd)) return false;
             if (*s != '<') return false;  // the document ends inside an element
             if (s[1] == '/') {
-                if (!endTag(s, textStart, textEnd)) return false;
+                if (!endTag(s, at, textStart, textEnd)) return false;
             } else {
-                if (!flushText(textStart, textEnd, false) || !startTag(s)) return false;
+                if (!flushText(at, textStart, textEnd, false) || !startTag(s)) return false;
             }
         }
         return skipSpace(s) == end_;
@@ -655,6 +686,7 @@ private:
     XmlDocument& doc_;
     char* base_;
     char* end_;
+    char* mirror_ = nullptr;
     unsigned depth_ = 0;
     std::string_view open_[kMaxDepth];
     bool hasChild_[kMaxDepth] = {};
@@ -679,12 +711,22 @@ struct ParserGuard {
 
 XmlDocument XmlDocument::parse(const char* data, std::size_t size)
 {
+    return parse(data, size, nullptr);
+}
+
+XmlDocument XmlDocument::parse(const char* data, std::size_t size, XmlScratch* scratch)
+{
     if (size > 0 && size <= kMaxDocumentBytes) {
         XmlDocument doc;
-        if (FastScanner::scan(doc, data, size)) {
-            doc.locateTokens(data, size);
-            return doc;
+        if (scratch != nullptr) {
+            doc.tokens_ = std::move(scratch->tokens);
+            doc.tokens_.clear();
+            doc.attrs_ = std::move(scratch->attrs);
+            doc.attrs_.clear();
+            doc.text_ = std::move(scratch->text);
+            doc.textBytes_ = doc.text_ ? scratch->textBytes : 0;
         }
+        if (FastScanner::scan(doc, data, size)) return doc;
     }
     return parseWithExpat(data, size);
 }
@@ -721,41 +763,75 @@ XmlDocument XmlDocument::parseWithExpat(const char* data, std::size_t size)
         if (code == XML_ERROR_NO_ELEMENTS) what = "document ends before its root element is complete";
         throw XmlError("malformed XML: " + what, where);
     }
-    doc.locateTokens(data, size);
+    doc.keepText(data, size);
     return doc;
 }
 
-// Lines by a fast scan for line feeds; columns count bytes from the line start.
-void XmlDocument::locateTokens(const char* data, std::size_t size)
+void XmlDocument::recycle(XmlScratch& scratch)
 {
-    unsigned long line = 1;
-    std::size_t lineStart = 0, at = 0;
-    for (XmlToken& t : tokens_) {
-        std::size_t to = t.offset < size ? t.offset : size;
-        while (at < to) {
-            const void* nl = std::memchr(data + at, '\n', to - at);
-            if (nl == nullptr) break;
-            ++line;
-            at = static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1;
-            lineStart = at;
-        }
-        at = to > at ? to : at;
-        t.where = XmlPosition{line, static_cast<unsigned long>(to - lineStart) + 1};
+    if (tokens_.capacity() * sizeof(XmlToken) <= kMaxRecycledBytes) {
+        tokens_.clear();
+        scratch.tokens = std::move(tokens_);
     }
+    if (attrs_.capacity() * sizeof(XmlAttribute) <= kMaxRecycledBytes) {
+        attrs_.clear();
+        scratch.attrs = std::move(attrs_);
+    }
+    if (text_ && textBytes_ <= kMaxRecycledBytes) {
+        scratch.text = std::move(text_);
+        scratch.textBytes = textBytes_;
+    }
+    tokens_.clear();
+    attrs_.clear();
+    text_.reset();
+    textBytes_ = 0;
+    size_ = 0;
+    decoded_.reset();
+    lineStarts_.clear();
+    blocks_.clear();
+}
+
+void XmlDocument::keepText(const char* data, std::size_t size)
+{
+    if (textBytes_ < size + 1) {
+        text_.reset(new char[size + 1]);
+        textBytes_ = size + 1;
+    }
+    std::memcpy(text_.get(), data, size);
+    text_[size] = '\0';
+    size_ = size;
+}
+
+// Lines by a scan for line feeds, once; columns count bytes from the line start.
+XmlPosition XmlDocument::positionOf(std::uint32_t offset) const
+{
+    if (lineStarts_.empty()) {
+        lineStarts_.push_back(0);
+        const char* data = text_.get();
+        for (std::size_t at = 0; at < size_;) {
+            const void* nl = std::memchr(data + at, '\n', size_ - at);
+            if (nl == nullptr) break;
+            at = static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1;
+            lineStarts_.push_back(static_cast<std::uint32_t>(at));
+        }
+    }
+    const std::uint32_t to = static_cast<std::uint32_t>(std::min<std::size_t>(offset, size_));
+    const auto next = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), to);
+    const std::uint32_t lineStart = *(next - 1);
+    return XmlPosition{static_cast<unsigned long>(next - lineStarts_.begin()),
+                       static_cast<unsigned long>(to - lineStart) + 1};
 }
 
 // ---------------------------------------------------------------------------
 
-XmlCursor::XmlCursor(const XmlDocument& doc) : tokens_(&doc.tokens()), attrs_(&doc.attributes())
-{
-    if (!tokens_->empty()) endPosition_ = tokens_->back().where;
-}
+XmlCursor::XmlCursor(const XmlDocument& doc) : doc_(&doc), tokens_(&doc.tokens()), attrs_(&doc.attributes())
+{}
 
 bool XmlCursor::atStart(std::string_view name) const
 {
     skipBlank();
     return pos_ < tokens_->size() && (*tokens_)[pos_].kind == TokenKind::Start &&
-           (*tokens_)[pos_].name == name;
+           sameName((*tokens_)[pos_].name, name);
 }
 
 bool XmlCursor::atAnyStart() const
@@ -778,7 +854,14 @@ std::string_view XmlCursor::peekName() const
 XmlPosition XmlCursor::position() const
 {
     skipBlank();
-    return pos_ < tokens_->size() ? (*tokens_)[pos_].where : endPosition_;
+    return tokens_->empty() ? XmlPosition{} : doc_->positionOf(offset());
+}
+
+std::uint32_t XmlCursor::offset() const
+{
+    skipBlank();
+    if (tokens_->empty()) return 0;
+    return (*tokens_)[std::min(pos_, tokens_->size() - 1)].offset;
 }
 
 std::string XmlCursor::describeNext() const
@@ -804,7 +887,7 @@ void XmlCursor::fail(const std::string& problem) const
 
 void XmlCursor::failAt(const XmlToken& token, const std::string& problem) const
 {
-    throw XmlError(problem, token.where);
+    throw XmlError(problem, doc_->positionOf(token.offset));
 }
 
 const XmlToken& XmlCursor::openElement(std::string_view name)
@@ -827,7 +910,7 @@ void XmlCursor::closeElement(std::string_view name)
         fail("expected </" + std::string(name) + ">, found " + describeNext());
     }
     // expat has checked that tags match; the name check guards codec logic.
-    if ((*tokens_)[pos_].name != name) {
+    if (!sameName((*tokens_)[pos_].name, name)) {
         fail("expected </" + std::string(name) + ">, found " + describeNext());
     }
     ++pos_;
@@ -866,7 +949,7 @@ std::size_t XmlCursor::countChildren(std::string_view name) const
     for (std::size_t i = pos_; i < tokens_->size(); ++i) {
         const XmlToken& t = (*tokens_)[i];
         if (t.kind == TokenKind::Start) {
-            if (depth == 0 && t.name == name) ++count;
+            if (depth == 0 && sameName(t.name, name)) ++count;
             ++depth;
         } else if (t.kind == TokenKind::End) {
             if (--depth < 0) break;
@@ -879,7 +962,7 @@ const XmlAttribute* XmlCursor::findAttribute(const XmlToken& start, std::string_
 {
     for (std::uint32_t i = 0; i < start.attrCount; ++i) {
         const XmlAttribute& a = (*attrs_)[start.firstAttr + i];
-        if (a.name == name) return &a;
+        if (sameName(a.name, name)) return &a;
     }
     return nullptr;
 }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -59,20 +60,51 @@ public:
 
 enum class TokenKind : std::uint8_t { Start, Text, End };
 
+// Element and attribute names are short: compared here, inline, rather than
+// by a call to memcmp for every tag of a large answer.
+inline bool sameName(std::string_view a, std::string_view b)
+{
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return false;
+    }
+    for (; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 struct XmlAttribute {
     std::string_view name;
     std::string_view value;
 };
 
 struct XmlToken {
-    TokenKind kind;
     std::string_view name;  // element name (Start, End)
     std::string_view text;  // character data (Text)
     std::uint32_t firstAttr = 0;
     std::uint32_t attrCount = 0;
-    bool blank = false;        // Text of whitespace only
-    std::uint32_t offset = 0;  // byte offset in the document
-    XmlPosition where;         // line and column, worked out from offset after parsing
+    // Byte offset in the document; lines and columns are worked out from it
+    // only for an error (a large answer has tens of thousands of tokens).
+    std::uint32_t offset = 0;
+    TokenKind kind;
+    bool blank = false;  // Text of whitespace only
+};
+
+// The large buffers of a parse (the token and attribute lists and the copy of
+// the text), handed from one document to the next by a reader of many, such
+// as a client connection: a large answer then costs no fresh pages, which a
+// 32-bit process would otherwise map and unmap for each one.
+struct XmlScratch {
+    std::vector<XmlToken> tokens;
+    std::vector<XmlAttribute> attrs;
+    std::unique_ptr<char[]> text;
+    std::size_t textBytes = 0;
 };
 
 // The token list of one parsed document.  Views point into storage owned by
@@ -82,6 +114,9 @@ public:
     // Parses `size` bytes.  Throws XmlError on malformed or hostile input.
     static XmlDocument parse(const char* data, std::size_t size);
     static XmlDocument parse(std::string_view data) { return parse(data.data(), data.size()); }
+    // The same in the buffers of `scratch` (when not null), which recycle()
+    // gives back.
+    static XmlDocument parse(const char* data, std::size_t size, XmlScratch* scratch);
     // The same through expat alone.  parse() reads the usual shape of CIM-XML
     // with a strict scanner of its own and hands anything else to expat, so
     // both must give the same tokens or the same error; tests compare them.
@@ -96,13 +131,28 @@ public:
     const std::vector<XmlToken>& tokens() const { return tokens_; }
     const std::vector<XmlAttribute>& attributes() const { return attrs_; }
 
+    // Hands this document's large buffers to `scratch` for the next parse,
+    // as long as they are not too large to keep; the document is empty after.
+    void recycle(XmlScratch& scratch);
+
+    // Line and column of a byte offset in the document.
+    XmlPosition positionOf(std::uint32_t offset) const;
+
 private:
     XmlDocument();
     friend struct XmlBuilder;
     friend class FastScanner;
-    void locateTokens(const char* data, std::size_t size);
+    void keepText(const char* data, std::size_t size);
     std::vector<XmlToken> tokens_;
     std::vector<XmlAttribute> attrs_;
+    // The text as it came (the scanner's views point into it), and what the
+    // scanner decoded at the same offsets.
+    std::unique_ptr<char[]> text_;
+    std::size_t textBytes_ = 0;
+    std::size_t size_ = 0;
+    std::unique_ptr<char[]> decoded_;
+    // Offsets at which lines start, found when a position is first asked for.
+    mutable std::vector<std::uint32_t> lineStarts_;
     // Storage behind the views: fixed blocks that never move.
     std::vector<std::unique_ptr<char[]>> blocks_;
 };
@@ -130,6 +180,10 @@ public:
     // Name of the element the next token opens ("" when it does not open one).
     std::string_view peekName() const;
     XmlPosition position() const;
+    XmlPosition positionOf(const XmlToken& token) const { return doc_->positionOf(token.offset); }
+    // Where the next token starts, for positionAt once something fails.
+    std::uint32_t offset() const;
+    XmlPosition positionAt(std::uint32_t offset) const { return doc_->positionOf(offset); }
 
     // Consumes the start tag of `name`, or throws naming what was found.
     const XmlToken& openElement(std::string_view name);
@@ -161,10 +215,10 @@ private:
     {
         while (pos_ < tokens_->size() && (*tokens_)[pos_].blank) ++pos_;
     }
+    const XmlDocument* doc_;
     const std::vector<XmlToken>* tokens_;
     const std::vector<XmlAttribute>* attrs_;
     mutable std::size_t pos_ = 0;
-    XmlPosition endPosition_;
 };
 
 }  // namespace cimxml

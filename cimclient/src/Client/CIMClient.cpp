@@ -54,6 +54,8 @@ public:
     Uint32 timeout = PEGASUS_DEFAULT_CLIENT_TIMEOUT_MILLISECONDS;
     std::unique_ptr<orv::http::HttpConnection> connection;
     Uint64 nextMessageId = 1000;
+    // Buffers of the last answer read, for the next one.
+    orv::cimxml::XmlScratch scratch;
 
     void requireUnconnected() const
     {
@@ -110,7 +112,9 @@ public:
             }
             throw Exception(fromUtf8(e.what()));
         }
-        return interpret(request, response);
+        CimResponse r = interpret(request, response);
+        connection->recycleBody(std::move(response.body));
+        return r;
     }
 
     CimResponse interpret(const CimRequest& request, const orv::http::HttpResponse& response)
@@ -155,7 +159,7 @@ public:
         }
         CimResponse r;
         try {
-            r = orv::cimxml::readResponse(response.body);
+            r = orv::cimxml::readResponse(response.body, scratch);
         } catch (const orv::cimxml::XmlError& e) {
             throw CIMClientXmlException(fromUtf8(e.what()));
         }

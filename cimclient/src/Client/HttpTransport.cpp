@@ -20,6 +20,9 @@ namespace http {
 
 namespace {
 
+// A recycled body larger than this is let go rather than kept for the next answer.
+constexpr std::size_t kMaxRecycledBodyBytes = 16u * 1024u * 1024u;
+
 // Why a connection could not be made, in words that stay the same from one try
 // to the next: the system's reason where there is one, else curl's.  curl's own
 // error text names "localhost port 80" for a Unix socket and counts milliseconds.
@@ -188,6 +191,11 @@ struct HttpConnection::Impl {
     bool tooLarge = false;
     bool malformedHeader = false;
     std::size_t headerLines = 0;
+    // The size of the last answer on this connection, reserved for the next
+    // one: answers to repeated requests are alike, and a large body that grew
+    // piece by piece would be copied as often as it doubled.
+    std::size_t lastBodyBytes = 0;
+    std::string spareBody;  // from recycleBody
 
     ~Impl()
     {
@@ -328,6 +336,11 @@ void HttpConnection::checkReachable(unsigned long timeoutMilliseconds)
     throw TransportError(TransportError::Kind::CannotConnect, "cannot connect to " + where + ": " + detail);
 }
 
+void HttpConnection::recycleBody(std::string&& body)
+{
+    if (body.capacity() <= kMaxRecycledBodyBytes) impl_->spareBody = std::move(body);
+}
+
 bool HttpConnection::isLocal() const
 {
     return !impl_->socketPath.empty();
@@ -373,6 +386,9 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     Impl& d = *impl_;
     CURL* c = d.easy;
     HttpResponse response;
+    response.body.swap(d.spareBody);
+    response.body.clear();
+    response.body.reserve(d.lastBodyBytes);
     d.response = &response;
     d.headersDone = false;
     d.tooLarge = false;
@@ -430,6 +446,7 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     }
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     d.response = nullptr;
+    d.lastBodyBytes = response.body.size();
 
     std::string where = d.socketPath.empty() ? d.host : d.socketPath;
     std::string detail = d.errorBuffer[0] != '\0' ? std::string(d.errorBuffer) : curl_easy_strerror(rc);

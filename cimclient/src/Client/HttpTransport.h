@@ -72,6 +72,10 @@ public:
     HttpResponse post(const std::string& path, const std::vector<std::string>& headerLines,
                       const std::string& body, unsigned long timeoutMilliseconds);
 
+    // Takes back the body of an answer that has been read, to receive a later
+    // answer in: a large answer then costs no fresh pages.
+    void recycleBody(std::string&& body);
+
     // Answers OpenPegasus "Local" authentication on every post(): each request
     // names `user`; a 401 challenge naming a file in one of `allowedDirs` is
     // answered once with the file's content.  Unix socket connections only.

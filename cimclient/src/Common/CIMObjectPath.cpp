@@ -6,6 +6,8 @@
 #include <Pegasus/Common/CIMObjectPath.h>
 #include <Pegasus/Common/CIMValue.h>
 #include <Pegasus/Common/Exception.h>
+
+#include "CIMObjectAccess.h"
 #include <arpa/inet.h>
 #include <algorithm>
 #include <cctype>
@@ -503,6 +505,16 @@ void CIMObjectPath::clear()
     _nameSpace.clear();
     _className.clear();
     _keyBindings.clear();
+}
+
+void CIMObjectAccess::setInstanceName(CIMObjectPath& path, const CIMName& className,
+                                      Array<CIMKeyBinding>&& keys)
+{
+    sortKeyBindings(keys, 0);
+    path._host.clear();
+    path._nameSpace.clear();
+    path._className = className;
+    path._keyBindings = std::move(keys);
 }
 
 void CIMObjectPath::set(const String& host, const CIMNamespaceName& nameSpace, const CIMName& className,

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
 #include <string>
 
 PEGASUS_NAMESPACE_BEGIN
@@ -92,30 +95,44 @@ const String String::EMPTY;
 namespace {
 // What getChar16Data gives for a String that holds no storage.
 const Char16 kNoUnits[1] = {Char16(0)};
-const std::vector<Char16> kNoStorage;
+// Lengths are 32 bits wide, one unit is kept for the NUL.
+constexpr std::size_t kMaxUnits = 0xFFFFFFFEu;
+
+const Char16* unitsOf(const String& s)
+{
+    return s.getChar16Data();
+}
 }  // namespace
 
-const std::vector<Char16>& String::_units() const
+Char16* String::_own(std::size_t capacity)
 {
-    return _rep ? *_rep : kNoStorage;
-}
-
-std::vector<Char16>& String::_own()
-{
-    if (!_rep) {
-        _rep = std::make_shared<std::vector<Char16>>();
-    } else if (_rep.use_count() > 1) {
-        _rep = std::make_shared<std::vector<Char16>>(*_rep);
-    } else {
-        // The last other owner may have just let go: see its reads finished.
-        std::atomic_thread_fence(std::memory_order_acquire);
+    const Uint32 length = size();
+    capacity = std::max<std::size_t>(capacity, length);
+    if (_rep && _rep->owners.load(std::memory_order_acquire) == 1 && _rep->capacity >= capacity) {
+        return _rep->units();
     }
-    return *_rep;
+    if (capacity > kMaxUnits) throw std::bad_alloc();
+    std::size_t room = capacity;
+    // Growing its own units, a String doubles them, so that appends one at a time stay linear.
+    if (_rep && _rep->owners.load(std::memory_order_relaxed) == 1) {
+        room = std::min(kMaxUnits, std::max<std::size_t>(room, std::size_t(_rep->capacity) * 2));
+    }
+    void* block = ::operator new(sizeof(Rep) + (room + 1) * sizeof(Char16));
+    Rep* r = new (block) Rep{{1}, length, Uint32(room)};
+    std::uninitialized_value_construct_n(r->units(), room + 1);
+    if (_rep) std::copy(_rep->units(), _rep->units() + length, r->units());
+    String old;
+    old._rep = _rep;  // let go of as `old` goes
+    _rep = r;
+    return r->units();
 }
 
 String::String() {}
 
-String::String(const String& str) : _rep(str._rep) {}
+String::String(const String& str) : _rep(str._rep)
+{
+    if (_rep) _rep->owners.fetch_add(1, std::memory_order_relaxed);
+}
 
 String::String(const String& str, Uint32 n)
 {
@@ -135,30 +152,44 @@ String::String(const Char16* str, Uint32 n)
     append(str, n);
 }
 
+// Decoded into a String of its own first: a constructor that throws runs no
+// destructor, and bad UTF-8 is found after the units are allocated.
 String::String(const char* str)
 {
     checkNull(str);
-    _appendUtf8(str, std::strlen(str));
+    String decoded;
+    decoded._appendUtf8(str, std::strlen(str));
+    swap(decoded);
 }
 
 String::String(const char* str, Uint32 n)
 {
     checkNull(str);
-    _appendUtf8(str, n);
+    String decoded;
+    decoded._appendUtf8(str, n);
+    swap(decoded);
 }
 
-String::~String() {}
+String::~String()
+{
+    if (_rep && _rep->owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        _rep->~Rep();
+        ::operator delete(_rep);
+    }
+}
 
 String& String::operator=(const String& str)
 {
-    _rep = str._rep;
+    if (_rep != str._rep) {
+        String copy(str);
+        swap(copy);
+    }
     return *this;
 }
 
 String& String::assign(const String& str)
 {
-    _rep = str._rep;
-    return *this;
+    return *this = str;
 }
 
 String& String::assign(const Char16* str)
@@ -192,27 +223,30 @@ String& String::assign(const char* str, Uint32 n)
 void String::clear()
 {
     // Storage of our own keeps its capacity for reuse; shared storage is let go.
-    if (_rep && _rep.use_count() == 1)
-        _rep->clear();
-    else
-        _rep.reset();
+    if (_rep && _rep->owners.load(std::memory_order_acquire) == 1) {
+        _rep->length = 0;
+        _rep->units()[0] = Char16(0);
+    } else {
+        String none;
+        swap(none);
+    }
 }
 
 void String::reserveCapacity(Uint32 capacity)
 {
-    _own().reserve(std::size_t(capacity) + 1);
+    _own(capacity);
 }
 
 const Char16* String::getChar16Data() const
 {
-    return _rep && !_rep->empty() ? _rep->data() : kNoUnits;
+    return _rep ? _rep->units() : kNoUnits;
 }
 
 CString String::getCString() const
 {
-    const std::vector<Char16>& units = _units();
+    const Char16* units = getChar16Data();
     std::string out;
-    out.reserve(units.size());
+    out.reserve(size());
     const std::size_t n = size();
     for (std::size_t i = 0; i < n; i++) {
         Uint32 c = Uint16(units[i]);
@@ -248,13 +282,13 @@ CString String::getCString() const
 Char16& String::operator[](Uint32 index)
 {
     if (index >= size()) throw IndexOutOfBoundsException();
-    return _own()[index];
+    return _own(size())[index];
 }
 
 const Char16 String::operator[](Uint32 index) const
 {
     if (index >= size()) throw IndexOutOfBoundsException();
-    return (*_rep)[index];
+    return _rep->units()[index];
 }
 
 String& String::append(const char c)
@@ -265,12 +299,12 @@ String& String::append(const char c)
 
 String& String::append(const Char16& c)
 {
-    std::vector<Char16>& units = _own();
-    if (units.empty())
-        units.push_back(c);
-    else
-        units.back() = c;
-    units.push_back(Char16(0));
+    const Char16 unit = c;  // `c` may be one of our own units, which _own may move
+    const Uint32 old = size();
+    Char16* units = _own(std::size_t(old) + 1);
+    units[old] = unit;
+    units[old + 1] = Char16(0);
+    _rep->length = old + 1;
     return *this;
 }
 
@@ -285,13 +319,18 @@ String& String::append(const Char16* str, Uint32 n)
 {
     if (n == 0) return *this;
     checkNull(str);
+    // Our own units (or a share of them) would move under us: copied first.
+    const std::less_equal<const Char16*> atOrBefore;
+    if (_rep && atOrBefore(_rep->units(), str) && atOrBefore(str, _rep->units() + _rep->capacity)) {
+        const String copy(str, n);
+        return append(unitsOf(copy), n);
+    }
     // Room first: nothing changes unless the whole text fits.
-    const std::size_t old = size();
-    std::vector<Char16>& units = _own();
-    units.reserve(old + n + 1);
-    if (!units.empty()) units.pop_back();
-    units.insert(units.end(), str, str + n);
-    units.push_back(Char16(0));
+    const Uint32 old = size();
+    Char16* units = _own(std::size_t(old) + n);
+    std::copy(str, str + n, units + old);
+    units[old + n] = Char16(0);
+    _rep->length = old + n;
     return *this;
 }
 
@@ -311,14 +350,11 @@ void String::_appendUtf8(const char* str, std::size_t n)
     // Decoded in place past the current text: a byte gives at most one code
     // unit (four bytes give two), so n units are room enough.  A bad sequence
     // cuts the text back to what it was.
-    const std::size_t old = size();
-    std::vector<Char16>& units = _own();
-    const bool hadStorage = !units.empty();
-    units.resize(old + n + 1);
-    Char16* out = units.data() + old;
+    const Uint32 old = size();
+    Char16* const units = _own(std::size_t(old) + n);
+    Char16* out = units + old;
     auto fail = [&](std::size_t at) {
-        units.resize(old);
-        if (hadStorage) units.push_back(Char16(0));
+        units[old] = Char16(0);
         throwBadUtf8(at, s, n);
     };
     std::size_t i = 0;
@@ -365,8 +401,8 @@ void String::_appendUtf8(const char* str, std::size_t n)
         }
         i += len;
     }
-    *out++ = Char16(0);
-    units.resize(std::size_t(out - units.data()));
+    *out = Char16(0);
+    _rep->length = Uint32(out - units);
 }
 
 void String::remove(Uint32 index, Uint32 n)
@@ -377,15 +413,17 @@ void String::remove(Uint32 index, Uint32 n)
     }
     if (index > size() || n > size() - index) throw IndexOutOfBoundsException();
     if (n == 0) return;
-    std::vector<Char16>& units = _own();
-    units.erase(units.begin() + index, units.begin() + index + n);
+    const Uint32 length = size();
+    Char16* units = _own(length);
+    std::copy(units + index + n, units + length + 1, units + index);  // the NUL too
+    _rep->length = length - n;
 }
 
 String String::subString(Uint32 index, Uint32 n) const
 {
     if (index >= size()) return String();
     if (n == PEG_NOT_FOUND || n > size() - index) n = size() - index;
-    return String(_rep->data() + index, n);
+    return String(_rep->units() + index, n);
 }
 
 Uint32 String::find(Char16 c) const
@@ -395,8 +433,9 @@ Uint32 String::find(Char16 c) const
 
 Uint32 String::find(Uint32 index, Char16 c) const
 {
+    const Char16* units = getChar16Data();
     for (Uint32 i = index; i < size(); i++)
-        if ((*_rep)[i] == c) return i;
+        if (units[i] == c) return i;
     return PEG_NOT_FOUND;
 }
 
@@ -404,9 +443,11 @@ Uint32 String::find(const String& s) const
 {
     const Uint32 n = size(), m = s.size();
     if (m > n) return PEG_NOT_FOUND;
+    const Char16* units = getChar16Data();
+    const Char16* wanted = s.getChar16Data();
     for (Uint32 i = 0; i + m <= n; i++) {
         Uint32 k = 0;
-        while (k < m && (*_rep)[i + k] == (*s._rep)[k]) k++;
+        while (k < m && units[i + k] == wanted[k]) k++;
         if (k == m) return i;
     }
     return PEG_NOT_FOUND;
@@ -419,35 +460,38 @@ Uint32 String::find(const char* s) const
 
 Uint32 String::reverseFind(Char16 c) const
 {
+    const Char16* units = getChar16Data();
     for (Uint32 i = size(); i > 0; i--)
-        if ((*_rep)[i - 1] == c) return i - 1;
+        if (units[i - 1] == c) return i - 1;
     return PEG_NOT_FOUND;
 }
 
 void String::toLower()
 {
     if (size() == 0) return;
-    std::vector<Char16>& units = _own();
+    Char16* units = _own(size());
     for (Uint32 i = 0; i < size(); i++) units[i] = lowerAscii(units[i]);
 }
 
 void String::toUpper()
 {
     if (size() == 0) return;
-    std::vector<Char16>& units = _own();
+    Char16* units = _own(size());
     for (Uint32 i = 0; i < size(); i++) units[i] = upperAscii(units[i]);
 }
 
 void String::swap(String& str)
 {
-    _rep.swap(str._rep);
+    std::swap(_rep, str._rep);
 }
 
 int String::compare(const String& s1, const String& s2, Uint32 n)
 {
     const Uint32 n1 = std::min(s1.size(), n), n2 = std::min(s2.size(), n);
+    const Char16* u1 = s1.getChar16Data();
+    const Char16* u2 = s2.getChar16Data();
     for (Uint32 i = 0; i < n1 && i < n2; i++) {
-        const int d = int(Uint16((*s1._rep)[i])) - int(Uint16((*s2._rep)[i]));
+        const int d = int(Uint16(u1[i])) - int(Uint16(u2[i]));
         if (d) return d;
     }
     return n1 == n2 ? 0 : (n1 < n2 ? -1 : 1);
@@ -461,8 +505,10 @@ int String::compare(const String& s1, const String& s2)
 int String::compareNoCase(const String& s1, const String& s2)
 {
     const Uint32 n1 = s1.size(), n2 = s2.size();
+    const Char16* u1 = s1.getChar16Data();
+    const Char16* u2 = s2.getChar16Data();
     for (Uint32 i = 0; i < n1 && i < n2; i++) {
-        const int d = int(lowerAscii((*s1._rep)[i])) - int(lowerAscii((*s2._rep)[i]));
+        const int d = int(lowerAscii(u1[i])) - int(lowerAscii(u2[i]));
         if (d) return d;
     }
     return n1 == n2 ? 0 : (n1 < n2 ? -1 : 1);

@@ -83,6 +83,7 @@ public:
     Uint32 makeHashCode() const;
 
 private:
+    friend struct CIMObjectAccess;
     String _host;
     CIMNamespaceName _nameSpace;
     CIMName _className;

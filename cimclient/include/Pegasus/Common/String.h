@@ -4,6 +4,7 @@
 #include <Pegasus/Common/Config.h>
 #include <Pegasus/Common/Linkage.h>
 #include <Pegasus/Common/Char16.h>
+#include <atomic>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -33,7 +34,7 @@ public:
 
     String();
     String(const String& str);
-    String(String&& str) noexcept = default;
+    String(String&& str) noexcept : _rep(str._rep) { str._rep = nullptr; }
     String(const String& str, Uint32 n);
     String(const Char16* str);
     String(const Char16* str, Uint32 n);
@@ -43,7 +44,11 @@ public:
     ~String();
 
     String& operator=(const String& str);
-    String& operator=(String&& str) noexcept = default;
+    String& operator=(String&& str) noexcept
+    {
+        swap(str);
+        return *this;
+    }
     String& assign(const String& str);
     String& assign(const Char16* str);
     String& assign(const Char16* str, Uint32 n);
@@ -52,7 +57,7 @@ public:
 
     void clear();
     void reserveCapacity(Uint32 capacity);
-    Uint32 size() const { return _rep && !_rep->empty() ? Uint32(_rep->size() - 1) : 0; }
+    Uint32 size() const { return _rep ? _rep->length : 0; }
     // NUL-terminated code units, valid until the String changes.
     const Char16* getChar16Data() const;
     CString getCString() const;
@@ -87,14 +92,22 @@ public:
     static Boolean equalNoCase(const String& s1, const String& s2);
 
 private:
+    // One allocation: this header, then `capacity` code units and a NUL unit
+    // after the `length` in use.  Copies share it (names and values are
+    // copied far more often than changed); the first change to shared units
+    // copies them.  An empty String may have none at all (no allocation).
+    struct Rep {
+        std::atomic<Uint32> owners;
+        Uint32 length;
+        Uint32 capacity;
+        Char16* units() { return reinterpret_cast<Char16*>(this + 1); }
+    };
+
     void _appendUtf8(const char* str, std::size_t n);
-    const std::vector<Char16>& _units() const;
-    std::vector<Char16>& _own();
-    // Code units followed by one NUL unit, or nothing at all for an empty
-    // String (which then costs no allocation).  Copies share the units (names
-    // and values are copied far more often than changed); the first change
-    // to shared units copies them.
-    std::shared_ptr<std::vector<Char16>> _rep;
+    // The units, made this String's own with room for `capacity` of them
+    // (and the NUL after), their text kept.
+    Char16* _own(std::size_t capacity);
+    Rep* _rep = nullptr;
 };
 
 PEGASUS_COMMON_LINKAGE Boolean operator==(const String& str1, const String& str2);
