@@ -239,6 +239,17 @@ TEST(CimClientCodec, EveryRecordedBodyAndRequestReads)
         SCOPED_TRACE(n);
         EXPECT_NO_THROW(orv::cimxml::readResponse(orvtest::sample(n + ".body.xml")));
     }
+    // One after another through one scratch, as a client reads its answers,
+    // each reads as it does alone (names met before are shared, not mixed up).
+    orv::cimxml::ReadScratch scratch;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& n : orvtest::sampleNames(".body.xml")) {
+            SCOPED_TRACE(n);
+            const std::string body = orvtest::sample(n + ".body.xml");
+            EXPECT_EQ(orv::cimxml::writeResponse(orv::cimxml::readResponse(body, scratch)),
+                      orv::cimxml::writeResponse(orv::cimxml::readResponse(body)));
+        }
+    }
     for (const auto& n : orvtest::sampleNames(".request.xml")) {
         SCOPED_TRACE(n);
         if (n == "Malformed") {

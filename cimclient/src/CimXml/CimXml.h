@@ -18,9 +18,11 @@
 #include <Pegasus/Common/CIMStatusCode.h>
 #include <Pegasus/Common/CIMValue.h>
 
+#include <deque>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "CimXml/XmlPull.h"
@@ -156,8 +158,41 @@ void readRequest(std::string_view body, CimRequest& request);
 std::string writeResponse(const CimResponse& response);
 std::string writeResponse(const CimResponse& response, Layout layout);
 CimResponse readResponse(std::string_view body);
-// The same in the buffers of `scratch`, given back when done (see XmlScratch).
-CimResponse readResponse(std::string_view body, XmlScratch& scratch);
+
+// CIM names as read, each decoded and checked once: class, property and key
+// names recur within an answer (every path of an enumeration) and from one
+// answer to the next (a client asking for the same instances again).  The
+// names share their storage with the answers they go into.
+class NameCache {
+public:
+    const Pegasus::CIMName* find(std::string_view text) const
+    {
+        auto it = names_.find(text);
+        return it == names_.end() ? nullptr : &it->second;
+    }
+    // Keeps `name` as what `text` reads as, while there is room.
+    void add(std::string_view text, const Pegasus::CIMName& name)
+    {
+        if (names_.size() >= kMaxNames || text.size() > kMaxNameBytes) return;
+        keys_.emplace_back(text);
+        names_.emplace(keys_.back(), name);
+    }
+
+private:
+    static constexpr std::size_t kMaxNames = 4096;
+    static constexpr std::size_t kMaxNameBytes = 256;
+    std::deque<std::string> keys_;  // a deque never moves what it holds
+    std::unordered_map<std::string_view, Pegasus::CIMName> names_;
+};
+
+// What a client keeps from one answer to the next.
+struct ReadScratch {
+    XmlScratch xml;
+    NameCache names;
+};
+// The same in the buffers of `scratch`, given back when done (see XmlScratch),
+// with the names it has met before.
+CimResponse readResponse(std::string_view body, ReadScratch& scratch);
 
 // Export messages.  readExportRequest fills `request` as it reads, as
 // readRequest does, so the message ID is there for the error answer.

@@ -178,33 +178,27 @@ struct AttrSpec {
 
 class Reader {
 public:
-    explicit Reader(XmlCursor& c) : c_(c) {}
+    // `names`: names met in earlier answers, and where to keep this one's.
+    Reader(XmlCursor& c, NameCache& names) : c_(c), names_(names) {}
 
     // --- attributes -----------------------------------------------------
-    // `repeats`: names that recur within one answer (class names of paths,
-    // key names, class origins) are worth caching; property names are not.
-    CIMName nameAttr(const XmlToken& t, const char* attrName, bool repeats = false)
+    CIMName nameAttr(const XmlToken& t, const char* attrName)
     {
-        return toName(t, c_.requireAttribute(t, attrName), repeats);
+        return toName(t, c_.requireAttribute(t, attrName));
     }
 
-    CIMName optionalNameAttr(const XmlToken& t, const char* attrName, bool repeats = false)
+    CIMName optionalNameAttr(const XmlToken& t, const char* attrName)
     {
         const XmlAttribute* a = c_.findAttribute(t, attrName);
         if (a == nullptr) return CIMName();
-        return toName(t, a->value, repeats);
+        return toName(t, a->value);
     }
 
-    // Names repeat (a class name in every path of an enumeration, class
-    // origins, key names): each distinct one is decoded and checked once per
-    // document.  The views point into the document, which outlives the reader.
-    CIMName toName(const XmlToken& t, std::string_view text, bool repeats)
+    CIMName toName(const XmlToken& t, std::string_view text)
     {
-        if (!repeats) return makeName(t, text);
-        auto it = names_.find(text);
-        if (it != names_.end()) return it->second;
+        if (const CIMName* known = names_.find(text)) return *known;
         CIMName n = makeName(t, text);
-        if (names_.size() < kMaxCachedNames) names_.emplace(text, n);
+        names_.add(text, n);
         return n;
     }
 
@@ -281,55 +275,61 @@ public:
     }
 
     template <class T>
-    CIMValue scalarValue(const XmlToken& t, std::string_view text)
+    void scalarValue(const XmlToken& t, std::string_view text, CIMValue& v)
     {
-        return CIMValue(scalarAt<T>(t, text));
+        v.set(scalarAt<T>(t, text));
     }
 
-    CIMValue scalarOfType(CIMType type, const XmlToken& t, std::string_view text)
+    void scalarOfType(CIMType type, const XmlToken& t, std::string_view text, CIMValue& v)
     {
         switch (type) {
             case CIMTYPE_BOOLEAN:
-                return scalarValue<Boolean>(t, text);
+                return scalarValue<Boolean>(t, text, v);
             case CIMTYPE_UINT8:
-                return scalarValue<Uint8>(t, text);
+                return scalarValue<Uint8>(t, text, v);
             case CIMTYPE_SINT8:
-                return scalarValue<Sint8>(t, text);
+                return scalarValue<Sint8>(t, text, v);
             case CIMTYPE_UINT16:
-                return scalarValue<Uint16>(t, text);
+                return scalarValue<Uint16>(t, text, v);
             case CIMTYPE_SINT16:
-                return scalarValue<Sint16>(t, text);
+                return scalarValue<Sint16>(t, text, v);
             case CIMTYPE_UINT32:
-                return scalarValue<Uint32>(t, text);
+                return scalarValue<Uint32>(t, text, v);
             case CIMTYPE_SINT32:
-                return scalarValue<Sint32>(t, text);
+                return scalarValue<Sint32>(t, text, v);
             case CIMTYPE_UINT64:
-                return scalarValue<Uint64>(t, text);
+                return scalarValue<Uint64>(t, text, v);
             case CIMTYPE_SINT64:
-                return scalarValue<Sint64>(t, text);
+                return scalarValue<Sint64>(t, text, v);
             case CIMTYPE_REAL32:
-                return scalarValue<Real32>(t, text);
+                return scalarValue<Real32>(t, text, v);
             case CIMTYPE_REAL64:
-                return scalarValue<Real64>(t, text);
+                return scalarValue<Real64>(t, text, v);
             case CIMTYPE_CHAR16:
-                return scalarValue<Char16>(t, text);
+                return scalarValue<Char16>(t, text, v);
             case CIMTYPE_STRING:
-                return scalarValue<String>(t, text);
+                return scalarValue<String>(t, text, v);
             case CIMTYPE_DATETIME:
-                return scalarValue<CIMDateTime>(t, text);
+                return scalarValue<CIMDateTime>(t, text, v);
             default:
                 break;
         }
         c_.failAt(t, std::string("a ") + cimTypeToString(type) + " value cannot be given as VALUE text");
     }
 
-    // VALUE of a known type.
-    CIMValue readScalar(CIMType type)
+    // VALUE of a known type, into `v` (a property's own value, say).
+    void readScalarInto(CIMType type, CIMValue& v)
     {
         const XmlToken& t = c_.openElement("VALUE");
         std::string_view text = c_.readText("VALUE");
-        CIMValue v = scalarOfType(type, t, text);
+        scalarOfType(type, t, text, v);
         c_.closeElement("VALUE");
+    }
+
+    CIMValue readScalar(CIMType type)
+    {
+        CIMValue v;
+        readScalarInto(type, v);
         return v;
     }
 
@@ -466,7 +466,7 @@ public:
     void readInstanceNameInto(CIMObjectPath& out)
     {
         const XmlToken& t = c_.openElement("INSTANCENAME");
-        CIMName className = nameAttr(t, "CLASSNAME", true);
+        CIMName className = nameAttr(t, "CLASSNAME");
         Array<CIMKeyBinding> keys;
         while (c_.atAnyStart()) {
             if (!c_.atStart("KEYBINDING")) {
@@ -474,7 +474,7 @@ public:
                         ">");
             }
             const XmlToken& kb = c_.openElement("KEYBINDING");
-            CIMName keyName = nameAttr(kb, "NAME", true);
+            CIMName keyName = nameAttr(kb, "NAME");
             String value;
             CIMKeyBinding::Type type = CIMKeyBinding::STRING;
             if (c_.atStart("KEYVALUE")) {
@@ -572,7 +572,7 @@ public:
     CIMQualifier readQualifier()
     {
         const XmlToken& t = c_.openElement("QUALIFIER");
-        CIMName name = nameAttr(t, "NAME", true);
+        CIMName name = nameAttr(t, "NAME");
         CIMType type = typeAttr(t, "TYPE");
         bool propagated = boolAttr(t, "PROPAGATED", false);
         CIMFlavor flavor;
@@ -617,32 +617,28 @@ public:
         std::string_view element = c_.peekName();
         const XmlToken& t = c_.openAny();
         CIMName name = nameAttr(t, "NAME");
-        CIMName classOrigin = optionalNameAttr(t, "CLASSORIGIN", true);
+        CIMName classOrigin = optionalNameAttr(t, "CLASSORIGIN");
         bool propagated = boolAttr(t, "PROPAGATED", false);
-        // Qualifiers come before the value, so a property with qualifiers is
-        // made first and given its value after; one without is made whole.
+        // Made with a null value of its type: qualifiers come before the
+        // value, which is then read into the property itself.
         CIMProperty p;
-        bool qualified = c_.atStart("QUALIFIER");
         if (element == "PROPERTY.REFERENCE") {
-            CIMName refClass = optionalNameAttr(t, "REFERENCECLASS", true);
-            p = CIMProperty(name, CIMValue(CIMTYPE_REFERENCE, false), 0, refClass, classOrigin, propagated);
+            CIMName refClass = optionalNameAttr(t, "REFERENCECLASS");
+            p = CIMObjectAccess::makeProperty(name, CIMTYPE_REFERENCE, false, 0, refClass, classOrigin,
+                                              propagated);
             readQualifiersInto(p);
             if (c_.atStart("VALUE.REFERENCE")) p.setValue(CIMValue(readValueReference()));
         } else if (element == "PROPERTY.ARRAY") {
             CIMType type = typeAttr(t, "TYPE");
             Uint32 size = optionalArraySize(t);
-            p = CIMProperty(name, CIMValue(type, true, size), size, CIMName(), classOrigin, propagated);
+            p = CIMObjectAccess::makeProperty(name, type, true, size, CIMName(), classOrigin, propagated);
             readQualifiersInto(p);
             if (c_.atStart("VALUE.ARRAY")) p.setValue(readArray(type));
         } else {
             CIMType type = typeAttr(t, "TYPE");
-            if (!qualified && c_.atStart("VALUE")) {
-                p = CIMProperty(name, readScalar(type), 0, CIMName(), classOrigin, propagated);
-            } else {
-                p = CIMProperty(name, CIMValue(type, false), 0, CIMName(), classOrigin, propagated);
-                readQualifiersInto(p);
-                if (c_.atStart("VALUE")) p.setValue(readScalar(type));
-            }
+            p = CIMObjectAccess::makeProperty(name, type, false, 0, CIMName(), classOrigin, propagated);
+            readQualifiersInto(p);
+            if (c_.atStart("VALUE")) readScalarInto(type, CIMObjectAccess::valueOf(p));
         }
         c_.closeElement(element);
         return p;
@@ -687,7 +683,7 @@ public:
         CIMName name = nameAttr(t, "NAME");
         CIMType type = CIMTYPE_UINT32;  // a method without TYPE returns nothing useful; keep it numeric
         optionalTypeAttr(t, "TYPE", type);
-        CIMMethod m(name, type, optionalNameAttr(t, "CLASSORIGIN", true), boolAttr(t, "PROPAGATED", false));
+        CIMMethod m(name, type, optionalNameAttr(t, "CLASSORIGIN"), boolAttr(t, "PROPAGATED", false));
         readQualifiersInto(m);
         while (c_.atStart("PARAMETER") || c_.atStart("PARAMETER.ARRAY") ||
                c_.atStart("PARAMETER.REFERENCE") || c_.atStart("PARAMETER.REFARRAY")) {
@@ -717,7 +713,7 @@ public:
     CIMInstance readInstance()
     {
         const XmlToken& t = c_.openElement("INSTANCE");
-        CIMInstance inst(nameAttr(t, "CLASSNAME", true));
+        CIMInstance inst(nameAttr(t, "CLASSNAME"));
         readQualifiersInto(inst);
         readPropertiesInto(inst);
         c_.closeElement("INSTANCE");
@@ -789,9 +785,8 @@ public:
     XmlCursor& cursor() { return c_; }
 
 private:
-    static constexpr std::size_t kMaxCachedNames = 4096;
     XmlCursor& c_;
-    std::unordered_map<std::string_view, CIMName> names_;
+    NameCache& names_;
 };
 
 // Content of an IPARAMVALUE (untyped values are strings).
@@ -1027,7 +1022,7 @@ bool iparamBoolean(const CimRequest& request, std::string_view name, bool fallba
 
 namespace {
 
-CimResponse readResponseIn(std::string_view body, XmlScratch* scratch)
+CimResponse readResponseIn(std::string_view body, XmlScratch* scratch, NameCache& names)
 {
     XmlDocument doc = XmlDocument::parse(body.data(), body.size(), scratch);
     // What is read holds no views into the document, so its buffers can go back.
@@ -1040,7 +1035,7 @@ CimResponse readResponseIn(std::string_view body, XmlScratch* scratch)
         }
     } recycle{doc, scratch};
     XmlCursor c(doc);
-    Reader rd(c);
+    Reader rd(c, names);
     CimResponse r;
     withPositions(c, [&] {
         rd.openMessage("SIMPLERSP", r.messageId);
@@ -1079,12 +1074,13 @@ CimResponse readResponseIn(std::string_view body, XmlScratch* scratch)
 
 CimResponse readResponse(std::string_view body)
 {
-    return readResponseIn(body, nullptr);
+    NameCache names;
+    return readResponseIn(body, nullptr, names);
 }
 
-CimResponse readResponse(std::string_view body, XmlScratch& scratch)
+CimResponse readResponse(std::string_view body, ReadScratch& scratch)
 {
-    return readResponseIn(body, &scratch);
+    return readResponseIn(body, &scratch.xml, scratch.names);
 }
 
 CimRequest readRequest(std::string_view body)
@@ -1098,7 +1094,8 @@ void readRequest(std::string_view body, CimRequest& r)
 {
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
-    Reader rd(c);
+    NameCache names;
+    Reader rd(c, names);
     withPositions(c, [&] {
         rd.openMessage("SIMPLEREQ", r.messageId);
         if (c.atStart("IMETHODCALL")) {
@@ -1153,7 +1150,8 @@ void readExportRequest(std::string_view body, ExportRequest& r)
 {
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
-    Reader rd(c);
+    NameCache names;
+    Reader rd(c, names);
     withPositions(c, [&] {
         rd.openMessage("SIMPLEEXPREQ", r.messageId);
         const XmlToken& t = c.openElement("EXPMETHODCALL");
@@ -1182,7 +1180,8 @@ ExportResponse readExportResponse(std::string_view body)
 {
     XmlDocument doc = XmlDocument::parse(body);
     XmlCursor c(doc);
-    Reader rd(c);
+    NameCache names;
+    Reader rd(c, names);
     ExportResponse r;
     withPositions(c, [&] {
         rd.openMessage("SIMPLEEXPRSP", r.messageId);

@@ -54,8 +54,8 @@ public:
     Uint32 timeout = PEGASUS_DEFAULT_CLIENT_TIMEOUT_MILLISECONDS;
     std::unique_ptr<orv::http::HttpConnection> connection;
     Uint64 nextMessageId = 1000;
-    // Buffers of the last answer read, for the next one.
-    orv::cimxml::XmlScratch scratch;
+    // Buffers and names of the answers read, for the next one.
+    orv::cimxml::ReadScratch scratch;
 
     void requireUnconnected() const
     {

@@ -4,6 +4,7 @@
 #define ORV_COMMON_CIMOBJECTACCESS_H
 
 #include <Pegasus/Common/CIMObjectPath.h>
+#include <Pegasus/Common/CIMProperty.h>
 
 PEGASUS_NAMESPACE_BEGIN
 
@@ -13,6 +14,17 @@ struct CIMObjectAccess {
     // They are sorted and their references rewritten, as set() does, only
     // where they need it.
     static void setInstanceName(CIMObjectPath& path, const CIMName& className, Array<CIMKeyBinding>&& keys);
+
+    // A property holding a null value of `type`, checked as the public
+    // constructor checks it.  A reader fills the value in place through
+    // valueOf(), so that no value is made apart and copied in (an instance of
+    // a hundred properties would pay for a hundred such copies).
+    static CIMProperty makeProperty(const CIMName& name, CIMType type, Boolean isArray, Uint32 arraySize,
+                                    const CIMName& referenceClassName, const CIMName& classOrigin,
+                                    Boolean propagated);
+    // The value `p` holds.  Whoever sets it keeps the type it was made with,
+    // as setValue() would insist.
+    static CIMValue& valueOf(CIMProperty& p);
 };
 
 PEGASUS_NAMESPACE_END

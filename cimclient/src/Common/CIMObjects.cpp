@@ -13,6 +13,8 @@
 #include <atomic>
 #include <vector>
 
+#include "CIMObjectAccess.h"
+
 PEGASUS_NAMESPACE_BEGIN
 
 namespace {
@@ -190,12 +192,13 @@ struct CIMPropertyRep {
     // Members made as copies at once rather than made empty and assigned:
     // an empty CIMValue costs an allocation of its own.
     CIMPropertyRep(const CIMName& n, const CIMValue& v) : name(n), value(v) {}
+    CIMPropertyRep(const CIMName& n, CIMType type, Boolean isArray) : name(n), value(type, isArray) {}
 
     CIMName name;
     CIMValue value;
-    Uint32 arraySize = 0;
     CIMName referenceClassName;
     CIMName classOrigin;
+    Uint32 arraySize = 0;
     Boolean propagated = false;
     NamedList<CIMQualifier> qualifiers;
 };
@@ -550,6 +553,28 @@ CIMProperty CIMProperty::clone() const
     CIMProperty copy;
     copy._rep = cloneProperty(checked(_rep));
     return copy;
+}
+
+CIMProperty CIMObjectAccess::makeProperty(const CIMName& name, CIMType type, Boolean isArray,
+                                          Uint32 arraySize, const CIMName& referenceClassName,
+                                          const CIMName& classOrigin, Boolean propagated)
+{
+    if (name.isNull()) throw UninitializedObjectException();
+    if (arraySize && !isArray) throw TypeMismatchException("array size does not fit the value");
+    if (!referenceClassName.isNull() && type != CIMTYPE_REFERENCE)
+        throw TypeMismatchException("reference class given for a value that is not a reference");
+    CIMProperty p;
+    p._rep = std::make_shared<CIMPropertyRep>(name, type, isArray);
+    p._rep->arraySize = arraySize;
+    p._rep->referenceClassName = referenceClassName;
+    p._rep->classOrigin = classOrigin;
+    p._rep->propagated = propagated;
+    return p;
+}
+
+CIMValue& CIMObjectAccess::valueOf(CIMProperty& p)
+{
+    return checked(p._rep).value;
 }
 
 CIMConstProperty::CIMConstProperty() {}
