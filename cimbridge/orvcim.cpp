@@ -381,6 +381,10 @@ constexpr jint kElementFrameCapacity = 32;
 // Instance names that share one such frame: two references each (the text
 // and the path), and a frame pushed and popped per batch, not per name.
 constexpr Pegasus::Uint32 kNamesPerFrame = 8;
+// Properties that share one such frame: at most seven references each (the
+// name, the property, its type, the value object with its text or the class
+// of its vector, and the value).
+constexpr std::size_t kPropertiesPerFrame = 4;
 
 // ------------------------------------------------------------- object paths
 
@@ -682,6 +686,15 @@ public:
 
     // Whether the last text written is all ASCII.
     bool ascii() const { return m_ascii; }
+
+    // A new Java string of the last text written; null with the Java error pending when it cannot be made.
+    jobject javaText(JNIEnv* env) const
+    {
+        if (m_ascii) {
+            return env->NewStringUTF(m_text.c_str());  // ASCII reads the same in modified UTF-8
+        }
+        return java::String::construct(env, m_text.c_str(), m_text.size(), false).m_object;
+    }
 
     // A new Java path from the last text written.
     cim::CIMObjectPath javaPath(JNIEnv* env) const
@@ -1039,11 +1052,35 @@ private:
     std::vector<std::pair<Pegasus::String, jobject>> m_texts;
 };
 
+// The Java type numbers one load asks for, each field read once.
+class JavaTypeNumbers {
+public:
+    explicit JavaTypeNumbers(JNIEnv* env) : m_types(cim::CIMDataTypeClass::construct(env)) {}
+
+    jint of(const char* field)
+    {
+        for (const auto& known : m_numbers) {
+            if (known.first == field) {
+                return known.second;
+            }
+        }
+        const jint number = m_types.GetStaticIntField(field, "I");
+        if (number != kNoTypeNumber) {
+            m_numbers.emplace_back(field, number);
+        }
+        return number;
+    }
+
+private:
+    cim::CIMDataTypeClass m_types;
+    std::vector<std::pair<const char*, jint>> m_numbers;  // by the field's literal
+};
+
 // What both forms do to a Java property that is already added: key flag,
 // origin, access qualifiers, type and value.  Checked once, at the end: a Java
 // call that fails leaves its exception pending, and the wrappers make no
 // further Java call then.
-void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMProperty& javaProperty,
+void fillJavaProperty(JNIEnv* env, JavaTypeNumbers& types, cim::CIMProperty& javaProperty,
                       const std::string& name, const Pegasus::CIMConstProperty& classProperty,
                       const Pegasus::CIMValue& value, Pegasus::CIMType type, jobject originText, bool isKey,
                       Unsigned rule)
@@ -1074,7 +1111,8 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     // array gets the type but no value, since no single path holds it.
     const bool isReference = type == Pegasus::CIMTYPE_REFERENCE;
     const bool isArray = classProperty.isArray();
-    cim::CIMDataType javaType = javaDataType(env, types, javaTypeField(type, isArray && !isReference, rule));
+    cim::CIMDataType javaType =
+        cim::CIMDataType::construct(env, types.of(javaTypeField(type, isArray && !isReference, rule)));
     javaProperty.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", javaType.m_object);
     if (value.isNull() || (isReference && (isArray || value.isArray()))) {
         throwIfJavaExceptionPending(env);
@@ -1087,39 +1125,101 @@ void fillJavaProperty(JNIEnv* env, cim::CIMDataTypeClass& types, cim::CIMPropert
     throwIfJavaExceptionPending(env);
 }
 
-// Instance form: appends Java properties for the named properties of the
+// The properties of an instance to load, each with the name Java gets and
+// its index in the instance, byte-wise ascending by name.
+struct PropertyToLoad {
+    std::string name;
+    Pegasus::Uint32 index;
+};
+using PropertyList = std::vector<PropertyToLoad>;
+
+// Sorts by name; of properties named alike the first stays, as a set of
+// names found them.
+void sortByName(PropertyList& properties)
+{
+    std::stable_sort(properties.begin(), properties.end(),
+                     [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name < b.name; });
+    properties.erase(
+        std::unique(properties.begin(), properties.end(),
+                    [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name == b.name; }),
+        properties.end());
+}
+
+// The named properties the instance has, under the names given.
+PropertyList propertiesNamed(const NameSet& names, const Pegasus::CIMInstance& instance)
+{
+    PropertyList properties;
+    properties.reserve(names.size());
+    for (const std::string& name : names) {
+        const Pegasus::Uint32 index = instance.findProperty(Pegasus::CIMName(Pegasus::String(name.c_str())));
+        if (index != PEG_NOT_FOUND) {
+            properties.push_back(PropertyToLoad{name, index});
+        }
+    }
+    return properties;  // already in the set's order
+}
+
+// The index in the class of the instance's property at `hint`: a class and
+// its instances mostly list their properties alike, so that index is tried
+// before a search.
+Pegasus::Uint32 classIndexOf(const Pegasus::CIMClass& cimClass, const Pegasus::CIMName& name,
+                             Pegasus::Uint32 hint)
+{
+    if (hint < cimClass.getPropertyCount() && cimClass.getProperty(hint).getName().equal(name)) {
+        return hint;
+    }
+    return cimClass.findProperty(name);
+}
+
+// Instance form: appends Java properties for the listed properties of the
 // instance to the vector, holding the vector's monitor meanwhile.
-void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
+void LoadProperties(JNIEnv* env, java::Vector& vector, const PropertyList& properties,
                     const Pegasus::CIMInstance& instance, const Pegasus::CIMClass& cimClass, bool isKey)
 {
-    cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    JavaTypeNumbers types(env);
     JavaMonitor monitor(env, vector.m_object);
     throwIfJavaExceptionPending(env);
     OriginTexts origins(env);
-    for (const std::string& name : names) {
-        const Pegasus::CIMName cimName(Pegasus::String(name.c_str()));
-        const Pegasus::Uint32 instanceIndex = instance.findProperty(cimName);
-        if (instanceIndex == PEG_NOT_FOUND) {
-            continue;
+    for (std::size_t first = 0; first < properties.size(); first += kPropertiesPerFrame) {
+        const std::size_t end = std::min(properties.size(), first + kPropertiesPerFrame);
+        // Where each property is in the class, and its origin's text, made
+        // before the frame so that the frame leaves the text alone.
+        Pegasus::Uint32 classIndexes[kPropertiesPerFrame];
+        jobject originTexts[kPropertiesPerFrame] = {};
+        for (std::size_t i = first; i < end; ++i) {
+            Pegasus::CIMConstProperty instanceProperty = instance.getProperty(properties[i].index);
+            classIndexes[i - first] = classIndexOf(cimClass, instanceProperty.getName(), properties[i].index);
+            if (classIndexes[i - first] != PEG_NOT_FOUND) {
+                originTexts[i - first] = origins.of(instanceProperty.getClassOrigin());
+            }
         }
-        Pegasus::CIMConstProperty instanceProperty = instance.getProperty(instanceIndex);
-        const Pegasus::CIMValue value = instanceProperty.getValue();
-        const Pegasus::CIMName origin = instanceProperty.getClassOrigin();
-        const Pegasus::Uint32 classIndex = cimClass.findProperty(cimName);
-        if (classIndex == PEG_NOT_FOUND) {
-            continue;
-        }
-        Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
-        jobject originText = origins.of(origin);
         LocalFrame frame(env, kElementFrameCapacity);
+        for (std::size_t i = first; i < end; ++i) {
+            const PropertyToLoad& property = properties[i];
+            const Pegasus::Uint32 classIndex = classIndexes[i - first];
+            if (classIndex == PEG_NOT_FOUND) {
+                continue;
+            }
+            Pegasus::CIMConstProperty instanceProperty = instance.getProperty(property.index);
+            Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
+            jobject originText = originTexts[i - first];
 
-        // Checked by fillJavaProperty, which calls nothing once one of these failed.
-        cim::CIMProperty javaProperty =
-            cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
-        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
-        fillJavaProperty(env, types, javaProperty, name, classProperty, value, instanceProperty.getType(),
-                         originText, isKey, Unsigned::Widen);
+            // Checked by fillJavaProperty, which calls nothing once one of these failed.
+            cim::CIMProperty javaProperty =
+                cim::CIMProperty::construct(env, java::String::construct(env, property.name.c_str()));
+            vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
+            fillJavaProperty(env, types, javaProperty, property.name, classProperty,
+                             instanceProperty.getValue(), instanceProperty.getType(), originText, isKey,
+                             Unsigned::Widen);
+        }
     }
+}
+
+// The same for the named properties, under the names given.
+void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
+                    const Pegasus::CIMInstance& instance, const Pegasus::CIMClass& cimClass, bool isKey)
+{
+    LoadProperties(env, vector, propertiesNamed(names, instance), instance, cimClass, isKey);
 }
 
 // Class form: adds Java properties for the named properties of the class,
@@ -1127,7 +1227,7 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
 void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
                     const Pegasus::CIMClass& cimClass, bool isKey)
 {
-    cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
+    JavaTypeNumbers types(env);
     OriginTexts origins(env);
     for (const std::string& name : names) {
         const Pegasus::Uint32 classIndex =
@@ -1172,6 +1272,40 @@ NameSet otherNamesOf(const Object& object, const NameSet& keyNames)
         }
     }
     return names;
+}
+
+// The key properties of an instance under the class's names for them.
+PropertyList keyPropertiesOf(const Pegasus::CIMInstance& instance, const Pegasus::CIMClass& cimClass)
+{
+    Pegasus::Array<Pegasus::CIMName> keyNames;
+    cimClass.getKeyNames(keyNames);
+    PropertyList properties;
+    properties.reserve(keyNames.size());
+    for (Pegasus::Uint32 i = 0; i < keyNames.size(); ++i) {
+        const Pegasus::Uint32 index = instance.findProperty(keyNames[i]);
+        if (index != PEG_NOT_FOUND) {
+            properties.push_back(PropertyToLoad{narrow(keyNames[i].getString()), index});
+        }
+    }
+    sortByName(properties);
+    return properties;
+}
+
+// The other properties of an instance: those not named exactly as one of the keys.
+PropertyList otherPropertiesOf(const Pegasus::CIMInstance& instance, const PropertyList& keys)
+{
+    PropertyList properties;
+    properties.reserve(instance.getPropertyCount());
+    for (Pegasus::Uint32 i = 0; i < instance.getPropertyCount(); ++i) {
+        std::string name = narrow(instance.getProperty(i).getName().getString());
+        const bool isKeyName = std::any_of(keys.begin(), keys.end(),
+                                           [&name](const PropertyToLoad& key) { return key.name == name; });
+        if (!isKeyName) {
+            properties.push_back(PropertyToLoad{std::move(name), i});
+        }
+    }
+    sortByName(properties);
+    return properties;
 }
 
 // ------------------------------------------------------------- Java values to CIM values
@@ -1862,7 +1996,17 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
     const Pegasus::CIMName className(Pegasus::String(objectNameOf(env, path).c_str()));
     const Pegasus::Array<Pegasus::CIMObjectPath> paths =
         services.m_client->enumerateInstanceNames(*services.m_nameSpace, className);
-    java::Vector vector(env, result);
+    // The constructor and add are looked up once: per name there are only its
+    // text, its path and the add, each checked once.  The result is a Vector
+    // (the native's parameter type), so Vector's add dispatches as its own would.
+    IndirectJClass pathClass(env, KnownClass::CIMObjectPath);
+    const jmethodID newPath = pathClass.findMethodID("<init>", "(Ljava/lang/String;)V");
+    IndirectJClass vectorClass(env, KnownClass::Vector);
+    const jmethodID add = vectorClass.findMethodID("add", "(Ljava/lang/Object;)Z");
+    throwIfJavaExceptionPending(env);
+    if (newPath == nullptr || add == nullptr) {
+        return kRcGeneralFailure;  // the known classes lack what they always have
+    }
     PathTextWriter text;
     for (Pegasus::Uint32 first = 0; first < paths.size(); first += kNamesPerFrame) {
         LocalFrame frame(env, kElementFrameCapacity);
@@ -1873,8 +2017,15 @@ jint enumerateInstanceNames(JNIEnv* env, WbemServices& services, jobject result,
                 continue;
             }
             text.write(paths[i]);
-            vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", text.javaPath(env).m_object);
+            jvalue argument;
+            argument.l = text.javaText(env);
             throwIfJavaExceptionPending(env);
+            argument.l = env->NewObjectA(pathClass.m_class, newPath, &argument);
+            throwIfJavaExceptionPending(env);
+            if (result != nullptr) {
+                env->CallBooleanMethodA(result, add, &argument);
+                throwIfJavaExceptionPending(env);
+            }
         }
     }
     return kRcOk;
@@ -1893,11 +2044,11 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
     debugmsg("XXX: getInstance(): Querying Class \"%s\" for keys\n",
              static_cast<const char*>(instance.getClassName().getString().getCString()));
 
-    const NameSet keyNames = keyNamesOf(cimClass);
+    const PropertyList keys = keyPropertiesOf(instance, cimClass);
     java::Vector keyVector = java::Vector::construct(env);
-    LoadProperties(env, keyVector, keyNames, instance, cimClass, true);
+    LoadProperties(env, keyVector, keys, instance, cimClass, true);
     java::Vector otherVector = java::Vector::construct(env);
-    LoadProperties(env, otherVector, otherNamesOf(instance, keyNames), instance, cimClass, false);
+    LoadProperties(env, otherVector, otherPropertiesOf(instance, keys), instance, cimClass, false);
     keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);
     throwIfJavaExceptionPending(env);
 
@@ -2154,11 +2305,11 @@ void forwardIndication(JNIEnv* env, WbemServices& services, WbemIndicationConsum
     const Pegasus::CIMInstance instance = indicationInstance.clone();
     const Pegasus::CIMClass cimClass = services.m_client->getClass(
         *services.m_nameSpace, instance.getClassName(), false, true, true, Pegasus::CIMPropertyList());
-    const NameSet keyNames = keyNamesOf(cimClass);
+    const PropertyList keys = keyPropertiesOf(instance, cimClass);
     java::Vector keyVector = java::Vector::construct(env);
-    LoadProperties(env, keyVector, keyNames, instance, cimClass, true);
+    LoadProperties(env, keyVector, keys, instance, cimClass, true);
     java::Vector otherVector = java::Vector::construct(env);
-    LoadProperties(env, otherVector, otherNamesOf(instance, keyNames), instance, cimClass, false);
+    LoadProperties(env, otherVector, otherPropertiesOf(instance, keys), instance, cimClass, false);
     keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);
     cim::CIMInstance javaInstance = cim::CIMInstance::construct(env);
     javaInstance.CallVoidMethod("setClassName", "(Ljava/lang/String;)V",
