@@ -14,32 +14,21 @@
 #include <Pegasus/Common/CIMProperty.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "CimXml/CimXml.h"
+#include "sample_files.h"
 
 using namespace Pegasus;
 
 namespace {
 
-std::string readSample(const std::string& name)
-{
-    std::ifstream in(std::string(ORV_SAMPLES_DIR) + "/" + name, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read sample " + name);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 const std::string& enumerateNames10000()
 {
     static const std::string doc = [] {
-        std::string body = readSample("EnumerateInstanceNames-Perf_Item.body.xml");
+        std::string body = orvtest::sample("EnumerateInstanceNames-Perf_Item.body.xml");
         std::size_t end = body.rfind("</IRETURNVALUE>");
         std::string more;
         for (int id = 9990; id < 10000; ++id) {
@@ -58,7 +47,7 @@ const std::string& enumerateNames10000()
 
 const std::string& getInstanceRecorded()
 {
-    static const std::string doc = readSample("GetInstance-Perf_Item-3.body.xml");
+    static const std::string doc = orvtest::sample("GetInstance-Perf_Item-3.body.xml");
     return doc;
 }
 

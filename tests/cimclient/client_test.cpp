@@ -13,7 +13,7 @@
 #include <fstream>
 #include <functional>
 
-#include "SampleFiles.h"
+#include "sample_files.h"
 #include "CimXml/CimXml.h"
 #include "Client/LocalAuth.h"
 #include "scripted_http_server.h"

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <limits>
 
-#include "SampleFiles.h"
+#include "sample_files.h"
 #include "CimXml/CimXml.h"
 #include "pegasus_text.h"
 

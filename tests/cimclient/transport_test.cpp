@@ -14,7 +14,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "SampleFiles.h"
+#include "sample_files.h"
 #include "Client/HttpTransport.h"
 #include "Client/LocalAuth.h"
 #include "scripted_http_server.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "SampleFiles.h"
+#include "sample_files.h"
 #include "CimXml/XmlPull.h"
 
 using orv::cimxml::XmlCursor;

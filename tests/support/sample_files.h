@@ -1,6 +1,7 @@
-// Access to the recorded OpenPegasus exchanges in cimxml-samples/.
-#ifndef ORV_TESTS_SAMPLEFILES_H
-#define ORV_TESTS_SAMPLEFILES_H
+// Access to the recorded OpenPegasus exchanges in cimxml-samples/ (the
+// including target defines ORV_SAMPLES_DIR).
+#ifndef ORV_TESTS_SUPPORT_SAMPLE_FILES_H
+#define ORV_TESTS_SUPPORT_SAMPLE_FILES_H
 
 #include <dirent.h>
 
