@@ -1,11 +1,8 @@
 #include "IndirectJObj.h"
 
-#include <link.h>
-
 #include <array>
 #include <atomic>
 #include <cstdarg>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -28,58 +25,6 @@ inline bool exceptionPending(JNIEnv* env)
     return env->ExceptionCheck() == JNI_TRUE;
 }
 
-// The read-only segments of the module holding this code: text there (a call
-// site's literal) cannot change while the module is loaded, so a lookup whose
-// texts lie there and match a member's last texts by address is that member.
-class ReadOnlyText {
-public:
-    static const ReadOnlyText& ofThisModule()
-    {
-        static const ReadOnlyText ranges;
-        return ranges;
-    }
-    bool contains(const char* text) const
-    {
-        const auto at = reinterpret_cast<std::uintptr_t>(text);
-        for (std::size_t i = 0; i < m_count; ++i) {
-            if (at >= m_begin[i] && at < m_end[i]) return true;
-        }
-        return false;
-    }
-
-private:
-    static constexpr std::size_t kMaxSegments = 8;
-    static constexpr char kProbe[] = "a literal of this module";
-
-    ReadOnlyText() { dl_iterate_phdr(&addIfThisModule, this); }
-
-    static int addIfThisModule(dl_phdr_info* module, std::size_t, void* data)
-    {
-        auto* self = static_cast<ReadOnlyText*>(data);
-        const auto probe = reinterpret_cast<std::uintptr_t>(kProbe);
-        bool mine = false;
-        for (int i = 0; i < module->dlpi_phnum; ++i) {
-            const ElfW(Phdr)& segment = module->dlpi_phdr[i];
-            const std::uintptr_t begin = module->dlpi_addr + segment.p_vaddr;
-            mine = mine || (segment.p_type == PT_LOAD && probe >= begin && probe < begin + segment.p_memsz);
-        }
-        if (!mine) return 0;
-        for (int i = 0; i < module->dlpi_phnum && self->m_count < kMaxSegments; ++i) {
-            const ElfW(Phdr)& segment = module->dlpi_phdr[i];
-            if (segment.p_type == PT_LOAD && (segment.p_flags & PF_W) == 0) {
-                self->m_begin[self->m_count] = module->dlpi_addr + segment.p_vaddr;
-                self->m_end[self->m_count] = self->m_begin[self->m_count] + segment.p_memsz;
-                ++self->m_count;
-            }
-        }
-        return 1;  // found: stop
-    }
-
-    std::uintptr_t m_begin[kMaxSegments]{};
-    std::uintptr_t m_end[kMaxSegments]{};
-    std::size_t m_count = 0;
-};
-
 // Enough for every method and static field the bridge uses on one class.
 constexpr std::size_t kMaxSharedMembers = 48;
 
@@ -89,9 +34,9 @@ struct SharedMember {
     std::string signature;
     ID id{};
     // The texts of the last lookup that found the member.  Call sites name
-    // methods with literals, so a lookup usually matches by address: sure
-    // when the texts are read-only, else after comparing them (text elsewhere
-    // may have changed since).
+    // methods with literals, so the member a lookup wants is usually the one
+    // whose texts sit at the same addresses: it is compared first, and only
+    // with the others when its texts differ.
     std::atomic<const char*> nameSeen{nullptr};
     std::atomic<const char*> signatureSeen{nullptr};
 
@@ -115,10 +60,7 @@ public:
             SharedMember<ID>& m = m_members[i];
             if (m.nameSeen.load(std::memory_order_relaxed) == name &&
                 m.signatureSeen.load(std::memory_order_relaxed) == signature) {
-                const ReadOnlyText& fixed = ReadOnlyText::ofThisModule();
-                if ((fixed.contains(name) && fixed.contains(signature)) || m.names(name, signature)) {
-                    return &m.id;
-                }
+                if (m.names(name, signature)) return &m.id;
                 break;
             }
         }
