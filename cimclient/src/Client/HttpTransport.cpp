@@ -75,6 +75,9 @@ struct CheckedUnixSocket {
     std::string path;
     std::string failure;                   // why the last connection was refused
     curl_socket_t last = CURL_SOCKET_BAD;  // the connection libcurl opened last
+    // Whether `last` has passed: a connected socket's peer credentials are
+    // those of its connect and never change, so one check holds for its life.
+    bool lastTrusted = false;
 
     static curl_socket_t onOpen(void* ud, curlsocktype purpose, curl_sockaddr* address)
     {
@@ -84,14 +87,20 @@ struct CheckedUnixSocket {
             if (!self->failure.empty()) return CURL_SOCKET_BAD;
         }
         curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-        if (purpose == CURLSOCKTYPE_IPCXN) self->last = fd;
+        if (purpose == CURLSOCKTYPE_IPCXN) {
+            self->last = fd;
+            self->lastTrusted = false;
+        }
         return fd;
     }
 
     static int onClose(void* ud, curl_socket_t fd)
     {
         auto* self = static_cast<CheckedUnixSocket*>(ud);
-        if (fd == self->last) self->last = CURL_SOCKET_BAD;
+        if (fd == self->last) {
+            self->last = CURL_SOCKET_BAD;
+            self->lastTrusted = false;
+        }
         return ::close(fd);
     }
 
@@ -103,8 +112,10 @@ struct CheckedUnixSocket {
 
     bool checkPeer()
     {
+        if (lastTrusted && last != CURL_SOCKET_BAD) return true;
         failure = last == CURL_SOCKET_BAD ? "the connection is not known" : untrustedSocketPeerReason(last);
-        return failure.empty();
+        lastTrusted = failure.empty();
+        return lastTrusted;
     }
 
     void install(CURL* handle)
@@ -197,9 +208,21 @@ struct HttpConnection::Impl {
     std::size_t lastBodyBytes = 0;
     std::string spareBody;  // from recycleBody
 
+    // What the handle was last given, so that only changes are set again.
+    bool configured = false;
+    std::string lastUrl;
+    unsigned long lastTimeout = 0;
+    struct SlistFree {
+        void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    };
+    std::unique_ptr<curl_slist, SlistFree> headerList;
+    std::vector<std::string> headerListLines;
+
     ~Impl()
     {
+        // The handle goes first: it may still point at the header list.
         if (easy != nullptr) curl_easy_cleanup(easy);
+        easy = nullptr;
     }
 
     static std::size_t onHeader(char* data, std::size_t size, std::size_t n, void* ud)
@@ -396,39 +419,56 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     d.headerLines = 0;
     d.errorBuffer[0] = '\0';
 
-    SlistGuard headers;
-    for (const auto& h : headerLines) headers.append(h);
-    headers.append("Expect:");  // no 100-continue round trip
+    // The header list is made again only when the lines differ from the
+    // last request's (a client repeating an operation sends the same ones).
+    if (headerLines != d.headerListLines) {
+        SlistGuard headers;
+        for (const auto& h : headerLines) headers.append(h);
+        headers.append("Expect:");  // no 100-continue round trip
+        d.headerList.reset(headers.list);
+        headers.list = nullptr;
+        d.headerListLines = headerLines;
+    }
 
     std::string url = d.url + (path.empty() || path[0] != '/' ? path : path.substr(1));
-    // Every option is set on each call: the handle is reused so that libcurl
-    // keeps the connection open, and options persist between transfers.
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    // The handle is reused so that libcurl keeps the connection open, and
+    // options persist between transfers: those that never change are set
+    // on the first call, the others when they do.
+    if (!d.configured) {
+        if (!d.socketPath.empty()) d.unixSocket.install(c);
+        curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route through an environment proxy
+        curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(c, CURLOPT_POST, 1L);
+        curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBodyBytes));
+        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, &d);
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, &d);
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, d.errorBuffer);
+        if (!d.userName.empty()) {
+            curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            curl_easy_setopt(c, CURLOPT_USERNAME, d.userName.c_str());
+            curl_easy_setopt(c, CURLOPT_PASSWORD, d.password.c_str());
+        }
+        d.configured = true;
+    }
+    if (url != d.lastUrl) {
+        curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+        d.lastUrl = url;
+    }
+    if (timeoutMilliseconds != d.lastTimeout) {
+        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+        d.lastTimeout = timeoutMilliseconds;
+    }
     d.unixSocket.failure.clear();
-    if (!d.socketPath.empty()) d.unixSocket.install(c);
-    curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route through an environment proxy
-    curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_POST, 1L);
     curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.list);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBodyBytes));
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &d);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &d);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, d.errorBuffer);
-    if (!d.userName.empty()) {
-        curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(c, CURLOPT_USERNAME, d.userName.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, d.password.c_str());
-    }
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, d.headerList.get());
 
     CURLcode rc = curl_easy_perform(c);
     if (rc == CURLE_RECV_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING) {
@@ -444,7 +484,6 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
             curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 0L);
         }
     }
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     d.response = nullptr;
     d.lastBodyBytes = response.body.size();
 
