@@ -2302,12 +2302,15 @@ thread_local ListenerThreadAttachment t_listenerAttachment;
 void forwardIndication(JNIEnv* env, WbemServices& services, WbemIndicationConsumer& consumer,
                        const Pegasus::CIMInstance& indicationInstance)
 {
-    const Pegasus::CIMInstance instance = indicationInstance.clone();
+    // Only read here, and the listener's copy stays unchanged meanwhile: no copy of our own.
+    const Pegasus::CIMInstance& instance = indicationInstance;
     const Pegasus::CIMClass cimClass = services.m_client->getClass(
         *services.m_nameSpace, instance.getClassName(), false, true, true, Pegasus::CIMPropertyList());
     const PropertyList keys = keyPropertiesOf(instance, cimClass);
     java::Vector keyVector = java::Vector::construct(env);
-    LoadProperties(env, keyVector, keys, instance, cimClass, true);
+    if (!keys.empty()) {
+        LoadProperties(env, keyVector, keys, instance, cimClass, true);
+    }
     java::Vector otherVector = java::Vector::construct(env);
     LoadProperties(env, otherVector, otherPropertiesOf(instance, keys), instance, cimClass, false);
     keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);

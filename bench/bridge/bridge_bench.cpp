@@ -6,7 +6,8 @@
 // prints both with their ratio.  Then the indication consumer: 10,000
 // indications from a plain sender here into the listener of a bridge
 // connection in IndicationBench.java, their rate into Java and their delay.
-// Prints figures; never fails on them.
+// Prints figures; never fails on them.  With the argument "indications" it
+// runs the indication part alone.
 #include "indication_export.h"
 #include "minicimd_process.h"
 #include "PerfItems.h"
@@ -232,26 +233,10 @@ void print(const char* what, const char* side, double micros)
     std::printf("  %-34s %-6s %10.1f us/call\n", what, side, micros);
 }
 
-}  // namespace
-
-int main()
+// The bridge's getInstance and enumerateInstanceNames next to the bare
+// client's; false when the Java side failed.
+bool runReads(const MinicimdProcess& server)
 {
-    char tmpl[] = "/tmp/bridge-benchXXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    const std::string mof = perf_items::writeMof(dir);
-    const std::string alertMof = dir + "/alert.mof";
-    std::ofstream(alertMof) << "class " << kAlertClass
-                            << " {\n  string Message;\n  uint32 Sequence;\n  sint64 SentAt;\n};\n";
-    MinicimdProcess::Options o;
-    o.localAuth = true;
-    o.extra = {"--namespace", kNamespace, "--mof", mof, "--mof", alertMof};
-    MinicimdProcess server(o);
-    const std::string home = server.dir() + "/orv";
-    mkdir(home.c_str(), 0700);
-    mkdir((home + "/orvlogs").c_str(), 0700);
-    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
-    setenv("ORV_HOME", home.c_str(), 1);
-
     const CIMNamespaceName ns(kNamespace);
     const CIMName className(kClass);
     const CIMObjectPath path(String(("Perf_Item.Id=" + std::to_string(kFullInstance)).c_str()));
@@ -294,7 +279,7 @@ int main()
     client.disconnect();
     if (!ran || bareWithClassSamples.empty() || bareNamesSamples.empty()) {
         std::fprintf(stderr, "bridge benchmark: the Java side failed\n");
-        return 1;
+        return false;
     }
     const Times bareInstance = median(bareInstanceSamples);
     const Times bareWithClass = median(bareWithClassSamples);
@@ -339,6 +324,33 @@ int main()
         bridgeInstance.cpuMicros, bareWithClass.cpuMicros);
     std::printf("FIGURE bridge thread CPU, enumerateInstanceNames (10,000)|%.1f|us/call|bare|%.1f\n",
                 bridgeNames.cpuMicros, bareNames.cpuMicros);
+
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool indicationsOnly = argc > 1 && std::string(argv[1]) == "indications";
+    char tmpl[] = "/tmp/bridge-benchXXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string alertMof = dir + "/alert.mof";
+    std::ofstream(alertMof) << "class " << kAlertClass
+                            << " {\n  string Message;\n  uint32 Sequence;\n  sint64 SentAt;\n};\n";
+    MinicimdProcess::Options o;
+    o.localAuth = true;
+    o.extra = {"--namespace", kNamespace, "--mof", alertMof};
+    // The reads' 10,000 instances only when they are measured.
+    if (!indicationsOnly) o.extra.insert(o.extra.end(), {"--mof", perf_items::writeMof(dir)});
+    MinicimdProcess server(o);
+    const std::string home = server.dir() + "/orv";
+    mkdir(home.c_str(), 0700);
+    mkdir((home + "/orvlogs").c_str(), 0700);
+    setenv("CIM_LOCAL_SOCKET", server.socketPath().c_str(), 1);
+    setenv("ORV_HOME", home.c_str(), 1);
+
+    if (!indicationsOnly && !runReads(server)) return 1;
 
     IndicationFigures indications;
     if (!runIndications(indications)) {

@@ -76,6 +76,9 @@ struct CheckedUnixSocket {
     std::string path;
     std::string failure;                   // why the last connection was refused
     curl_socket_t last = CURL_SOCKET_BAD;  // the connection libcurl opened last
+    // Whether `last` has passed: a connected socket's peer credentials are
+    // those of its connect and never change, so one check holds for its life.
+    bool lastTrusted = false;
 
     static curl_socket_t onOpen(void* ud, curlsocktype purpose, curl_sockaddr* address)
     {
@@ -85,14 +88,20 @@ struct CheckedUnixSocket {
             if (!self->failure.empty()) return CURL_SOCKET_BAD;
         }
         curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-        if (purpose == CURLSOCKTYPE_IPCXN) self->last = fd;
+        if (purpose == CURLSOCKTYPE_IPCXN) {
+            self->last = fd;
+            self->lastTrusted = false;
+        }
         return fd;
     }
 
     static int onClose(void* ud, curl_socket_t fd)
     {
         auto* self = static_cast<CheckedUnixSocket*>(ud);
-        if (fd == self->last) self->last = CURL_SOCKET_BAD;
+        if (fd == self->last) {
+            self->last = CURL_SOCKET_BAD;
+            self->lastTrusted = false;
+        }
         return ::close(fd);
     }
 
@@ -104,8 +113,10 @@ struct CheckedUnixSocket {
 
     bool checkPeer()
     {
+        if (lastTrusted && last != CURL_SOCKET_BAD) return true;
         failure = last == CURL_SOCKET_BAD ? "the connection is not known" : untrustedSocketPeerReason(last);
-        return failure.empty();
+        lastTrusted = failure.empty();
+        return lastTrusted;
     }
 
     void install(CURL* handle)
@@ -202,6 +213,7 @@ struct HttpConnection::Impl {
     curl_slist* headerList = nullptr;
     std::vector<std::string> listedLines;
     std::string lastUrl;
+    unsigned long lastTimeout = 0;
 
     ~Impl()
     {
@@ -449,8 +461,11 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+    if (timeoutMilliseconds != d.lastTimeout) {
+        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
+        d.lastTimeout = timeoutMilliseconds;
+    }
 
     CURLcode rc = curl_easy_perform(c);
     if (rc == CURLE_RECV_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING) {

@@ -90,6 +90,13 @@ constexpr unsigned kConnectionTimeoutSeconds = 30;
 // is suspended while it waits, so the intake threads serve the others.
 constexpr size_t kMaxQueuedIndications = 1024;
 constexpr auto kQueueWait = std::chrono::milliseconds(2000);
+// The dispatch thread lets waiting exports in once this many places have
+// come free (or the queue has emptied), not one a place: resuming one wakes
+// an intake thread, which costs more than handing over an indication.  The
+// first one resumed passes on what room it leaves to the next (see offer);
+// when fewer places come free, the deadline watch lets them in on its next
+// round.
+constexpr size_t kResumeBatch = 16;
 // The queue (and the indication in the consumers' hands) is charged by what
 // each indication takes once read; past this it is full in the same way.
 // Read indications take about twice their markup's text (strings are UTF-16).
@@ -701,8 +708,7 @@ public:
             d.indication = CIMInstance();  // before its bytes go back to the budget
             std::lock_guard<std::mutex> g(lock);
             if (!stopping) queuedBytes -= d.bytes;
-            // One place has come free: the first waiting export may take it.
-            resumeWaiters(1);
+            if (queue.empty() || queue.size() + kResumeBatch <= kMaxQueuedIndications) resumeWaiters(1);
         }
     }
 
@@ -715,7 +721,8 @@ public:
         }
     }
 
-    // Lets the connections whose wait for room is over run again, to be refused.
+    // Lets the connections whose wait for room is over run again, to be
+    // refused, and the first waiting one when there is room.
     void resumeExpiredWaiters(std::chrono::steady_clock::time_point now)
     {
         std::lock_guard<std::mutex> g(lock);
@@ -727,6 +734,7 @@ public:
             MHD_resume_connection(it->first);
             it = waiters.erase(it);
         }
+        if (queue.size() < kMaxQueuedIndications) resumeWaiters(1);
     }
 
     // Reads the export.  False with the answer when it is refused or is no
