@@ -457,18 +457,19 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path, int depth = 0)
         return text;
     }
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
-    cim::CIMObjectPath javaPath(env, path);
+    cim::CIMObjectPath javaPath(env, path, KnownClass::CIMObjectPath);
 
     text = java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
     throwIfJavaExceptionPending(env);
 
-    java::Vector keys(env, javaPath.CallObjectMethod("getKeys", "()Ljava/util/Vector;"));
+    java::Vector keys(env, javaPath.CallObjectMethod("getKeys", "()Ljava/util/Vector;"), KnownClass::Vector);
     const jint count = keys.CallIntMethod("size", "()I");
     throwIfJavaExceptionPending(env);
     bool first = true;
     for (jint i = 0; i < count; ++i) {
         LocalFrame frame(env, kElementFrameCapacity);
-        cim::CIMProperty key(env, keys.CallObjectMethod("get", "(I)Ljava/lang/Object;", i));
+        cim::CIMProperty key(env, keys.CallObjectMethod("get", "(I)Ljava/lang/Object;", i),
+                             KnownClass::CIMProperty);
         std::string name =
             java::String(env, key.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
         throwIfJavaExceptionPending(env);
@@ -476,10 +477,12 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path, int depth = 0)
             continue;
         }
 
-        cim::CIMDataType type(env, key.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
+        cim::CIMDataType type(env, key.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"),
+                              KnownClass::CIMDataType);
         throwIfJavaExceptionPending(env);
         KeyForm form = keyFormOfType(types, type);
-        cim::CIMValue value(env, key.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
+        cim::CIMValue value(env, key.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"),
+                            KnownClass::CIMValue);
         throwIfJavaExceptionPending(env);
         if (form == KeyForm::Unknown && value.m_object != nullptr) {
             form = keyFormOfValue(env, types, value);
@@ -780,7 +783,7 @@ private:
 // The object name of a Java path; a null name reads as empty text.
 std::string objectNameOf(JNIEnv* env, jobject path)
 {
-    cim::CIMObjectPath javaPath(env, path);
+    cim::CIMObjectPath javaPath(env, path, KnownClass::CIMObjectPath);
     std::string name =
         java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
     throwIfJavaExceptionPending(env);
@@ -2283,7 +2286,7 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
     throwIfJavaExceptionPending(env);
 
     // Each setter is the caller's own code: one that throws stops the operation.
-    cim::CIMInstance javaInstance(env, target);
+    cim::CIMInstance javaInstance(env, target, KnownClass::CIMInstance);
     const std::string fullPath = narrow(services.m_nameSpace->getString()) + ":" + pathText;
     debugmsg("XXX: getInstance: Setting Instance Object Path to \"%s\"\n", fullPath.c_str());
     cim::CIMObjectPath javaPath =
