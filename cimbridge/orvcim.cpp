@@ -635,12 +635,68 @@ java::String javaString(JNIEnv* env, const Pegasus::String& text)
     return java::String::construct(env, static_cast<const char*>(text.getCString()));
 }
 
-std::string narrow(const Pegasus::String& text)
+// ------------------------------------------------------------- paths as UTF-8 text
+
+// Appends client library text as UTF-8, encoded as getCString encodes it (a
+// surrogate pair as one 4-byte sequence, a lone surrogate as U+FFFD), with a
+// backslash before each backslash and double quote when `escape`.  Stops at a
+// NUL, as the C string of the text ends there, and then gives false; `ascii`
+// turns false at the first character beyond ASCII.
+bool appendUtf8(std::string& out, const Pegasus::String& text, bool escape, bool& ascii)
 {
-    return std::string(static_cast<const char*>(text.getCString()));
+    constexpr std::uint32_t kFirstNonAscii = 0x80;
+    constexpr std::uint32_t kFirstHighSurrogate = 0xD800;
+    constexpr std::uint32_t kFirstLowSurrogate = 0xDC00;
+    constexpr std::uint32_t kLastLowSurrogate = 0xDFFF;
+    constexpr std::uint32_t kFirstSupplementary = 0x10000;
+    constexpr int kSurrogateBits = 10;
+    constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+    auto isHigh = [](std::uint32_t c) { return c >= kFirstHighSurrogate && c < kFirstLowSurrogate; };
+    auto isLow = [](std::uint32_t c) { return c >= kFirstLowSurrogate && c <= kLastLowSurrogate; };
+    const Pegasus::Uint32 n = text.size();
+    for (Pegasus::Uint32 i = 0; i < n; ++i) {
+        std::uint32_t c = static_cast<Pegasus::Uint16>(text[i]);
+        if (c < kFirstNonAscii) {
+            if (c == 0) {
+                return false;
+            }
+            if (escape && (c == '\\' || c == '"')) {
+                out.push_back('\\');
+            }
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        ascii = false;
+        if (isHigh(c) && i + 1 < n && isLow(static_cast<Pegasus::Uint16>(text[i + 1]))) {
+            const std::uint32_t low = static_cast<Pegasus::Uint16>(text[++i]);
+            c = kFirstSupplementary + ((c - kFirstHighSurrogate) << kSurrogateBits) +
+                (low - kFirstLowSurrogate);
+        } else if (isHigh(c) || isLow(c)) {
+            c = kReplacementCharacter;
+        }
+        if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        } else if (c < kFirstSupplementary) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        }
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+    return true;
 }
 
-// ------------------------------------------------------------- paths as UTF-8 text
+// Client library text as the UTF-8 of its C string, written without making one.
+std::string narrow(const Pegasus::String& text)
+{
+    std::string out;
+    bool ascii = true;
+    appendUtf8(out, text, false, ascii);
+    return out;
+}
 
 // Writes a client library path as the UTF-8 text Java's CIMObjectPath(String)
 // reads: the text of its toString, encoded as getCString encodes it (a
@@ -715,65 +771,14 @@ private:
         }
     }
 
-    // Appends text, with a backslash before each backslash and double quote
-    // when `escape` (all of a key value: the path parser reads it back so).
+    // Appends text, escaped when `escape` (all of a key value: the path
+    // parser reads it back so); nothing more after a NUL.
     void append(const Pegasus::String& text, bool escape)
     {
-        const Pegasus::Uint32 n = text.size();
-        for (Pegasus::Uint32 i = 0; i < n && !m_ended; ++i) {
-            std::uint32_t c = static_cast<Pegasus::Uint16>(text[i]);
-            if (c < kFirstNonAscii) {
-                if (c == 0) {
-                    m_ended = true;  // the C string of today's text ends here
-                    return;
-                }
-                if (escape && (c == '\\' || c == '"')) {
-                    m_text.push_back('\\');
-                }
-                m_text.push_back(static_cast<char>(c));
-                continue;
-            }
-            m_ascii = false;
-            if (isHighSurrogate(c) && i + 1 < n &&
-                isLowSurrogate(static_cast<Pegasus::Uint16>(text[i + 1]))) {
-                const std::uint32_t low = static_cast<Pegasus::Uint16>(text[++i]);
-                c = kFirstSupplementary + ((c - kFirstHighSurrogate) << kSurrogateBits) +
-                    (low - kFirstLowSurrogate);
-            } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-                c = kReplacementCharacter;
-            }
-            appendNonAscii(c);
+        if (!m_ended && !appendUtf8(m_text, text, escape, m_ascii)) {
+            m_ended = true;  // the C string of today's text ends here
         }
     }
-
-    void appendNonAscii(std::uint32_t c)
-    {
-        if (c < 0x800) {
-            m_text.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        } else if (c < kFirstSupplementary) {
-            m_text.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        } else {
-            m_text.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            m_text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        }
-        m_text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-
-    static bool isHighSurrogate(std::uint32_t c)
-    {
-        return c >= kFirstHighSurrogate && c < kFirstLowSurrogate;
-    }
-    static bool isLowSurrogate(std::uint32_t c) { return c >= kFirstLowSurrogate && c <= kLastLowSurrogate; }
-
-    static constexpr std::uint32_t kFirstNonAscii = 0x80;
-    static constexpr std::uint32_t kFirstHighSurrogate = 0xD800;
-    static constexpr std::uint32_t kFirstLowSurrogate = 0xDC00;
-    static constexpr std::uint32_t kLastLowSurrogate = 0xDFFF;
-    static constexpr std::uint32_t kFirstSupplementary = 0x10000;
-    static constexpr int kSurrogateBits = 10;
-    static constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
 
     std::string m_text;
     bool m_ascii = true;
@@ -1375,8 +1380,11 @@ using PropertyList = std::vector<PropertyToLoad>;
 // names found them.
 void sortByName(PropertyList& properties)
 {
-    std::stable_sort(properties.begin(), properties.end(),
-                     [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name < b.name; });
+    auto byName = [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name < b.name; };
+    // Classes often declare their properties in this order already.
+    if (!std::is_sorted(properties.begin(), properties.end(), byName)) {
+        std::stable_sort(properties.begin(), properties.end(), byName);
+    }
     properties.erase(
         std::unique(properties.begin(), properties.end(),
                     [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name == b.name; }),
@@ -1397,16 +1405,25 @@ PropertyList propertiesNamed(const NameSet& names, const Pegasus::CIMInstance& i
     return properties;  // already in the set's order
 }
 
-// The index in the class of the instance's property at `hint`: a class and
+// The class's property of the name, whose index is likely `hint`: a class and
 // its instances mostly list their properties alike, so that index is tried
-// before a search.
-Pegasus::Uint32 classIndexOf(const Pegasus::CIMClass& cimClass, const Pegasus::CIMName& name,
-                             Pegasus::Uint32 hint)
+// before a search.  False when the class has no such property.
+bool classPropertyOf(const Pegasus::CIMClass& cimClass, const Pegasus::CIMName& name, Pegasus::Uint32 hint,
+                     std::vector<Pegasus::CIMConstProperty>& found)
 {
-    if (hint < cimClass.getPropertyCount() && cimClass.getProperty(hint).getName().equal(name)) {
-        return hint;
+    if (hint < cimClass.getPropertyCount()) {
+        found.push_back(cimClass.getProperty(hint));
+        if (found.back().getName().equal(name)) {
+            return true;
+        }
+        found.pop_back();
     }
-    return cimClass.findProperty(name);
+    const Pegasus::Uint32 index = cimClass.findProperty(name);
+    if (index == PEG_NOT_FOUND) {
+        return false;
+    }
+    found.push_back(cimClass.getProperty(index));
+    return true;
 }
 
 // Instance form: appends Java properties for the listed properties of the
@@ -1417,33 +1434,41 @@ void LoadProperties(JavaObjectMaker& maker, java::Vector& vector, const Property
     JNIEnv* env = maker.env();
     JavaMonitor monitor(env, vector.m_object);
     throwIfJavaExceptionPending(env);
+    // Of each batch: the properties that the class has too, each with its
+    // instance and class property and its origin's text, made before the
+    // batch's frame so that the frame leaves the text alone.
+    std::vector<const PropertyToLoad*> batch;
+    std::vector<Pegasus::CIMConstProperty> instanceProperties;
+    std::vector<Pegasus::CIMConstProperty> classProperties;
+    jobject originTexts[kPropertiesPerFrame] = {};
+    batch.reserve(kPropertiesPerFrame);
+    instanceProperties.reserve(kPropertiesPerFrame);
+    classProperties.reserve(kPropertiesPerFrame);
     for (std::size_t first = 0; first < properties.size(); first += kPropertiesPerFrame) {
         const std::size_t end = std::min(properties.size(), first + kPropertiesPerFrame);
-        // Where each property is in the class, and its origin's text, made
-        // before the frame so that the frame leaves the text alone.
-        Pegasus::Uint32 classIndexes[kPropertiesPerFrame];
-        jobject originTexts[kPropertiesPerFrame] = {};
+        batch.clear();
+        instanceProperties.clear();
+        classProperties.clear();
         for (std::size_t i = first; i < end; ++i) {
-            Pegasus::CIMConstProperty instanceProperty = instance.getProperty(properties[i].index);
-            classIndexes[i - first] = classIndexOf(cimClass, instanceProperty.getName(), properties[i].index);
-            if (classIndexes[i - first] != PEG_NOT_FOUND) {
-                originTexts[i - first] = maker.originText(instanceProperty.getClassOrigin());
+            instanceProperties.push_back(instance.getProperty(properties[i].index));
+            const Pegasus::CIMConstProperty& instanceProperty = instanceProperties.back();
+            if (!classPropertyOf(cimClass, instanceProperty.getName(), properties[i].index,
+                                 classProperties)) {
+                instanceProperties.pop_back();
+                continue;
             }
+            originTexts[batch.size()] = maker.originText(instanceProperty.getClassOrigin());
+            batch.push_back(&properties[i]);
         }
         LocalFrame frame(env, kElementFrameCapacity);
         throwIfJavaExceptionPending(env);
-        for (std::size_t i = first; i < end; ++i) {
-            const PropertyToLoad& property = properties[i];
-            const Pegasus::Uint32 classIndex = classIndexes[i - first];
-            if (classIndex == PEG_NOT_FOUND) {
-                continue;
-            }
-            Pegasus::CIMConstProperty instanceProperty = instance.getProperty(property.index);
-            Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
-            jobject javaProperty = maker.newProperty(maker.text(property.name));
+        for (std::size_t k = 0; k < batch.size(); ++k) {
+            const std::string& name = batch[k]->name;
+            const Pegasus::CIMConstProperty& instanceProperty = instanceProperties[k];
+            jobject javaProperty = maker.newProperty(maker.text(name));
             maker.add(vector.m_object, javaProperty);
-            maker.fillProperty(javaProperty, property.name, classProperty, instanceProperty.getValue(),
-                               instanceProperty.getType(), originTexts[i - first], isKey, Unsigned::Widen);
+            maker.fillProperty(javaProperty, name, classProperties[k], instanceProperty.getValue(),
+                               instanceProperty.getType(), originTexts[k], isKey, Unsigned::Widen);
         }
     }
 }
