@@ -1220,10 +1220,12 @@ private:
 
     jmethodID method(MakerMember which) { return member(which).id; }
 
-    // The object a JNI call made, once it is known that the call raised nothing.
+    // The object a JNI call that makes one made.  Such a call gives null
+    // exactly when it fails, its error then pending, so the result is the
+    // check: no exception query is needed for it.
     jobject made(jobject object)
     {
-        if (m_env->ExceptionCheck() || object == nullptr) {
+        if (object == nullptr) {
             throw JavaExceptionPending();
         }
         return object;
