@@ -1,3 +1,6 @@
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStreamReader;
 import java.lang.management.ManagementFactory;
 import java.lang.management.ThreadMXBean;
 import java.util.Arrays;
@@ -17,6 +20,9 @@ import javax.wbem.client.CIMImpl;
  * median over the repetitions of the time per call, the properties or names it
  * got, and the median of this thread's CPU time per call (the bridge and the
  * client library; not the server's), which a busy machine disturbs less.
+ * Each repetition takes its turn with the bare client's: this side prints
+ * "ready" and starts it when a line comes on standard input, so the machine's
+ * slow and fast spells fall on both sides alike.
  * Arguments: id instance-calls name-calls repetitions.
  */
 public final class BridgeBench {
@@ -48,10 +54,16 @@ public final class BridgeBench {
      * Medians over the repetitions of the time and of this thread's CPU time
      * per call, in microseconds: "wall cpu".
      */
-    private static double[] median(Call call, int calls, int repetitions) {
+    private static double[] median(Call call, int calls, int repetitions, BufferedReader turns)
+            throws IOException {
         double[] perCall = new double[repetitions];
         double[] cpuPerCall = new double[repetitions];
         for (int r = 0; r < repetitions; r++) {
+            System.out.println("ready");
+            System.out.flush();
+            if (turns.readLine() == null) {
+                throw new IllegalStateException("the bare side went away");
+            }
             long cpu0 = threads.getCurrentThreadCpuTime();
             long t0 = System.nanoTime();
             for (int i = 0; i < calls; i++) {
@@ -65,7 +77,7 @@ public final class BridgeBench {
         return new double[] {perCall[repetitions / 2], cpuPerCall[repetitions / 2]};
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws IOException {
         long id = Long.parseLong(args[0]);
         int instanceCalls = Integer.parseInt(args[1]);
         int nameCalls = Integer.parseInt(args[2]);
@@ -96,10 +108,11 @@ public final class BridgeBench {
         Vector<Object> names = new Vector<>();
         check(impl.enumerateInstanceNames(handle, names, className), "enumerateInstanceNames");
 
-        double[] instanceTimes = median(getInstance, instanceCalls, repetitions);
+        BufferedReader turns = new BufferedReader(new InputStreamReader(System.in));
+        double[] instanceTimes = median(getInstance, instanceCalls, repetitions, turns);
         System.out.printf("getInstance %.1f %d %.1f%n", instanceTimes[0], instance.getProperties().size(),
                           instanceTimes[1]);
-        double[] nameTimes = median(enumerate, nameCalls, repetitions);
+        double[] nameTimes = median(enumerate, nameCalls, repetitions, turns);
         System.out.printf("enumerateInstanceNames %.1f %d %.1f%n", nameTimes[0], names.size(), nameTimes[1]);
         impl.tearDown(handle);
     }

@@ -13,7 +13,11 @@
 
 #include <Pegasus/Client/CIMClient.h>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -66,21 +70,29 @@ struct Times {
     double cpuMicros = 0;
 };
 
-Times medianMicros(const std::function<void()>& call, int calls)
+// One repetition: the time and this thread's CPU time per call.
+Times sampleMicros(const std::function<void()>& call, int calls)
 {
-    std::vector<double> perCall;
-    std::vector<double> cpuPerCall;
-    for (int r = 0; r < kRepetitions; ++r) {
-        const double cpu0 = threadCpuMicros();
-        const auto t0 = std::chrono::steady_clock::now();
-        for (int i = 0; i < calls; ++i) call();
-        perCall.push_back(
-            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count() / calls);
-        cpuPerCall.push_back((threadCpuMicros() - cpu0) / calls);
+    const double cpu0 = threadCpuMicros();
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < calls; ++i) call();
+    const double micros =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+    return Times{micros / calls, (threadCpuMicros() - cpu0) / calls};
+}
+
+// The medians, each on its own, of the repetitions' figures.
+Times median(const std::vector<Times>& samples)
+{
+    std::vector<double> micros;
+    std::vector<double> cpuMicros;
+    for (const Times& t : samples) {
+        micros.push_back(t.micros);
+        cpuMicros.push_back(t.cpuMicros);
     }
-    std::sort(perCall.begin(), perCall.end());
-    std::sort(cpuPerCall.begin(), cpuPerCall.end());
-    return Times{perCall[perCall.size() / 2], cpuPerCall[cpuPerCall.size() / 2]};
+    std::sort(micros.begin(), micros.end());
+    std::sort(cpuMicros.begin(), cpuMicros.end());
+    return Times{micros[micros.size() / 2], cpuMicros[cpuMicros.size() / 2]};
 }
 
 struct JavaFigure {
@@ -89,26 +101,76 @@ struct JavaFigure {
     double cpuMicros = 0;
 };
 
-// Runs BridgeBench in a JVM against the server CIM_LOCAL_SOCKET names.
-bool runBridge(JavaFigure& getInstance, JavaFigure& names)
+// Runs BridgeBench in a JVM against the server CIM_LOCAL_SOCKET names.  Each
+// time it says "ready" for a repetition, `bareTurn` runs the bare client's
+// repetition first (its argument counts the turns from 0), so that the two
+// sides alternate.
+bool runBridge(JavaFigure& getInstance, JavaFigure& names, const std::function<void(int)>& bareTurn)
 {
-    const std::string command = std::string("'") + ORV_JAVA + "' '-Djava.library.path=" + ORV_BENCH_LIBPATH +
-                                "' -cp '" + ORV_BENCH_CLASSPATH + "' BridgeBench " +
-                                std::to_string(kFullInstance) + " " + std::to_string(kInstanceCalls) + " " +
-                                std::to_string(kNameCalls) + " " + std::to_string(kRepetitions);
-    std::FILE* java = popen(command.c_str(), "r");
-    if (java == nullptr) return false;
+    int toJava[2];
+    int fromJava[2];
+    if (pipe2(toJava, O_CLOEXEC) != 0) return false;
+    if (pipe2(fromJava, O_CLOEXEC) != 0) {
+        close(toJava[0]);
+        close(toJava[1]);
+        return false;
+    }
+    const std::vector<std::string> args = {ORV_JAVA,
+                                           std::string("-Djava.library.path=") + ORV_BENCH_LIBPATH,
+                                           "-cp",
+                                           ORV_BENCH_CLASSPATH,
+                                           "BridgeBench",
+                                           std::to_string(kFullInstance),
+                                           std::to_string(kInstanceCalls),
+                                           std::to_string(kNameCalls),
+                                           std::to_string(kRepetitions)};
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toJava[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromJava[1], STDOUT_FILENO);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(toJava[0]);
+    close(fromJava[1]);
+    std::FILE* turns = fdopen(toJava[1], "w");
+    std::FILE* java = fdopen(fromJava[0], "r");
+    if (spawned != 0 || turns == nullptr || java == nullptr) {
+        if (turns != nullptr)
+            std::fclose(turns);
+        else
+            close(toJava[1]);
+        if (java != nullptr)
+            std::fclose(java);
+        else
+            close(fromJava[0]);
+        if (spawned == 0) waitpid(pid, nullptr, 0);
+        return false;
+    }
     char line[kLineSize];
     char what[kLineSize];
     JavaFigure figure;
+    int turn = 0;
     while (std::fgets(line, sizeof line, java) != nullptr) {
+        if (std::string(line) == "ready\n") {
+            bareTurn(turn++);
+            std::fputs("go\n", turns);
+            std::fflush(turns);
+            continue;
+        }
         if (std::sscanf(line, "%255s %lf %zu %lf", what, &figure.micros, &figure.count, &figure.cpuMicros) !=
             4)
             continue;
         if (std::string(what) == "getInstance") getInstance = figure;
         if (std::string(what) == "enumerateInstanceNames") names = figure;
     }
-    return pclose(java) == 0;
+    std::fclose(turns);
+    std::fclose(java);
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 struct IndicationFigures {
@@ -212,28 +274,39 @@ int main()
         getClass();
     }
     for (int i = 0; i < kWarmupNameCalls; ++i) enumerate();
-    const Times bareInstance = medianMicros(getInstance, kInstanceCalls);
-    const Times bareWithClass = medianMicros(
-        [&] {
-            getInstance();
-            getClass();
-        },
-        kInstanceCalls);
-    const Times bareNames = medianMicros(enumerate, kNameCalls);
-    client.disconnect();
-
+    // The bare client's repetitions, each run just before the bridge's of the same turn.
+    std::vector<Times> bareInstanceSamples, bareWithClassSamples, bareNamesSamples;
+    const auto bareTurn = [&](int turn) {
+        if (turn < kRepetitions) {
+            bareInstanceSamples.push_back(sampleMicros(getInstance, kInstanceCalls));
+            bareWithClassSamples.push_back(sampleMicros(
+                [&] {
+                    getInstance();
+                    getClass();
+                },
+                kInstanceCalls));
+        } else {
+            bareNamesSamples.push_back(sampleMicros(enumerate, kNameCalls));
+        }
+    };
     JavaFigure bridgeInstance, bridgeNames;
-    if (!runBridge(bridgeInstance, bridgeNames)) {
+    const bool ran = runBridge(bridgeInstance, bridgeNames, bareTurn);
+    client.disconnect();
+    if (!ran || bareWithClassSamples.empty() || bareNamesSamples.empty()) {
         std::fprintf(stderr, "bridge benchmark: the Java side failed\n");
         return 1;
     }
+    const Times bareInstance = median(bareInstanceSamples);
+    const Times bareWithClass = median(bareWithClassSamples);
+    const Times bareNames = median(bareNamesSamples);
     if (bridgeInstance.count != kProperties || bridgeNames.count != static_cast<size_t>(kInstances)) {
         std::fprintf(stderr, "warning: the bridge gave %zu properties and %zu names\n", bridgeInstance.count,
                      bridgeNames.count);
     }
 
     std::printf(
-        "  median of %d repetitions of %d getInstance / %d enumerateInstanceNames calls; goals bridge/bare "
+        "  median of %d repetitions (bare and bridge taking turns) of %d getInstance / %d "
+        "enumerateInstanceNames calls; goals bridge/bare "
         "<= %.1f "
         "(getInstance + getClass), <= %.1f (enumerateInstanceNames)\n",
         kRepetitions, kInstanceCalls, kNameCalls, kInstanceGoalRatio, kNamesGoalRatio);

@@ -525,7 +525,11 @@ private:
     [[gnu::noinline, gnu::cold]] char* startDecoding(const char* spanStart, const char* s)
     {
         if (mirror_ == nullptr) {
-            doc_.decoded_.reset(new char[static_cast<std::size_t>(end_ - base_) + 1]);
+            const std::size_t bytes = static_cast<std::size_t>(end_ - base_) + 1;
+            if (doc_.decodedBytes_ < bytes) {
+                doc_.decoded_.reset(new char[bytes]);
+                doc_.decodedBytes_ = bytes;
+            }
             mirror_ = doc_.decoded_.get();
         }
         char* w = mirrorOf(spanStart);
@@ -725,6 +729,8 @@ XmlDocument XmlDocument::parse(const char* data, std::size_t size, XmlScratch* s
             doc.attrs_.clear();
             doc.text_ = std::move(scratch->text);
             doc.textBytes_ = doc.text_ ? scratch->textBytes : 0;
+            doc.decoded_ = std::move(scratch->decoded);
+            doc.decodedBytes_ = doc.decoded_ ? scratch->decodedBytes : 0;
         }
         if (FastScanner::scan(doc, data, size)) return doc;
     }
@@ -781,12 +787,17 @@ void XmlDocument::recycle(XmlScratch& scratch)
         scratch.text = std::move(text_);
         scratch.textBytes = textBytes_;
     }
+    if (decoded_ && decodedBytes_ <= kMaxRecycledBytes) {
+        scratch.decoded = std::move(decoded_);
+        scratch.decodedBytes = decodedBytes_;
+    }
     tokens_.clear();
     attrs_.clear();
     text_.reset();
     textBytes_ = 0;
     size_ = 0;
     decoded_.reset();
+    decodedBytes_ = 0;
     lineStarts_.clear();
     blocks_.clear();
 }

@@ -96,15 +96,17 @@ struct XmlToken {
     bool blank = false;  // Text of whitespace only
 };
 
-// The large buffers of a parse (the token and attribute lists and the copy of
-// the text), handed from one document to the next by a reader of many, such
-// as a client connection: a large answer then costs no fresh pages, which a
-// 32-bit process would otherwise map and unmap for each one.
+// The large buffers of a parse (the token and attribute lists, the copy of the
+// text and the mirror that references decode into), handed from one document to the next by a reader of many,
+// such as a client connection: a large answer then costs no fresh pages, which a 32-bit process would
+// otherwise map and unmap for each one.
 struct XmlScratch {
     std::vector<XmlToken> tokens;
     std::vector<XmlAttribute> attrs;
     std::unique_ptr<char[]> text;
     std::size_t textBytes = 0;
+    std::unique_ptr<char[]> decoded;
+    std::size_t decodedBytes = 0;
 };
 
 // The token list of one parsed document.  Views point into storage owned by
@@ -151,6 +153,7 @@ private:
     std::size_t textBytes_ = 0;
     std::size_t size_ = 0;
     std::unique_ptr<char[]> decoded_;
+    std::size_t decodedBytes_ = 0;
     // Offsets at which lines start, found when a position is first asked for.
     mutable std::vector<std::uint32_t> lineStarts_;
     // Storage behind the views: fixed blocks that never move.

@@ -94,7 +94,7 @@ public:
         };
         orv::http::HttpResponse response;
         try {
-            response = connection->post("/cimom", headers, body, timeout);
+            response = connection->post("/cimom", std::move(headers), body, timeout);
         } catch (const orv::http::TransportError& e) {
             using K = orv::http::TransportError::Kind;
             switch (e.kind()) {

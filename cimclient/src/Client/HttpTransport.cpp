@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 namespace orv {
 namespace http {
@@ -51,12 +52,12 @@ bool equalNoCase(const std::string& a, const std::string& b)
     return true;
 }
 
-std::string trim(const std::string& s)
+std::string trim(std::string_view s)
 {
     std::size_t b = 0, e = s.size();
     while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
     while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
-    return s.substr(b, e - b);
+    return std::string(s.substr(b, e - b));
 }
 
 int hexValue(char c)
@@ -196,10 +197,70 @@ struct HttpConnection::Impl {
     // piece by piece would be copied as often as it doubled.
     std::size_t lastBodyBytes = 0;
     std::string spareBody;  // from recycleBody
+    // The request header list libcurl was last given, kept while the next
+    // request's lines are the same (as they are for a repeated operation).
+    curl_slist* headerList = nullptr;
+    std::vector<std::string> listedLines;
+    std::string lastUrl;
 
     ~Impl()
     {
         if (easy != nullptr) curl_easy_cleanup(easy);
+        if (headerList != nullptr) curl_slist_free_all(headerList);
+    }
+
+    // Options that stay the same for every transfer on the handle (libcurl
+    // keeps them between transfers, and the handle is kept so that libcurl
+    // keeps the connection open).  Throws TransportError.
+    void setUp()
+    {
+        easy = curl_easy_init();
+        if (easy == nullptr)
+            throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+        CURL* c = easy;
+        if (!socketPath.empty()) unixSocket.install(c);
+        curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route through an environment proxy
+        curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(c, CURLOPT_POST, 1L);
+        curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBodyBytes));
+        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
+        if (!userName.empty()) {
+            curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            curl_easy_setopt(c, CURLOPT_USERNAME, userName.c_str());
+            curl_easy_setopt(c, CURLOPT_PASSWORD, password.c_str());
+        }
+    }
+
+    // The header list for `lines` and the "Expect:" that saves the 100-continue
+    // round trip, made anew only when the lines differ from the last request's.
+    curl_slist* headersFor(const std::vector<std::string>& lines)
+    {
+        if (headerList != nullptr && lines == listedLines) return headerList;
+        curl_slist* list = nullptr;
+        auto append = [&list](const std::string& line) {
+            curl_slist* next = curl_slist_append(list, line.c_str());
+            if (next == nullptr) {
+                curl_slist_free_all(list);
+                throw std::bad_alloc();
+            }
+            list = next;
+        };
+        for (const auto& line : lines) append(line);
+        append("Expect:");
+        // The handle must not point to the old list once it is gone.
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+        if (headerList != nullptr) curl_slist_free_all(headerList);
+        headerList = list;
+        listedLines = lines;
+        return headerList;
     }
 
     static std::size_t onHeader(char* data, std::size_t size, std::size_t n, void* ud)
@@ -210,12 +271,12 @@ struct HttpConnection::Impl {
             self->tooLarge = true;
             return 0;
         }
-        std::string line(data, len);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::string_view line(data, len);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
         HttpResponse& r = *self->response;
-        if (line.compare(0, 5, "HTTP/") == 0) {
+        if (line.substr(0, 5) == "HTTP/") {
             // A new response begins (after 100 Continue, for instance).
-            r.statusLine = line;
+            r.statusLine = std::string(line);
             r.headers.clear();
             r.trailers.clear();
             self->headersDone = false;
@@ -226,7 +287,7 @@ struct HttpConnection::Impl {
             return len;
         }
         std::size_t colon = line.find(':');
-        if (colon == std::string::npos || colon == 0) {
+        if (colon == std::string_view::npos || colon == 0) {
             self->malformedHeader = true;
             return 0;
         }
@@ -252,22 +313,6 @@ struct HttpConnection::Impl {
     }
 };
 
-namespace {
-struct SlistGuard {
-    curl_slist* list = nullptr;
-    ~SlistGuard()
-    {
-        if (list != nullptr) curl_slist_free_all(list);
-    }
-    void append(const std::string& line)
-    {
-        curl_slist* next = curl_slist_append(list, line.c_str());
-        if (next == nullptr) throw std::bad_alloc();
-        list = next;
-    }
-};
-}  // namespace
-
 HttpConnection::HttpConnection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 HttpConnection::~HttpConnection() = default;
 
@@ -279,9 +324,7 @@ std::unique_ptr<HttpConnection> HttpConnection::overUnixSocket(const std::string
     impl->unixSocket.path = socketPath;
     impl->host = "localhost";
     impl->url = "http://localhost/";
-    impl->easy = curl_easy_init();
-    if (impl->easy == nullptr)
-        throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+    impl->setUp();
     return std::unique_ptr<HttpConnection>(new HttpConnection(std::move(impl)));
 }
 
@@ -297,9 +340,7 @@ std::unique_ptr<HttpConnection> HttpConnection::overTcp(const std::string& host,
     impl->url = "http://" + impl->host + "/";
     impl->userName = userName;
     impl->password = password;
-    impl->easy = curl_easy_init();
-    if (impl->easy == nullptr)
-        throw TransportError(TransportError::Kind::Failed, "cannot create an HTTP handle");
+    impl->setUp();
     return std::unique_ptr<HttpConnection>(new HttpConnection(std::move(impl)));
 }
 
@@ -358,11 +399,11 @@ void HttpConnection::enableLocalAuthentication(const std::string& user,
     impl_->localAuthDirs = allowedDirs;
 }
 
-HttpResponse HttpConnection::post(const std::string& path, const std::vector<std::string>& headerLines,
+HttpResponse HttpConnection::post(const std::string& path, std::vector<std::string> headerLines,
                                   const std::string& body, unsigned long timeoutMilliseconds)
 {
     if (!impl_->localAuth) return postOnce(path, headerLines, body, timeoutMilliseconds);
-    std::vector<std::string> lines = headerLines;
+    std::vector<std::string>& lines = headerLines;
     lines.push_back(localAuthFirstHeader(impl_->localUser));
     HttpResponse first = postOnce(path, lines, body, timeoutMilliseconds);
     if (first.status != 401) return first;
@@ -396,39 +437,20 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
     d.headerLines = 0;
     d.errorBuffer[0] = '\0';
 
-    SlistGuard headers;
-    for (const auto& h : headerLines) headers.append(h);
-    headers.append("Expect:");  // no 100-continue round trip
+    curl_slist* headers = d.headersFor(headerLines);
 
+    // What changes from one request to the next; setUp() set the rest.
     std::string url = d.url + (path.empty() || path[0] != '/' ? path : path.substr(1));
-    // Every option is set on each call: the handle is reused so that libcurl
-    // keeps the connection open, and options persist between transfers.
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    if (url != d.lastUrl) {
+        curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+        d.lastUrl = url;
+    }
     d.unixSocket.failure.clear();
-    if (!d.socketPath.empty()) d.unixSocket.install(c);
-    curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route through an environment proxy
-    curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_POST, 1L);
     curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMilliseconds));
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBodyBytes));
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &d);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &d);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, d.errorBuffer);
-    if (!d.userName.empty()) {
-        curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(c, CURLOPT_USERNAME, d.userName.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, d.password.c_str());
-    }
 
     CURLcode rc = curl_easy_perform(c);
     if (rc == CURLE_RECV_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING) {
@@ -444,7 +466,6 @@ HttpResponse HttpConnection::postOnce(const std::string& path, const std::vector
             curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 0L);
         }
     }
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     d.response = nullptr;
     d.lastBodyBytes = response.body.size();
 

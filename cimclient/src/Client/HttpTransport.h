@@ -69,8 +69,8 @@ public:
     // POSTs `body` to `path` with the given extra header lines ("Name: value").
     // The connection is kept open between calls and reopened when needed.
     // Throws TransportError.
-    HttpResponse post(const std::string& path, const std::vector<std::string>& headerLines,
-                      const std::string& body, unsigned long timeoutMilliseconds);
+    HttpResponse post(const std::string& path, std::vector<std::string> headerLines, const std::string& body,
+                      unsigned long timeoutMilliseconds);
 
     // Takes back the body of an answer that has been read, to receive a later
     // answer in: a large answer then costs no fresh pages.
