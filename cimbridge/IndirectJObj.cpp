@@ -144,6 +144,7 @@ constexpr const char* kKnownClassNames[kKnownClassCount] = {
     "java/math/BigInteger",
     "java/math/BigDecimal",
     "java/lang/NoSuchFieldError",
+    "java/lang/Object",
 };
 
 // Guards the lookups of known classes and the writers of their member tables.
@@ -374,6 +375,22 @@ IndirectJObj::IndirectJObj(JNIEnv* env, jobject object)
                      object != nullptr && !exceptionPending(env) ? env->GetObjectClass(object) : nullptr),
       m_object(object)
 {}
+
+IndirectJObj::IndirectJObj(JNIEnv* env, jobject object, KnownClass expected)
+    : IndirectJClass(env, static_cast<jclass>(nullptr)), m_object(object)
+{
+    if (object == nullptr || exceptionPending(env)) {
+        return;
+    }
+    SharedMembers* members = knownMembers(env, expected);
+    jclass known = members != nullptr ? members->global.load(std::memory_order_acquire) : nullptr;
+    if (known != nullptr && env->IsInstanceOf(object, known) == JNI_TRUE) {
+        m_class = known;
+        m_shared = members;
+    } else if (!exceptionPending(env)) {
+        m_class = env->GetObjectClass(object);
+    }
+}
 
 IndirectJObj::IndirectJObj(const IndirectJClass& cls, jobject object) : IndirectJClass(cls), m_object(object)
 {}
@@ -762,7 +779,7 @@ CIMValue CIMValue::construct(JNIEnv* env, const java::Vector& values, const CIMD
 
 java::String CIMValue::getValueAsString()
 {
-    IndirectJObj value(m_env, CallObjectMethod("getValue", "()Ljava/lang/Object;"));
+    IndirectJObj value(m_env, CallObjectMethod("getValue", "()Ljava/lang/Object;"), KnownClass::Object);
     return java::String(m_env, value.CallObjectMethod("toString", "()Ljava/lang/String;"));
 }
 

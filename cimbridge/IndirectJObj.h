@@ -60,6 +60,7 @@ enum class KnownClass {
     BigInteger,
     BigDecimal,
     NoSuchFieldError,
+    Object,
     Count
 };
 
@@ -142,6 +143,11 @@ private:
 class IndirectJObj : public IndirectJClass {
 public:
     IndirectJObj(JNIEnv* env, jobject object);
+    // A wrapper over an object that ought to be of a known class (one Java
+    // handed in, or one a Java call gave): when it is, its methods come from
+    // the known class's shared table, and dispatch as the object's own class
+    // has them; otherwise they are looked up on the object's own class.
+    IndirectJObj(JNIEnv* env, jobject object, KnownClass expected);
     IndirectJObj(const IndirectJClass& cls, jobject object);
     IndirectJObj(const IndirectJObj&) = default;
     IndirectJObj& operator=(const IndirectJObj&) = default;
@@ -165,10 +171,11 @@ private:
     jmethodID callable(const char* name, const char* signature);
 };
 
-// Declares the two wrapping constructors every proxy has.
-#define ORV_PROXY_CONSTRUCTORS(Proxy, Base)                                   \
-    Proxy(JNIEnv* env, jobject object) : Base(env, object) {}                 \
-    Proxy(const ::IndirectJClass& cls, jobject object) : Base(cls, object) {} \
+// Declares the wrapping constructors every proxy has.
+#define ORV_PROXY_CONSTRUCTORS(Proxy, Base)                                                    \
+    Proxy(JNIEnv* env, jobject object) : Base(env, object) {}                                  \
+    Proxy(JNIEnv* env, jobject object, ::KnownClass expected) : Base(env, object, expected) {} \
+    Proxy(const ::IndirectJClass& cls, jobject object) : Base(cls, object) {}                  \
     ~Proxy() override = default;
 
 namespace java {

@@ -26,6 +26,7 @@
 #include <sys/random.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -456,18 +457,19 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path, int depth = 0)
         return text;
     }
     cim::CIMDataTypeClass types = cim::CIMDataTypeClass::construct(env);
-    cim::CIMObjectPath javaPath(env, path);
+    cim::CIMObjectPath javaPath(env, path, KnownClass::CIMObjectPath);
 
     text = java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
     throwIfJavaExceptionPending(env);
 
-    java::Vector keys(env, javaPath.CallObjectMethod("getKeys", "()Ljava/util/Vector;"));
+    java::Vector keys(env, javaPath.CallObjectMethod("getKeys", "()Ljava/util/Vector;"), KnownClass::Vector);
     const jint count = keys.CallIntMethod("size", "()I");
     throwIfJavaExceptionPending(env);
     bool first = true;
     for (jint i = 0; i < count; ++i) {
         LocalFrame frame(env, kElementFrameCapacity);
-        cim::CIMProperty key(env, keys.CallObjectMethod("get", "(I)Ljava/lang/Object;", i));
+        cim::CIMProperty key(env, keys.CallObjectMethod("get", "(I)Ljava/lang/Object;", i),
+                             KnownClass::CIMProperty);
         std::string name =
             java::String(env, key.CallObjectMethod("getName", "()Ljava/lang/String;")).getStringA();
         throwIfJavaExceptionPending(env);
@@ -475,10 +477,12 @@ std::string ObjectPathAsString(JNIEnv* env, jobject path, int depth = 0)
             continue;
         }
 
-        cim::CIMDataType type(env, key.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"));
+        cim::CIMDataType type(env, key.CallObjectMethod("getType", "()Ljavax/wbem/cim/CIMDataType;"),
+                              KnownClass::CIMDataType);
         throwIfJavaExceptionPending(env);
         KeyForm form = keyFormOfType(types, type);
-        cim::CIMValue value(env, key.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"));
+        cim::CIMValue value(env, key.CallObjectMethod("getValue", "()Ljavax/wbem/cim/CIMValue;"),
+                            KnownClass::CIMValue);
         throwIfJavaExceptionPending(env);
         if (form == KeyForm::Unknown && value.m_object != nullptr) {
             form = keyFormOfValue(env, types, value);
@@ -631,12 +635,68 @@ java::String javaString(JNIEnv* env, const Pegasus::String& text)
     return java::String::construct(env, static_cast<const char*>(text.getCString()));
 }
 
-std::string narrow(const Pegasus::String& text)
+// ------------------------------------------------------------- paths as UTF-8 text
+
+// Appends client library text as UTF-8, encoded as getCString encodes it (a
+// surrogate pair as one 4-byte sequence, a lone surrogate as U+FFFD), with a
+// backslash before each backslash and double quote when `escape`.  Stops at a
+// NUL, as the C string of the text ends there, and then gives false; `ascii`
+// turns false at the first character beyond ASCII.
+bool appendUtf8(std::string& out, const Pegasus::String& text, bool escape, bool& ascii)
 {
-    return std::string(static_cast<const char*>(text.getCString()));
+    constexpr std::uint32_t kFirstNonAscii = 0x80;
+    constexpr std::uint32_t kFirstHighSurrogate = 0xD800;
+    constexpr std::uint32_t kFirstLowSurrogate = 0xDC00;
+    constexpr std::uint32_t kLastLowSurrogate = 0xDFFF;
+    constexpr std::uint32_t kFirstSupplementary = 0x10000;
+    constexpr int kSurrogateBits = 10;
+    constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+    auto isHigh = [](std::uint32_t c) { return c >= kFirstHighSurrogate && c < kFirstLowSurrogate; };
+    auto isLow = [](std::uint32_t c) { return c >= kFirstLowSurrogate && c <= kLastLowSurrogate; };
+    const Pegasus::Uint32 n = text.size();
+    for (Pegasus::Uint32 i = 0; i < n; ++i) {
+        std::uint32_t c = static_cast<Pegasus::Uint16>(text[i]);
+        if (c < kFirstNonAscii) {
+            if (c == 0) {
+                return false;
+            }
+            if (escape && (c == '\\' || c == '"')) {
+                out.push_back('\\');
+            }
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        ascii = false;
+        if (isHigh(c) && i + 1 < n && isLow(static_cast<Pegasus::Uint16>(text[i + 1]))) {
+            const std::uint32_t low = static_cast<Pegasus::Uint16>(text[++i]);
+            c = kFirstSupplementary + ((c - kFirstHighSurrogate) << kSurrogateBits) +
+                (low - kFirstLowSurrogate);
+        } else if (isHigh(c) || isLow(c)) {
+            c = kReplacementCharacter;
+        }
+        if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        } else if (c < kFirstSupplementary) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        }
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+    return true;
 }
 
-// ------------------------------------------------------------- paths as UTF-8 text
+// Client library text as the UTF-8 of its C string, written without making one.
+std::string narrow(const Pegasus::String& text)
+{
+    std::string out;
+    bool ascii = true;
+    appendUtf8(out, text, false, ascii);
+    return out;
+}
 
 // Writes a client library path as the UTF-8 text Java's CIMObjectPath(String)
 // reads: the text of its toString, encoded as getCString encodes it (a
@@ -711,65 +771,14 @@ private:
         }
     }
 
-    // Appends text, with a backslash before each backslash and double quote
-    // when `escape` (all of a key value: the path parser reads it back so).
+    // Appends text, escaped when `escape` (all of a key value: the path
+    // parser reads it back so); nothing more after a NUL.
     void append(const Pegasus::String& text, bool escape)
     {
-        const Pegasus::Uint32 n = text.size();
-        for (Pegasus::Uint32 i = 0; i < n && !m_ended; ++i) {
-            std::uint32_t c = static_cast<Pegasus::Uint16>(text[i]);
-            if (c < kFirstNonAscii) {
-                if (c == 0) {
-                    m_ended = true;  // the C string of today's text ends here
-                    return;
-                }
-                if (escape && (c == '\\' || c == '"')) {
-                    m_text.push_back('\\');
-                }
-                m_text.push_back(static_cast<char>(c));
-                continue;
-            }
-            m_ascii = false;
-            if (isHighSurrogate(c) && i + 1 < n &&
-                isLowSurrogate(static_cast<Pegasus::Uint16>(text[i + 1]))) {
-                const std::uint32_t low = static_cast<Pegasus::Uint16>(text[++i]);
-                c = kFirstSupplementary + ((c - kFirstHighSurrogate) << kSurrogateBits) +
-                    (low - kFirstLowSurrogate);
-            } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-                c = kReplacementCharacter;
-            }
-            appendNonAscii(c);
+        if (!m_ended && !appendUtf8(m_text, text, escape, m_ascii)) {
+            m_ended = true;  // the C string of today's text ends here
         }
     }
-
-    void appendNonAscii(std::uint32_t c)
-    {
-        if (c < 0x800) {
-            m_text.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        } else if (c < kFirstSupplementary) {
-            m_text.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        } else {
-            m_text.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            m_text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            m_text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        }
-        m_text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-
-    static bool isHighSurrogate(std::uint32_t c)
-    {
-        return c >= kFirstHighSurrogate && c < kFirstLowSurrogate;
-    }
-    static bool isLowSurrogate(std::uint32_t c) { return c >= kFirstLowSurrogate && c <= kLastLowSurrogate; }
-
-    static constexpr std::uint32_t kFirstNonAscii = 0x80;
-    static constexpr std::uint32_t kFirstHighSurrogate = 0xD800;
-    static constexpr std::uint32_t kFirstLowSurrogate = 0xDC00;
-    static constexpr std::uint32_t kLastLowSurrogate = 0xDFFF;
-    static constexpr std::uint32_t kFirstSupplementary = 0x10000;
-    static constexpr int kSurrogateBits = 10;
-    static constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
 
     std::string m_text;
     bool m_ascii = true;
@@ -779,7 +788,7 @@ private:
 // The object name of a Java path; a null name reads as empty text.
 std::string objectNameOf(JNIEnv* env, jobject path)
 {
-    cim::CIMObjectPath javaPath(env, path);
+    cim::CIMObjectPath javaPath(env, path, KnownClass::CIMObjectPath);
     std::string name =
         java::String(env, javaPath.CallObjectMethod("getObjectName", "()Ljava/lang/String;")).getStringA();
     throwIfJavaExceptionPending(env);
@@ -843,145 +852,6 @@ cim::CIMDataType javaDataType(JNIEnv* env, cim::CIMDataTypeClass& types, const c
     return cim::CIMDataType::construct(env, types.GetStaticIntField(field, "I"));
 }
 
-// One Java object per Pegasus value, as the rule says.
-jobject javaObject(JNIEnv* env, Pegasus::Boolean v, Unsigned)
-{
-    return java::Boolean::construct(env, v ? 1 : 0).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Uint8 v, Unsigned rule)
-{
-    return rule == Unsigned::Widen ? java::Short::construct(env, static_cast<std::int16_t>(v)).m_object
-                                   : cim::UnsignedInt8::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Sint8 v, Unsigned)
-{
-    return java::Byte::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Uint16 v, Unsigned rule)
-{
-    return rule == Unsigned::Widen ? java::Integer::construct(env, static_cast<std::int32_t>(v)).m_object
-                                   : cim::UnsignedInt16::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Sint16 v, Unsigned)
-{
-    return java::Short::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Uint32 v, Unsigned rule)
-{
-    return rule == Unsigned::Widen ? java::Long::construct(env, static_cast<std::int64_t>(v)).m_object
-                                   : cim::UnsignedInt32::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Sint32 v, Unsigned)
-{
-    return java::Integer::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Uint64 v, Unsigned rule)
-{
-    // Widened, the same 64 bits: values from 2^63 up come out negative.
-    return rule == Unsigned::Widen ? java::Long::construct(env, static_cast<std::int64_t>(v)).m_object
-                                   : cim::UnsignedInt64::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Sint64 v, Unsigned)
-{
-    return java::Long::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Real32 v, Unsigned)
-{
-    return java::Float::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, Pegasus::Real64 v, Unsigned)
-{
-    return java::Double::construct(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, const Pegasus::Char16& v, Unsigned)
-{
-    return java::Character::construct(env, static_cast<std::uint16_t>(v)).m_object;
-}
-jobject javaObject(JNIEnv* env, const Pegasus::String& v, Unsigned)
-{
-    return javaString(env, v).m_object;
-}
-jobject javaObject(JNIEnv* env, const Pegasus::CIMDateTime& v, Unsigned)
-{
-    return cim::CIMDateTime::construct(env, javaString(env, v.toString())).m_object;
-}
-jobject javaObject(JNIEnv* env, const Pegasus::CIMObjectPath& v, Unsigned)
-{
-    PathTextWriter text;
-    text.write(v);
-    return text.javaPath(env).m_object;
-}
-
-template <class T>
-jobject javaScalarObject(JNIEnv* env, const Pegasus::CIMValue& value, Unsigned rule)
-{
-    T item{};
-    value.get(item);
-    return javaObject(env, item, rule);
-}
-
-// A new Vector of one Java object per element.
-template <class T>
-jobject javaArrayObject(JNIEnv* env, const Pegasus::CIMValue& value, Unsigned rule)
-{
-    Pegasus::Array<T> items;
-    value.get(items);
-    java::Vector vector = java::Vector::construct(env);
-    throwIfJavaExceptionPending(env);
-    for (Pegasus::Uint32 i = 0; i < items.size(); ++i) {
-        LocalFrame frame(env, kElementFrameCapacity);
-        jobject element = javaObject(env, items[i], rule);
-        throwIfJavaExceptionPending(env);
-        vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", element);
-        throwIfJavaExceptionPending(env);
-    }
-    return vector.m_object;
-}
-
-template <class T>
-jobject javaObjectOf(JNIEnv* env, const Pegasus::CIMValue& value, bool isArray, Unsigned rule)
-{
-    return isArray ? javaArrayObject<T>(env, value, rule) : javaScalarObject<T>(env, value, rule);
-}
-
-// The Java object (a Vector for an array) of a non-null Pegasus value of a known type.
-jobject javaValueObject(JNIEnv* env, const Pegasus::CIMValue& value, Pegasus::CIMType type, bool isArray,
-                        Unsigned rule)
-{
-    switch (type) {
-        case Pegasus::CIMTYPE_BOOLEAN:
-            return javaObjectOf<Pegasus::Boolean>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_UINT8:
-            return javaObjectOf<Pegasus::Uint8>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_SINT8:
-            return javaObjectOf<Pegasus::Sint8>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_UINT16:
-            return javaObjectOf<Pegasus::Uint16>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_SINT16:
-            return javaObjectOf<Pegasus::Sint16>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_UINT32:
-            return javaObjectOf<Pegasus::Uint32>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_SINT32:
-            return javaObjectOf<Pegasus::Sint32>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_UINT64:
-            return javaObjectOf<Pegasus::Uint64>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_SINT64:
-            return javaObjectOf<Pegasus::Sint64>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_REAL32:
-            return javaObjectOf<Pegasus::Real32>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_REAL64:
-            return javaObjectOf<Pegasus::Real64>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_CHAR16:
-            return javaObjectOf<Pegasus::Char16>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_STRING:
-            return javaObjectOf<Pegasus::String>(env, value, isArray, rule);
-        case Pegasus::CIMTYPE_DATETIME:
-            return javaObjectOf<Pegasus::CIMDateTime>(env, value, isArray, rule);
-        default:
-            return javaObjectOf<Pegasus::CIMObjectPath>(env, value, isArray, rule);
-    }
-}
-
 // Holds a Java object's monitor until the end of the scope.  The constructor
 // cannot throw, so a monitor once entered is always left; the caller checks
 // for the exception a failed entry leaves.
@@ -1026,104 +896,479 @@ bool booleanQualifier(const Pegasus::CIMConstProperty& property, const Pegasus::
     return true;
 }
 
-// The Java texts of the class origins one load meets, each made once (the
-// properties of a class share one origin or a few) in the frame of the whole
-// load, so that the frames of its properties leave them alone.
-class OriginTexts {
-public:
-    explicit OriginTexts(JNIEnv* env) : m_env(env) {}
+// The constructors and methods of known classes that JavaObjectMaker calls.
+enum class MakerMember {
+    NewBoolean,
+    NewByte,
+    NewShort,
+    NewInteger,
+    NewLong,
+    NewFloat,
+    NewDouble,
+    NewCharacter,
+    NewUnsignedInt8,
+    NewUnsignedInt16,
+    NewUnsignedInt32,
+    NewUnsignedInt64,
+    NewDateTime,
+    NewPath,
+    NewVector,
+    VectorAdd,
+    NewDataType,
+    NewValue,
+    NewVectorValue,
+    NewProperty,
+    SetKey,
+    SetOriginClass,
+    SetReadable,
+    SetWriteable,
+    SetType,
+    SetValue,
+    Count
+};
 
-    jobject of(const Pegasus::CIMName& origin)
+struct MakerMemberRow {
+    KnownClass cls;
+    const char* name;
+    const char* signature;
+};
+
+constexpr std::size_t kMakerMemberCount = static_cast<std::size_t>(MakerMember::Count);
+
+constexpr MakerMemberRow kMakerMembers[kMakerMemberCount] = {
+    {KnownClass::Boolean, "<init>", "(Z)V"},
+    {KnownClass::Byte, "<init>", "(B)V"},
+    {KnownClass::Short, "<init>", "(S)V"},
+    {KnownClass::Integer, "<init>", "(I)V"},
+    {KnownClass::Long, "<init>", "(J)V"},
+    {KnownClass::Float, "<init>", "(F)V"},
+    {KnownClass::Double, "<init>", "(D)V"},
+    {KnownClass::Character, "<init>", "(C)V"},
+    {KnownClass::UnsignedInt8, "<init>", "(S)V"},
+    {KnownClass::UnsignedInt16, "<init>", "(I)V"},
+    {KnownClass::UnsignedInt32, "<init>", "(J)V"},
+    {KnownClass::UnsignedInt64, "<init>", "([B)V"},
+    {KnownClass::CIMDateTime, "<init>", "(Ljava/lang/String;)V"},
+    {KnownClass::CIMObjectPath, "<init>", "(Ljava/lang/String;)V"},
+    {KnownClass::Vector, "<init>", "()V"},
+    {KnownClass::Vector, "add", "(Ljava/lang/Object;)Z"},
+    {KnownClass::CIMDataType, "<init>", "(I)V"},
+    {KnownClass::CIMValue, "<init>", "(Ljava/lang/Object;Ljavax/wbem/cim/CIMDataType;)V"},
+    {KnownClass::CIMValue, "<init>", "(Ljava/util/Vector;Ljavax/wbem/cim/CIMDataType;)V"},
+    {KnownClass::CIMProperty, "<init>", "(Ljava/lang/String;)V"},
+    {KnownClass::CIMProperty, "setKey", "(Z)V"},
+    {KnownClass::CIMProperty, "setOriginClass", "(Ljava/lang/String;)V"},
+    {KnownClass::CIMProperty, "setReadable", "(Z)V"},
+    {KnownClass::CIMProperty, "setWriteable", "(Z)V"},
+    {KnownClass::CIMProperty, "setType", "(Ljavax/wbem/cim/CIMDataType;)V"},
+    {KnownClass::CIMProperty, "setValue", "(Ljavax/wbem/cim/CIMValue;)V"},
+};
+
+// Makes the Java objects of client library values and properties.  Each
+// constructor and method is looked up once per maker, on first use, and
+// called in the jvalue form with one exception check after it: what a
+// property costs is then mostly the JNI calls themselves.  A Java call that
+// fails stops the work (JavaExceptionPending), its exception left pending for
+// the Java caller.  What it makes are local references of the caller's frame.
+class JavaObjectMaker {
+public:
+    explicit JavaObjectMaker(JNIEnv* env) : m_env(env), m_types(cim::CIMDataTypeClass::construct(env)) {}
+    JavaObjectMaker(const JavaObjectMaker&) = delete;
+    JavaObjectMaker& operator=(const JavaObjectMaker&) = delete;
+
+    JNIEnv* env() const { return m_env; }
+
+    // A Java string of UTF-8 text.
+    jobject text(const std::string& utf8)
     {
-        const Pegasus::String& text = origin.getString();
-        for (const auto& known : m_texts) {
-            if (known.first == text) {
+        const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (ascii) {
+            return made(m_env->NewStringUTF(utf8.c_str()));  // ASCII reads the same in modified UTF-8
+        }
+        return made(java::String::construct(m_env, utf8.c_str(), utf8.size(), false).m_object);
+    }
+
+    // A Java string of client library text, read as Java would read its C
+    // string: up to a NUL, a lone surrogate as U+FFFD.  Made from the UTF-16
+    // units, without the C string in between.
+    jobject text(const Pegasus::String& text)
+    {
+        constexpr std::uint16_t kFirstHighSurrogate = 0xD800;
+        constexpr std::uint16_t kFirstLowSurrogate = 0xDC00;
+        constexpr std::uint16_t kLastLowSurrogate = 0xDFFF;
+        constexpr std::uint16_t kReplacementCharacter = 0xFFFD;
+        auto isLow = [](std::uint16_t c) { return c >= kFirstLowSurrogate && c <= kLastLowSurrogate; };
+        m_units.clear();
+        const Pegasus::Uint32 n = text.size();
+        for (Pegasus::Uint32 i = 0; i < n; ++i) {
+            std::uint16_t c = static_cast<Pegasus::Uint16>(text[i]);
+            if (c == 0) {
+                break;
+            }
+            if (c >= kFirstHighSurrogate && c < kFirstLowSurrogate) {
+                if (i + 1 < n && isLow(static_cast<Pegasus::Uint16>(text[i + 1]))) {
+                    m_units.push_back(c);
+                    c = static_cast<Pegasus::Uint16>(text[++i]);
+                } else {
+                    c = kReplacementCharacter;
+                }
+            } else if (isLow(c)) {
+                c = kReplacementCharacter;
+            }
+            m_units.push_back(c);
+        }
+        return made(m_env->NewString(m_units.data(), static_cast<jsize>(m_units.size())));
+    }
+
+    // The Java text of a class origin, made once per maker (the properties of
+    // a class share one origin or a few): the caller makes it in the frame of
+    // the whole load, so that the frames of its properties leave it alone.
+    jobject originText(const Pegasus::CIMName& origin)
+    {
+        const Pegasus::String& name = origin.getString();
+        for (const auto& known : m_origins) {
+            if (known.first == name) {
                 return known.second;
             }
         }
-        jobject made = javaString(m_env, text).m_object;
-        throwIfJavaExceptionPending(m_env);
-        m_texts.emplace_back(text, made);
+        jobject made = text(name);
+        m_origins.emplace_back(name, made);
         return made;
     }
 
-private:
-    JNIEnv* m_env;
-    std::vector<std::pair<Pegasus::String, jobject>> m_texts;
-};
-
-// The Java type numbers one load asks for, each field read once.
-class JavaTypeNumbers {
-public:
-    explicit JavaTypeNumbers(JNIEnv* env) : m_types(cim::CIMDataTypeClass::construct(env)) {}
-
-    jint of(const char* field)
+    // The number of a CIMDataType type field, read once per maker.
+    jint typeNumber(const char* field)
     {
-        for (const auto& known : m_numbers) {
+        for (const auto& known : m_typeNumbers) {
             if (known.first == field) {
                 return known.second;
             }
         }
         const jint number = m_types.GetStaticIntField(field, "I");
+        throwIfJavaExceptionPending(m_env);
         if (number != kNoTypeNumber) {
-            m_numbers.emplace_back(field, number);
+            m_typeNumbers.emplace_back(field, number);
         }
         return number;
     }
 
-private:
-    cim::CIMDataTypeClass m_types;
-    std::vector<std::pair<const char*, jint>> m_numbers;  // by the field's literal
-};
+    // A new Java CIMDataType of the type number.
+    jobject newDataType(jint number)
+    {
+        jvalue argument;
+        argument.i = number;
+        return construct(MakerMember::NewDataType, &argument);
+    }
 
-// What both forms do to a Java property that is already added: key flag,
-// origin, access qualifiers, type and value.  Checked once, at the end: a Java
-// call that fails leaves its exception pending, and the wrappers make no
-// further Java call then.
-void fillJavaProperty(JNIEnv* env, JavaTypeNumbers& types, cim::CIMProperty& javaProperty,
-                      const std::string& name, const Pegasus::CIMConstProperty& classProperty,
-                      const Pegasus::CIMValue& value, Pegasus::CIMType type, jobject originText, bool isKey,
-                      Unsigned rule)
-{
-    if (isKey) {
-        javaProperty.CallVoidMethod("setKey", "(Z)V", JNI_TRUE);
+    // A new Java CIMValue of a value object (a Vector of them for an array) and its type.
+    jobject newValue(jobject object, jobject type, bool isVector)
+    {
+        jvalue arguments[2];
+        arguments[0].l = object;
+        arguments[1].l = type;
+        return construct(isVector ? MakerMember::NewVectorValue : MakerMember::NewValue, arguments);
     }
-    javaProperty.CallVoidMethod("setOriginClass", "(Ljava/lang/String;)V", originText);
-    bool access = false;
-    // Made once (every property asks), and never destroyed: listener threads use them.
-    static const Pegasus::CIMName& readQualifier = *new Pegasus::CIMName("Read");
-    static const Pegasus::CIMName& writeQualifier = *new Pegasus::CIMName("Write");
-    if (booleanQualifier(classProperty, readQualifier, access)) {
-        javaProperty.CallVoidMethod("setReadable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
+
+    // A new Java CIMProperty of the name.
+    jobject newProperty(jobject name)
+    {
+        jvalue argument;
+        argument.l = name;
+        return construct(MakerMember::NewProperty, &argument);
     }
-    if (booleanQualifier(classProperty, writeQualifier, access)) {
-        javaProperty.CallVoidMethod("setWriteable", "(Z)V", access ? JNI_TRUE : JNI_FALSE);
+
+    // Vector.add, dispatched as the vector's own class has it; nothing for no vector.
+    void add(jobject vector, jobject element)
+    {
+        if (vector == nullptr) {
+            return;
+        }
+        jvalue argument;
+        argument.l = element;
+        m_env->CallBooleanMethodA(vector, method(MakerMember::VectorAdd), &argument);
+        throwIfJavaExceptionPending(m_env);
     }
-    if (!isKnownType(type)) {
-        throwIfJavaExceptionPending(env);
-        return;
+
+    // The Java object (a Vector for an array) of a non-null value of a known type.
+    jobject valueObject(const Pegasus::CIMValue& value, Pegasus::CIMType type, bool isArray, Unsigned rule)
+    {
+        switch (type) {
+            case Pegasus::CIMTYPE_BOOLEAN:
+                return objectOf<Pegasus::Boolean>(value, isArray, rule);
+            case Pegasus::CIMTYPE_UINT8:
+                return objectOf<Pegasus::Uint8>(value, isArray, rule);
+            case Pegasus::CIMTYPE_SINT8:
+                return objectOf<Pegasus::Sint8>(value, isArray, rule);
+            case Pegasus::CIMTYPE_UINT16:
+                return objectOf<Pegasus::Uint16>(value, isArray, rule);
+            case Pegasus::CIMTYPE_SINT16:
+                return objectOf<Pegasus::Sint16>(value, isArray, rule);
+            case Pegasus::CIMTYPE_UINT32:
+                return objectOf<Pegasus::Uint32>(value, isArray, rule);
+            case Pegasus::CIMTYPE_SINT32:
+                return objectOf<Pegasus::Sint32>(value, isArray, rule);
+            case Pegasus::CIMTYPE_UINT64:
+                return objectOf<Pegasus::Uint64>(value, isArray, rule);
+            case Pegasus::CIMTYPE_SINT64:
+                return objectOf<Pegasus::Sint64>(value, isArray, rule);
+            case Pegasus::CIMTYPE_REAL32:
+                return objectOf<Pegasus::Real32>(value, isArray, rule);
+            case Pegasus::CIMTYPE_REAL64:
+                return objectOf<Pegasus::Real64>(value, isArray, rule);
+            case Pegasus::CIMTYPE_CHAR16:
+                return objectOf<Pegasus::Char16>(value, isArray, rule);
+            case Pegasus::CIMTYPE_STRING:
+                return objectOf<Pegasus::String>(value, isArray, rule);
+            case Pegasus::CIMTYPE_DATETIME:
+                return objectOf<Pegasus::CIMDateTime>(value, isArray, rule);
+            default:
+                return objectOf<Pegasus::CIMObjectPath>(value, isArray, rule);
+        }
     }
-    if (rule == Unsigned::Widen) {
-        debugmsg("LoadProperties: Property %s has a datatype of %s\n", name.c_str(),
-                 kJavaTypes[type].pegasusName);
+
+    // A new Vector of one Java object per element.
+    template <class T>
+    jobject arrayObject(const Pegasus::CIMValue& value, Unsigned rule)
+    {
+        Pegasus::Array<T> items;
+        value.get(items);
+        jvalue none{};
+        jobject vector = construct(MakerMember::NewVector, &none);
+        for (Pegasus::Uint32 first = 0; first < items.size(); first += kArrayElementsPerFrame) {
+            LocalFrame frame(m_env, kElementFrameCapacity);
+            throwIfJavaExceptionPending(m_env);
+            const Pegasus::Uint32 end = std::min(items.size(), first + kArrayElementsPerFrame);
+            for (Pegasus::Uint32 i = first; i < end; ++i) {
+                add(vector, object(items[i], rule));
+            }
+        }
+        return vector;
     }
-    // A reference property is one path, whatever its array flag; a reference
-    // array gets the type but no value, since no single path holds it.
-    const bool isReference = type == Pegasus::CIMTYPE_REFERENCE;
-    const bool isArray = classProperty.isArray();
-    cim::CIMDataType javaType =
-        cim::CIMDataType::construct(env, types.of(javaTypeField(type, isArray && !isReference, rule)));
-    javaProperty.CallVoidMethod("setType", "(Ljavax/wbem/cim/CIMDataType;)V", javaType.m_object);
-    if (value.isNull() || (isReference && (isArray || value.isArray()))) {
-        throwIfJavaExceptionPending(env);
-        return;
+
+    // What both forms of loading do to a Java property that is already
+    // added: key flag, origin, access qualifiers, type and value.
+    void fillProperty(jobject property, const std::string& name,
+                      const Pegasus::CIMConstProperty& classProperty, const Pegasus::CIMValue& value,
+                      Pegasus::CIMType type, jobject originText, bool isKey, Unsigned rule)
+    {
+        jvalue argument;
+        if (isKey) {
+            argument.z = JNI_TRUE;
+            callVoid(property, MakerMember::SetKey, &argument);
+        }
+        argument.l = originText;
+        callVoid(property, MakerMember::SetOriginClass, &argument);
+        bool access = false;
+        // Made once (every property asks), and never destroyed: listener threads use them.
+        static const Pegasus::CIMName& readQualifier = *new Pegasus::CIMName("Read");
+        static const Pegasus::CIMName& writeQualifier = *new Pegasus::CIMName("Write");
+        if (booleanQualifier(classProperty, readQualifier, access)) {
+            argument.z = access ? JNI_TRUE : JNI_FALSE;
+            callVoid(property, MakerMember::SetReadable, &argument);
+        }
+        if (booleanQualifier(classProperty, writeQualifier, access)) {
+            argument.z = access ? JNI_TRUE : JNI_FALSE;
+            callVoid(property, MakerMember::SetWriteable, &argument);
+        }
+        if (!isKnownType(type)) {
+            return;
+        }
+        if (rule == Unsigned::Widen) {
+            debugmsg("LoadProperties: Property %s has a datatype of %s\n", name.c_str(),
+                     kJavaTypes[type].pegasusName);
+        }
+        // A reference property is one path, whatever its array flag; a reference
+        // array gets the type but no value, since no single path holds it.
+        const bool isReference = type == Pegasus::CIMTYPE_REFERENCE;
+        const bool isArray = classProperty.isArray();
+        jobject javaType = newDataType(typeNumber(javaTypeField(type, isArray && !isReference, rule)));
+        argument.l = javaType;
+        callVoid(property, MakerMember::SetType, &argument);
+        if (value.isNull() || (isReference && (isArray || value.isArray()))) {
+            return;
+        }
+        argument.l = newValue(valueObject(value, type, isArray, rule), javaType, isArray);
+        callVoid(property, MakerMember::SetValue, &argument);
     }
-    jobject object = javaValueObject(env, value, type, isArray, rule);
-    cim::CIMValue javaValue = isArray ? cim::CIMValue::construct(env, java::Vector(env, object), javaType)
-                                      : cim::CIMValue::construct(env, object, javaType);
-    javaProperty.CallVoidMethod("setValue", "(Ljavax/wbem/cim/CIMValue;)V", javaValue.m_object);
-    throwIfJavaExceptionPending(env);
-}
+
+private:
+    // Array elements that share one local frame: two references each at most
+    // (a text and the object made of it).
+    static constexpr Pegasus::Uint32 kArrayElementsPerFrame = 8;
+
+    struct Member {
+        jclass cls = nullptr;
+        jmethodID id = nullptr;
+    };
+
+    const Member& member(MakerMember which)
+    {
+        Member& slot = m_members[static_cast<std::size_t>(which)];
+        if (slot.id == nullptr) {
+            const MakerMemberRow& row = kMakerMembers[static_cast<std::size_t>(which)];
+            IndirectJClass cls(m_env, row.cls);
+            slot.id = cls.findMethodID(row.name, row.signature);
+            throwIfJavaExceptionPending(m_env);
+            if (slot.id == nullptr) {
+                throw JavaExceptionPending();  // no such member, and yet no Java error: stop all the same
+            }
+            slot.cls = cls.m_class;
+        }
+        return slot;
+    }
+
+    jmethodID method(MakerMember which) { return member(which).id; }
+
+    // The object a JNI call that makes one made.  Such a call gives null
+    // exactly when it fails, its error then pending, so the result is the
+    // check: no exception query is needed for it.
+    jobject made(jobject object)
+    {
+        if (object == nullptr) {
+            throw JavaExceptionPending();
+        }
+        return object;
+    }
+
+    jobject construct(MakerMember which, const jvalue* arguments)
+    {
+        const Member& ctor = member(which);
+        return made(m_env->NewObjectA(ctor.cls, ctor.id, arguments));
+    }
+
+    void callVoid(jobject target, MakerMember which, const jvalue* arguments)
+    {
+        m_env->CallVoidMethodA(target, method(which), arguments);
+        throwIfJavaExceptionPending(m_env);
+    }
+
+    template <class T>
+    jobject objectOf(const Pegasus::CIMValue& value, bool isArray, Unsigned rule)
+    {
+        if (isArray) {
+            return arrayObject<T>(value, rule);
+        }
+        T item{};
+        value.get(item);
+        return object(item, rule);
+    }
+
+    // One Java object per client library value, as the rule says.
+    jobject object(Pegasus::Boolean v, Unsigned)
+    {
+        jvalue argument;
+        argument.z = v ? JNI_TRUE : JNI_FALSE;
+        return construct(MakerMember::NewBoolean, &argument);
+    }
+    jobject object(Pegasus::Uint8 v, Unsigned rule)
+    {
+        // Widened without sign: 255 stays 255 in the Java short, either way.
+        jvalue argument;
+        argument.s = static_cast<jshort>(v);
+        return construct(rule == Unsigned::Widen ? MakerMember::NewShort : MakerMember::NewUnsignedInt8,
+                         &argument);
+    }
+    jobject object(Pegasus::Sint8 v, Unsigned)
+    {
+        jvalue argument;
+        argument.b = v;
+        return construct(MakerMember::NewByte, &argument);
+    }
+    jobject object(Pegasus::Uint16 v, Unsigned rule)
+    {
+        jvalue argument;
+        argument.i = static_cast<jint>(v);
+        return construct(rule == Unsigned::Widen ? MakerMember::NewInteger : MakerMember::NewUnsignedInt16,
+                         &argument);
+    }
+    jobject object(Pegasus::Sint16 v, Unsigned)
+    {
+        jvalue argument;
+        argument.s = v;
+        return construct(MakerMember::NewShort, &argument);
+    }
+    jobject object(Pegasus::Uint32 v, Unsigned rule)
+    {
+        jvalue argument;
+        argument.j = static_cast<jlong>(v);
+        return construct(rule == Unsigned::Widen ? MakerMember::NewLong : MakerMember::NewUnsignedInt32,
+                         &argument);
+    }
+    jobject object(Pegasus::Sint32 v, Unsigned)
+    {
+        jvalue argument;
+        argument.i = v;
+        return construct(MakerMember::NewInteger, &argument);
+    }
+    jobject object(Pegasus::Uint64 v, Unsigned rule)
+    {
+        jvalue argument;
+        if (rule == Unsigned::Widen) {
+            // Widened, the same 64 bits: values from 2^63 up come out negative.
+            argument.j = static_cast<jlong>(v);
+            return construct(MakerMember::NewLong, &argument);
+        }
+        constexpr int kBytes = 8;
+        jbyte bigEndian[kBytes];
+        for (int i = 0; i < kBytes; ++i) {
+            bigEndian[i] = static_cast<jbyte>(static_cast<std::uint8_t>(v >> (8 * (kBytes - 1 - i))));
+        }
+        jbyteArray bytes = static_cast<jbyteArray>(made(m_env->NewByteArray(kBytes)));
+        m_env->SetByteArrayRegion(bytes, 0, kBytes, bigEndian);
+        throwIfJavaExceptionPending(m_env);
+        argument.l = bytes;
+        jobject object = construct(MakerMember::NewUnsignedInt64, &argument);
+        m_env->DeleteLocalRef(bytes);
+        return object;
+    }
+    jobject object(Pegasus::Sint64 v, Unsigned)
+    {
+        jvalue argument;
+        argument.j = v;
+        return construct(MakerMember::NewLong, &argument);
+    }
+    jobject object(Pegasus::Real32 v, Unsigned)
+    {
+        jvalue argument;
+        argument.f = v;
+        return construct(MakerMember::NewFloat, &argument);
+    }
+    jobject object(Pegasus::Real64 v, Unsigned)
+    {
+        jvalue argument;
+        argument.d = v;
+        return construct(MakerMember::NewDouble, &argument);
+    }
+    jobject object(const Pegasus::Char16& v, Unsigned)
+    {
+        jvalue argument;
+        argument.c = static_cast<Pegasus::Uint16>(v);
+        return construct(MakerMember::NewCharacter, &argument);
+    }
+    jobject object(const Pegasus::String& v, Unsigned) { return text(v); }
+    jobject object(const Pegasus::CIMDateTime& v, Unsigned)
+    {
+        jvalue argument;
+        argument.l = text(v.toString());
+        return construct(MakerMember::NewDateTime, &argument);
+    }
+    jobject object(const Pegasus::CIMObjectPath& v, Unsigned)
+    {
+        m_pathText.write(v);
+        jvalue argument;
+        argument.l = made(m_pathText.javaText(m_env));
+        return construct(MakerMember::NewPath, &argument);
+    }
+
+    JNIEnv* m_env;
+    std::array<Member, kMakerMemberCount> m_members{};
+    cim::CIMDataTypeClass m_types;
+    std::vector<std::pair<const char*, jint>> m_typeNumbers;  // by the field's literal
+    std::vector<std::pair<Pegasus::String, jobject>> m_origins;
+    std::basic_string<jchar> m_units;
+    PathTextWriter m_pathText;
+};
 
 // The properties of an instance to load, each with the name Java gets and
 // its index in the instance, byte-wise ascending by name.
@@ -1137,8 +1382,11 @@ using PropertyList = std::vector<PropertyToLoad>;
 // names found them.
 void sortByName(PropertyList& properties)
 {
-    std::stable_sort(properties.begin(), properties.end(),
-                     [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name < b.name; });
+    auto byName = [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name < b.name; };
+    // Classes often declare their properties in this order already.
+    if (!std::is_sorted(properties.begin(), properties.end(), byName)) {
+        std::stable_sort(properties.begin(), properties.end(), byName);
+    }
     properties.erase(
         std::unique(properties.begin(), properties.end(),
                     [](const PropertyToLoad& a, const PropertyToLoad& b) { return a.name == b.name; }),
@@ -1159,58 +1407,70 @@ PropertyList propertiesNamed(const NameSet& names, const Pegasus::CIMInstance& i
     return properties;  // already in the set's order
 }
 
-// The index in the class of the instance's property at `hint`: a class and
+// The class's property of the name, whose index is likely `hint`: a class and
 // its instances mostly list their properties alike, so that index is tried
-// before a search.
-Pegasus::Uint32 classIndexOf(const Pegasus::CIMClass& cimClass, const Pegasus::CIMName& name,
-                             Pegasus::Uint32 hint)
+// before a search.  False when the class has no such property.
+bool classPropertyOf(const Pegasus::CIMClass& cimClass, const Pegasus::CIMName& name, Pegasus::Uint32 hint,
+                     std::vector<Pegasus::CIMConstProperty>& found)
 {
-    if (hint < cimClass.getPropertyCount() && cimClass.getProperty(hint).getName().equal(name)) {
-        return hint;
+    if (hint < cimClass.getPropertyCount()) {
+        found.push_back(cimClass.getProperty(hint));
+        if (found.back().getName().equal(name)) {
+            return true;
+        }
+        found.pop_back();
     }
-    return cimClass.findProperty(name);
+    const Pegasus::Uint32 index = cimClass.findProperty(name);
+    if (index == PEG_NOT_FOUND) {
+        return false;
+    }
+    found.push_back(cimClass.getProperty(index));
+    return true;
 }
 
 // Instance form: appends Java properties for the listed properties of the
 // instance to the vector, holding the vector's monitor meanwhile.
-void LoadProperties(JNIEnv* env, java::Vector& vector, const PropertyList& properties,
+void LoadProperties(JavaObjectMaker& maker, java::Vector& vector, const PropertyList& properties,
                     const Pegasus::CIMInstance& instance, const Pegasus::CIMClass& cimClass, bool isKey)
 {
-    JavaTypeNumbers types(env);
+    JNIEnv* env = maker.env();
     JavaMonitor monitor(env, vector.m_object);
     throwIfJavaExceptionPending(env);
-    OriginTexts origins(env);
+    // Of each batch: the properties that the class has too, each with its
+    // instance and class property and its origin's text, made before the
+    // batch's frame so that the frame leaves the text alone.
+    std::vector<const PropertyToLoad*> batch;
+    std::vector<Pegasus::CIMConstProperty> instanceProperties;
+    std::vector<Pegasus::CIMConstProperty> classProperties;
+    jobject originTexts[kPropertiesPerFrame] = {};
+    batch.reserve(kPropertiesPerFrame);
+    instanceProperties.reserve(kPropertiesPerFrame);
+    classProperties.reserve(kPropertiesPerFrame);
     for (std::size_t first = 0; first < properties.size(); first += kPropertiesPerFrame) {
         const std::size_t end = std::min(properties.size(), first + kPropertiesPerFrame);
-        // Where each property is in the class, and its origin's text, made
-        // before the frame so that the frame leaves the text alone.
-        Pegasus::Uint32 classIndexes[kPropertiesPerFrame];
-        jobject originTexts[kPropertiesPerFrame] = {};
+        batch.clear();
+        instanceProperties.clear();
+        classProperties.clear();
         for (std::size_t i = first; i < end; ++i) {
-            Pegasus::CIMConstProperty instanceProperty = instance.getProperty(properties[i].index);
-            classIndexes[i - first] = classIndexOf(cimClass, instanceProperty.getName(), properties[i].index);
-            if (classIndexes[i - first] != PEG_NOT_FOUND) {
-                originTexts[i - first] = origins.of(instanceProperty.getClassOrigin());
-            }
-        }
-        LocalFrame frame(env, kElementFrameCapacity);
-        for (std::size_t i = first; i < end; ++i) {
-            const PropertyToLoad& property = properties[i];
-            const Pegasus::Uint32 classIndex = classIndexes[i - first];
-            if (classIndex == PEG_NOT_FOUND) {
+            instanceProperties.push_back(instance.getProperty(properties[i].index));
+            const Pegasus::CIMConstProperty& instanceProperty = instanceProperties.back();
+            if (!classPropertyOf(cimClass, instanceProperty.getName(), properties[i].index,
+                                 classProperties)) {
+                instanceProperties.pop_back();
                 continue;
             }
-            Pegasus::CIMConstProperty instanceProperty = instance.getProperty(property.index);
-            Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
-            jobject originText = originTexts[i - first];
-
-            // Checked by fillJavaProperty, which calls nothing once one of these failed.
-            cim::CIMProperty javaProperty =
-                cim::CIMProperty::construct(env, java::String::construct(env, property.name.c_str()));
-            vector.CallBooleanMethod("add", "(Ljava/lang/Object;)Z", javaProperty.m_object);
-            fillJavaProperty(env, types, javaProperty, property.name, classProperty,
-                             instanceProperty.getValue(), instanceProperty.getType(), originText, isKey,
-                             Unsigned::Widen);
+            originTexts[batch.size()] = maker.originText(instanceProperty.getClassOrigin());
+            batch.push_back(&properties[i]);
+        }
+        LocalFrame frame(env, kElementFrameCapacity);
+        throwIfJavaExceptionPending(env);
+        for (std::size_t k = 0; k < batch.size(); ++k) {
+            const std::string& name = batch[k]->name;
+            const Pegasus::CIMConstProperty& instanceProperty = instanceProperties[k];
+            jobject javaProperty = maker.newProperty(maker.text(name));
+            maker.add(vector.m_object, javaProperty);
+            maker.fillProperty(javaProperty, name, classProperties[k], instanceProperty.getValue(),
+                               instanceProperty.getType(), originTexts[k], isKey, Unsigned::Widen);
         }
     }
 }
@@ -1219,7 +1479,8 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const PropertyList& prope
 void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
                     const Pegasus::CIMInstance& instance, const Pegasus::CIMClass& cimClass, bool isKey)
 {
-    LoadProperties(env, vector, propertiesNamed(names, instance), instance, cimClass, isKey);
+    JavaObjectMaker maker(env);
+    LoadProperties(maker, vector, propertiesNamed(names, instance), instance, cimClass, isKey);
 }
 
 // Class form: adds Java properties for the named properties of the class,
@@ -1227,8 +1488,7 @@ void LoadProperties(JNIEnv* env, java::Vector& vector, const NameSet& names,
 void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
                     const Pegasus::CIMClass& cimClass, bool isKey)
 {
-    JavaTypeNumbers types(env);
-    OriginTexts origins(env);
+    JavaObjectMaker maker(env);
     for (const std::string& name : names) {
         const Pegasus::Uint32 classIndex =
             cimClass.findProperty(Pegasus::CIMName(Pegasus::String(name.c_str())));
@@ -1237,16 +1497,15 @@ void LoadProperties(JNIEnv* env, cim::CIMClass& javaClass, const NameSet& names,
         }
         Pegasus::CIMConstProperty classProperty = cimClass.getProperty(classIndex);
         const Pegasus::CIMValue value = classProperty.getValue();
-        jobject originText = origins.of(classProperty.getClassOrigin());
+        jobject originText = maker.originText(classProperty.getClassOrigin());
         LocalFrame frame(env, kElementFrameCapacity);
+        throwIfJavaExceptionPending(env);
 
-        cim::CIMProperty javaProperty =
-            cim::CIMProperty::construct(env, java::String::construct(env, name.c_str()));
+        jobject javaProperty = maker.newProperty(maker.text(name));
+        javaClass.CallVoidMethod("addProperty", "(Ljavax/wbem/cim/CIMProperty;)V", javaProperty);
         throwIfJavaExceptionPending(env);
-        javaClass.CallVoidMethod("addProperty", "(Ljavax/wbem/cim/CIMProperty;)V", javaProperty.m_object);
-        throwIfJavaExceptionPending(env);
-        fillJavaProperty(env, types, javaProperty, name, classProperty, value, classProperty.getType(),
-                         originText, isKey, Unsigned::Keep);
+        maker.fillProperty(javaProperty, name, classProperty, value, classProperty.getType(), originText,
+                           isKey, Unsigned::Keep);
     }
 }
 
@@ -2045,15 +2304,16 @@ jint getInstance(JNIEnv* env, WbemServices& services, jobject target, jobject pa
              static_cast<const char*>(instance.getClassName().getString().getCString()));
 
     const PropertyList keys = keyPropertiesOf(instance, cimClass);
+    JavaObjectMaker maker(env);
     java::Vector keyVector = java::Vector::construct(env);
-    LoadProperties(env, keyVector, keys, instance, cimClass, true);
+    LoadProperties(maker, keyVector, keys, instance, cimClass, true);
     java::Vector otherVector = java::Vector::construct(env);
-    LoadProperties(env, otherVector, otherPropertiesOf(instance, keys), instance, cimClass, false);
+    LoadProperties(maker, otherVector, otherPropertiesOf(instance, keys), instance, cimClass, false);
     keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);
     throwIfJavaExceptionPending(env);
 
     // Each setter is the caller's own code: one that throws stops the operation.
-    cim::CIMInstance javaInstance(env, target);
+    cim::CIMInstance javaInstance(env, target, KnownClass::CIMInstance);
     const std::string fullPath = narrow(services.m_nameSpace->getString()) + ":" + pathText;
     debugmsg("XXX: getInstance: Setting Instance Object Path to \"%s\"\n", fullPath.c_str());
     cim::CIMObjectPath javaPath =
@@ -2083,15 +2343,18 @@ cim::CIMValue CIMValueToJavaObject(JNIEnv* env, const Pegasus::CIMValue& value)
     const bool isArray = value.isArray();
     jint number = kNoTypeNumber;
     jobject object = nullptr;
+    JavaObjectMaker maker(env);
     if (type == Pegasus::CIMTYPE_REFERENCE && isArray) {
         number = optionalTypeField(types, "REFERENCE_ARRAY");
+        throwIfJavaExceptionPending(env);
         if (number != kNoTypeNumber && !value.isNull()) {
-            object = javaArrayObject<Pegasus::CIMObjectPath>(env, value, Unsigned::Keep);
+            object = maker.arrayObject<Pegasus::CIMObjectPath>(value, Unsigned::Keep);
         }
     } else if (isKnownType(type)) {
         number = types.GetStaticIntField(javaTypeField(type, isArray, Unsigned::Keep), "I");
+        throwIfJavaExceptionPending(env);
         if (!value.isNull()) {
-            object = javaValueObject(env, value, type, isArray, Unsigned::Keep);
+            object = maker.valueObject(value, type, isArray, Unsigned::Keep);
         }
     }
     if (number == kNoTypeNumber) {
@@ -2307,12 +2570,13 @@ void forwardIndication(JNIEnv* env, WbemServices& services, WbemIndicationConsum
     const Pegasus::CIMClass cimClass = services.m_client->getClass(
         *services.m_nameSpace, instance.getClassName(), false, true, true, Pegasus::CIMPropertyList());
     const PropertyList keys = keyPropertiesOf(instance, cimClass);
+    JavaObjectMaker maker(env);
     java::Vector keyVector = java::Vector::construct(env);
     if (!keys.empty()) {
-        LoadProperties(env, keyVector, keys, instance, cimClass, true);
+        LoadProperties(maker, keyVector, keys, instance, cimClass, true);
     }
     java::Vector otherVector = java::Vector::construct(env);
-    LoadProperties(env, otherVector, otherPropertiesOf(instance, keys), instance, cimClass, false);
+    LoadProperties(maker, otherVector, otherPropertiesOf(instance, keys), instance, cimClass, false);
     keyVector.CallBooleanMethod("addAll", "(Ljava/util/Collection;)Z", otherVector.m_object);
     cim::CIMInstance javaInstance = cim::CIMInstance::construct(env);
     javaInstance.CallVoidMethod("setClassName", "(Ljava/lang/String;)V",

@@ -219,6 +219,10 @@ TEST_F(Properties, CimValuesBecomeJavaValues)
     Pegasus::Array<Pegasus::String> noStrings;
     Pegasus::Array<Pegasus::CIMObjectPath> paths;
     paths.append(Pegasus::CIMObjectPath(Pegasus::String("T.K=\"a\"")));
+    auto utf16 = [](std::initializer_list<Pegasus::Uint16> units) {
+        std::vector<Pegasus::Char16> text(units.begin(), units.end());
+        return Pegasus::String(text.data(), static_cast<Pegasus::Uint32>(text.size()));
+    };
     const struct {
         CIMValue value;
         const char* field;
@@ -228,6 +232,13 @@ TEST_F(Properties, CimValuesBecomeJavaValues)
         {CIMValue(Pegasus::Uint64(1) << 63), "UINT64", "9223372036854775808"},
         {CIMValue(Pegasus::Uint8(255)), "UINT8", "255"},
         {CIMValue(Pegasus::Char16(0x00E9)), "CHAR16", "\xC3\xA9"},
+        // Text reads as the C string of the client's text would: a pair stays
+        // a pair, a lone half becomes U+FFFD, a NUL ends it (modified UTF-8 here).
+        {CIMValue(utf16({'a', 0xD83D, 0xDE00})), "STRING", "a\xED\xA0\xBD\xED\xB8\x80"},
+        {CIMValue(utf16({0xDE00, 'a', 0xD83D})), "STRING",
+         "\xEF\xBF\xBD"
+         "a\xEF\xBF\xBD"},
+        {CIMValue(utf16({'a', 'b', 0, 'c'})), "STRING", "ab"},
         {CIMValue(noStrings), "STRING_ARRAY", "[]"},
         {CIMValue(Pegasus::CIMTYPE_SINT32, false), "SINT32", "<null>"},
         {CIMValue(paths), "REFERENCE_ARRAY", "[T.K=\"a\"]"},

@@ -31,6 +31,21 @@ TEST_F(Wrappers, MethodIdentifierIsLookedUpOncePerWrapper)
     EXPECT_EQ(counter.methodLookups(), 2);
 }
 
+TEST_F(Wrappers, ObjectOfTheExpectedKnownClassSharesItsMembers)
+{
+    java::Vector known = java::Vector::construct(env);
+    known.CallIntMethod("size", "()I");  // now in the shared table
+    LookupCounter counter(env);
+    java::Vector v(env, known.m_object, KnownClass::Vector);
+    EXPECT_EQ(v.CallIntMethod("size", "()I"), 0);
+    EXPECT_EQ(counter.methodLookups(), 0);
+    // Not of the expected class: looked up on its own class, as any object.
+    IndirectJObj text(env, jstr("abc"), KnownClass::Vector);
+    EXPECT_EQ(text.CallIntMethod("length", "()I"), 3);
+    EXPECT_EQ(counter.methodLookups(), 1);
+    noException();
+}
+
 TEST_F(Wrappers, MissingMethodIsNullCachedAndLeavesOneErrorPending)
 {
     IndirectJObj o(env, jstr("abc"));
