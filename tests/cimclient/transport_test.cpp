@@ -558,6 +558,30 @@ TEST(CimClientLocalSocket, AServerOfAnotherUserBehindATrustedNameIsRefused)
     EXPECT_EQ(kindOf([&] { conn->checkReachable(kTimeout); }), TransportError::Kind::CannotConnect);
 }
 
+// A connection's peer is judged once, when it is made: a server of another
+// user that takes the name over is judged anew on the next connection.
+TEST(CimClientLocalSocket, AServerOfAnotherUserThatTakesTheNameOverIsRefusedOnTheNextConnection)
+{
+    TempDir dir;
+    const std::string path = dir.path() + "/s";
+    auto conn = HttpConnection::overUnixSocket(path);
+    {
+        auto trusted = ScriptedHttpServer::onUnixSocket(
+            path, [](const orvtest::ReceivedRequest&) { return Reply{okReply("<ok/>")}; });
+        ASSERT_EQ(conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout).status, 200);
+        ASSERT_EQ(conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout).status, 200);
+    }
+    ::unlink(path.c_str());
+    ForeignServer foreign(dir.path());
+    try {
+        conn->post("/cimom", cimHeaders("GetClass"), "<x/>", kTimeout);
+        ADD_FAILURE() << "the foreign server was used";
+    } catch (const TransportError& e) {
+        EXPECT_EQ(e.kind(), TransportError::Kind::CannotConnect) << e.what();
+        EXPECT_NE(std::string(e.what()).find("runs as uid 65534"), std::string::npos) << e.what();
+    }
+}
+
 TEST(CimClientLocalAuth, ChallengeFilesThatAreNotTheCallersOwnAreNeitherReadNorSent)
 {
     struct Case {
