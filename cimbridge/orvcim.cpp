@@ -43,6 +43,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -1366,7 +1367,7 @@ private:
     cim::CIMDataTypeClass m_types;
     std::vector<std::pair<const char*, jint>> m_typeNumbers;  // by the field's literal
     std::vector<std::pair<Pegasus::String, jobject>> m_origins;
-    std::basic_string<jchar> m_units;
+    std::vector<jchar> m_units;  // a vector: a string of jchar would instantiate (and export) char_traits
     PathTextWriter m_pathText;
 };
 
