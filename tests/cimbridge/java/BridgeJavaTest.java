@@ -62,6 +62,7 @@ public final class BridgeJavaTest {
         same(new UnsignedInt64("18446744073709551615"),
              new CIMObjectPath("X.Big=18446744073709551615").getKey("Big").getValue().getValue(), "uint64 key");
         same(-3L, new CIMObjectPath("X.N=-3").getKey("N").getValue().getValue(), "negative");
+        same(7L, new CIMObjectPath("X.N=+7").getKey("N").getValue().getValue(), "plus sign");
         same(0x1FL, new CIMObjectPath("X.N=0x1f").getKey("N").getValue().getValue(), "hex");
         same("a:b.c=d", new CIMObjectPath("X.S=\"a:b.c=d\"").getKey("S").getValue().getValue().toString(),
              "colon and dot inside a value");
@@ -69,6 +70,7 @@ public final class BridgeJavaTest {
         String[][] bad = {
             {"X.a=", "4"}, {"X.a=\"abc", "4"}, {"X.a=1,", "6"}, {"X.=1", "2"}, {"X.a=1 b", "4"},
             {"//hostonly", "2"}, {"X.a=\"x\"y", "7"}, {"1X", "0"}, {":X", "0"}, {"X.a=99999999999999999999999", "4"},
+            {"X.a=-", "4"},
         };
         for (String[] b : bad) {
             try {

@@ -123,8 +123,7 @@ public class CIMObjectPath implements java.io.Serializable {
 
     /** Reads the model-path form; every error names the position where it was found. */
     private static final class Parser {
-        // Compiled once: a path is parsed for every name an enumeration returns.
-        private static final java.util.regex.Pattern DECIMAL = java.util.regex.Pattern.compile("[+-]?[0-9]+");
+        // Compiled once; a decimal key, the common case, is read without them.
         private static final java.util.regex.Pattern HEX = java.util.regex.Pattern.compile("[+-]?0[xX][0-9a-fA-F]+");
         private static final java.util.regex.Pattern HEX_PREFIX = java.util.regex.Pattern.compile("^[+-]?0[xX]");
         private static final java.util.regex.Pattern REAL =
@@ -178,9 +177,8 @@ public class CIMObjectPath implements java.io.Serializable {
                 pos = slash + 1;
             }
             // A namespace ends at the first colon, which comes before the class name.
-            int colon = text.indexOf(':', pos);
-            int stop = firstOf(pos, '.', '=', '"');
-            if (colon >= 0 && (stop < 0 || colon < stop)) {
+            int colon = namespaceEnd();
+            if (colon >= 0) {
                 path.nameSpace = text.substring(pos, colon);
                 if (path.nameSpace.isEmpty()) {
                     throw error("empty namespace");
@@ -211,15 +209,18 @@ public class CIMObjectPath implements java.io.Serializable {
             }
         }
 
-        private int firstOf(int from, char... cs) {
-            int best = -1;
-            for (char c : cs) {
-                int i = text.indexOf(c, from);
-                if (i >= 0 && (best < 0 || i < best)) {
-                    best = i;
+        /** The colon that ends a namespace: one before any '.', '=' or '"'; -1 if there is none. */
+        private int namespaceEnd() {
+            for (int i = pos; i < text.length(); i++) {
+                char c = text.charAt(i);
+                if (c == ':') {
+                    return i;
+                }
+                if (c == '.' || c == '=' || c == '"') {
+                    return -1;
                 }
             }
-            return best;
+            return -1;
         }
 
         private CIMProperty keyBinding() {
@@ -285,8 +286,8 @@ public class CIMObjectPath implements java.io.Serializable {
                 return new CIMValue(Boolean.valueOf(token), new CIMDataType(CIMDataType.BOOLEAN));
             }
             try {
-                if (DECIMAL.matcher(token).matches()) {
-                    return integer(token.startsWith("+") ? token.substring(1) : token, 10);
+                if (isDecimal(token)) {
+                    return integer(token.charAt(0) == '+' ? token.substring(1) : token, 10);
                 }
                 if (HEX.matcher(token).matches()) {
                     boolean neg = token.startsWith("-");
@@ -301,6 +302,21 @@ public class CIMObjectPath implements java.io.Serializable {
             }
             pos = start;
             throw error("expected a quoted value, a number or a boolean");
+        }
+
+        /** An optional sign and ASCII digits: the common key, read without a pattern. */
+        private static boolean isDecimal(String token) {
+            int i = token.isEmpty() || (token.charAt(0) != '+' && token.charAt(0) != '-') ? 0 : 1;
+            if (i == token.length()) {
+                return false;
+            }
+            for (; i < token.length(); i++) {
+                char c = token.charAt(i);
+                if (c < '0' || c > '9') {
+                    return false;
+                }
+            }
+            return true;
         }
 
         private static CIMValue integer(String digits, int radix) {
