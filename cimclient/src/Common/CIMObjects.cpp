@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CIMObjectAccess.h"
+#include "CIMValueRep.h"
 
 PEGASUS_NAMESPACE_BEGIN
 
@@ -182,20 +183,21 @@ bool qualifierIsTrue(const NamedList<CIMQualifier>& qualifiers, const char* name
 
 struct CIMQualifierRep {
     CIMName name;
-    CIMValue value;
+    InPlaceValue value;
     CIMFlavor flavor;
     Boolean propagated = false;
 };
 
 struct CIMPropertyRep {
     CIMPropertyRep() = default;
-    // Members made as copies at once rather than made empty and assigned:
-    // an empty CIMValue costs an allocation of its own.
     CIMPropertyRep(const CIMName& n, const CIMValue& v) : name(n), value(v) {}
-    CIMPropertyRep(const CIMName& n, CIMType type, Boolean isArray) : name(n), value(type, isArray) {}
+    CIMPropertyRep(const CIMName& n, CIMType type, Boolean isArray) : name(n)
+    {
+        value.get().setNullValue(type, isArray);
+    }
 
     CIMName name;
-    CIMValue value;
+    InPlaceValue value;
     CIMName referenceClassName;
     CIMName classOrigin;
     Uint32 arraySize = 0;
@@ -333,11 +335,11 @@ void CIMQualifier::setName(const CIMName& name)
 }
 CIMType CIMQualifier::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMQualifier::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 const CIMValue& CIMQualifier::getValue() const
 {
@@ -405,11 +407,11 @@ const CIMName& CIMConstQualifier::getName() const
 }
 CIMType CIMConstQualifier::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMConstQualifier::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 const CIMValue& CIMConstQualifier::getValue() const
 {
@@ -502,11 +504,11 @@ const CIMValue& CIMProperty::getValue() const
 }
 CIMType CIMProperty::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMProperty::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 void CIMProperty::setValue(const CIMValue& value)
 {
@@ -606,11 +608,11 @@ const CIMValue& CIMConstProperty::getValue() const
 }
 CIMType CIMConstProperty::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMConstProperty::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 Uint32 CIMConstProperty::getArraySize() const
 {
