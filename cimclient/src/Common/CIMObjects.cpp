@@ -10,6 +10,7 @@
 #include <Pegasus/Common/CIMInstance.h>
 #include <Pegasus/Common/CIMClass.h>
 #include <Pegasus/Common/Exception.h>
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -99,6 +100,14 @@ public:
         if (_items.size() >= kIndexFrom) rebuild(_items.size());
     }
     Uint32 size() const { return Uint32(_items.size()); }
+    // Room for `members` in all, so that a reader that knows how many are
+    // coming moves and rehashes none of them on the way.
+    void reserve(std::size_t members)
+    {
+        _items.reserve(members);
+        if (members >= kIndexFrom) _hashes.reserve(members);
+        _expected = members;
+    }
     NamedList cloned() const
     {
         NamedList copy;
@@ -144,7 +153,7 @@ private:
     {
         _epoch = renameEpoch.load(std::memory_order_relaxed);
         std::size_t slots = 16;
-        while (slots < 2 * members) slots *= 2;
+        while (slots < 2 * std::max(members, _expected)) slots *= 2;
         _slots.assign(slots, 0);
         _hashes.resize(_items.size());
         for (std::size_t i = 0; i < _items.size(); i++) {
@@ -157,6 +166,7 @@ private:
     std::vector<Uint32> _hashes;  // per member, once indexed
     std::vector<Uint32> _slots;   // empty until indexed; a power of two
     Uint64 _epoch = 0;            // renameEpoch when _hashes were taken
+    std::size_t _expected = 0;    // members a reader said are coming
 };
 
 template <class A, class B>
@@ -572,6 +582,16 @@ CIMProperty CIMObjectAccess::makeProperty(const CIMName& name, CIMType type, Boo
     p._rep->classOrigin = classOrigin;
     p._rep->propagated = propagated;
     return p;
+}
+
+void CIMObjectAccess::reserveProperties(CIMInstance& owner, Uint32 count)
+{
+    checked(owner._rep).properties.reserve(count);
+}
+
+void CIMObjectAccess::reserveProperties(CIMClass& owner, Uint32 count)
+{
+    checked(owner._rep).properties.reserve(count);
 }
 
 CIMValue& CIMObjectAccess::valueOf(CIMProperty& p)
