@@ -647,6 +647,8 @@ public:
     template <class T>
     void readPropertiesInto(T& owner)
     {
+        // An upper bound: what follows the qualifiers is properties, then a class's methods.
+        CIMObjectAccess::reserveProperties(owner, static_cast<Uint32>(c_.countChildren()));
         while (atProperty()) {
             const std::uint32_t where = c_.offset();
             CIMProperty p = readProperty();

@@ -960,7 +960,7 @@ std::size_t XmlCursor::countChildren(std::string_view name) const
     for (std::size_t i = pos_; i < tokens_->size(); ++i) {
         const XmlToken& t = (*tokens_)[i];
         if (t.kind == TokenKind::Start) {
-            if (depth == 0 && sameName(t.name, name)) ++count;
+            if (depth == 0 && (name.empty() || sameName(t.name, name))) ++count;
             ++depth;
         } else if (t.kind == TokenKind::End) {
             if (--depth < 0) break;

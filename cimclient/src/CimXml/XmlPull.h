@@ -199,9 +199,9 @@ public:
     std::string_view readText(std::string_view elementName);
     // Skips one whole element (start tag to its end tag).
     void skipElement();
-    // How many child elements named `name` the current element has from
-    // here on (to size result arrays before they are filled).
-    std::size_t countChildren(std::string_view name) const;
+    // How many child elements named `name` (of any name when it is empty) the
+    // current element has from here on (to size results before they are filled).
+    std::size_t countChildren(std::string_view name = {}) const;
 
     // Attributes of a start token.
     const XmlAttribute* findAttribute(const XmlToken& start, std::string_view name) const;

@@ -5,6 +5,8 @@
 
 #include <Pegasus/Common/CIMObjectPath.h>
 #include <Pegasus/Common/CIMProperty.h>
+#include <Pegasus/Common/CIMInstance.h>
+#include <Pegasus/Common/CIMClass.h>
 
 PEGASUS_NAMESPACE_BEGIN
 
@@ -22,6 +24,9 @@ struct CIMObjectAccess {
     static CIMProperty makeProperty(const CIMName& name, CIMType type, Boolean isArray, Uint32 arraySize,
                                     const CIMName& referenceClassName, const CIMName& classOrigin,
                                     Boolean propagated);
+    // Room for `count` more properties, which a reader is about to add.
+    static void reserveProperties(CIMInstance& owner, Uint32 count);
+    static void reserveProperties(CIMClass& owner, Uint32 count);
     // The value `p` holds.  Whoever sets it keeps the type it was made with,
     // as setValue() would insist.
     static CIMValue& valueOf(CIMProperty& p);

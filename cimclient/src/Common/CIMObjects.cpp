@@ -10,10 +10,12 @@
 #include <Pegasus/Common/CIMInstance.h>
 #include <Pegasus/Common/CIMClass.h>
 #include <Pegasus/Common/Exception.h>
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
 #include "CIMObjectAccess.h"
+#include "CIMValueRep.h"
 
 PEGASUS_NAMESPACE_BEGIN
 
@@ -98,6 +100,14 @@ public:
         if (_items.size() >= kIndexFrom) rebuild(_items.size());
     }
     Uint32 size() const { return Uint32(_items.size()); }
+    // Room for `members` in all, so that a reader that knows how many are
+    // coming moves and rehashes none of them on the way.
+    void reserve(std::size_t members)
+    {
+        _items.reserve(members);
+        if (members >= kIndexFrom) _hashes.reserve(members);
+        _expected = members;
+    }
     NamedList cloned() const
     {
         NamedList copy;
@@ -143,7 +153,7 @@ private:
     {
         _epoch = renameEpoch.load(std::memory_order_relaxed);
         std::size_t slots = 16;
-        while (slots < 2 * members) slots *= 2;
+        while (slots < 2 * std::max(members, _expected)) slots *= 2;
         _slots.assign(slots, 0);
         _hashes.resize(_items.size());
         for (std::size_t i = 0; i < _items.size(); i++) {
@@ -156,6 +166,7 @@ private:
     std::vector<Uint32> _hashes;  // per member, once indexed
     std::vector<Uint32> _slots;   // empty until indexed; a power of two
     Uint64 _epoch = 0;            // renameEpoch when _hashes were taken
+    std::size_t _expected = 0;    // members a reader said are coming
 };
 
 template <class A, class B>
@@ -182,20 +193,21 @@ bool qualifierIsTrue(const NamedList<CIMQualifier>& qualifiers, const char* name
 
 struct CIMQualifierRep {
     CIMName name;
-    CIMValue value;
+    InPlaceValue value;
     CIMFlavor flavor;
     Boolean propagated = false;
 };
 
 struct CIMPropertyRep {
     CIMPropertyRep() = default;
-    // Members made as copies at once rather than made empty and assigned:
-    // an empty CIMValue costs an allocation of its own.
     CIMPropertyRep(const CIMName& n, const CIMValue& v) : name(n), value(v) {}
-    CIMPropertyRep(const CIMName& n, CIMType type, Boolean isArray) : name(n), value(type, isArray) {}
+    CIMPropertyRep(const CIMName& n, CIMType type, Boolean isArray) : name(n)
+    {
+        value.get().setNullValue(type, isArray);
+    }
 
     CIMName name;
-    CIMValue value;
+    InPlaceValue value;
     CIMName referenceClassName;
     CIMName classOrigin;
     Uint32 arraySize = 0;
@@ -333,11 +345,11 @@ void CIMQualifier::setName(const CIMName& name)
 }
 CIMType CIMQualifier::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMQualifier::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 const CIMValue& CIMQualifier::getValue() const
 {
@@ -405,11 +417,11 @@ const CIMName& CIMConstQualifier::getName() const
 }
 CIMType CIMConstQualifier::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMConstQualifier::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 const CIMValue& CIMConstQualifier::getValue() const
 {
@@ -502,11 +514,11 @@ const CIMValue& CIMProperty::getValue() const
 }
 CIMType CIMProperty::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMProperty::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 void CIMProperty::setValue(const CIMValue& value)
 {
@@ -572,6 +584,16 @@ CIMProperty CIMObjectAccess::makeProperty(const CIMName& name, CIMType type, Boo
     return p;
 }
 
+void CIMObjectAccess::reserveProperties(CIMInstance& owner, Uint32 count)
+{
+    checked(owner._rep).properties.reserve(count);
+}
+
+void CIMObjectAccess::reserveProperties(CIMClass& owner, Uint32 count)
+{
+    checked(owner._rep).properties.reserve(count);
+}
+
 CIMValue& CIMObjectAccess::valueOf(CIMProperty& p)
 {
     return checked(p._rep).value;
@@ -606,11 +628,11 @@ const CIMValue& CIMConstProperty::getValue() const
 }
 CIMType CIMConstProperty::getType() const
 {
-    return checked(_rep).value.getType();
+    return checked(_rep).value.get().getType();
 }
 Boolean CIMConstProperty::isArray() const
 {
-    return checked(_rep).value.isArray();
+    return checked(_rep).value.get().isArray();
 }
 Uint32 CIMConstProperty::getArraySize() const
 {

@@ -3,6 +3,7 @@
 #include <Pegasus/Common/CIMObject.h>
 #include <Pegasus/Common/CIMInstance.h>
 #include <Pegasus/Common/CIMClass.h>
+#include "CIMValueRep.h"
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -10,22 +11,6 @@
 #include <variant>
 
 PEGASUS_NAMESPACE_BEGIN
-
-struct CIMValueRep {
-    typedef std::variant<std::monostate, Boolean, Uint8, Sint8, Uint16, Sint16, Uint32, Sint32, Uint64,
-                         Sint64, Real32, Real64, Char16, String, CIMDateTime, CIMObjectPath, CIMObject,
-                         CIMInstance, Array<Boolean>, Array<Uint8>, Array<Sint8>, Array<Uint16>,
-                         Array<Sint16>, Array<Uint32>, Array<Sint32>, Array<Uint64>, Array<Sint64>,
-                         Array<Real32>, Array<Real64>, Array<Char16>, Array<String>, Array<CIMDateTime>,
-                         Array<CIMObjectPath>, Array<CIMObject>, Array<CIMInstance>>
-        Data;
-
-    CIMType type = CIMTYPE_BOOLEAN;
-    Boolean isArray = false;
-    Data data;  // monostate when null
-
-    static CIMValueRep& of(CIMValue& v) { return *v._rep; }
-};
 
 namespace {
 template <class T>

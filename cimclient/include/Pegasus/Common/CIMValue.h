@@ -153,6 +153,9 @@ public:
     String toString() const;
 
 private:
+    // Over a representation its holder owns (see CIMValueRep::over).
+    explicit CIMValue(CIMValueRep* rep) : _rep(rep) {}
+
     CIMValueRep* _rep;
     friend struct CIMValueRep;
 };
