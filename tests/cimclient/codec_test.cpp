@@ -576,6 +576,11 @@ TEST(CimClientCodec, StructuralFaultsNameTheElement)
          "</INSTANCEPATH></VALUE.REFERENCE></IRETURNVALUE>",
          ""},
     };
+    // Past the size from which a property list is hashed, and sized ahead from the elements that follow.
+    std::string many = "<IRETURNVALUE><INSTANCE CLASSNAME=\"X\">";
+    for (int i = 0; i < 12; ++i) many += "<PROPERTY NAME=\"P" + std::to_string(i) + "\" TYPE=\"string\"/>";
+    cases.push_back({many + "<PROPERTY NAME=\"p0\" TYPE=\"string\"/></INSTANCE></IRETURNVALUE>",
+                     "property p0 given twice"});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.inner);
         XmlError e = responseError(response(c.inner));
