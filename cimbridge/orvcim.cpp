@@ -757,13 +757,6 @@ public:
         return java::String::construct(env, m_text.c_str(), m_text.size(), false).m_object;
     }
 
-    // A new Java path from the last text written.
-    cim::CIMObjectPath javaPath(JNIEnv* env) const
-    {
-        return cim::CIMObjectPath::construct(
-            env, java::String::construct(env, m_text.c_str(), m_text.size(), m_ascii));
-    }
-
 private:
     void appendAscii(char c)
     {
@@ -1055,12 +1048,7 @@ public:
     }
 
     // A new Java CIMDataType of the type number.
-    jobject newDataType(jint number)
-    {
-        jvalue argument;
-        argument.i = number;
-        return construct(MakerMember::NewDataType, &argument);
-    }
+    jobject newDataType(jint number) { return constructWith(MakerMember::NewDataType, &jvalue::i, number); }
 
     // A new Java CIMValue of a value object (a Vector of them for an array) and its type.
     jobject newValue(jobject object, jobject type, bool isVector)
@@ -1072,12 +1060,7 @@ public:
     }
 
     // A new Java CIMProperty of the name.
-    jobject newProperty(jobject name)
-    {
-        jvalue argument;
-        argument.l = name;
-        return construct(MakerMember::NewProperty, &argument);
-    }
+    jobject newProperty(jobject name) { return constructWith(MakerMember::NewProperty, &jvalue::l, name); }
 
     // Vector.add, dispatched as the vector's own class has it; nothing for no vector.
     void add(jobject vector, jobject element)
@@ -1255,60 +1238,55 @@ private:
         return object(item, rule);
     }
 
-    // One Java object per client library value, as the rule says.
-    jobject object(Pegasus::Boolean v, Unsigned)
+    // A one-argument constructor call; `field` is the jvalue member that carries it.
+    template <class J>
+    jobject constructWith(MakerMember which, J jvalue::*field, J value)
     {
         jvalue argument;
-        argument.z = v ? JNI_TRUE : JNI_FALSE;
-        return construct(MakerMember::NewBoolean, &argument);
+        argument.*field = value;
+        return construct(which, &argument);
+    }
+
+    // One Java object per client library value, as the rule says.  Widening
+    // keeps the value: 255 stays 255 in the Java short.
+    jobject object(Pegasus::Boolean v, Unsigned)
+    {
+        return constructWith(MakerMember::NewBoolean, &jvalue::z,
+                             static_cast<jboolean>(v ? JNI_TRUE : JNI_FALSE));
     }
     jobject object(Pegasus::Uint8 v, Unsigned rule)
     {
-        // Widened without sign: 255 stays 255 in the Java short, either way.
-        jvalue argument;
-        argument.s = static_cast<jshort>(v);
-        return construct(rule == Unsigned::Widen ? MakerMember::NewShort : MakerMember::NewUnsignedInt8,
-                         &argument);
+        return constructWith(rule == Unsigned::Widen ? MakerMember::NewShort : MakerMember::NewUnsignedInt8,
+                             &jvalue::s, static_cast<jshort>(v));
     }
     jobject object(Pegasus::Sint8 v, Unsigned)
     {
-        jvalue argument;
-        argument.b = v;
-        return construct(MakerMember::NewByte, &argument);
+        return constructWith(MakerMember::NewByte, &jvalue::b, jbyte{v});
     }
     jobject object(Pegasus::Uint16 v, Unsigned rule)
     {
-        jvalue argument;
-        argument.i = static_cast<jint>(v);
-        return construct(rule == Unsigned::Widen ? MakerMember::NewInteger : MakerMember::NewUnsignedInt16,
-                         &argument);
+        return constructWith(
+            rule == Unsigned::Widen ? MakerMember::NewInteger : MakerMember::NewUnsignedInt16, &jvalue::i,
+            static_cast<jint>(v));
     }
     jobject object(Pegasus::Sint16 v, Unsigned)
     {
-        jvalue argument;
-        argument.s = v;
-        return construct(MakerMember::NewShort, &argument);
+        return constructWith(MakerMember::NewShort, &jvalue::s, jshort{v});
     }
     jobject object(Pegasus::Uint32 v, Unsigned rule)
     {
-        jvalue argument;
-        argument.j = static_cast<jlong>(v);
-        return construct(rule == Unsigned::Widen ? MakerMember::NewLong : MakerMember::NewUnsignedInt32,
-                         &argument);
+        return constructWith(rule == Unsigned::Widen ? MakerMember::NewLong : MakerMember::NewUnsignedInt32,
+                             &jvalue::j, static_cast<jlong>(v));
     }
     jobject object(Pegasus::Sint32 v, Unsigned)
     {
-        jvalue argument;
-        argument.i = v;
-        return construct(MakerMember::NewInteger, &argument);
+        return constructWith(MakerMember::NewInteger, &jvalue::i, jint{v});
     }
     jobject object(Pegasus::Uint64 v, Unsigned rule)
     {
-        jvalue argument;
         if (rule == Unsigned::Widen) {
             // Widened, the same 64 bits: values from 2^63 up come out negative.
-            argument.j = static_cast<jlong>(v);
-            return construct(MakerMember::NewLong, &argument);
+            return constructWith(MakerMember::NewLong, &jvalue::j, static_cast<jlong>(v));
         }
         constexpr int kBytes = 8;
         jbyte bigEndian[kBytes];
@@ -1318,48 +1296,36 @@ private:
         jbyteArray bytes = static_cast<jbyteArray>(made(m_env->NewByteArray(kBytes)));
         m_env->SetByteArrayRegion(bytes, 0, kBytes, bigEndian);
         throwIfJavaExceptionPending(m_env);
-        argument.l = bytes;
-        jobject object = construct(MakerMember::NewUnsignedInt64, &argument);
+        jobject object = constructWith(MakerMember::NewUnsignedInt64, &jvalue::l, jobject{bytes});
         m_env->DeleteLocalRef(bytes);
         return object;
     }
     jobject object(Pegasus::Sint64 v, Unsigned)
     {
-        jvalue argument;
-        argument.j = v;
-        return construct(MakerMember::NewLong, &argument);
+        return constructWith(MakerMember::NewLong, &jvalue::j, jlong{v});
     }
     jobject object(Pegasus::Real32 v, Unsigned)
     {
-        jvalue argument;
-        argument.f = v;
-        return construct(MakerMember::NewFloat, &argument);
+        return constructWith(MakerMember::NewFloat, &jvalue::f, jfloat{v});
     }
     jobject object(Pegasus::Real64 v, Unsigned)
     {
-        jvalue argument;
-        argument.d = v;
-        return construct(MakerMember::NewDouble, &argument);
+        return constructWith(MakerMember::NewDouble, &jvalue::d, jdouble{v});
     }
     jobject object(const Pegasus::Char16& v, Unsigned)
     {
-        jvalue argument;
-        argument.c = static_cast<Pegasus::Uint16>(v);
-        return construct(MakerMember::NewCharacter, &argument);
+        return constructWith(MakerMember::NewCharacter, &jvalue::c,
+                             static_cast<jchar>(static_cast<Pegasus::Uint16>(v)));
     }
     jobject object(const Pegasus::String& v, Unsigned) { return text(v); }
     jobject object(const Pegasus::CIMDateTime& v, Unsigned)
     {
-        jvalue argument;
-        argument.l = text(v.toString());
-        return construct(MakerMember::NewDateTime, &argument);
+        return constructWith(MakerMember::NewDateTime, &jvalue::l, text(v.toString()));
     }
     jobject object(const Pegasus::CIMObjectPath& v, Unsigned)
     {
         m_pathText.write(v);
-        jvalue argument;
-        argument.l = made(m_pathText.javaText(m_env));
-        return construct(MakerMember::NewPath, &argument);
+        return constructWith(MakerMember::NewPath, &jvalue::l, made(m_pathText.javaText(m_env)));
     }
 
     JNIEnv* m_env;
