@@ -20,6 +20,41 @@ apt_update() {
     [ "$try" -lt 3 ] && sleep 20
   done
   echo "setup: going on with the package lists already there" >&2
+  return 1
+}
+
+# A library installed for both architectures must have one version on both. When the
+# update could not fetch a suite's i386 index (the security suite mid-sync), its amd64
+# versions have no i386 twin: take both sides from the release's own suite instead, and
+# where an amd64 package already installed is newer than any i386 one, bring it back to
+# the version both have. Only packages the install names as unsatisfiable are touched.
+install_i386_from_release() {
+  local codename try out pkg twin
+  local pinned=()
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  for try in 1 2 3 4 5 6 7 8; do
+    if out=$(apt-get install -s -t "$codename" --allow-downgrades --no-install-recommends \
+        "$@" "${pinned[@]}" 2>&1); then
+      echo "setup: installing from $codename, with the same versions for amd64 and i386${pinned[*]:+: ${pinned[*]}}"
+      DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq -t "$codename" \
+        --allow-downgrades --no-install-recommends "$@" "${pinned[@]}"
+      return
+    fi
+    local added=0
+    while read -r pkg; do
+      twin=$(apt-cache policy "$pkg:i386" | awk '/Candidate:/ { print $2 }')
+      if [ -n "$twin" ] && [ "$twin" != "(none)" ] \
+          && dpkg-query -W -f='${Status}' "$pkg:amd64" 2>/dev/null | grep -q 'install ok installed' \
+          && [[ " ${pinned[*]} " != *" $pkg=$twin "* ]]; then
+        pinned+=("$pkg=$twin")
+        added=1
+      fi
+    done < <(grep -oP 'Depends: \K[^: ]+(?=:i386 but it is not going to be installed)' <<<"$out" | sort -u)
+    [ "$added" -eq 1 ] || break
+  done
+  echo "$out" >&2
+  echo "setup: the i386 packages cannot be installed from the package lists there are" >&2
+  return 1
 }
 
 # --- i386 preset: the i386 multiarch packages, the amd64 java/javac kept the default ---
@@ -34,8 +69,11 @@ if [ "$preset" = i386 ]; then
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    apt_update
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    if apt_update; then
+      DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    elif ! DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+      install_i386_from_release "${missing[@]}"
+    fi
   fi
   # Both JDKs register the same alternatives at the same priority: keep the amd64 one.
   for tool in java javac; do
@@ -57,7 +95,7 @@ for pkg in "${wanted[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  apt_update
+  apt_update || true
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
