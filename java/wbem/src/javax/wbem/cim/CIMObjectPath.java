@@ -306,11 +306,11 @@ public class CIMObjectPath implements java.io.Serializable {
 
         /** An optional sign and ASCII digits: the common key, read without a pattern. */
         private static boolean isDecimal(String token) {
-            int i = token.isEmpty() || (token.charAt(0) != '+' && token.charAt(0) != '-') ? 0 : 1;
-            if (i == token.length()) {
+            int digitsFrom = token.startsWith("+") || token.startsWith("-") ? 1 : 0;
+            if (digitsFrom == token.length()) {
                 return false;
             }
-            for (; i < token.length(); i++) {
+            for (int i = digitsFrom; i < token.length(); i++) {
                 char c = token.charAt(i);
                 if (c < '0' || c > '9') {
                     return false;
